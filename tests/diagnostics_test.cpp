@@ -113,7 +113,8 @@ TEST(LibraryMessages, BufferedStandardOutputLeavesAheadOfTheMessage) {
     report_message(library_messages, 1);
   });
   EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.out, "TQS-DATA" "norvalex: Error: Not enough memory\n");
+  EXPECT_EQ(result.out, "TQS-DATA"
+                        "norvalex: Error: Not enough memory\n");
 }
 
 std::vector<std::string> recorded_messages;

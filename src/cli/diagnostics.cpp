@@ -10,15 +10,18 @@ const char* program_name = "norvalex";
 const char* input_file_name = "";
 std::int32_t input_line_number = 0;
 
-void print_stderr(const char* text) { std::fputs(text, stderr); }
+void print_stderr(const char* text) {
+  std::fputs(text, stderr);
+}
 
-void end_process(int status) { std::exit(status); }
+void end_process(int status) {
+  std::exit(status);
+}
 
 namespace {
 
-[[noreturn, gnu::format(printf, 2, 0)]] void report_converter_error(bool with_location,
-                                                                    const char* format,
-                                                                    std::va_list args) {
+[[noreturn, gnu::format(printf, 2, 0)]] void
+report_converter_error(bool with_location, const char* format, std::va_list args) {
   std::fputs("Error: ", stderr);
   if (with_location) {
     std::fprintf(stderr, "%s(%d): ", input_file_name, static_cast<int>(input_line_number));
@@ -28,7 +31,7 @@ namespace {
 }
 
 [[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
-                                                        std::va_list args) {
+                                                         std::va_list args) {
   // Buffered TQS data on standard output leaves the process ahead of the message.
   std::fflush(stdout);
   std::fflush(stderr);
@@ -81,7 +84,8 @@ constexpr std::array<MessageEntry, 11> library_messages{{
     {&fatal_handler_slot, "Writing unknown data type to \"%s\""},
     {&fatal_handler_slot, "Writing unknown data type to memory"},
     {&fatal_handler_slot, "Invalid number of command line options"},
-    {&fatal_handler_slot, "Output cannot be written to \"%s\" and appended to \"%s\" at the same time"},
+    {&fatal_handler_slot,
+     "Output cannot be written to \"%s\" and appended to \"%s\" at the same time"},
     {&fatal_handler_slot, "TQS output can not be read from or written to a terminal"},
 }};
 

@@ -19,8 +19,7 @@ namespace test_support {
 TempDir::TempDir() {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate =
-        fs::temp_directory_path() / ("norvalex-test-" + std::to_string(random()));
+    fs::path candidate = fs::temp_directory_path() / ("norvalex-test-" + std::to_string(random()));
     if (fs::create_directory(candidate)) {
       path_ = candidate;
       return;
@@ -39,17 +38,21 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(std::string_view name) const { return (path_ / name).string(); }
+std::string TempDir::file(std::string_view name) const {
+  return (path_ / name).string();
+}
 
 void write_file(const fs::path& path, std::string_view bytes) {
   std::ofstream stream(path, std::ios::binary | std::ios::trunc);
   stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!stream) throw std::runtime_error("cannot write " + path.string());
+  if (!stream)
+    throw std::runtime_error("cannot write " + path.string());
 }
 
 std::string read_file(const fs::path& path) {
   std::ifstream stream(path, std::ios::binary);
-  if (!stream) throw std::runtime_error("cannot read " + path.string());
+  if (!stream)
+    throw std::runtime_error("cannot read " + path.string());
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
@@ -69,7 +72,8 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
     break;
   case StdoutMode::file: {
     int fd = open(options.stdout_path.c_str(), O_WRONLY);
-    if (fd < 0) _exit(125);
+    if (fd < 0)
+      _exit(125);
     dup2(fd, 1);
     close(fd);
     break;
@@ -84,7 +88,8 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
 ProcessResult run_forked(const std::function<void()>& child_body, const RunOptions& options) {
   std::FILE* out_file = std::tmpfile();
   std::FILE* err_file = std::tmpfile();
-  if (!out_file || !err_file) throw std::runtime_error("cannot create capture files");
+  if (!out_file || !err_file)
+    throw std::runtime_error("cannot create capture files");
   int terminal_master = -1;
   int terminal_slave = -1;
   if (options.stdout_mode == StdoutMode::terminal &&
@@ -94,26 +99,32 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
   // Nothing buffered in this process may be written twice by the child.
   std::fflush(nullptr);
   pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
   if (pid == 0) {
     redirect_child_streams(options, fileno(out_file), fileno(err_file), terminal_slave);
     child_body();
     std::exit(0);
   }
-  if (terminal_slave >= 0) close(terminal_slave);
+  if (terminal_slave >= 0)
+    close(terminal_slave);
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
-  if (terminal_master >= 0) close(terminal_master);
+  if (terminal_master >= 0)
+    close(terminal_master);
 
   ProcessResult result;
-  if (WIFEXITED(wait_status)) result.exit_status = WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
+  if (WIFEXITED(wait_status))
+    result.exit_status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status))
+    result.signal = WTERMSIG(wait_status);
   auto slurp = [](std::FILE* file) {
     std::string bytes;
     std::rewind(file);
     char chunk[65536];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+      bytes.append(chunk, got);
     std::fclose(file);
     return bytes;
   };
@@ -132,7 +143,8 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
   return run_forked(
       [&argv] {
         std::vector<char*> pointers;
-        for (const std::string& word : argv) pointers.push_back(const_cast<char*>(word.c_str()));
+        for (const std::string& word : argv)
+          pointers.push_back(const_cast<char*>(word.c_str()));
         pointers.push_back(nullptr);
         execv(pointers[0], pointers.data());
         _exit(127);

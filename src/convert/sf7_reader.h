@@ -1,0 +1,84 @@
+// Reads a field map written by the SF7 post-processor of Superfish: a free-form header with the
+// grid's increment counts, a line of six column names, a line of six units, then one line of six
+// numbers per grid point. The map is held in memory as six columns of doubles in SI units.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <span>
+
+inline constexpr int SF7_COLUMN_COUNT = 6;
+
+// Names and units are 8-byte text fields: at most 7 bytes and a terminating zero.
+inline constexpr std::size_t SF7_WORD_FIELD_SIZE = 8;
+using Sf7Word = std::array<char, SF7_WORD_FIELD_SIZE>;
+
+// Largest grid whose arrays of doubles have a byte size that fits in 32 bits.
+inline constexpr std::int64_t SF7_MAX_POINTS = 536'870'911;
+
+// Maps a column name, matched byte for byte, to the array name written to the output.
+struct NameRule {
+  const char* sf7_name;
+  const char* out_name;
+};
+
+// Maps a unit, matched byte for byte, to its SI unit and the factor that converts to it.
+// A factor of 0 drops the column: it is read but gets no array and no output block.
+struct UnitRule {
+  const char* sf7_unit;
+  const char* si_unit;
+  double factor;
+};
+
+// Both tables end with a row of null texts.
+extern const std::array<NameRule, 5> name_rules;
+extern const std::array<UnitRule, 9> unit_rules;
+
+struct FreeDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+struct FieldColumn {
+  Sf7Word sf7_name;
+  Sf7Word sf7_unit;
+  const char* out_name; // the renaming table's name, or this column's own sf7_name
+  const char* out_unit; // SI unit, shown in the progress line only
+  double factor;
+  std::unique_ptr<double[], FreeDeleter> data; // dim1*dim2 values in point-line order
+};
+
+// Filled in place and never copied or moved: out_name may point into the map itself.
+struct FieldMap {
+  std::int32_t dim1 = 0; // points along the first grid direction (outer loop of the points)
+  std::int32_t dim2 = 0; // points along the second grid direction (inner loop)
+  std::array<FieldColumn, SF7_COLUMN_COUNT> columns{};
+
+  FieldMap() = default;
+  FieldMap(const FieldMap&) = delete;
+  FieldMap& operator=(const FieldMap&) = delete;
+};
+
+// Reads the whole map from `input` into `map`, printing progress lines on standard error when
+// `verbose` is set. Every defect of the input ends the process with a located error line.
+void read_field_map(std::FILE* input, int verbose, FieldMap& map);
+
+// One line as a 1024-byte line buffer holds it: at most 1023 characters, the line feed
+// included when it fits, then a terminating zero.
+inline constexpr std::size_t LINE_BUFFER_SIZE = 1024;
+inline constexpr std::size_t LINE_PIECE_LIMIT = LINE_BUFFER_SIZE - 1;
+struct LineBuffer {
+  std::array<char, LINE_BUFFER_SIZE> text;
+  std::size_t length;
+};
+
+// Reads the next line, or the next 1023 characters of a longer one, from a stream read as
+// text: a carriage return right before a line feed is dropped. False when nothing is left.
+bool read_line_exact(std::FILE* input, LineBuffer& line);
+
+// Scans the numbers of one point line as the C library's "%lf" does. Returns how many of the
+// first six were found, stopping at the first that cannot be read.
+int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);
