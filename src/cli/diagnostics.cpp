@@ -14,7 +14,11 @@ void print_stderr(const char* text) {
   std::fputs(text, stderr);
 }
 
+ProcessEndHook process_end_hook = nullptr;
+
 void end_process(int status) {
+  if (process_end_hook != nullptr)
+    process_end_hook(status);
   std::exit(status);
 }
 

@@ -22,6 +22,13 @@ void print_stderr(const char* text);
 // Ends the process with `status`. Every path that ends a run goes through here.
 [[noreturn]] void end_process(int status);
 
+// Called by end_process with the status before the process ends, when set; null by default and
+// never set by the program. A harness that runs many inputs in one process (a fuzz target)
+// stores a function here that throws, so that it goes on after a run that ended with an error
+// or with help. A hook that returns changes nothing: the process then ends as always.
+using ProcessEndHook = void (*)(int status);
+extern ProcessEndHook process_end_hook;
+
 // "Error: " + "<input>(<line>): " + the formatted text (which carries its own newline); exit 1.
 [[noreturn, gnu::format(printf, 1, 2)]] void report_error(const char* format, ...);
 // "Error: " + the formatted text; exit 1.
