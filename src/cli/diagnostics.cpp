@@ -24,14 +24,13 @@ void end_process(int status) {
 
 namespace {
 
-[[noreturn, gnu::format(printf, 2, 0)]] void
-report_converter_error(bool with_location, const char* format, std::va_list args) {
+[[gnu::format(printf, 2, 0)]] void print_converter_error(bool with_location, const char* format,
+                                                         std::va_list args) {
   std::fputs("Error: ", stderr);
   if (with_location) {
     std::fprintf(stderr, "%s(%d): ", input_file_name, static_cast<int>(input_line_number));
   }
   std::vfprintf(stderr, format, args);
-  end_process(1);
 }
 
 [[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
@@ -47,16 +46,21 @@ report_converter_error(bool with_location, const char* format, std::va_list args
 
 } // namespace
 
+// The argument list is ended before the process is: a process-end hook may throw instead.
 void report_error(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  report_converter_error(true, format, args);
+  print_converter_error(true, format, args);
+  va_end(args);
+  end_process(1);
 }
 
 void report_fatal(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  report_converter_error(false, format, args);
+  print_converter_error(false, format, args);
+  va_end(args);
+  end_process(1);
 }
 
 int fatal_message_handler(const char* format, ...) {
