@@ -15,10 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 
-// Type word bit of a group node: the whole-tree statistics look for arrays among the children of
-// group nodes, and only there.
-inline constexpr std::uint32_t TQS_FLAG_GROUP = 0x100;
-
 // The largest forward gap between a stream's position and a node's data that a load reads and
 // discards instead of seeking; also the size of the one static skip buffer.
 inline constexpr std::int64_t TQS_SKIP_LIMIT = 4096;
