@@ -16,46 +16,26 @@ namespace {
 constexpr char CREATOR_NAME[] = "creator";
 constexpr std::uint32_t CREATOR_TYPE = TQS_FLAG_SINGLE | TQS_TYPE_STRING;
 
-void report_system_error(const TqsFile& file) {
-  report_message(library_messages, 0, file.name, std::strerror(errno));
-}
-
 // The length of the file behind `file`; -1 (after message 0) when it is not a regular file.
 std::int64_t file_length(const TqsFile& file) {
   struct stat status;
   if (fstat(fileno(file.stream), &status) != 0) {
-    report_system_error(file);
+    tqs_report_system_error(file);
     return -1;
   }
   if (!S_ISREG(status.st_mode)) {
     // Blocks are found by their offsets, which a folder, a pipe or a terminal does not have.
     errno = S_ISDIR(status.st_mode) ? EISDIR : ESPIPE;
-    report_system_error(file);
+    tqs_report_system_error(file);
     return -1;
   }
   return status.st_size;
 }
 
-// Reads `bytes` bytes at the stream's position. The caller has checked them against the file's
-// length, so a short read means the file shrank or failed: message 0 when the stream's error
-// indicator is set, then message 2. False tells that a replaced handler returned.
+// Reads `bytes` bytes at `offset`. The caller has checked them against the file's length, so a
+// short read means the file shrank or failed. False tells that a replaced handler returned.
 bool read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes) {
-  const int result = tqs_seek(file.stream, offset, 0);
-  if (result != 0) {
-    if (result > 0) {
-      errno = result;
-    }
-    report_system_error(file);
-    return false;
-  }
-  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
-    return true;
-  }
-  if (std::ferror(file.stream)) {
-    report_system_error(file);
-  }
-  report_message(library_messages, 2, file.name);
-  return false;
+  return tqs_seek_to(file, offset) && tqs_read_item(file, buffer, bytes);
 }
 
 TqsNode* new_node(TqsInput& input) {

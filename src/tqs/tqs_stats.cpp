@@ -23,45 +23,47 @@ namespace {
 // discarded; one buffer serves every load.
 char skip_buffer[TQS_SKIP_LIMIT];
 
-void report_system_error(const TqsFile& file) {
-  report_message(library_messages, 0, file.name, std::strerror(errno));
-}
-
-// Reads `bytes` bytes as one item. A short read raises message 0 when the stream's error
-// indicator is set, then message 2; false tells that a replaced handler returned.
-bool read_fully(const TqsFile& file, void* buffer, std::size_t bytes) {
-  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
-    return true;
-  }
-  if (std::ferror(file.stream)) {
-    report_system_error(file);
-  }
-  report_message(library_messages, 2, file.name);
-  return false;
-}
-
 // Moves the stream of `file` to `target` the cheap way: a short forward gap is read and
 // discarded, any other move is a seek. False tells that a replaced handler returned.
 bool move_to(const TqsFile& file, std::int64_t target) {
   const std::int64_t cur = tqs_tell(file.stream);
   // An unknown position (-1) says nothing about the gap, so the stream is sought.
   if (cur >= 0 && target > cur && target - cur <= TQS_SKIP_LIMIT) {
-    return read_fully(file, skip_buffer, static_cast<std::size_t>(target - cur));
+    return tqs_read_item(file, skip_buffer, static_cast<std::size_t>(target - cur));
   }
-  const int result = tqs_seek(file.stream, target, 0);
-  if (result != 0) {
-    // tqs_seek returns its own refusals (22, 9) without storing them in errno; the message
-    // must name them, not whatever errno held before.
-    if (result > 0) {
-      errno = result;
-    }
-    report_system_error(file);
-    return false;
-  }
-  return true;
+  return tqs_seek_to(file, target);
 }
 
 } // namespace
+
+void tqs_report_system_error(const TqsFile& file) {
+  report_message(library_messages, 0, file.name, std::strerror(errno));
+}
+
+bool tqs_seek_to(const TqsFile& file, std::int64_t offset) {
+  const int result = tqs_seek(file.stream, offset, 0);
+  if (result == 0) {
+    return true;
+  }
+  // tqs_seek returns its own refusals (22, 9) without storing them in errno; the message must
+  // name them, not whatever errno held before.
+  if (result > 0) {
+    errno = result;
+  }
+  tqs_report_system_error(file);
+  return false;
+}
+
+bool tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
+  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
+    return true;
+  }
+  if (std::ferror(file.stream)) {
+    tqs_report_system_error(file);
+  }
+  report_message(library_messages, 2, file.name);
+  return false;
+}
 
 const std::array<StatEntry, 8> tqs_stat_table{{
     {"Min", stat_min},
@@ -87,67 +89,51 @@ const StatEntry* tqs_find_stat(const char* name) {
   return nullptr;
 }
 
-int stat_min(TqsNode* node, const char* name, double* out, int whole_tree) {
+namespace {
+
+// Computes the statistics of the selected arrays and writes the value that `pick` takes from
+// them; fails, leaving `out` alone, with fewer than `minimum_count` elements.
+template <typename Pick>
+int write_stat(TqsNode* node, const char* name, double* out, int whole_tree, Pick pick,
+               int minimum_count = 1) {
   ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
+  if (!tqs_array_stats(&stats, node, name, whole_tree) || stats.count < minimum_count) {
     return 0;
   }
-  *out = stats.min;
+  *out = pick(stats);
   return 1;
+}
+
+} // namespace
+
+int stat_min(TqsNode* node, const char* name, double* out, int whole_tree) {
+  return write_stat(node, name, out, whole_tree, [](const ArrayStats& s) { return s.min; });
 }
 
 int stat_max(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
-    return 0;
-  }
-  *out = stats.max;
-  return 1;
+  return write_stat(node, name, out, whole_tree, [](const ArrayStats& s) { return s.max; });
 }
 
 int stat_range(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
-    return 0;
-  }
-  *out = stats.max - stats.min;
-  return 1;
+  return write_stat(node, name, out, whole_tree, [](const ArrayStats& s) { return s.max - s.min; });
 }
 
 int stat_avg(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
-    return 0;
-  }
-  *out = stats.avg;
-  return 1;
+  return write_stat(node, name, out, whole_tree, [](const ArrayStats& s) { return s.avg; });
 }
 
 int stat_std(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree) || stats.count < 2) {
-    return 0;
-  }
-  *out = stats.std;
-  return 1;
+  return write_stat(
+      node, name, out, whole_tree, [](const ArrayStats& s) { return s.std; }, 2);
 }
 
 int stat_sum(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
-    return 0;
-  }
-  *out = stats.sum;
-  return 1;
+  return write_stat(node, name, out, whole_tree, [](const ArrayStats& s) { return s.sum; });
 }
 
 int stat_count(TqsNode* node, const char* name, double* out, int whole_tree) {
-  ArrayStats stats;
-  if (!tqs_array_stats(&stats, node, name, whole_tree)) {
-    return 0;
-  }
-  *out = static_cast<double>(stats.count);
-  return 1;
+  return write_stat(node, name, out, whole_tree,
+                    [](const ArrayStats& s) { return static_cast<double>(s.count); });
 }
 
 int tqs_array_stats(ArrayStats* stats, TqsNode* node, const char* name, int whole_tree) {
@@ -256,7 +242,7 @@ void tqs_load_data(TqsNode* node) {
     return; // a returning handler leaves the node unloaded, and nothing is read
   }
   const TqsFile& file = *node->file;
-  if (!move_to(file, node->data_offset) || !read_fully(file, buffer, node->stored_size)) {
+  if (!move_to(file, node->data_offset) || !tqs_read_item(file, buffer, node->stored_size)) {
     std::free(buffer); // a returning handler leaves the node unloaded
     return;
   }

@@ -123,3 +123,13 @@ std::int64_t tqs_tell(std::FILE* stream);
 // result of the positioning call (-1, with errno set; also for whence 1 when the current
 // position is unknown). 22 and 9 are returned only, never stored in errno.
 int tqs_seek(std::FILE* stream, std::int64_t offset, int whence);
+
+// Shared by the loads of this library. Each raises its failure as a numbered message and returns
+// false only when a replaced handler returned.
+// Message 0 for `file` with the system's text for the current error number.
+void tqs_report_system_error(const TqsFile& file);
+// Positions the stream of `file` at `offset` from the start; message 0 on failure.
+bool tqs_seek_to(const TqsFile& file, std::int64_t offset);
+// Reads `bytes` bytes as one item; a short read raises message 0 when the stream's error
+// indicator is set, then message 2 ("Unexpected end of file").
+bool tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes);
