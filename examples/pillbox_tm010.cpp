@@ -19,8 +19,8 @@ int main() {
   constexpr double speed_of_light_m_per_s = 299792458.0;
 
   const double k_per_cm = first_zero_of_j0 / cavity_radius_cm;
-  const double frequency_mhz = first_zero_of_j0 * speed_of_light_m_per_s /
-                               (2 * M_PI * cavity_radius_cm * 1e-2) * 1e-6;
+  const double frequency_mhz =
+      first_zero_of_j0 * speed_of_light_m_per_s / (2 * M_PI * cavity_radius_cm * 1e-2) * 1e-6;
 
   std::printf("Pillbox cavity, TM010 mode, computed analytically for the norvalex example\n");
   std::printf("Program SF7 table layout\n\n");
@@ -32,14 +32,15 @@ int main() {
   // 0xB3 is a box-drawing vertical line and 0xED the letter phi in code page 437.
   std::printf("      Z             R              Ez            Er           \xB3"
               "E\xB3           H\xED \n");
-  std::printf("    (cm)          (cm)           (MV/m)        (MV/m)        (MV/m)        (A/m) \n");
+  std::printf(
+      "    (cm)          (cm)           (MV/m)        (MV/m)        (MV/m)        (A/m) \n");
   for (int i = 0; i <= z_increments; ++i) {
     const double z = cavity_length_cm * i / z_increments;
     for (int j = 0; j <= r_increments; ++j) {
       const double r = cavity_radius_cm * j / r_increments;
       const double ez = e0_mv_per_m * std::cyl_bessel_j(0.0, k_per_cm * r);
-      const double h = e0_mv_per_m * 1e6 / free_space_impedance_ohm *
-                       std::cyl_bessel_j(1.0, k_per_cm * r);
+      const double h =
+          e0_mv_per_m * 1e6 / free_space_impedance_ohm * std::cyl_bessel_j(1.0, k_per_cm * r);
       std::printf("%10.4f    %10.5f    %14.6E%14.6E%14.6E%14.6E\n", z, r, ez, 0.0, std::fabs(ez),
                   h);
     }

@@ -20,23 +20,28 @@ struct FileCloser {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (parse_options(&argc, &argv, converter_options) != 0) print_stderr("\n");
-  if (argc != 1) short_help = 1;
+  if (parse_options(&argc, &argv, converter_options) != 0)
+    print_stderr("\n");
+  if (argc != 1)
+    short_help = 1;
   if (long_help) {
     print_version(version_banner, print_stderr);
     print_help(converter_options, long_help, print_stderr);
   }
-  if (short_help) print_help(converter_options, 0, print_stderr);
+  if (short_help)
+    print_help(converter_options, 0, print_stderr);
 
   // A lone "-" names a file too: standard input is never read.
   input_file_name = argv[0];
   const std::unique_ptr<std::FILE, FileCloser> input(std::fopen(input_file_name, "r"));
-  if (!input) report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
+  if (!input)
+    report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
 
   // Declared after the input, so its arrays are freed before the input is closed.
   FieldMap map;
   read_field_map(input.get(), verbose, map);
-  if (verbose) std::fputs("Writing results to TQS\n", stderr);
+  if (verbose)
+    std::fputs("Writing results to TQS\n", stderr);
 
   // Opened only now: a defective input never creates, empties or appends to an output.
   TqsOutput output;

@@ -19,6 +19,9 @@ inline constexpr std::size_t TQS_NAME_SIZE = 16;
 
 // Type word: the element type code in the low byte, flags above it.
 inline constexpr std::uint32_t TQS_TYPE_CODE_MASK = 0xFF;
+// Marks a group node of a loaded tree; the whole-tree statistics look for arrays among the
+// children of group nodes. The writer never sets it.
+inline constexpr std::uint32_t TQS_FLAG_GROUP = 0x100;
 inline constexpr std::uint32_t TQS_FLAG_SINGLE = 0x400; // the data is one single value
 inline constexpr std::uint32_t TQS_FLAG_ARRAY = 0x800;  // the data is elements one after another
 
