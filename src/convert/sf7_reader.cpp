@@ -31,7 +31,7 @@ constexpr std::array<UnitRule, 9> unit_rules{{
     {"(G)", "T", 0.0001},
     {"(G-cm)", "Tm", 1e-6},
     {"(MV/m)", "V/m", 1e6},
-    {"(A/m)", "T", 1.25664e-6}, // as the solver's own tables have it, not 4*pi*1e-7
+    {"(A/m)", "T", 1.25664e-6}, // this rounded value exactly, not 4*pi*1e-7
     {"(V/cm)", "V/m", 100},
     {"(V)", "V", 1},
     {nullptr, nullptr, 0},

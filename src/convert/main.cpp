@@ -1,0 +1,58 @@
+// The converter's entry: parses the command line, shows help or reads the whole SF7 field map,
+// and only then opens the output and writes the map's columns as one TQS file.
+#include "cli/diagnostics.h"
+#include "cli/help.h"
+#include "convert/converter_options.h"
+#include "convert/sf7_reader.h"
+#include "tqs/tqs_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (parse_options(&argc, &argv, converter_options) != 0)
+    print_stderr("\n");
+  if (argc != 1)
+    short_help = 1;
+  if (long_help) {
+    print_version(version_banner, print_stderr);
+    print_help(converter_options, long_help, print_stderr);
+  }
+  if (short_help)
+    print_help(converter_options, 0, print_stderr);
+
+  // A lone "-" names a file too: standard input is never read.
+  input_file_name = argv[0];
+  const std::unique_ptr<std::FILE, FileCloser> input(std::fopen(input_file_name, "r"));
+  if (!input)
+    report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
+
+  // Declared after the input, so its arrays are freed before the input is closed.
+  FieldMap map;
+  read_field_map(input.get(), verbose, map);
+  if (verbose)
+    std::fputs("Writing results to TQS\n", stderr);
+
+  // Opened only now: a defective input never creates, empties or appends to an output.
+  TqsOutput output;
+  tqs_open_output(output_file, append_file, output);
+  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+  const std::int32_t points = map.dim1 * map.dim2;
+  for (const FieldColumn& column : map.columns) {
+    if (column.factor != 0) {
+      tqs_write_array(output, column.out_name, points, TQS_TYPE_DOUBLE, column.data.get());
+    }
+  }
+  tqs_close_output(output);
+  return 0;
+}

@@ -1,0 +1,298 @@
+// The program as users run it: help, conversions to every kind of output, and every error,
+// checked by exit status and the exact bytes on standard output, standard error and disk.
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using test_support::ProcessResult;
+using test_support::read_file;
+using test_support::run_program;
+using test_support::TempDir;
+using test_support::write_file;
+
+namespace {
+
+const std::string kUsage = "usage: norvalex [-hHv] [-o outfile] [-a outfile] SF7file\n";
+const std::string kLongHelp = "norvalex - Sep  3 2008\n"
+                              "norvalex - Superfish SF7 to TQS converter\n"
+                              "usage: norvalex [options] SF7file\n"
+                              "\n"
+                              "options:\n"
+                              " -h          Give short help and quit\n"
+                              " -H          Give long help and quit\n"
+                              " -v          Verbose mode\n"
+                              " -o outfile  Write output to outfile\n"
+                              " -a outfile  Append output to outfile\n";
+
+// A 2 x 3 RF map with the code page 437 names that are renamed to |E| and Bphi.
+const std::string kMap = "Poisson Superfish\n"
+                         "Program SF7 test map\n"
+                         "\n"
+                         "Z and R increments:    1    2\n"
+                         "\n"
+                         "   Z     R     Ez     Er    \xB3"
+                         "E\xB3    H\xED \n"
+                         " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
+                         "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
+                         "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
+                         "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
+                         "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
+                         "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
+                         "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
+                         "Summary that is never read\n";
+const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
+                             "Decoding array names\n"
+                             "Decoding array units\n"
+                             "Z->Z, [0.01*(cm)]->[m]\n"
+                             "R->R, [0.01*(cm)]->[m]\n"
+                             "Ez->Ez, [1e+06*(MV/m)]->[V/m]\n"
+                             "Er->Er, [1e+06*(MV/m)]->[V/m]\n"
+                             "\xB3"
+                             "E\xB3->|E|, [1e+06*(MV/m)]->[V/m]\n"
+                             "H\xED->Bphi, [1.25664e-06*(A/m)]->[T]\n"
+                             "Allocating memory\n"
+                             "Reading file\n"
+                             "Writing results to TQS\n";
+
+std::string le32(std::uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[static_cast<std::size_t>(i)] = char(value >> (8 * i));
+  return bytes;
+}
+
+std::string name_field(const std::string& name) {
+  return name + std::string(16 - name.size(), '\0');
+}
+
+// The file header as written, with a zero creation time.
+std::string file_header() {
+  return le32(0x059F4C75) + le32(0) + name_field("NORVALEX") + name_field("") +
+         std::string("\x01\x01\x01\x00\x00\x00\x00\x00", 8);
+}
+
+std::string creator_block() {
+  return name_field("creator") + le32(0x401) + le32(9) + std::string("NORVALEX", 9);
+}
+
+std::string array_block(const std::string& name, const std::vector<double>& values) {
+  std::string bytes = name_field(name) + le32(0x803) + le32(std::uint32_t(values.size() * 8));
+  for (double value : values) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bytes += le32(std::uint32_t(bits)) + le32(std::uint32_t(bits >> 32));
+  }
+  return bytes;
+}
+
+// The six columns of kMap, each value times its unit's factor.
+std::string map_blocks() {
+  const std::vector<std::vector<double>> numbers = {
+      {0.0, 0.0, 0.0, 1.0, 1.0, 1.0},      {0.0, 1.0, 2.0, 0.0, 1.0, 2.0},
+      {15.0, 12.5, 8.0, 14.0, 12.0, 7.5},  {0.0, 2.0, -3.0, 0.0, 2.5, -3.5},
+      {15.0, 13.0, 8.5, 14.0, 12.5, 8.25}, {0.0, 5e3, 1e4, 0.0, 5.5e3, 1.1e4}};
+  const char* names[] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
+  const double factors[] = {0.01, 0.01, 1e6, 1e6, 1e6, 1.25664e-6};
+  std::string bytes;
+  for (std::size_t k = 0; k < 6; ++k) {
+    std::vector<double> scaled;
+    for (double number : numbers[k])
+      scaled.push_back(factors[k] * number);
+    bytes += array_block(names[k], scaled);
+  }
+  return bytes;
+}
+
+// Zeroes the creation time of every file header in `bytes` that starts at `offset`.
+std::string mask_time(std::string bytes, std::size_t offset = 0) {
+  if (bytes.size() >= offset + 8 && bytes.compare(offset, 4, "\x75\x4C\x9F\x05") == 0) {
+    bytes.replace(offset + 4, 4, std::string(4, '\0'));
+  }
+  return bytes;
+}
+
+class Converter : public testing::Test {
+protected:
+  void SetUp() override { write_file(input_, kMap); }
+
+  ProcessResult run(std::vector<std::string> args, const test_support::RunOptions& options = {}) {
+    args.insert(args.begin(), NORVALEX_BINARY);
+    return run_program(args, options);
+  }
+
+  TempDir dir_;
+  const std::string input_ = dir_.file("map.sf7");
+};
+
+TEST_F(Converter, HelpAndUsageEndWithStatus0) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::string in = input_;
+  const std::vector<Case> cases = {
+      {{}, kUsage},
+      {{"-h"}, kUsage},
+      {{"-h", in}, kUsage},
+      {{in, "-v"}, kUsage}, // options after the file name are positional words
+      {{in, in}, kUsage},
+      {{"-o"}, "\n" + kUsage}, // an option without its argument
+      {{"-vo"}, "\n" + kUsage},
+      {{in, "-o"}, kUsage},
+      {{"-H"}, kLongHelp},
+      {{"-H", in}, kLongHelp},
+      {{"-h", "-H"}, kLongHelp},
+      {{"-Hh"}, kLongHelp},
+      {{"-x", "-H"}, "Warning: unknown option -x\n\n" + kLongHelp},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = run(c.args);
+    const std::string shown = testing::PrintToString(c.args);
+    EXPECT_EQ(result.exit_status, 0) << shown;
+    EXPECT_EQ(result.err, c.expected) << shown;
+    EXPECT_EQ(result.out, "") << shown;
+  }
+}
+
+TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
+  const std::string out = dir_.file("out.tqs");
+  const std::string whole = file_header() + map_blocks();
+  const std::string appended = creator_block() + map_blocks();
+
+  ProcessResult result = run({input_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out.size(), 48U + 6 * (24 + 8 * 6));
+  EXPECT_EQ(mask_time(result.out), whole);
+
+  result = run({"-o", "-", input_});
+  EXPECT_EQ(mask_time(result.out), whole);
+  result = run({"-a", "-", input_});
+  EXPECT_EQ(result.out, appended);
+
+  write_file(out, "stale bytes that -o replaces");
+  result = run({"-o" + out, input_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(mask_time(read_file(out)), whole);
+
+  // Appending after the file's own blocks: every old byte stays, twice over.
+  result = run({"-a", out, input_});
+  EXPECT_EQ(result.exit_status, 0);
+  result = run({"-va", out, input_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, kVerbose);
+  EXPECT_EQ(mask_time(read_file(out)), whole + appended + appended);
+
+  const std::string fresh = dir_.file("fresh.tqs");
+  result = run({"-a", fresh, input_});
+  EXPECT_EQ(read_file(fresh), appended);
+}
+
+TEST_F(Converter, UnknownOptionsWarnAndTheConversionGoesOn) {
+  ProcessResult result = run({"-xvq", input_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, std::string("Warning: unknown option -xvq\n"
+                                    "Warning: unknown option -q\n"
+                                    "\n") +
+                            kVerbose);
+  EXPECT_EQ(mask_time(result.out), file_header() + map_blocks());
+}
+
+TEST_F(Converter, ErrorsEndWithOneLineAndStatus1) {
+  const std::string out = dir_.file("out.tqs");
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{dir_.file("missing.sf7")},
+       "Error: " + dir_.file("missing.sf7") + ": No such file or directory\n"},
+      {{"-"}, "Error: -: No such file or directory\n"}, // standard input is never read
+      {{"-o", out, "-a", out + "2", input_},
+       "norvalex: Error: Output cannot be written to \"" + out + "\" and appended to \"" + out +
+           "2\" at the same time\n"},
+      {{"-o", dir_.file("no/such/folder.tqs"), input_},
+       "norvalex: Error: \"" + dir_.file("no/such/folder.tqs") + "\": No such file or directory\n"},
+      {{"-o", "", input_}, "norvalex: Error: \"\": No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = run(c.args);
+    const std::string shown = testing::PrintToString(c.args);
+    EXPECT_EQ(result.exit_status, 1) << shown;
+    EXPECT_EQ(result.err, c.expected) << shown;
+    EXPECT_EQ(result.out, "") << shown;
+    EXPECT_FALSE(std::filesystem::exists(out)) << shown;
+  }
+}
+
+TEST_F(Converter, InputDefectsLeaveEveryOutputUntouched) {
+  const std::string head = "x\nSF7\nincrements: 1 2\n\n";
+  const std::string names = "R Z Er Ez |E| V\n";
+  const std::string units = "(cm) (cm) (V/cm) (V/cm) (V/cm) (V)\n";
+  const std::string point = "1 2 3 4 5 6\n";
+  struct Case {
+    std::string input;
+    std::string message; // after "Error: <input>"
+  };
+  const std::vector<Case> cases = {
+      {"", "(0): Unexpected end of file\n"},
+      {"SF7\nincrements: none\n", "(2): Unsupported header\n"},
+      {"SF7\nincrements: -2 3\n", "(2): Increment count out of range: -2\n"},
+      {"SF7\nincrements: 99999 99999\n", "(2): Grid too large: 100000*100000 points\n"},
+      {head + "R Z\n", "(5): Can not find 6 array names\n"},
+      {head + "R Z Er Ez |E| Potential\n", "(5): Array name longer than 7 characters: Potential\n"},
+      {head + names + "(cm)\n", "(6): Can not find 6 array units\n"},
+      {head + names + "(cm) (cm) (V/cm) (V/cm) (V/cm) (kV)\n",
+       "(6): Unknown unit: (kV) for column V\n"},
+      {head + names + units + point + "1 2 3\n", "(8): Error reading point (0,1)\n"},
+      {head + names + units + point + point, "(8): Unexpected end of file\n"},
+  };
+  const std::string out = dir_.file("out.tqs");
+  const std::string existing = dir_.file("existing.tqs");
+  const std::string old_bytes = "bytes appended to earlier";
+  write_file(existing, old_bytes);
+  for (const Case& c : cases) {
+    write_file(input_, c.input);
+    const std::string expected = "Error: " + input_ + c.message;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-o", out, input_}, {"-a", existing, input_}, {input_}}) {
+      ProcessResult result = run(args);
+      EXPECT_EQ(result.exit_status, 1) << c.message;
+      EXPECT_EQ(result.err, expected);
+      EXPECT_EQ(result.out, "") << c.message;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.message;
+    EXPECT_EQ(read_file(existing), old_bytes) << c.message;
+  }
+}
+
+TEST_F(Converter, RefusesATerminalOnlyAfterReadingTheWholeInput) {
+  test_support::RunOptions terminal;
+  terminal.stdout_mode = test_support::StdoutMode::terminal;
+  ProcessResult result = run({"-v", input_}, terminal);
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.err,
+            std::string(kVerbose) +
+                "norvalex: Error: TQS output can not be read from or written to a terminal\n");
+  // A file output does not care where standard output goes.
+  result = run({"-o", dir_.file("out.tqs"), input_}, terminal);
+  EXPECT_EQ(result.exit_status, 0);
+}
+
+TEST(BundledExample, ConvertsToTheFileShippedBesideIt) {
+  TempDir dir;
+  const std::string example = NORVALEX_SOURCE_DIR "/examples/pillbox-tm010";
+  ProcessResult result =
+      run_program({NORVALEX_BINARY, "-o", dir.file("out.tqs"), example + ".sf7"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(mask_time(read_file(dir.file("out.tqs"))), mask_time(read_file(example + ".tqs")));
+}
+
+} // namespace

@@ -1,0 +1,484 @@
+// The bytes the writer puts into files and onto standard output, and the one line and exit
+// status of each refusal and write failure.
+#include "cli/diagnostics.h"
+#include "support/test_support.h"
+#include "tqs/tqs_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio_ext.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+using test_support::ProcessResult;
+using test_support::read_file;
+using test_support::RunOptions;
+using test_support::StdoutMode;
+using test_support::TempDir;
+using test_support::write_file;
+
+namespace {
+
+// Golden bytes, written out by hand from the format's byte layout.
+const std::string BPHI_BLOCK = "Bphi\0\0\0\0\0\0\0\0\0\0\0\0"
+                               "\x03\x08\0\0"
+                               "\x10\0\0\0"
+                               "\0\0\0\0\0\0\xF0\x3F"
+                               "\0\0\0\0\0\0\0\x40"s;
+const std::string CREATOR_BLOCK = "creator\0\0\0\0\0\0\0\0\0"
+                                  "\x01\x04\0\0"
+                                  "\x09\0\0\0"
+                                  "NORVALEX\0"s;
+// The converter's header with the creation time (bytes 4 to 7) masked to zeros.
+const std::string MASKED_HEADER = "\x75\x4C\x9F\x05"
+                                  "\0\0\0\0"
+                                  "NORVALEX\0\0\0\0\0\0\0\0"
+                                  "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"
+                                  "\x01\x01\x01\0\0\0\0\0"s;
+const double BPHI_VALUES[] = {1.0, 2.0};
+
+std::string le32(std::uint32_t value) {
+  std::string bytes;
+  for (int shift = 0; shift < 32; shift += 8) {
+    bytes += static_cast<char>(value >> shift);
+  }
+  return bytes;
+}
+
+std::string block_bytes(std::string name, std::uint32_t type, const std::string& data) {
+  name.resize(16, '\0');
+  return name + le32(type) + le32(static_cast<std::uint32_t>(data.size())) + data;
+}
+
+std::string doubles_bytes(const std::vector<double>& values) {
+  std::string bytes;
+  for (double value : values) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    for (int shift = 0; shift < 64; shift += 8) {
+      bytes += static_cast<char>(bits >> shift);
+    }
+  }
+  return bytes;
+}
+
+std::string mask_created(std::string bytes) {
+  if (bytes.size() >= 8) {
+    bytes.replace(4, 4, 4, '\0');
+  }
+  return bytes;
+}
+
+std::int32_t created_of(const std::string& bytes) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = value << 8 | static_cast<unsigned char>(bytes.at(4 + i));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+// Writer calls run in a child, since every failure ends the process.
+ProcessResult run_writer(const std::function<void()>& body, const RunOptions& options = {}) {
+  return test_support::run_in_child(
+      [&] {
+        program_name = "norvalex";
+        // The test program wrote to standard output before the fork; reopening gives the child
+        // the unused stream a program starts with.
+        if (options.stdout_mode == StdoutMode::file && !std::freopen(nullptr, "wb", stdout)) {
+          _exit(125);
+        }
+        body();
+      },
+      options);
+}
+
+void write_converter_start(const char* output_name, const char* append_name) {
+  TqsOutput output;
+  tqs_open_output(output_name, append_name, output);
+  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+  tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+  tqs_close_output(output);
+}
+
+TEST(TqsWriter, WritesBlocksByteForByte) {
+  struct Case {
+    const char* label;
+    std::function<void(const TqsOutput&)> write;
+    std::string expected;
+  };
+  const std::string long_name = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const std::vector<Case> cases = {
+      {"doubles", [](auto& out) { tqs_write_array(out, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES); },
+       BPHI_BLOCK},
+      {"empty text", [](auto& out) { tqs_write_string(out, "s", 0, ""); },
+       block_bytes("s", 0x401, "\0"s)},
+      {"caller's flags", [](auto& out) { tqs_write_string(out, "v", 0x100, "ab"); },
+       block_bytes("v", 0x501, "ab\0"s)},
+      {"count 0", [](auto& out) { tqs_write_array(out, "none", 0, TQS_TYPE_DOUBLE, nullptr); },
+       block_bytes("none", 0x803, "")},
+      {"code without data bytes",
+       [](auto& out) { tqs_write_array(out, "e", 5, TQS_TYPE_SIZE0_10, nullptr); },
+       block_bytes("e", 0x810, "")},
+      {"2-byte elements",
+       [](auto& out) {
+         const std::uint16_t values[] = {0x0102, 0xA0B0};
+         tqs_write_array(out, "h", 2, TQS_TYPE_SIZE2_40, values);
+       },
+       block_bytes("h", 0x840, "\x02\x01\xB0\xA0"s)},
+      {"15-byte name", [](auto& out) { tqs_write_string(out, "ABCDEFGHIJKLMNO", 0, "x"); },
+       block_bytes("ABCDEFGHIJKLMNO", 0x401, "x\0"s)},
+      {"longer names are cut to 15 bytes",
+       [&](auto& out) { tqs_write_string(out, long_name.c_str(), 0, long_name.c_str()); },
+       block_bytes("ABCDEFGHIJKLMNO", 0x401, long_name + '\0')},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir.file("out.tqs");
+    auto result = run_writer([&] {
+      TqsOutput output;
+      tqs_open_output(path.c_str(), nullptr, output);
+      c.write(output);
+      tqs_close_output(output);
+    });
+    EXPECT_EQ(result.exit_status, 0) << c.label;
+    EXPECT_EQ(result.err, "") << c.label;
+    EXPECT_EQ(read_file(path), c.expected) << c.label;
+  }
+}
+
+TEST(TqsWriter, HeaderCarriesTheCreationTime) {
+  TempDir dir;
+  const std::string path = dir.file("out.tqs");
+  const std::time_t before = std::time(nullptr);
+  auto result = run_writer([&] {
+    TqsOutput output;
+    tqs_open_output(path.c_str(), nullptr, output);
+    tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+    tqs_close_output(output);
+  });
+  const std::time_t after = std::time(nullptr);
+  ASSERT_EQ(result.exit_status, 0);
+  const std::string bytes = read_file(path);
+  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+  EXPECT_GE(created_of(bytes), before);
+  EXPECT_LE(created_of(bytes), after);
+}
+
+TEST(TqsWriter, FilledHeaderDefinesEveryByteAndCutsLongNames) {
+  TqsFileHeader header;
+  std::memset(&header, 0xAA, sizeof header); // whatever was there before must not leak out
+  tqs_fill_header(header, "NORVALEX", 1, 0, "", 0, 0);
+  std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+
+  tqs_fill_header(header, "a-creator-name-of-20", 2, 3, "second-name-of-twenty", 4, 5);
+  bytes.assign(reinterpret_cast<const char*>(&header), sizeof header);
+  EXPECT_EQ(bytes.substr(8, 16), "a-creator-name-\0"s);
+  EXPECT_EQ(bytes.substr(24, 16), "second-name-of-\0"s);
+  EXPECT_EQ(bytes.substr(40, 8), "\x01\x01\x02\x03\x04\x05\0\0"s);
+}
+
+TEST(TqsWriter, WritesAConverterShapedFile) {
+  const char* names[] = {"R", "Z", "Er", "Ez", "absE", "Bphi"};
+  std::vector<std::vector<double>> columns;
+  for (int column = 0; column < 6; ++column) {
+    std::vector<double> values;
+    for (int point = 0; point < 6; ++point) {
+      values.push_back(column * 10.0 + point / 8.0);
+    }
+    columns.push_back(values);
+  }
+  TempDir dir;
+  const std::string path = dir.file("map.tqs");
+  auto result = run_writer([&] {
+    TqsOutput output;
+    tqs_open_output(path.c_str(), nullptr, output);
+    tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+    for (int column = 0; column < 6; ++column) {
+      tqs_write_array(output, names[column], 6, TQS_TYPE_DOUBLE, columns[column].data());
+    }
+    tqs_close_output(output);
+  });
+  ASSERT_EQ(result.exit_status, 0);
+  std::string expected = MASKED_HEADER;
+  for (int column = 0; column < 6; ++column) {
+    expected += block_bytes(names[column], 0x803, doubles_bytes(columns[column]));
+  }
+  const std::string bytes = read_file(path);
+  EXPECT_EQ(bytes.size(), 480U);
+  EXPECT_EQ(mask_created(bytes), expected);
+}
+
+TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
+  struct Case {
+    const char* label;
+    bool append;
+    bool exists;
+    std::string expected_after_old_bytes;
+  };
+  const std::string old_bytes = "\x75\x4C\x9F\x05 old\0\xFF data\n"s; // odd length on purpose
+  const std::vector<Case> cases = {
+      {"new output file", false, false, MASKED_HEADER + BPHI_BLOCK},
+      {"existing output file", false, true, MASKED_HEADER + BPHI_BLOCK},
+      {"new append file", true, false, CREATOR_BLOCK + BPHI_BLOCK},
+      {"existing append file", true, true, CREATOR_BLOCK + BPHI_BLOCK},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.file("out.tqs");
+    if (c.exists) {
+      write_file(path, old_bytes);
+    }
+    auto result = run_writer([&] {
+      write_converter_start(c.append ? nullptr : path.c_str(), c.append ? path.c_str() : nullptr);
+    });
+    EXPECT_EQ(result.exit_status, 0) << c.label;
+    const std::string kept = c.append && c.exists ? old_bytes : "";
+    const std::string bytes = read_file(path);
+    EXPECT_EQ(c.append ? bytes : mask_created(bytes), kept + c.expected_after_old_bytes) << c.label;
+  }
+}
+
+TEST(TqsWriter, DashAloneMeansStandardOutput) {
+  struct Case {
+    const char* output;
+    const char* append;
+    const char* file; // nullptr: the data go to standard output
+    std::string expected;
+  };
+  const std::string normal = MASKED_HEADER + BPHI_BLOCK;
+  const std::string appended = CREATOR_BLOCK + BPHI_BLOCK;
+  const std::vector<Case> cases = {
+      {nullptr, nullptr, nullptr, normal}, {"-", nullptr, nullptr, normal},
+      {nullptr, "-", nullptr, appended},   {"--", nullptr, "--", normal},
+      {"-x", nullptr, "-x", normal},       {nullptr, "--", "--", appended},
+  };
+  for (const Case& c : cases) {
+    const std::string label = std::string(c.output ? c.output : "null") + ", " +
+                              std::string(c.append ? c.append : "null");
+    TempDir dir;
+    auto result = run_writer([&] {
+      std::filesystem::current_path(dir.path());
+      write_converter_start(c.output, c.append);
+    });
+    EXPECT_EQ(result.exit_status, 0) << label;
+    const std::string bytes = c.file ? read_file(dir.path() / c.file) : result.out;
+    EXPECT_EQ(c.append ? bytes : mask_created(bytes), c.expected) << label;
+    if (c.file) {
+      EXPECT_EQ(result.out, "") << label;
+    }
+  }
+}
+
+TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
+  TempDir dir;
+  const std::string kept = dir.file("kept.tqs");
+  const std::string other = dir.file("other.tqs");
+  const std::string missing = dir.file("no-such-folder/out.tqs");
+  write_file(kept, "keep me");
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  const std::string pipe_name = "/dev/fd/" + std::to_string(pipe_ends[1]);
+  struct Case {
+    const char* output;
+    const char* append;
+    std::string expected_err;
+  };
+  const std::vector<Case> cases = {
+      {kept.c_str(), other.c_str(),
+       "norvalex: Error: Output cannot be written to \"" + kept + "\" and appended to \"" + other +
+           "\" at the same time\n"},
+      {"-", "-",
+       "norvalex: Error: Output cannot be written to \"-\" and appended to \"-\" at the same "
+       "time\n"},
+      {"", nullptr, "norvalex: Error: \"\": No such file or directory\n"},
+      {missing.c_str(), nullptr,
+       "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
+      {nullptr, missing.c_str(),
+       "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
+      {nullptr, pipe_name.c_str(), "norvalex: Error: \"" + pipe_name + "\": Illegal seek\n"},
+  };
+  for (const Case& c : cases) {
+    auto result = run_writer([&] {
+      write_converter_start(c.output, c.append);
+      std::fputs("went on\n", stderr);
+    });
+    EXPECT_EQ(result.exit_status, 1) << c.expected_err;
+    EXPECT_EQ(result.err, c.expected_err);
+    EXPECT_EQ(result.out, "") << c.expected_err;
+  }
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  // Refused before anything was opened: the output file is not emptied, the append file not made.
+  EXPECT_EQ(read_file(kept), "keep me");
+  EXPECT_FALSE(std::filesystem::exists(other));
+}
+
+TEST(TqsWriter, RefusesATerminalOnStandardOutputOnly) {
+  TempDir dir;
+  const std::string path = dir.file("out.tqs");
+  const RunOptions terminal{StdoutMode::terminal, ""};
+  for (const char* output : {static_cast<const char*>(nullptr), "-"}) {
+    for (const char* append : {static_cast<const char*>(nullptr), "-"}) {
+      if (output && append) {
+        continue;
+      }
+      auto result = run_writer([&] { write_converter_start(output, append); }, terminal);
+      EXPECT_EQ(result.exit_status, 1);
+      EXPECT_EQ(result.err,
+                "norvalex: Error: TQS output can not be read from or written to a terminal\n");
+    }
+  }
+  auto result = run_writer([&] { write_converter_start(path.c_str(), nullptr); }, terminal);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(mask_created(read_file(path)), MASKED_HEADER + BPHI_BLOCK);
+}
+
+TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
+  struct Case {
+    std::int32_t count;
+    std::uint32_t type;
+    const char* expected_text;
+  };
+  const std::int32_t max = std::numeric_limits<std::int32_t>::max();
+  const std::vector<Case> cases = {
+      {2, TQS_TYPE_STRING, "Writing unknown data type to \"%s\""},
+      {2, 0x70, "Writing unknown data type to \"%s\""},
+      {2, 0x880, "Writing unknown data type to \"%s\""},
+      {-1, 0x80, "Writing unknown data type to \"%s\""}, // the type is looked at first
+      {-1, TQS_TYPE_DOUBLE, "\"%s\": Invalid argument"},
+      {-1, TQS_TYPE_SIZE0_10, "\"%s\": Invalid argument"},
+      {max, TQS_TYPE_DOUBLE, "\"%s\": Value too large for defined data type"},
+      {1 << 30, TQS_TYPE_SIZE4_02, "\"%s\": Value too large for defined data type"}, // 4 GiB
+  };
+  TempDir dir;
+  const std::string path = dir.file("out.tqs");
+  for (const Case& c : cases) {
+    auto result = run_writer([&] {
+      TqsOutput output;
+      tqs_open_output(path.c_str(), nullptr, output);
+      tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+      tqs_write_array(output, "bad", c.count, c.type, nullptr);
+    });
+    std::string text = c.expected_text;
+    text.replace(text.find("%s"), 2, path);
+    EXPECT_EQ(result.exit_status, 1) << text;
+    EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n");
+    EXPECT_EQ(read_file(path), BPHI_BLOCK) << text;
+  }
+}
+
+TEST(TqsWriter, AcceptsTheLargestArrayTheSizeWordDescribes) {
+  // 2^30 - 1 four-byte elements: 4,294,967,292 bytes, read from address space that costs no
+  // memory and written to a device that discards them.
+  const std::size_t bytes = (std::size_t{1} << 32) - 4;
+  void* data = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(data, MAP_FAILED);
+  auto result = run_writer([&] {
+    TqsOutput output;
+    tqs_open_output("/dev/null", nullptr, output);
+    tqs_write_array(output, "big", (1 << 30) - 1, TQS_TYPE_SIZE4_02, data);
+    tqs_close_output(output);
+  });
+  munmap(data, bytes);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
+  struct Case {
+    const char* label;
+    RunOptions options;
+    const char* output;
+    std::int32_t count; // doubles in the array; past the buffer, the failure shows while writing
+    const char* expected_err;
+  };
+  const std::vector<Case> cases = {
+      {"full file",
+       {},
+       "/dev/full",
+       2,
+       "norvalex: Error: \"/dev/full\": No space left on device\n"},
+      {"full standard output",
+       {StdoutMode::file, "/dev/full"},
+       nullptr,
+       2,
+       "norvalex: Error: \"-\": No space left on device\n"},
+      {"closed standard output",
+       {StdoutMode::closed, ""},
+       nullptr,
+       2,
+       "norvalex: Error: \"-\": Bad file descriptor\n"},
+      {"full file, large array",
+       {},
+       "/dev/full",
+       1 << 18,
+       "norvalex: Error: \"/dev/full\": No space left on device\n"},
+      {"full standard output, large array",
+       {StdoutMode::file, "/dev/full"},
+       nullptr,
+       1 << 18,
+       "norvalex: Error: \"-\": No space left on device\n"},
+  };
+  const std::vector<double> values(1 << 18, 0.5);
+  for (const Case& c : cases) {
+    auto result = run_writer(
+        [&] {
+          TqsOutput output;
+          tqs_open_output(c.output, nullptr, output);
+          tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+          tqs_write_array(output, "Bphi", c.count, TQS_TYPE_DOUBLE, values.data());
+          if (c.count > 2) {
+            std::fputs("large array written\n", stderr);
+          }
+          tqs_close_output(output);
+          std::fputs("closed\n", stderr);
+        },
+        c.options);
+    EXPECT_EQ(result.exit_status, 1) << c.label;
+    EXPECT_EQ(result.err, c.expected_err) << c.label;
+  }
+}
+
+TEST(TqsWriter, GivesEveryStreamTheFullBuffer) {
+  // Header, block header and data fill the buffer exactly: nothing may reach the file before
+  // the close.
+  const std::vector<double> values((TQS_BUFFER_SIZE - 48 - 24) / 8, 0.25);
+  const auto count = static_cast<std::int32_t>(values.size());
+  TempDir dir;
+  for (bool to_stdout : {false, true}) {
+    const std::string path = dir.file("out.tqs");
+    write_file(path, "");
+    const RunOptions options =
+        to_stdout ? RunOptions{StdoutMode::file, path} : RunOptions{StdoutMode::capture, ""};
+    auto result = run_writer(
+        [&] {
+          TqsOutput output;
+          tqs_open_output(to_stdout ? nullptr : path.c_str(), nullptr, output);
+          tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+          tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
+          if (__fbufsize(output.stream) != TQS_BUFFER_SIZE) {
+            _exit(3);
+          }
+          if (std::filesystem::file_size(path) != 0) {
+            _exit(4);
+          }
+          tqs_close_output(output);
+        },
+        options);
+    EXPECT_EQ(result.exit_status, 0) << (to_stdout ? "standard output" : "file");
+    EXPECT_EQ(std::filesystem::file_size(path), TQS_BUFFER_SIZE);
+  }
+}
+
+} // namespace
