@@ -165,11 +165,10 @@ inline unsigned digit_bits(const char* p) {
   return static_cast<unsigned>(_mm_movemask_epi8(digits));
 }
 
-// Reads the number at `t`, which starts a word of the line. Returns false when it is not a
-// plain decimal number followed by white space, or one that only the exact path may read. The
-// usual shape, [sign] digits "." digits [(E|e) (+|-) digit digit] with at most seven digits, is
-// read here with a handful of word operations; every other text goes to scan_number_general.
-inline bool scan_token(const char* t, double& value) {
+// Finds the usual shape of the number at `t`, which starts a word of the line:
+// [sign] digits "." digits [(E|e) (+|-) digit digit], at most seven digits, then white space.
+// False for every other text.
+inline bool shape_token(const char* t, Sf7TokenShape& shape) {
   const char first = t[0];
   const unsigned sign = (first == '-') | (first == '+');
   // Bits of the characters other than digits, the sign excluded.
@@ -179,51 +178,97 @@ inline bool scan_token(const char* t, double& value) {
   const auto mantissa_end = static_cast<unsigned>(std::countr_zero(after_point));
   const unsigned mantissa_chars = mantissa_end - sign; // the point included
   if (t[point] != '.' || mantissa_chars - 2 > 6)       // no point, no digit, or more than 7 digits
-    return scan_number_general(t, value) != nullptr;
-  // The digits after the point move down one byte, over it.
-  const std::uint64_t word = load_eight(t + sign);
-  const std::uint64_t before_point = (std::uint64_t{1} << (8 * (point - sign))) - 1;
-  const std::uint64_t digits = (word & before_point) | ((word >> 8) & ~before_point);
-  const std::uint64_t mantissa = digits_value(digits, mantissa_chars - 1);
-  int scale = static_cast<int>(point) + 1 - static_cast<int>(mantissa_end);
+    return false;
+  shape.sign = static_cast<std::uint8_t>(sign);
+  shape.point = static_cast<std::uint8_t>(point - sign);
+  shape.digits = static_cast<std::uint8_t>(mantissa_chars - 1);
+  shape.fraction = static_cast<std::uint8_t>(mantissa_end - point - 1);
+  shape.exponent = 0;
   const char* const e = t + mantissa_end;
-  if (!ends_number(e[0])) {
-    // Exactly E or e, a sign and two digits, then white space.
-    if (((after_point >> mantissa_end) & 0b1111) != 0b0011 || (e[0] | 0x20) != 'e' ||
-        (e[1] != '-' && e[1] != '+') || !ends_number(e[4]))
-      return scan_number_general(t, value) != nullptr;
+  if (ends_number(e[0]))
+    return true;
+  // Exactly E or e, a sign and two digits, then white space.
+  if (((after_point >> mantissa_end) & 0b1111) != 0b0011 || (e[0] | 0x20) != 'e' ||
+      (e[1] != '-' && e[1] != '+') || !ends_number(e[4]))
+    return false;
+  shape.exponent = static_cast<std::uint8_t>(mantissa_end);
+  return true;
+}
+
+// The value of the number at `t` of the given shape. False when its decimal exponent is beyond
+// the exact products; the number is then for scan_number_general.
+inline bool shaped_value(const char* t, const Sf7TokenShape& shape, double& value) {
+  // The digits after the point move down one byte, over it.
+  const std::uint64_t word = load_eight(t + shape.sign);
+  const std::uint64_t before_point = (std::uint64_t{1} << (8 * shape.point)) - 1;
+  const std::uint64_t digits = (word & before_point) | ((word >> 8) & ~before_point);
+  const std::uint64_t mantissa = digits_value(digits, shape.digits);
+  int scale = -static_cast<int>(shape.fraction);
+  if (shape.exponent != 0) {
+    const char* const e = t + shape.exponent;
     const int exponent = (e[2] - '0') * 10 + (e[3] - '0');
     scale += e[1] == '-' ? -exponent : exponent;
   }
   // At most seven digits: the mantissa is far below 2^53.
   if (scale < -MAX_EXACT_POWER || scale > MAX_EXACT_POWER)
-    return scan_number_general(t, value) != nullptr;
+    return false;
   const double m = static_cast<double>(mantissa);
   const double magnitude = scale < 0 ? m / exact_powers_of_ten[static_cast<std::size_t>(-scale)]
                                      : m * exact_powers_of_ten[static_cast<std::size_t>(scale)];
-  value = first == '-' ? -magnitude : magnitude;
+  value = t[0] == '-' ? -magnitude : magnitude;
   return true;
+}
+
+// A line's bytes with every digit made '0' and every '-' made '+': two lines with the same key
+// differ only in the values of their digits and signs.
+inline __m128i shape_key(const char* p) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i digits = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)),
+                                       _mm_cmpgt_epi8(_mm_set1_epi8('9' + 1), bytes));
+  const __m128i zeroed =
+      _mm_or_si128(_mm_andnot_si128(digits, bytes), _mm_and_si128(digits, _mm_set1_epi8('0')));
+  const __m128i minus = _mm_cmpeq_epi8(zeroed, _mm_set1_epi8('-'));
+  return _mm_or_si128(_mm_andnot_si128(minus, zeroed), _mm_and_si128(minus, _mm_set1_epi8('+')));
+}
+
+// True when the line at `line` has the remembered line's key up to its line feed.
+inline bool matches_memo(const Sf7ScanMemo& memo, const char* line) {
+  const unsigned last = memo.line_feed / 16;
+  __m128i same = _mm_set1_epi8(-1);
+  for (unsigned chunk = 0; chunk < last; ++chunk) {
+    const __m128i key = _mm_load_si128(reinterpret_cast<const __m128i*>(&memo.key[16 * chunk]));
+    same = _mm_and_si128(same, _mm_cmpeq_epi8(shape_key(line + 16 * chunk), key));
+  }
+  // In the last chunk only the bytes up to the line feed count.
+  const __m128i key = _mm_load_si128(reinterpret_cast<const __m128i*>(&memo.key[16 * last]));
+  const __m128i beyond =
+      _mm_cmpgt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                     _mm_set1_epi8(static_cast<char>(memo.line_feed % 16)));
+  same =
+      _mm_and_si128(same, _mm_or_si128(beyond, _mm_cmpeq_epi8(shape_key(line + 16 * last), key)));
+  return _mm_movemask_epi8(same) == 0xFFFF;
+}
+
+void remember_line(Sf7ScanMemo& memo, const char* line, unsigned line_feed) {
+  memo.line_feed = line_feed;
+  for (unsigned chunk = 0; chunk <= line_feed / 16; ++chunk) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(&memo.key[16 * chunk]),
+                    shape_key(line + 16 * chunk));
+  }
+  memo.usable = true;
 }
 
 __extension__ typedef unsigned __int128 Bits128;
 
-// White space and line-feed bits of the 64 bytes at `p`.
-inline void classify_64(const char* p, std::uint64_t& space, std::uint64_t& feed) {
-  space = 0;
-  feed = 0;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-    // Tab, line feed, vertical tab, form feed and carriage return: 9 to 13.
-    const __m128i low = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
-    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(low, _mm_set1_epi8(4)), low);
-    const __m128i line_feed = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'));
-    space |= static_cast<std::uint64_t>(
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control))))
-             << (16 * k);
-    feed |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(line_feed)))
-            << (16 * k);
-  }
+// White-space bits of the 16 bytes at `p`, and their line-feed bits.
+inline unsigned classify_16(const char* p, unsigned& feed) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+  // Tab, line feed, vertical tab, form feed and carriage return: 9 to 13.
+  const __m128i low = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));
+  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(low, _mm_set1_epi8(4)), low);
+  feed = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
 }
 
 // The set bits of a 128-bit mask, lowest first.
@@ -245,35 +290,65 @@ struct BitQueue {
 };
 
 // The point line at `line` from a classification of its first 128 bytes: the line end and the
-// six numbers' places come from bit masks, each number is read on its own.
-const char* scan_point_classified(const char* line, const char* end,
+// six numbers' places come from bit masks, each number is read on its own. A line that differs
+// from the remembered one only in its digits and signs is read with the remembered places and
+// shapes, without the classification.
+const char* scan_point_classified(Sf7ScanMemo& memo, const char* line, const char* end,
                                   std::span<double, SF7_COLUMN_COUNT> values) {
-  // The zero bytes after `end` are neither white space nor line feeds nor digits, and cover
-  // every byte read here past the buffered text.
-  std::uint64_t space_low, feed_low, space_high = 0, feed_high = 0;
-  classify_64(line, space_low, feed_low);
-  if (feed_low == 0) {
-    classify_64(line + 64, space_high, feed_high);
-    if (feed_high == 0)
-      return scan_point_general(line, end, values);
+  if (memo.usable && matches_memo(memo, line)) {
+    bool exact_products = true;
+    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+      const Sf7TokenShape& shape = memo.shapes[k];
+      exact_products &= shaped_value(line + shape.start, shape, values[k]);
+    }
+    if (exact_products)
+      return line + memo.line_feed + 1;
   }
-  const unsigned line_length = feed_low != 0
-                                   ? static_cast<unsigned>(std::countr_zero(feed_low))
-                                   : 64 + static_cast<unsigned>(std::countr_zero(feed_high));
+
+  // The shapes below are this line's; the memo is usable again only if all six have one.
+  memo.usable = false;
+
+  // The zero bytes after `end` are neither white space nor line feeds nor digits, and cover
+  // every byte read here past the buffered text. Sixteen bytes at a time up to the line feed,
+  // within the first 128.
+  Bits128 space = 0;
+  unsigned line_length = 0;
+  for (unsigned chunk = 0;; chunk += 16) {
+    if (chunk == 128)
+      return scan_point_general(line, end, values);
+    unsigned feed;
+    space |= Bits128{classify_16(line + chunk, feed)} << chunk;
+    if (feed != 0) {
+      line_length = chunk + static_cast<unsigned>(std::countr_zero(feed));
+      break;
+    }
+  }
   // Separators: white space, and everything from the line feed on.
-  const Bits128 separators =
-      ((Bits128{space_high} << 64) | space_low) | (~Bits128{0} << line_length);
+  const Bits128 separators = space | (~Bits128{0} << line_length);
   // Words start where a separator or the line's start comes before a non-separator. A number
   // read from a word's start ends only at white space, so it is the whole word.
   const Bits128 starts = ~separators & ((separators << 1) | 1);
   BitQueue start_queue{static_cast<std::uint64_t>(starts),
                        static_cast<std::uint64_t>(starts >> 64)};
-  for (double& value : values) {
+  bool all_shaped = true;
+  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
     if (start_queue.empty())
       return nullptr; // fewer than six numbers: the exact path reports it
-    if (!scan_token(line + start_queue.pop(), value))
+    const unsigned start = start_queue.pop();
+    const char* const t = line + start;
+    Sf7TokenShape& shape = memo.shapes[k];
+    shape.start = static_cast<std::uint8_t>(start);
+    if (shape_token(t, shape)) {
+      if (shaped_value(t, shape, values[k]))
+        continue;
+    } else {
+      all_shaped = false;
+    }
+    if (scan_number_general(t, values[k]) == nullptr)
       return nullptr;
   }
+  if (all_shaped)
+    remember_line(memo, line, line_length);
   return line + line_length + 1;
 }
 
@@ -281,11 +356,12 @@ const char* scan_point_classified(const char* line, const char* end,
 
 } // namespace
 
-const char* scan_point_fast(const char* line, const char* end,
+const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end,
                             std::span<double, SF7_COLUMN_COUNT> values) noexcept {
 #if NORVALEX_CLASSIFIED_SCAN
-  return scan_point_classified(line, end, values);
+  return scan_point_classified(memo, line, end, values);
 #else
+  (void)memo;
   return scan_point_general(line, end, values);
 #endif
 }

@@ -297,6 +297,7 @@ void read_points(std::FILE* input, LineBuffer& line, FieldMap& map) {
 
 void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
   ColumnTargets targets(map);
+  Sf7ScanMemo memo;
   std::size_t index = 0;
   std::array<double, SF7_COLUMN_COUNT> values{};
   for (std::int32_t i = 0; i < map.dim1; ++i) {
@@ -304,7 +305,7 @@ void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
       // Whole lines up to the piece limit are in the buffer, unless the input ends before.
       if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
         fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
-      const char* next = scan_point_fast(input.pos, input.end, values);
+      const char* next = scan_point_fast(memo, input.pos, input.end, values);
       if (next != nullptr) {
         input.pos = next;
         ++input_line_number;
