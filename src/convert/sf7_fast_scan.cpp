@@ -2,12 +2,17 @@
 
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
 
-#if defined(__SSE2__)
+// A quotient of two doubles is rounded once only where double arithmetic is done in double
+// precision; elsewhere (x87 registers) every number goes through std::from_chars.
+#define NORVALEX_EXACT_PRODUCTS (FLT_EVAL_METHOD == 0)
+
+#if defined(__SSE2__) && NORVALEX_EXACT_PRODUCTS
 #include <emmintrin.h>
 #define NORVALEX_CLASSIFIED_SCAN 1
 static_assert(std::endian::native == std::endian::little,
@@ -91,8 +96,8 @@ inline bool ends_number(char c) {
     return nullptr;
 
   double magnitude;
-  if (digit_count <= MAX_MANTISSA_DIGITS && mantissa <= MAX_EXACT_MANTISSA &&
-      scale >= -MAX_EXACT_POWER && scale <= MAX_EXACT_POWER) {
+  if (NORVALEX_EXACT_PRODUCTS && digit_count <= MAX_MANTISSA_DIGITS &&
+      mantissa <= MAX_EXACT_MANTISSA && scale >= -MAX_EXACT_POWER && scale <= MAX_EXACT_POWER) {
     const double m = static_cast<double>(mantissa);
     magnitude = scale < 0 ? m / exact_powers_of_ten[static_cast<std::size_t>(-scale)]
                           : m * exact_powers_of_ten[static_cast<std::size_t>(scale)];
