@@ -1,10 +1,15 @@
 #include "convert/sf7_reader.h"
 
 #include "cli/diagnostics.h"
+#include "convert/sf7_fast_scan.h"
+#include "convert/sf7_input.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 // The renamed names are code page 437 bytes: a box-drawing vertical line (0xB3) around E or B,
 // and the letter phi (0xED) after H or A.
@@ -61,6 +66,9 @@ int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> value
   return found < 0 ? 0 : found;
 }
 
+bool sf7_exact_path_only = false;
+std::size_t sf7_input_block_size = SF7_INPUT_BLOCK_SIZE;
+
 namespace {
 
 // Reads the next line into `line` and counts it; the end of the input is an error here.
@@ -69,6 +77,15 @@ void read_next_line(std::FILE* input, LineBuffer& line) {
     // A stream that fails to read (a folder given as input, for one) is not a short file.
     if (std::ferror(input))
       report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
+    report_error("Unexpected end of file\n");
+  }
+  ++input_line_number;
+}
+
+void read_next_line(Sf7Input& input, LineBuffer& line) {
+  if (!read_line_block(input, line)) {
+    if (sf7_input_failed(input))
+      report_fatal("%s: %s\n", input_file_name, std::strerror(input.read_errno));
     report_error("Unexpected end of file\n");
   }
   ++input_line_number;
@@ -86,6 +103,10 @@ bool point_line_goes_on(std::FILE* input, const LineBuffer& line) {
     return c != '\n';
   }
   return c != EOF && c != '\n';
+}
+
+bool point_line_goes_on(Sf7Input& input, const LineBuffer& line) {
+  return block_line_goes_on(input, line);
 }
 
 bool is_scan_space(char c) {
@@ -197,6 +218,19 @@ void read_units(LineBuffer& line, FieldMap& map) {
   }
 }
 
+// Asks the kernel to back the whole pages inside a large array with huge pages where it can:
+// filling an array then takes a few page faults instead of one per 4 KiB. Only a hint; the
+// resident size stays that of the pages written.
+void advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<std::uintptr_t>(memory) + page - 1) & ~(page - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(page - 1);
+  if (last > first)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
 void allocate_columns(FieldMap& map) {
   const std::size_t points =
       static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
@@ -206,32 +240,84 @@ void allocate_columns(FieldMap& map) {
     column.data.reset(static_cast<double*>(std::malloc(points * sizeof(double))));
     if (!column.data)
       report_fatal("Not enough memory\n");
+    advise_huge_pages(column.data.get(), points * sizeof(double));
   }
 }
 
+// Reads point (i,j) as the exact path does: one piece into the line buffer, "%lf" six times.
+template <class Input>
+void read_point_exact(Input& input, LineBuffer& line, std::span<double, SF7_COLUMN_COUNT> values,
+                      std::int32_t i, std::int32_t j) {
+  read_next_line(input, line);
+  // A point line longer than the line buffer must not be read as two points.
+  if (scan_point_exact(line.text.data(), values) < SF7_COLUMN_COUNT ||
+      point_line_goes_on(input, line)) {
+    report_error("Error reading point (%d,%d)\n", i, j);
+  }
+}
+
+// Where the values of each column go: a dropped column (factor 0) has no array, so its
+// products all land in one scratch double (mask 0 keeps its index at 0). Every value is then
+// stored as one product, without a test of the factor.
+struct ColumnTargets {
+  std::array<double*, SF7_COLUMN_COUNT> data{};
+  std::array<std::size_t, SF7_COLUMN_COUNT> index_mask{};
+  std::array<double, SF7_COLUMN_COUNT> factor{};
+  double scratch = 0;
+
+  explicit ColumnTargets(FieldMap& map) {
+    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+      FieldColumn& column = map.columns[k];
+      const bool kept = column.factor != 0;
+      data[k] = kept ? column.data.get() : &scratch;
+      index_mask[k] = kept ? ~std::size_t{0} : 0;
+      factor[k] = column.factor;
+    }
+  }
+  ColumnTargets(const ColumnTargets&) = delete;
+  ColumnTargets& operator=(const ColumnTargets&) = delete;
+
+  void store(std::size_t index, std::span<const double, SF7_COLUMN_COUNT> values) {
+    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k)
+      data[k][index & index_mask[k]] = factor[k] * values[k];
+  }
+};
+
 void read_points(std::FILE* input, LineBuffer& line, FieldMap& map) {
+  ColumnTargets targets(map);
   std::size_t index = 0;
   std::array<double, SF7_COLUMN_COUNT> values{};
   for (std::int32_t i = 0; i < map.dim1; ++i) {
     for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
-      read_next_line(input, line);
-      // A point line longer than the line buffer must not be read as two points.
-      if (scan_point_exact(line.text.data(), values) < SF7_COLUMN_COUNT ||
-          point_line_goes_on(input, line)) {
-        report_error("Error reading point (%d,%d)\n", i, j);
-      }
-      for (std::size_t k = 0; k < values.size(); ++k) {
-        FieldColumn& column = map.columns[k];
-        if (column.factor != 0)
-          column.data[index] = column.factor * values[k];
-      }
+      read_point_exact(input, line, values, i, j);
+      targets.store(index, values);
     }
   }
 }
 
-} // namespace
+void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
+  ColumnTargets targets(map);
+  Sf7ScanMemo memo;
+  std::size_t index = 0;
+  std::array<double, SF7_COLUMN_COUNT> values{};
+  for (std::int32_t i = 0; i < map.dim1; ++i) {
+    for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
+      // Whole lines up to the piece limit are in the buffer, unless the input ends before.
+      if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
+        fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+      const char* next = scan_point_fast(memo, input.pos, input.end, values);
+      if (next != nullptr) {
+        input.pos = next;
+        ++input_line_number;
+      } else {
+        read_point_exact(input, line, values, i, j);
+      }
+      targets.store(index, values);
+    }
+  }
+}
 
-void read_field_map(std::FILE* input, int verbose, FieldMap& map) {
+template <class Input> void read_map(Input& input, int verbose, FieldMap& map) {
   LineBuffer line;
   do {
     read_next_line(input, line);
@@ -268,4 +354,17 @@ void read_field_map(std::FILE* input, int verbose, FieldMap& map) {
   if (verbose)
     std::fputs("Reading file\n", stderr);
   read_points(input, line, map);
+}
+
+} // namespace
+
+void read_field_map(std::FILE* input, int verbose, FieldMap& map) {
+  if (sf7_exact_path_only) {
+    read_map(input, verbose, map);
+    return;
+  }
+  // The whole input goes through the block buffer, header lines included.
+  Sf7Input blocks;
+  open_sf7_input(blocks, input, sf7_input_block_size);
+  read_map(blocks, verbose, map);
 }

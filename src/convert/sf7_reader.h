@@ -64,7 +64,17 @@ struct FieldMap {
 
 // Reads the whole map from `input` into `map`, printing progress lines on standard error when
 // `verbose` is set. Every defect of the input ends the process with a located error line.
+// The input is read in large blocks and the point lines are scanned in place; a point line of an
+// unusual form is read by the exact path below, so the result is the exact path's in every bit.
 void read_field_map(std::FILE* input, int verbose, FieldMap& map);
+
+// When set, read_field_map reads every line with read_line_exact and every point line with
+// scan_point_exact: the reference that the tests and the benchmark compare the fast reading
+// with. Off in the program.
+extern bool sf7_exact_path_only;
+// Size of the blocks read_field_map reads (at least 4096 bytes); tests make it small so that
+// block boundaries fall everywhere in small inputs. 1 MiB in the program.
+extern std::size_t sf7_input_block_size;
 
 // One line as a 1024-byte line buffer holds it: at most 1023 characters, the line feed
 // included when it fits, then a terminating zero.

@@ -1,0 +1,71 @@
+// Micro-benchmarks of one point line's scan: the fast scan on lines that keep the layout of the
+// line before (read from its memo), on lines that do not (classified in full), and the exact
+// path's "%lf" scan of the same lines.
+#include "convert/sf7_fast_scan.h"
+#include "convert/sf7_reader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// `count` point lines in the solver's layout, one after the other: positive fields, so that every
+// line keeps the layout of the one before; with `mixed_layout` the fields' signs are random, and
+// a line keeps the layout of the one before in one case out of sixteen.
+std::string layout_text(std::size_t count, bool mixed_layout) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> field(mixed_layout ? -9e2 : 1e2, 9e2);
+  std::string text;
+  char line[160];
+  for (std::size_t n = 0; n < count; ++n) {
+    std::snprintf(line, sizeof line, "%10.5f    %10.5f    %14.6E%14.6E%14.6E%14.6E\n",
+                  0.05 * static_cast<double>(n % 1000), 2.5, field(rng), field(rng), field(rng),
+                  field(rng));
+    text += line;
+  }
+  return text;
+}
+
+void scan_fast(benchmark::State& state, bool mixed_layout) {
+  std::string text = layout_text(4096, mixed_layout);
+  const std::size_t size = text.size();
+  text.append(SF7_SCAN_PADDING, '\0');
+  std::array<double, SF7_COLUMN_COUNT> values{};
+  for (auto _ : state) {
+    Sf7ScanMemo memo;
+    const char* p = text.data();
+    while (p != nullptr && p < text.data() + size)
+      p = scan_point_fast(memo, p, text.data() + size, values);
+    benchmark::DoNotOptimize(values);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+void scan_exact(benchmark::State& state) {
+  const std::string text = layout_text(4096, false);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start) + 1;
+    lines.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  std::array<double, SF7_COLUMN_COUNT> values{};
+  for (auto _ : state) {
+    for (const std::string& line : lines)
+      benchmark::DoNotOptimize(scan_point_exact(line.c_str(), values));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+BENCHMARK_CAPTURE(scan_fast, same_layout, false);
+BENCHMARK_CAPTURE(scan_fast, changing_layout, true);
+BENCHMARK(scan_exact);
+
+} // namespace
+
+BENCHMARK_MAIN();

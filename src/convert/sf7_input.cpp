@@ -1,0 +1,80 @@
+#include "convert/sf7_input.h"
+
+#include "cli/diagnostics.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+void open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size) {
+  input.stream = stream;
+  input.capacity = std::max(block_size, SF7_INPUT_MIN_BLOCK_SIZE);
+  input.storage.reset(static_cast<char*>(std::malloc(input.capacity + SF7_SCAN_PADDING)));
+  if (!input.storage)
+    report_fatal("Not enough memory\n");
+  std::memset(input.storage.get(), 0, SF7_SCAN_PADDING);
+  input.pos = input.storage.get();
+  input.end = input.pos;
+  input.drained = false;
+  input.read_errno = 0;
+}
+
+void fill_sf7_input(Sf7Input& input, std::size_t count) {
+  const std::size_t rest = static_cast<std::size_t>(input.end - input.pos);
+  if (rest >= count || input.drained)
+    return;
+  char* const front = input.storage.get();
+  std::memmove(front, input.pos, rest);
+  const std::size_t room = input.capacity - rest;
+  const std::size_t got = std::fread(front + rest, 1, room, input.stream);
+  // fread comes back short only at the end of the stream or on a read error; either way the
+  // stream has nothing more to give, as a getc that returned EOF.
+  if (got < room) {
+    input.drained = true;
+    input.read_errno = errno;
+  }
+  input.pos = front;
+  input.end = front + rest + got;
+  std::memset(front + rest + got, 0, SF7_SCAN_PADDING);
+}
+
+bool read_line_block(Sf7Input& input, LineBuffer& line) {
+  fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+  const char* p = input.pos;
+  const char* const end = input.end;
+  std::size_t length = 0;
+  while (length < LINE_PIECE_LIMIT && p < end) {
+    char c = *p++;
+    if (c == '\r' && p < end && *p == '\n') {
+      c = '\n';
+      ++p;
+    }
+    line.text[length++] = c;
+    if (c == '\n')
+      break;
+  }
+  input.pos = p;
+  line.text[length] = '\0';
+  line.length = length;
+  return length > 0;
+}
+
+bool block_line_goes_on(Sf7Input& input, const LineBuffer& line) {
+  if (line.length < LINE_PIECE_LIMIT || line.text[line.length - 1] == '\n')
+    return false;
+  fill_sf7_input(input, 2);
+  if (input.pos == input.end)
+    return false;
+  const char c = *input.pos++;
+  if (c == '\r') {
+    if (input.pos == input.end)
+      return true;
+    return *input.pos++ != '\n';
+  }
+  return c != '\n';
+}
+
+bool sf7_input_failed(const Sf7Input& input) {
+  return std::ferror(input.stream) != 0;
+}

@@ -1,0 +1,49 @@
+// Block input for the field-map reader: the stream is read in large blocks into one fixed buffer
+// and split into lines in place, with exactly the line semantics of read_line_exact (pieces of
+// at most 1023 characters, a CR LF line end read as LF, the last line without its line feed).
+#pragma once
+
+#include "convert/sf7_fast_scan.h"
+#include "convert/sf7_reader.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+// Size of one block read from the stream.
+inline constexpr std::size_t SF7_INPUT_BLOCK_SIZE = std::size_t{1} << 20;
+// Smallest block size accepted; a block always holds a whole piece and what follows it.
+inline constexpr std::size_t SF7_INPUT_MIN_BLOCK_SIZE = 4096;
+
+// Raw bytes that cover any line the line buffer holds whole, with its line end: 1022
+// characters and CR LF. Also enough for one piece of a longer line and the byte after it.
+inline constexpr std::size_t SF7_INPUT_LOOKAHEAD = LINE_BUFFER_SIZE;
+
+struct Sf7Input {
+  std::FILE* stream = nullptr;
+  std::unique_ptr<char[], FreeDeleter> storage; // capacity bytes and SF7_SCAN_PADDING more
+  std::size_t capacity = 0;
+  const char* pos = nullptr; // next unread byte
+  const char* end = nullptr; // end of the bytes read so far, followed by SF7_SCAN_PADDING zeros
+  bool drained = false;      // the stream gave its last byte (end of file or read error)
+  int read_errno = 0;        // errno of the failed read when the stream failed
+};
+
+// Allocates the buffer (at least SF7_INPUT_MIN_BLOCK_SIZE bytes) once; reads nothing yet.
+void open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
+
+// Makes at least `count` bytes (at most SF7_INPUT_MIN_BLOCK_SIZE) readable at `pos`, unless
+// the stream is drained: the unread rest moves to the front of the buffer and the stream fills
+// the space after it.
+void fill_sf7_input(Sf7Input& input, std::size_t count);
+
+// The next line, or the next 1023 characters of a longer one, as read_line_exact gives it from
+// the same bytes. False when nothing is left.
+bool read_line_block(Sf7Input& input, LineBuffer& line);
+
+// True when a line that filled the line buffer goes on past its line feed's place; consumes the
+// line feed of a line of exactly 1023 characters, as the exact path does.
+bool block_line_goes_on(Sf7Input& input, const LineBuffer& line);
+
+// True when the stream failed to read (as opposed to ending).
+bool sf7_input_failed(const Sf7Input& input);
