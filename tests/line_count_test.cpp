@@ -13,22 +13,41 @@
 namespace {
 
 // Disabled until the reader stops counting at the largest count: reading a line past line
-// 2147483647 (a header of that many short lines, before any "SF7") overflows the signed
-// count, which is undefined behaviour; in practice the count wraps and a later error line
-// names a negative line number. A file that long cannot be made in a test, so the count starts
-// two lines short of its end here.
+// 2147483647 (a header of that many short lines before any "SF7", or a map behind a header
+// that long) overflows the signed count, which is undefined behaviour; in practice the count
+// wraps and a later error line names a negative line number. A file that long cannot be made
+// in a test, so the count starts a few lines short of its end here, and the last line that
+// can be counted is refused wherever it falls: in the header or among the point lines, read
+// by the block reading or by the exact path.
 TEST(LineCount, DISABLED_StopsAtTheLargestCountInsteadOfWrapping) {
-  auto result = test_support::run_in_child([] {
-    const std::string text = "first\nsecond\nthird\n";
-    std::FILE* input = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    input_file_name = "long.sf7";
-    input_line_number = std::numeric_limits<std::int32_t>::max() - 1;
-    FieldMap map;
-    read_field_map(input, 0, map);
-  });
-  EXPECT_EQ(result.signal, 0);
-  EXPECT_EQ(result.exit_status, 1);
-  EXPECT_EQ(result.err, "Error: long.sf7(2147483647): More than 2147483647 lines\n");
+  const std::string header_only = "first\nsecond\nthird\n";
+  // Seven header lines, then three point lines.
+  const std::string map = "Poisson\nProgram SF7\n\nincrements: 2\n\n R Z Er Ez E V\n"
+                          " (cm) (cm) (V) (V) (V) (V)\n"
+                          "1.5 2.5 3.5 4.5 5.5 6.5\n1.5 2.5 3.5 4.5 5.5 6.5\n"
+                          "1.5 2.5 3.5 4.5 5.5 6.5\n";
+  struct Case {
+    const char* label;
+    const std::string& text;
+    std::int32_t lines_left; // lines that can still be counted
+  };
+  constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
+  for (const Case& c : {Case{"header", header_only, 1}, Case{"point lines", map, 8}}) {
+    for (const bool exact : {false, true}) {
+      auto result = test_support::run_in_child([&] {
+        std::FILE* input = fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r");
+        input_file_name = "long.sf7";
+        input_line_number = kLargest - c.lines_left;
+        sf7_exact_path_only = exact;
+        FieldMap field_map;
+        read_field_map(input, 0, field_map);
+      });
+      const std::string label = std::string(c.label) + (exact ? ", exact path" : ", blocks");
+      EXPECT_EQ(result.signal, 0) << label;
+      EXPECT_EQ(result.exit_status, 1) << label;
+      EXPECT_EQ(result.err, "Error: long.sf7(2147483647): More than 2147483647 lines\n") << label;
+    }
+  }
 }
 
 } // namespace
