@@ -14,8 +14,8 @@ struct RunEnded {
 }
 
 // Stops the target at once, so that libFuzzer keeps the input that broke a rule.
-#define FUZZ_CHECK(condition)                                                                    \
-  do {                                                                                           \
-    if (!(condition))                                                                            \
-      __builtin_trap();                                                                          \
+#define FUZZ_CHECK(condition)                                                                      \
+  do {                                                                                             \
+    if (!(condition))                                                                              \
+      __builtin_trap();                                                                            \
   } while (false)

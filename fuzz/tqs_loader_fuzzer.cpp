@@ -26,8 +26,7 @@ int count_message(const char*, ...) {
 }
 
 const std::string& input_path() {
-  static const std::string path =
-      "/tmp/norvalex-loader-fuzz-" + std::to_string(getpid()) + ".tqs";
+  static const std::string path = "/tmp/norvalex-loader-fuzz-" + std::to_string(getpid()) + ".tqs";
   return path;
 }
 

@@ -48,8 +48,8 @@ std::string point_line(int n) {
 // A map of (counts + 1) grid points whose names line is line 6 and whose points start at line 8.
 std::string map_text(const std::string& counts, int point_count, const std::string& names = kNames,
                      const std::string& units = kUnits) {
-  std::string text = "Poisson Superfish\nProgram SF7 fault test\n\nZ and R increments: " +
-                     counts + "\n\n" + names + units;
+  std::string text = "Poisson Superfish\nProgram SF7 fault test\n\nZ and R increments: " + counts +
+                     "\n\n" + names + units;
   for (int n = 0; n < point_count; ++n)
     text += point_line(n);
   return text;
@@ -165,35 +165,85 @@ TEST(FaultyOutput, EndWithOneLineNamingTheOutput) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"-o /dev/full", {"-o", "/dev/full"}, captured, false,
+      {"-o /dev/full",
+       {"-o", "/dev/full"},
+       captured,
+       false,
        "norvalex: Error: \"/dev/full\": No space left on device\n"},
-      {"-o /dev/full, large", {"-o", "/dev/full"}, captured, true,
+      {"-o /dev/full, large",
+       {"-o", "/dev/full"},
+       captured,
+       true,
        "norvalex: Error: \"/dev/full\": No space left on device\n"},
-      {"-a /dev/full", {"-a", "/dev/full"}, captured, false,
+      {"-a /dev/full",
+       {"-a", "/dev/full"},
+       captured,
+       false,
        "norvalex: Error: \"/dev/full\": No space left on device\n"},
-      {"-a /dev/full, large", {"-a", "/dev/full"}, captured, true,
+      {"-a /dev/full, large",
+       {"-a", "/dev/full"},
+       captured,
+       true,
        "norvalex: Error: \"/dev/full\": No space left on device\n"},
-      {"standard output on /dev/full", {}, full_stdout, false,
+      {"standard output on /dev/full",
+       {},
+       full_stdout,
+       false,
        "norvalex: Error: \"-\": No space left on device\n"},
-      {"standard output on /dev/full, large", {}, full_stdout, true,
+      {"standard output on /dev/full, large",
+       {},
+       full_stdout,
+       true,
        "norvalex: Error: \"-\": No space left on device\n"},
-      {"-a - on /dev/full", {"-a", "-"}, full_stdout, false,
+      {"-a - on /dev/full",
+       {"-a", "-"},
+       full_stdout,
+       false,
        "norvalex: Error: \"-\": No space left on device\n"},
-      {"standard output closed", {}, closed_stdout, false,
+      {"standard output closed",
+       {},
+       closed_stdout,
+       false,
        "norvalex: Error: \"-\": Bad file descriptor\n"},
-      {"standard output closed, large", {}, closed_stdout, true,
+      {"standard output closed, large",
+       {},
+       closed_stdout,
+       true,
        "norvalex: Error: \"-\": Bad file descriptor\n"},
-      {"standard output a terminal", {}, terminal, false,
+      {"standard output a terminal",
+       {},
+       terminal,
+       false,
        "norvalex: Error: TQS output can not be read from or written to a terminal\n"},
-      {"-o in a missing folder", {"-o", "{dir}/missing/out.tqs"}, captured, false,
+      {"-o in a missing folder",
+       {"-o", "{dir}/missing/out.tqs"},
+       captured,
+       false,
        "norvalex: Error: \"{dir}/missing/out.tqs\": No such file or directory\n"},
-      {"-a in a missing folder", {"-a", "{dir}/missing/out.tqs"}, captured, false,
+      {"-a in a missing folder",
+       {"-a", "{dir}/missing/out.tqs"},
+       captured,
+       false,
        "norvalex: Error: \"{dir}/missing/out.tqs\": No such file or directory\n"},
-      {"-o a folder", {"-o", "{dir}"}, captured, false, "norvalex: Error: \"{dir}\": Is a directory\n"},
-      {"-a a folder", {"-a", "{dir}"}, captured, false, "norvalex: Error: \"{dir}\": Is a directory\n"},
-      {"-o empty name", {"-o", ""}, captured, false,
+      {"-o a folder",
+       {"-o", "{dir}"},
+       captured,
+       false,
+       "norvalex: Error: \"{dir}\": Is a directory\n"},
+      {"-a a folder",
+       {"-a", "{dir}"},
+       captured,
+       false,
+       "norvalex: Error: \"{dir}\": Is a directory\n"},
+      {"-o empty name",
+       {"-o", ""},
+       captured,
+       false,
        "norvalex: Error: \"\": No such file or directory\n"},
-      {"-o and -a", {"-o", "{dir}/a.tqs", "-a", "{dir}/b.tqs"}, captured, false,
+      {"-o and -a",
+       {"-o", "{dir}/a.tqs", "-a", "{dir}/b.tqs"},
+       captured,
+       false,
        "norvalex: Error: Output cannot be written to \"{dir}/a.tqs\" and appended to "
        "\"{dir}/b.tqs\" at the same time\n"},
   };
@@ -217,8 +267,7 @@ TEST(FaultyOutput, EndWithOneLineNamingTheOutput) {
 TEST(FaultyOutput, ClosedStandardOutputDoesNotMatterWithAnOutputFile) {
   TempDir dir;
   write_file(dir.file("in.sf7"), map_text("2 1", 6));
-  auto result = run({"-o", dir.file("out.tqs"), dir.file("in.sf7")},
-                    {StdoutMode::closed, ""});
+  auto result = run({"-o", dir.file("out.tqs"), dir.file("in.sf7")}, {StdoutMode::closed, ""});
   expect_success(result, "standard output closed, -o");
   const std::vector<Block> blocks = blocks_of(read_file(dir.file("out.tqs")));
   EXPECT_EQ(names_of(blocks), (std::vector<std::string>{"R", "Z", "Er", "Ez", "|E|", "V"}));
@@ -451,9 +500,9 @@ TEST(DefectiveInput, LeaveEveryOutputAsItWas) {
       const char* label;
       std::vector<std::string> options;
     };
-    for (const Output& output : {Output{"standard output", {}}, Output{"-o new", {"-o", fresh}},
-                                 Output{"-o existing", {"-o", existing}},
-                                 Output{"-a existing", {"-a", existing}}}) {
+    for (const Output& output :
+         {Output{"standard output", {}}, Output{"-o new", {"-o", fresh}},
+          Output{"-o existing", {"-o", existing}}, Output{"-a existing", {"-a", existing}}}) {
       std::vector<std::string> args = output.options;
       args.push_back(input);
       const std::string label = std::string(defect.label) + ", " + output.label;
@@ -516,7 +565,8 @@ TEST(OddButWholeInput, ConvertLikeThePlainMap) {
       {"a 100 kB header line", "Poisson Superfish\n" + std::string(100'000, 'x') + "\n" + plain,
        plain_names},
       {"ten million empty lines first", kTenMillionEmptyLines + plain, plain_names},
-      {"names with bytes above 0x7F", map_text("2 1", 6, names),
+      {"names with bytes above 0x7F",
+       map_text("2 1", 6, names),
        {"Z", "R", "|E|", "Bphi", "caf\xC3\xA9", "\xFF\x80"}},
   };
   TempDir dir;
