@@ -12,14 +12,12 @@
 
 namespace {
 
-// Disabled until the reader stops counting at the largest count: reading a line past line
-// 2147483647 (a header of that many short lines before any "SF7", or a map behind a header
-// that long) overflows the signed count, which is undefined behaviour; in practice the count
-// wraps and a later error line names a negative line number. A file that long cannot be made
-// in a test, so the count starts a few lines short of its end here, and the last line that
-// can be counted is refused wherever it falls: in the header or among the point lines, read
-// by the block reading or by the exact path.
-TEST(LineCount, DISABLED_StopsAtTheLargestCountInsteadOfWrapping) {
+// The count is 32 bits wide: the line after line 2147483647 is refused instead of wrapping the
+// count into negative line numbers. A file that long cannot be made in a test, so the count
+// starts a few lines short of its end here, and the last line that can be counted is refused
+// wherever it falls: in the header or among the point lines, read by the block reading or by
+// the exact path.
+TEST(LineCount, StopsAtTheLargestCountInsteadOfWrapping) {
   const std::string header_only = "first\nsecond\nthird\n";
   // Seven header lines, then three point lines.
   const std::string map = "Poisson\nProgram SF7\n\nincrements: 2\n\n R Z Er Ez E V\n"

@@ -7,6 +7,7 @@
 #include "tqs/tqs_writer.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,6 +21,9 @@ struct FileCloser {
 } // namespace
 
 int main(int argc, char** argv) {
+  // A reader that quits early makes a write fail with EPIPE, reported like a full disk, instead
+  // of ending the process silently.
+  std::signal(SIGPIPE, SIG_IGN);
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");
   if (argc != 1)

@@ -71,6 +71,14 @@ std::size_t sf7_input_block_size = SF7_INPUT_BLOCK_SIZE;
 
 namespace {
 
+// Counts one more line read. The count is 32 bits wide, so no error line could name a line after
+// line 2147483647: such an input is refused there instead of wrapping the count.
+void count_line() {
+  if (input_line_number == INT32_MAX)
+    report_error("More than %d lines\n", INT32_MAX);
+  ++input_line_number;
+}
+
 // Reads the next line into `line` and counts it; the end of the input is an error here.
 void read_next_line(std::FILE* input, LineBuffer& line) {
   if (!read_line_exact(input, line)) {
@@ -79,7 +87,7 @@ void read_next_line(std::FILE* input, LineBuffer& line) {
       report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
     report_error("Unexpected end of file\n");
   }
-  ++input_line_number;
+  count_line();
 }
 
 void read_next_line(Sf7Input& input, LineBuffer& line) {
@@ -88,7 +96,7 @@ void read_next_line(Sf7Input& input, LineBuffer& line) {
       report_fatal("%s: %s\n", input_file_name, std::strerror(input.read_errno));
     report_error("Unexpected end of file\n");
   }
-  ++input_line_number;
+  count_line();
 }
 
 // True when a line that filled the line buffer goes on past its line feed's place. The line
@@ -308,7 +316,7 @@ void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
       const char* next = scan_point_fast(memo, input.pos, input.end, values);
       if (next != nullptr) {
         input.pos = next;
-        ++input_line_number;
+        count_line();
       } else {
         read_point_exact(input, line, values, i, j);
       }

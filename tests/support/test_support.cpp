@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -59,7 +60,7 @@ std::string read_file(const fs::path& path) {
 namespace {
 
 // Sets up descriptors 1 and 2 of a freshly forked child; standard input reads nothing.
-void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, int terminal_fd) {
+void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, int other_fd) {
   int null_fd = open("/dev/null", O_RDONLY);
   dup2(null_fd, 0);
   close(null_fd);
@@ -79,9 +80,12 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
     break;
   }
   case StdoutMode::terminal:
-    dup2(terminal_fd, 1);
+  case StdoutMode::closed_pipe:
+    dup2(other_fd, 1);
     break;
   }
+  // A write into a closed pipe raises SIGPIPE with its default action, as a shell leaves it.
+  std::signal(SIGPIPE, SIG_DFL);
   dup2(err_fd, 2);
 }
 
@@ -96,13 +100,21 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
       openpty(&terminal_master, &terminal_slave, nullptr, nullptr, nullptr) != 0) {
     throw std::runtime_error("cannot open a pseudo-terminal");
   }
+  int pipe_fds[2] = {-1, -1};
+  if (options.stdout_mode == StdoutMode::closed_pipe) {
+    if (pipe(pipe_fds) != 0)
+      throw std::runtime_error("cannot open a pipe");
+    close(pipe_fds[0]);
+  }
   // Nothing buffered in this process may be written twice by the child.
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {
-    redirect_child_streams(options, fileno(out_file), fileno(err_file), terminal_slave);
+    redirect_child_streams(options, fileno(out_file), fileno(err_file),
+                           options.stdout_mode == StdoutMode::terminal ? terminal_slave
+                                                                       : pipe_fds[1]);
     child_body();
     std::exit(0);
   }

@@ -37,10 +37,11 @@ struct ProcessResult {
 
 // Where a child's standard output goes.
 enum class StdoutMode {
-  capture,  // a temporary file, read back into ProcessResult::out
-  closed,   // descriptor 1 closed
-  file,     // the file named by RunOptions::stdout_path, opened for writing (e.g. /dev/full)
-  terminal, // the slave side of a pseudo-terminal
+  capture,     // a temporary file, read back into ProcessResult::out
+  closed,      // descriptor 1 closed
+  file,        // the file named by RunOptions::stdout_path, opened for writing (e.g. /dev/full)
+  terminal,    // the slave side of a pseudo-terminal
+  closed_pipe, // a pipe whose reading end is closed, as when the reader has quit early
 };
 
 struct RunOptions {
