@@ -35,21 +35,12 @@ namespace {
 const std::string kNames = "  R  Z  Er  Ez  |E|  V\n";
 const std::string kUnits = "  (cm)  (cm)  (V/cm)  (V/cm)  (V/cm)  (V)\n";
 
-std::string point_line(int n) {
-  char text[96];
-  std::snprintf(text, sizeof text, "  %d.5  %d.25  %d.0E-01  -%d.5E+02  7.125  %d\n", n, n, n, n,
-                n);
-  return text;
-}
-
 // A map of (counts + 1) grid points whose names line is line 6 and whose points start at line 8.
 std::string map_text(const std::string& counts, int point_count, const std::string& names = kNames,
                      const std::string& units = kUnits) {
   std::string text = "Poisson Superfish\nProgram SF7 fault test\n\nZ and R increments: " + counts +
                      "\n\n" + names + units;
-  for (int n = 0; n < point_count; ++n)
-    text += point_line(n);
-  return text;
+  return text + test_support::sf7_point_lines(point_count);
 }
 
 // 150 x 150 points: the six arrays of doubles take more than the output's 1 MiB buffer.

@@ -12,6 +12,8 @@
 #include <vector>
 
 using test_support::run_in_child;
+using test_support::sf7_point_line;
+using test_support::sf7_point_lines;
 
 namespace {
 
@@ -26,21 +28,6 @@ const std::string kNames =
     "      R             Z              Er            Ez            |E|    V \n";
 const std::string kUnits =
     "    (cm)          (cm)           (V/cm)        (V/cm)        (V/cm)  (V)\n";
-
-// Point line n of a map: six distinct values, the first two the grid position.
-std::string point_line(int n) {
-  char text[128];
-  std::snprintf(text, sizeof text, "  %d.5  %d.25  %d.0E-01  -%d.5E+02  7.125  %d\n", n, n, n, n,
-                n);
-  return text;
-}
-
-std::string points(int count) {
-  std::string text;
-  for (int n = 0; n < count; ++n)
-    text += point_line(n);
-  return text;
-}
 
 // A map with the given increments line, names, units and point lines; the names line is line 6.
 std::string map_text(const std::string& increments, const std::string& body,
@@ -90,7 +77,7 @@ TEST(GridSize, ComesFromTheCountsAfterTheFirstColon) {
   };
   for (const Case& c : cases) {
     FieldMap map;
-    read_text(map_text(c.increments, points(c.dim1 * c.dim2)), map);
+    read_text(map_text(c.increments, sf7_point_lines(c.dim1 * c.dim2)), map);
     EXPECT_EQ(map.dim1, c.dim1) << c.increments;
     EXPECT_EQ(map.dim2, c.dim2) << c.increments;
     // Every point line was read: the last one holds the last index.
@@ -101,7 +88,7 @@ TEST(GridSize, ComesFromTheCountsAfterTheFirstColon) {
 }
 
 TEST(InputDefects, EndTheRunWithOneLocatedLine) {
-  const std::string good_points = points(6);
+  const std::string good_points = sf7_point_lines(6);
   struct Case {
     const char* what;
     std::string input;
@@ -148,13 +135,16 @@ TEST(InputDefects, EndTheRunWithOneLocatedLine) {
       {"long unknown unit named whole",
        map_text("increments: 1 2", good_points, kNames, "(cm) (cm) (V/cm) (V/cm) (V) (Volts)x\n"),
        "Error: in.sf7(7): Unknown unit: (Volts)x for column V\n"},
-      {"five numbers in the first point", map_text("increments: 1 2", "1 2 3 4 5\n" + points(5)),
+      {"five numbers in the first point",
+       map_text("increments: 1 2", "1 2 3 4 5\n" + sf7_point_lines(5)),
        "Error: in.sf7(8): Error reading point (0,0)\n"},
-      {"five numbers in the last point", map_text("increments: 1 2", points(5) + "1 2 3 4 5\n"),
+      {"five numbers in the last point",
+       map_text("increments: 1 2", sf7_point_lines(5) + "1 2 3 4 5\n"),
        "Error: in.sf7(13): Error reading point (1,2)\n"},
-      {"a word in a point", map_text("increments: 1 2", points(2) + "1 2 x 4 5 6\n" + points(3)),
+      {"a word in a point",
+       map_text("increments: 1 2", sf7_point_lines(2) + "1 2 x 4 5 6\n" + sf7_point_lines(3)),
        "Error: in.sf7(10): Error reading point (0,2)\n"},
-      {"one point line short", map_text("increments: 1 2", points(5)),
+      {"one point line short", map_text("increments: 1 2", sf7_point_lines(5)),
        "Error: in.sf7(12): Unexpected end of file\n"},
   };
   for (const Case& c : cases) {
@@ -209,7 +199,7 @@ TEST(Columns, AreRenamedAndScaledByTheirUnit) {
       units += std::string("\t") + c.unit;
     }
     FieldMap map;
-    read_text(map_text("increments: 1 0", points(2), names + "\n", units + "\r\n"), map);
+    read_text(map_text("increments: 1 0", sf7_point_lines(2), names + "\n", units + "\r\n"), map);
     for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
       const Case& c = cases[(first + k) % cases.size()];
       const FieldColumn& column = map.columns[k];
@@ -224,7 +214,7 @@ TEST(Columns, AreRenamedAndScaledByTheirUnit) {
 
 TEST(Columns, KeepTheirOwnNameInsideTheMap) {
   FieldMap map;
-  read_text(map_text("increments: 0", points(1)), map);
+  read_text(map_text("increments: 0", sf7_point_lines(1)), map);
   EXPECT_EQ(map.columns[0].out_name, map.columns[0].sf7_name.data());
   EXPECT_STREQ(map.columns[4].out_name, "|E|");
 }
@@ -245,12 +235,12 @@ TEST(Points, AreStoredInLineOrderAsOneProductPerValue) {
 
 TEST(Points, LinesAfterTheLastPointAreNeverRead) {
   FieldMap map;
-  read_text(map_text("increments: 1", points(2) + "Summary text: not a point\n"), map);
+  read_text(map_text("increments: 1", sf7_point_lines(2) + "Summary text: not a point\n"), map);
   EXPECT_EQ(input_line_number, 9);
 }
 
 TEST(VerboseMode, PrintsTheProgressLinesInOrder) {
-  auto result = read_in_child(map_text("R and Z increments:   1   2", points(6)), 1);
+  auto result = read_in_child(map_text("R and Z increments:   1   2", sf7_point_lines(6)), 1);
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "Grid dimensions: 2*3=6 points\n"
                         "Decoding array names\n"
@@ -277,7 +267,7 @@ std::string with_crlf(const std::string& text) {
 }
 
 TEST(LineEnds, CrLfReadsAsLf) {
-  const std::string text = map_text("R and Z increments:   1   2", points(6));
+  const std::string text = map_text("R and Z increments:   1   2", sf7_point_lines(6));
   FieldMap lf;
   read_text(text, lf);
   FieldMap crlf;
@@ -328,7 +318,8 @@ TEST(LongPointLines, AreNeverSplitIntoTwoPoints) {
   // The rest of an overlong line holds six numbers: read as a point it would shift every later
   // point by one.
   const std::string overlong = "1 2 3 4 5 6" + std::string(1100, ' ') + "7 8 9 10 11 12\n";
-  auto result = read_in_child(map_text("increments: 1 2", point_line(0) + overlong + points(4)));
+  auto result =
+      read_in_child(map_text("increments: 1 2", sf7_point_line(0) + overlong + sf7_point_lines(4)));
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err, "Error: in.sf7(9): Error reading point (0,1)\n");
 }
@@ -342,9 +333,13 @@ TEST(LongPointLines, LinesThatFitTheBufferAreRead) {
     std::vector<double> last_column;
   };
   const std::vector<Case> cases = {
-      {"1023 characters and LF", point_line(0) + line_1023 + "\n" + point_line(1), {0, 6, 1}},
-      {"1023 characters and CR LF", point_line(0) + line_1023 + "\r\n" + point_line(1), {0, 6, 1}},
-      {"1023 characters at the end of the file", points(2) + line_1023, {0, 1, 6}},
+      {"1023 characters and LF",
+       sf7_point_line(0) + line_1023 + "\n" + sf7_point_line(1),
+       {0, 6, 1}},
+      {"1023 characters and CR LF",
+       sf7_point_line(0) + line_1023 + "\r\n" + sf7_point_line(1),
+       {0, 6, 1}},
+      {"1023 characters at the end of the file", sf7_point_lines(2) + line_1023, {0, 1, 6}},
   };
   for (const Case& c : cases) {
     FieldMap map;

@@ -50,6 +50,20 @@ void write_file(const fs::path& path, std::string_view bytes) {
     throw std::runtime_error("cannot write " + path.string());
 }
 
+std::string sf7_point_line(int n) {
+  char line[128];
+  std::snprintf(line, sizeof line, "  %d.5  %d.25  %d.0E-01  -%d.5E+02  7.125  %d\n", n, n, n, n,
+                n);
+  return line;
+}
+
+std::string sf7_point_lines(int count) {
+  std::string text;
+  for (int n = 0; n < count; ++n)
+    text += sf7_point_line(n);
+  return text;
+}
+
 std::string read_file(const fs::path& path) {
   std::ifstream stream(path, std::ios::binary);
   if (!stream)

@@ -26,6 +26,11 @@ private:
 };
 
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Point line n of a field map: six distinct values, the last one n.
+std::string sf7_point_line(int n);
+// Point lines 0 to count-1.
+std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
 
 struct ProcessResult {
