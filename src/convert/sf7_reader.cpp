@@ -182,11 +182,16 @@ void read_grid_size(const LineBuffer& line, FieldMap& map) {
   map.dim2 = static_cast<std::int32_t>(dim2);
 }
 
-void read_names(LineBuffer& line, FieldMap& map) {
+// The first six words of the names or units line; fewer end the run with `missing_message`.
+std::array<char*, SF7_COLUMN_COUNT> six_words(LineBuffer& line, const char* missing_message) {
   std::array<char*, SF7_COLUMN_COUNT> words{};
-  if (split_words(line.text.data(), words) < SF7_COLUMN_COUNT) {
-    report_error("Can not find 6 array names\n");
-  }
+  if (split_words(line.text.data(), words) < SF7_COLUMN_COUNT)
+    report_error("%s", missing_message);
+  return words;
+}
+
+void read_names(LineBuffer& line, FieldMap& map) {
+  const auto words = six_words(line, "Can not find 6 array names\n");
   for (int k = 0; k < SF7_COLUMN_COUNT; ++k) {
     const char* word = words[static_cast<std::size_t>(k)];
     // A shortened name would be written as a wrong array name.
@@ -206,10 +211,7 @@ void read_names(LineBuffer& line, FieldMap& map) {
 }
 
 void read_units(LineBuffer& line, FieldMap& map) {
-  std::array<char*, SF7_COLUMN_COUNT> words{};
-  if (split_words(line.text.data(), words) < SF7_COLUMN_COUNT) {
-    report_error("Can not find 6 array units\n");
-  }
+  const auto words = six_words(line, "Can not find 6 array units\n");
   for (int k = 0; k < SF7_COLUMN_COUNT; ++k) {
     const char* word = words[static_cast<std::size_t>(k)];
     FieldColumn& column = map.columns[static_cast<std::size_t>(k)];
