@@ -1,8 +1,8 @@
 // Micro-benchmarks of one point line's scan: the fast scan on lines that keep the layout of the
 // line before (read from its memo), on lines that do not (classified in full), and the exact
 // path's "%lf" scan of the same lines.
-#include "convert/sf7_fast_scan.h"
-#include "convert/sf7_reader.h"
+#include "sf7/sf7_fast_scan.h"
+#include "sf7/sf7_reader.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // Any bytes as an SF7 input file, read twice: by the program's block reading with its in-place
 // scan of point lines, and by the exact path (a line into the line buffer, "%lf" six times).
-// Either both return the same complete, consistent map, bit for bit, or both end the run with
-// the same status, the same text on standard error and the same line count; neither reads or
-// writes outside its buffers and arrays.
-#include "convert/sf7_reader.h"
+// Either both return the same complete, consistent map, bit for bit, with the same progress
+// lines and line count, or both throw the same error; neither reads or writes outside its
+// buffers and arrays.
 #include "fuzz_support.h"
+#include "sf7/sf7_reader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -40,36 +40,35 @@ void check_map(const FieldMap& map) {
 
 struct Reading {
   FieldMap map;
-  bool ended = false; // the run ended (an error) instead of returning the map
-  int status = 0;
+  bool failed = false; // an error was thrown instead of the map returned
   std::int32_t lines = 0;
-  std::string err; // what the reader wrote on standard error
+  std::string error;    // the error's text and fields
+  std::string progress; // the progress lines
 };
 
-// Reads `bytes` into `reading`, with standard error captured, by the block reading or the
-// exact path.
-void read(const std::string& bytes, int verbose, bool exact, Reading& reading) {
-  input_file_name = "fuzz.sf7";
-  input_line_number = 0;
-  sf7_exact_path_only = exact;
+// The progress lines of the reading under way; one reading at a time in this target.
+std::string* progress_lines = nullptr;
+
+void record_progress(const char* line) {
+  progress_lines->append(line);
+}
+
+// Reads `bytes` into `reading` by the block reading, in 4 KiB blocks so that block boundaries
+// fall inside the fuzzer's inputs, or by the exact path.
+void read(const std::string& bytes, bool verbose, bool exact, Reading& reading) {
+  Sf7Reading sf7{"fuzz.sf7", 0, {verbose ? record_progress : nullptr, exact, 4096}};
+  progress_lines = &reading.progress;
   std::FILE* input = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
   FUZZ_CHECK(input != nullptr);
-  char* err_text = nullptr;
-  std::size_t err_size = 0;
-  std::FILE* const real_stderr = stderr;
-  stderr = open_memstream(&err_text, &err_size);
-  FUZZ_CHECK(stderr != nullptr);
   try {
-    read_field_map(input, verbose, reading.map);
-  } catch (const RunEnded& ended) {
-    reading.ended = true;
-    reading.status = ended.status;
+    read_field_map(input, sf7, reading.map);
+  } catch (const norvalex::Error& error) {
+    reading.failed = true;
+    reading.error = std::string(error.what()) + "|" + error.file_name() + "|" +
+                    std::to_string(error.line_number()) + "|" +
+                    std::to_string(error.system_error());
   }
-  std::fclose(stderr);
-  stderr = real_stderr;
-  reading.err.assign(err_text, err_size);
-  std::free(err_text);
-  reading.lines = input_line_number;
+  reading.lines = sf7.line_number;
   std::fclose(input);
 }
 
@@ -92,22 +91,18 @@ bool same_columns(const FieldMap& a, const FieldMap& b) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  process_end_hook = throw_run_ended;
-  // Small blocks put block boundaries inside the fuzzer's inputs.
-  sf7_input_block_size = 4096;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   // The verbose flag comes from the length, so that the progress lines are compared too.
-  const int verbose = static_cast<int>(size & 1);
+  const bool verbose = (size & 1) != 0;
   Reading fast;
   Reading exact;
   read(bytes, verbose, false, fast);
   read(bytes, verbose, true, exact);
-  FUZZ_CHECK(fast.ended == exact.ended && fast.status == exact.status);
-  FUZZ_CHECK(fast.err == exact.err);
+  FUZZ_CHECK(fast.failed == exact.failed);
+  FUZZ_CHECK(fast.error == exact.error);
+  FUZZ_CHECK(fast.progress == exact.progress);
   FUZZ_CHECK(fast.lines == exact.lines);
-  if (fast.ended) {
-    FUZZ_CHECK(fast.status == 1);
-  } else {
+  if (!fast.failed) {
     check_map(fast.map);
     check_map(exact.map);
     FUZZ_CHECK(same_columns(fast.map, exact.map));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::run_program;
@@ -60,13 +61,6 @@ const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Reading file\n"
                              "Writing results to TQS\n";
 
-std::string le32(std::uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = char(value >> (8 * i));
-  return bytes;
-}
-
 std::string name_field(const std::string& name) {
   return name + std::string(16 - name.size(), '\0');
 }
@@ -82,13 +76,7 @@ std::string creator_block() {
 }
 
 std::string array_block(const std::string& name, const std::vector<double>& values) {
-  std::string bytes = name_field(name) + le32(0x803) + le32(std::uint32_t(values.size() * 8));
-  for (double value : values) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    bytes += le32(std::uint32_t(bits)) + le32(std::uint32_t(bits >> 32));
-  }
-  return bytes;
+  return test_support::block_bytes(name, 0x803, test_support::doubles_bytes(values));
 }
 
 // The six columns of kMap, each value times its unit's factor.

@@ -1,6 +1,5 @@
 // The count of input lines that error lines show, at the end of its range.
-#include "cli/diagnostics.h"
-#include "convert/sf7_reader.h"
+#include "sf7/sf7_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +33,9 @@ TEST(LineCount, StopsAtTheLargestCountInsteadOfWrapping) {
     for (const bool exact : {false, true}) {
       auto result = test_support::run_in_child([&] {
         std::FILE* input = fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r");
-        input_file_name = "long.sf7";
-        input_line_number = kLargest - c.lines_left;
-        sf7_exact_path_only = exact;
+        Sf7Reading reading{"long.sf7", kLargest - c.lines_left, {nullptr, exact}};
         FieldMap field_map;
-        read_field_map(input, 0, field_map);
+        read_field_map(input, reading, field_map);
       });
       const std::string label = std::string(c.label) + (exact ? ", exact path" : ", blocks");
       EXPECT_EQ(result.signal, 0) << label;

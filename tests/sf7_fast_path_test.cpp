@@ -2,10 +2,10 @@
 // ordinary and awkward numbers, byte streams split into lines, and whole maps with every kind of
 // line end, read with block boundaries everywhere. Both ways must agree on every bit, every line
 // number and every error.
-#include "cli/diagnostics.h"
-#include "convert/sf7_fast_scan.h"
-#include "convert/sf7_input.h"
-#include "convert/sf7_reader.h"
+#include "cli/process.h"
+#include "sf7/sf7_fast_scan.h"
+#include "sf7/sf7_input.h"
+#include "sf7/sf7_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+using test_support::bits_of;
 using test_support::run_in_child;
 
 namespace {
@@ -140,10 +141,6 @@ GeneratedLine point_line(Rng& rng) {
     line.plain = line.plain && line.text.size() < LINE_PIECE_LIMIT - 1;
   }
   return line;
-}
-
-std::uint64_t bits_of(double value) {
-  return std::bit_cast<std::uint64_t>(value);
 }
 
 TEST(FastScan, AgreesWithTheExactScanOnEveryGeneratedLine) {
@@ -436,14 +433,11 @@ MapShape generated_map(Rng& rng) {
 test_support::ProcessResult read_map_in_child(const std::string& text, bool exact_path,
                                               std::size_t block_size) {
   return run_in_child([&] {
-    sf7_exact_path_only = exact_path;
-    sf7_input_block_size = block_size;
-    input_file_name = "map.sf7";
-    input_line_number = 0;
+    Sf7Reading reading{"map.sf7", 0, {print_stderr, exact_path, block_size}};
     std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     FieldMap map;
-    read_field_map(stream, 1, map);
-    std::printf("%d %d line %d\n", map.dim1, map.dim2, input_line_number);
+    read_field_map(stream, reading, map);
+    std::printf("%d %d line %d\n", map.dim1, map.dim2, reading.line_number);
     const auto points = static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
     for (const FieldColumn& column : map.columns) {
       std::printf("%s %s %s %s %016llx\n", column.sf7_name.data(), column.sf7_unit.data(),
@@ -617,19 +611,16 @@ TEST(ExactPathSwitch, ReadsLineByLineOnlyWhenSet) {
   // (small) input by then. This shows that the switch really selects the other path.
   const std::string text = uniform_map("", "1 2 3 4 5 6", 2) + "more text after the map\n";
   for (bool exact_path : {true, false}) {
-    sf7_exact_path_only = exact_path;
-    input_file_name = "map.sf7";
-    input_line_number = 0;
+    Sf7Reading reading{"map.sf7", 0, {nullptr, exact_path}};
     std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     FieldMap map;
-    read_field_map(stream, 0, map);
+    read_field_map(stream, reading, map);
     const long expected =
         exact_path ? static_cast<long>(text.find("more")) : static_cast<long>(text.size());
     EXPECT_EQ(std::ftell(stream), expected) << exact_path;
-    EXPECT_EQ(input_line_number, 8);
+    EXPECT_EQ(reading.line_number, 8);
     std::fclose(stream);
   }
-  sf7_exact_path_only = false;
 }
 
 } // namespace

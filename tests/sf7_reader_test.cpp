@@ -1,7 +1,7 @@
 // The field-map reader on small maps written here: grid sizes, renaming and units, scaling,
 // line handling, and the exact error line for every defect of the input.
-#include "cli/diagnostics.h"
-#include "convert/sf7_reader.h"
+#include "cli/process.h"
+#include "sf7/sf7_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,12 @@ using test_support::sf7_point_lines;
 
 namespace {
 
-#ifdef NORVALEX_TEST_EXACT_PATH
 // Built a second time with every line read by the exact path: both ways of reading pass the
 // same tests.
-[[maybe_unused]] const bool exact_path_selected = (sf7_exact_path_only = true);
+#ifdef NORVALEX_TEST_EXACT_PATH
+constexpr bool kExactPath = true;
+#else
+constexpr bool kExactPath = false;
 #endif
 
 const std::string kHead = "Poisson Superfish\nProgram SF7 test\n\n";
@@ -42,13 +44,14 @@ std::FILE* open_text(const std::string& text) {
   return stream;
 }
 
-// Reads a map in this process: only for inputs that are expected to convert.
-void read_text(const std::string& text, FieldMap& map, int verbose = 0) {
-  input_file_name = "in.sf7";
-  input_line_number = 0;
+// Reads a map from "in.sf7" with the progress lines on standard error when `verbose` is set;
+// returns the number of lines read.
+std::int32_t read_text(const std::string& text, FieldMap& map, int verbose = 0) {
+  Sf7Reading reading{"in.sf7", 0, {verbose ? print_stderr : nullptr, kExactPath}};
   std::FILE* stream = open_text(text);
-  read_field_map(stream, verbose, map);
+  read_field_map(stream, reading, map);
   std::fclose(stream);
+  return reading.line_number;
 }
 
 // Reads a map in a child process and returns what it wrote on standard error.
@@ -77,13 +80,13 @@ TEST(GridSize, ComesFromTheCountsAfterTheFirstColon) {
   };
   for (const Case& c : cases) {
     FieldMap map;
-    read_text(map_text(c.increments, sf7_point_lines(c.dim1 * c.dim2)), map);
+    const auto lines = read_text(map_text(c.increments, sf7_point_lines(c.dim1 * c.dim2)), map);
     EXPECT_EQ(map.dim1, c.dim1) << c.increments;
     EXPECT_EQ(map.dim2, c.dim2) << c.increments;
     // Every point line was read: the last one holds the last index.
     const int last = c.dim1 * c.dim2 - 1;
     EXPECT_EQ(map.columns[5].data[static_cast<std::size_t>(last)], last) << c.increments;
-    EXPECT_EQ(input_line_number, 7 + c.dim1 * c.dim2) << c.increments;
+    EXPECT_EQ(lines, 7 + c.dim1 * c.dim2) << c.increments;
   }
 }
 
@@ -158,10 +161,10 @@ TEST(InputDefects, EndTheRunWithOneLocatedLine) {
 TEST(InputDefects, UnreadableStreamNamesTheSystemError) {
   test_support::TempDir dir;
   auto result = run_in_child([&] {
-    input_file_name = "maps";
     std::FILE* folder = std::fopen(dir.path().c_str(), "r");
+    Sf7Reading reading{"maps", 0, {nullptr, kExactPath}};
     FieldMap map;
-    read_field_map(folder, 0, map);
+    read_field_map(folder, reading, map);
   });
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err, "Error: maps: Is a directory\n");
@@ -235,8 +238,9 @@ TEST(Points, AreStoredInLineOrderAsOneProductPerValue) {
 
 TEST(Points, LinesAfterTheLastPointAreNeverRead) {
   FieldMap map;
-  read_text(map_text("increments: 1", sf7_point_lines(2) + "Summary text: not a point\n"), map);
-  EXPECT_EQ(input_line_number, 9);
+  EXPECT_EQ(
+      read_text(map_text("increments: 1", sf7_point_lines(2) + "Summary text: not a point\n"), map),
+      9);
 }
 
 TEST(VerboseMode, PrintsTheProgressLinesInOrder) {
@@ -271,8 +275,7 @@ TEST(LineEnds, CrLfReadsAsLf) {
   FieldMap lf;
   read_text(text, lf);
   FieldMap crlf;
-  read_text(with_crlf(text), crlf);
-  EXPECT_EQ(input_line_number, 13);
+  EXPECT_EQ(read_text(with_crlf(text), crlf), 13);
   for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
     for (std::size_t n = 0; n < 6; ++n)
       EXPECT_EQ(lf.columns[k].data[n], crlf.columns[k].data[n]);
@@ -343,8 +346,7 @@ TEST(LongPointLines, LinesThatFitTheBufferAreRead) {
   };
   for (const Case& c : cases) {
     FieldMap map;
-    read_text(map_text("increments: 2", c.body), map);
-    EXPECT_EQ(input_line_number, 10) << c.what;
+    EXPECT_EQ(read_text(map_text("increments: 2", c.body), map), 10) << c.what;
     for (std::size_t n = 0; n < 3; ++n)
       EXPECT_EQ(map.columns[5].data[n], c.last_column[n]) << c.what;
   }

@@ -1,7 +1,6 @@
 // The statistics over trees built here in memory, the walk and the child lookup they rest on,
-// 64-bit stream positions, and lazy loading: when it reads, when it seeks, and the one line and
-// exit status of each load failure (or, with a handler that returns, the node left unloaded).
-#include "cli/diagnostics.h"
+// 64-bit stream positions, and lazy loading: when it reads, when it seeks, and the error of each
+// load failure, with the node left unloaded.
 #include "support/test_support.h"
 #include "tqs/tqs_stats.h"
 
@@ -14,7 +13,6 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +24,10 @@
 #include <utility>
 #include <vector>
 
+using test_support::doubles_bytes;
 using test_support::run_in_child;
 using test_support::TempDir;
+using test_support::thrown_text;
 using test_support::write_file;
 
 namespace {
@@ -35,13 +35,6 @@ namespace {
 constexpr double LARGEST = std::numeric_limits<double>::max();
 constexpr double INF = std::numeric_limits<double>::infinity();
 const double NaN = std::numeric_limits<double>::quiet_NaN();
-
-std::string doubles_bytes(const std::vector<double>& values) {
-  std::string bytes(values.size() * sizeof(double), '\0');
-  if (!values.empty())
-    std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
 
 // Equal values, or both NaN.
 bool same_value(double a, double b) {
@@ -110,32 +103,6 @@ void expect_results(const Results& actual, const Results& expected, const std::s
 }
 
 const Results ALL_FAIL{};
-
-// Replaces the fatal handler by one that records each message and returns.
-class RecordingHandler {
-public:
-  RecordingHandler() : saved_(fatal_handler_slot) {
-    messages.clear();
-    fatal_handler_slot = record;
-  }
-  ~RecordingHandler() { fatal_handler_slot = saved_; }
-  RecordingHandler(const RecordingHandler&) = delete;
-  RecordingHandler& operator=(const RecordingHandler&) = delete;
-
-  static inline std::vector<std::string> messages;
-
-private:
-  static int record(const char* format, ...) {
-    char text[1024];
-    std::va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    messages.emplace_back(text);
-    return 0;
-  }
-  MessageHandler saved_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // The table and the lookup by name
@@ -621,9 +588,9 @@ TEST(LazyLoad, ReadsTheStoredSizeWhateverTheCurrentSize) {
 // ---------------------------------------------------------------------------------------------
 // Load failures
 
-// Each failure of a load ends the process with one line; with a handler that returns, the
-// messages come in order and the node is left unloaded.
-TEST(LoadFailure, EndsTheProcessOrLeavesTheNodeUnloaded) {
+// Each failure of a load throws one error, which the program prints as its one line; the node
+// is left unloaded.
+TEST(LoadFailure, ThrowsAndLeavesTheNodeUnloaded) {
   const std::string eof = "\"source.tqs\": Unexpected end of file";
   const std::string io = "\"source.tqs\": Input/output error";
   struct Case {
@@ -632,16 +599,16 @@ TEST(LoadFailure, EndsTheProcessOrLeavesTheNodeUnloaded) {
     std::int64_t gap;  // from there to the data
     bool fail_read;
     bool fail_seek;
-    std::vector<std::string> messages; // the first one is the process's last line
+    std::string message;
   };
   const std::vector<Case> cases = {
-      {"the end inside the gap", 104, 8, false, false, {eof}},
-      {"the end inside the data", 110, 0, false, false, {eof}},
-      {"a sought target past the end", 110, 5000, false, false, {eof}},
-      {"the gap cannot be read", 10000, 8, true, false, {io, eof}},
-      {"the data cannot be read", 10000, 0, true, false, {io, eof}},
-      {"the data cannot be sought", 10000, 5000, false, true, {"\"source.tqs\": Illegal seek"}},
-      {"a negative offset", 10000, -101, false, false, {"\"source.tqs\": Invalid argument"}},
+      {"the end inside the gap", 104, 8, false, false, eof},
+      {"the end inside the data", 110, 0, false, false, eof},
+      {"a sought target past the end", 110, 5000, false, false, eof},
+      {"the gap cannot be read", 10000, 8, true, false, io},
+      {"the data cannot be read", 10000, 0, true, false, io},
+      {"the data cannot be sought", 10000, 5000, false, true, "\"source.tqs\": Illegal seek"},
+      {"a negative offset", 10000, -101, false, false, "\"source.tqs\": Invalid argument"},
   };
   for (const Case& c : cases) {
     Source source;
@@ -657,11 +624,9 @@ TEST(LoadFailure, EndsTheProcessOrLeavesTheNodeUnloaded) {
 
     auto result = run_in_child([&] { tqs_load_data(&node); });
     EXPECT_EQ(result.exit_status, 1) << c.what;
-    EXPECT_EQ(result.err, "norvalex: Error: " + c.messages[0] + "\n") << c.what;
+    EXPECT_EQ(result.err, "norvalex: Error: " + c.message + "\n") << c.what;
 
-    RecordingHandler handler;
-    tqs_load_data(&node);
-    EXPECT_EQ(RecordingHandler::messages, c.messages) << c.what;
+    EXPECT_EQ(thrown_text([&] { tqs_load_data(&node); }), c.message) << c.what;
     EXPECT_EQ(node.data, nullptr) << c.what;
     EXPECT_EQ(node.type, 0x55U) << c.what;
     EXPECT_EQ(node.size, 8U) << c.what;
@@ -711,25 +676,22 @@ TEST(LoadFailure, ABufferThatCannotBeAllocatedIsReported) {
   EXPECT_EQ(fatal.exit_status, 1);
   EXPECT_EQ(fatal.err, "norvalex: Error: Not enough memory\n");
 
-  // A handler that returns: nothing is read into the missing buffer, and the node stays as it
-  // was, so a later load may try again.
-  auto returning = run_in_child([&] {
+  // Caught: nothing is read into the missing buffer, and the node stays as it was, so a later
+  // load may try again.
+  auto caught = run_in_child([&] {
     limit_address_space();
-    RecordingHandler handler;
     std::FILE* stream = std::fopen(path.c_str(), "rb");
     std::fseek(stream, 3, SEEK_SET);
     TqsFile file{stream, path.c_str()};
     TqsNode node = stored_node(&file, 8, 0xFFFFFFFF);
     node.type = 0;
-    tqs_load_data(&node);
-    std::printf("%zu:%s|data %s|type %u|size %u|at %lld\n", RecordingHandler::messages.size(),
-                RecordingHandler::messages.empty() ? "" : RecordingHandler::messages[0].c_str(),
-                node.data ? "set" : "null", node.type, node.size,
-                static_cast<long long>(tqs_tell(stream)));
+    const std::string text = thrown_text([&] { tqs_load_data(&node); });
+    std::printf("%s|data %s|type %u|size %u|at %lld\n", text.c_str(), node.data ? "set" : "null",
+                node.type, node.size, static_cast<long long>(tqs_tell(stream)));
   });
-  EXPECT_EQ(returning.exit_status, 0);
-  EXPECT_EQ(returning.out, "1:Not enough memory|data null|type 0|size 4294967295|at 3\n");
-  EXPECT_EQ(returning.err, "");
+  EXPECT_EQ(caught.exit_status, 0);
+  EXPECT_EQ(caught.out, "Not enough memory|data null|type 0|size 4294967295|at 3\n");
+  EXPECT_EQ(caught.err, "");
 }
 
 } // namespace

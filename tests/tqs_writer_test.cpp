@@ -1,6 +1,7 @@
 // The bytes the writer puts into files and onto standard output, and the one line and exit
 // status of each refusal and write failure.
-#include "cli/diagnostics.h"
+#include "cli/process.h"
+#include "convert/converter_output.h"
 #include "support/test_support.h"
 #include "tqs/tqs_writer.h"
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 using namespace std::string_literals;
+using test_support::block_bytes;
+using test_support::doubles_bytes;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::RunOptions;
@@ -48,30 +51,6 @@ const std::string MASKED_HEADER = "\x75\x4C\x9F\x05"
                                   "\x01\x01\x01\0\0\0\0\0"s;
 const double BPHI_VALUES[] = {1.0, 2.0};
 
-std::string le32(std::uint32_t value) {
-  std::string bytes;
-  for (int shift = 0; shift < 32; shift += 8) {
-    bytes += static_cast<char>(value >> shift);
-  }
-  return bytes;
-}
-
-std::string block_bytes(std::string name, std::uint32_t type, const std::string& data) {
-  name.resize(16, '\0');
-  return name + le32(type) + le32(static_cast<std::uint32_t>(data.size())) + data;
-}
-
-std::string doubles_bytes(const std::vector<double>& values) {
-  std::string bytes;
-  for (double value : values) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    for (int shift = 0; shift < 64; shift += 8) {
-      bytes += static_cast<char>(bits >> shift);
-    }
-  }
-  return bytes;
-}
-
 std::string mask_created(std::string bytes) {
   if (bytes.size() >= 8) {
     bytes.replace(4, 4, 4, '\0');
@@ -80,11 +59,7 @@ std::string mask_created(std::string bytes) {
 }
 
 std::int32_t created_of(const std::string& bytes) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = value << 8 | static_cast<unsigned char>(bytes.at(4 + i));
-  }
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(test_support::read_le32(bytes, 4));
 }
 
 // Writer calls run in a child, since every failure ends the process.
@@ -113,7 +88,7 @@ void write_converter_start(const char* output_name, const char* append_name) {
 TEST(TqsWriter, WritesBlocksByteForByte) {
   struct Case {
     const char* label;
-    std::function<void(const TqsOutput&)> write;
+    std::function<void(TqsOutput&)> write;
     std::string expected;
   };
   const std::string long_name = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -204,14 +179,14 @@ TEST(TqsWriter, WritesAConverterShapedFile) {
     TqsOutput output;
     tqs_open_output(path.c_str(), nullptr, output);
     tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
-    for (int column = 0; column < 6; ++column) {
+    for (std::size_t column = 0; column < 6; ++column) {
       tqs_write_array(output, names[column], 6, TQS_TYPE_DOUBLE, columns[column].data());
     }
     tqs_close_output(output);
   });
   ASSERT_EQ(result.exit_status, 0);
   std::string expected = MASKED_HEADER;
-  for (int column = 0; column < 6; ++column) {
+  for (std::size_t column = 0; column < 6; ++column) {
     expected += block_bytes(names[column], 0x803, doubles_bytes(columns[column]));
   }
   const std::string bytes = read_file(path);

@@ -2,35 +2,28 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
-// Never read before the option parser sets it, but a library message raised without a parse
-// (a test, another caller of the library) still gets a sensible name.
-const char* program_name = "norvalex";
 const char* input_file_name = "";
 std::int32_t input_line_number = 0;
 
-void print_stderr(const char* text) {
-  std::fputs(text, stderr);
-}
-
-ProcessEndHook process_end_hook = nullptr;
-
-void end_process(int status) {
-  if (process_end_hook != nullptr)
-    process_end_hook(status);
-  std::exit(status);
-}
-
 namespace {
 
-[[gnu::format(printf, 2, 0)]] void print_converter_error(bool with_location, const char* format,
-                                                         std::va_list args) {
+// "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text.
+[[gnu::format(printf, 3, 0)]] void print_converter_error(const char* file, std::int32_t line,
+                                                         const char* format, std::va_list args) {
   std::fputs("Error: ", stderr);
-  if (with_location) {
-    std::fprintf(stderr, "%s(%d): ", input_file_name, static_cast<int>(input_line_number));
+  if (file != nullptr) {
+    std::fprintf(stderr, "%s(%d): ", file, static_cast<int>(line));
   }
   std::vfprintf(stderr, format, args);
+}
+
+[[gnu::format(printf, 3, 4)]] void print_converter_error(const char* file, std::int32_t line,
+                                                         const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  print_converter_error(file, line, format, args);
+  va_end(args);
 }
 
 [[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
@@ -50,7 +43,7 @@ namespace {
 void report_error(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  print_converter_error(true, format, args);
+  print_converter_error(input_file_name, input_line_number, format, args);
   va_end(args);
   end_process(1);
 }
@@ -58,7 +51,7 @@ void report_error(const char* format, ...) {
 void report_fatal(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  print_converter_error(false, format, args);
+  print_converter_error(nullptr, 0, format, args);
   va_end(args);
   end_process(1);
 }
@@ -82,29 +75,46 @@ int warning_message_handler(const char* format, ...) {
 MessageHandler fatal_handler_slot = fatal_message_handler;
 MessageHandler warning_handler_slot = warning_message_handler;
 
-constexpr std::array<MessageEntry, 11> library_messages{{
-    {&fatal_handler_slot, "\"%s\": %s"},
-    {&fatal_handler_slot, "Not enough memory"},
-    {&fatal_handler_slot, "\"%s\": Unexpected end of file"},
-    {&fatal_handler_slot, "\"%s\": Not a TQ-File"},
-    {&fatal_handler_slot, "\"%s\": Invalid TQS-version"},
-    {&fatal_handler_slot, "Invalid memory representation of datafile"},
-    {&fatal_handler_slot, "Writing unknown data type to \"%s\""},
-    {&fatal_handler_slot, "Writing unknown data type to memory"},
-    {&fatal_handler_slot, "Invalid number of command line options"},
-    {&fatal_handler_slot,
-     "Output cannot be written to \"%s\" and appended to \"%s\" at the same time"},
-    {&fatal_handler_slot, "TQS output can not be read from or written to a terminal"},
-}};
+namespace {
+
+constexpr std::array<MessageEntry, MESSAGE_COUNT> make_library_messages() {
+  std::array<MessageEntry, MESSAGE_COUNT> rows{};
+  for (std::size_t number = 0; number < MESSAGE_COUNT; ++number)
+    rows[number] = {&fatal_handler_slot, message_formats[number]};
+  return rows;
+}
+
+} // namespace
+
+constexpr std::array<MessageEntry, MESSAGE_COUNT> library_messages = make_library_messages();
 
 void report_message(std::span<const MessageEntry> table, int number, ...) {
   const MessageEntry& entry = table[static_cast<std::size_t>(number)];
-  char text[MESSAGE_TEXT_LIMIT + 1];
   std::va_list args;
   va_start(args, number);
-  std::vsnprintf(text, sizeof text, entry.format, args); // cuts a longer text, never overruns
+  const std::string text = format_message_text(entry.format, args);
   va_end(args);
   // The slot is read now, so a handler stored after start-up takes every later message.
   MessageHandler handler = *entry.handler_slot;
-  handler("%s", text);
+  handler("%s", text.c_str());
+}
+
+void report_library_error(const norvalex::Error& error) {
+  switch (error.origin()) {
+  case norvalex::ErrorOrigin::message: {
+    const MessageEntry& entry = library_messages[static_cast<std::size_t>(error.message_number())];
+    MessageHandler handler = *entry.handler_slot;
+    handler("%s", error.what());
+    break;
+  }
+  case norvalex::ErrorOrigin::input_line:
+    input_line_number = error.line_number();
+    print_converter_error(error.file_name().c_str(), error.line_number(), "%s\n",
+                          error.detail().c_str());
+    break;
+  case norvalex::ErrorOrigin::input_file:
+    print_converter_error(nullptr, 0, "%s\n", error.what());
+    break;
+  }
+  end_process(1);
 }

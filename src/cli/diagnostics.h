@@ -1,33 +1,20 @@
-// Error and warning output of the whole program: the converter's own error calls, the
-// numbered message table of the TQS library and the print operation used by the help printers.
-// Every error ends the process with exit status 1; nothing is returned to a caller.
+// The programs' error and warning output: the converter's own error lines, the handlers of the
+// library's numbered messages, and the turning of a library error (norvalex::Error) into the
+// program's exact line on standard error and exit status 1.
 #pragma once
+
+#include "cli/process.h"
+#include "diag/error.h"
+#include "diag/message_table.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
 
-// Name under which the program was invoked, after its last "/"; set by the option parser.
-extern const char* program_name;
-
 // Location of the converter's errors: the input path as given on the command line and the
-// number of input lines read so far (0 before the first line).
+// number of input lines read so far (0 before the first line). Set from a reading's error.
 extern const char* input_file_name;
 extern std::int32_t input_line_number;
-
-// A print operation writes one string unchanged and adds nothing.
-using PrintFunction = void (*)(const char* text);
-void print_stderr(const char* text);
-
-// Ends the process with `status`. Every path that ends a run goes through here.
-[[noreturn]] void end_process(int status);
-
-// Called by end_process with the status before the process ends, when set; null by default and
-// never set by the program. A harness that runs many inputs in one process (a fuzz target)
-// stores a function here that throws, so that it goes on after a run that ended with an error
-// or with help. A hook that returns changes nothing: the process then ends as always.
-using ProcessEndHook = void (*)(int status);
-extern ProcessEndHook process_end_hook;
 
 // "Error: " + "<input>(<line>): " + the formatted text (which carries its own newline); exit 1.
 [[noreturn, gnu::format(printf, 1, 2)]] void report_error(const char* format, ...);
@@ -51,12 +38,24 @@ struct MessageEntry {
   const char* format; // printf format without a trailing newline
 };
 
-// The TQS library's messages, addressed by number: a message's number is its row's position.
-extern const std::array<MessageEntry, 11> library_messages;
-
-// Longest formatted message text; a longer text is cut to this many characters.
-inline constexpr std::size_t MESSAGE_TEXT_LIMIT = 511;
+// The library's messages with the handler that prints each: a message's number is its row's
+// position.
+extern const std::array<MessageEntry, MESSAGE_COUNT> library_messages;
 
 // Formats message `number` of `table` with the arguments its format asks for and hands the
 // finished text to the handler in the row's slot. Returns only if that handler returns.
 void report_message(std::span<const MessageEntry> table, int number, ...);
+
+// Prints `error` as the program's error line: a library message through its row's handler, a
+// defect of the input as report_error does, any other failure of the input as report_fatal
+// does. Then ends the process with status 1.
+[[noreturn]] void report_library_error(const norvalex::Error& error);
+
+// Runs `body`; an error it throws ends the run through report_library_error.
+template <class Body> void run_reporting_errors(Body&& body) {
+  try {
+    body();
+  } catch (const norvalex::Error& error) {
+    report_library_error(error);
+  }
+}

@@ -2,8 +2,8 @@
 // a print operation.
 #pragma once
 
-#include "cli/diagnostics.h"
 #include "cli/options.h"
+#include "cli/process.h"
 
 // Prints `banner` and "\n".
 void print_version(const char* banner, PrintFunction print);

@@ -1,6 +1,6 @@
 #include "cli/options.h"
 
-#include "cli/diagnostics.h"
+#include "cli/process.h"
 
 #include <cstring>
 

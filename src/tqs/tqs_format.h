@@ -2,6 +2,8 @@
 // each a 24-byte block header and then its data. Byte-layout tables: docs/tqs-format.md.
 #pragma once
 
+#include "../diag/error.h" // failures throw norvalex::Error
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "tqs/tqs_loader.h"
 
-#include "cli/diagnostics.h"
+#include "diag/error.h"
 
 #include <sys/stat.h>
 
@@ -12,41 +12,31 @@
 
 namespace {
 
+using norvalex::raise_file_error;
+using norvalex::raise_file_message;
+
 // The start of a "creator" block: its name with the NUL, then type word 0x401.
 constexpr char CREATOR_NAME[] = "creator";
 constexpr std::uint32_t CREATOR_TYPE = TQS_FLAG_SINGLE | TQS_TYPE_STRING;
 
-// The length of the file behind `file`; -1 (after message 0) when it is not a regular file.
+// The length of the file behind `file`, which must be a regular file.
 std::int64_t file_length(const TqsFile& file) {
   struct stat status;
   if (fstat(fileno(file.stream), &status) != 0) {
-    tqs_report_system_error(file);
-    return -1;
+    raise_file_error(file.name, errno);
   }
   if (!S_ISREG(status.st_mode)) {
     // Blocks are found by their offsets, which a folder, a pipe or a terminal does not have.
-    errno = S_ISDIR(status.st_mode) ? EISDIR : ESPIPE;
-    tqs_report_system_error(file);
-    return -1;
+    raise_file_error(file.name, S_ISDIR(status.st_mode) ? EISDIR : ESPIPE);
   }
   return status.st_size;
 }
 
 // Reads `bytes` bytes at `offset`. The caller has checked them against the file's length, so a
-// short read means the file shrank or failed. False tells that a replaced handler returned.
-bool read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes) {
-  return tqs_seek_to(file, offset) && tqs_read_item(file, buffer, bytes);
-}
-
-TqsNode* new_node(TqsInput& input) {
-  auto* node = static_cast<TqsNode*>(std::calloc(1, sizeof(TqsNode)));
-  if (!node) {
-    report_message(library_messages, 1);
-    return nullptr;
-  }
-  node->owner = TQS_OWNER_LOADER;
-  node->file = &input.file;
-  return node;
+// short read means the file shrank or failed.
+void read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes) {
+  tqs_seek_to(file, offset);
+  tqs_read_item(file, buffer, bytes);
 }
 
 void free_nodes(TqsNode* node) {
@@ -59,13 +49,43 @@ void free_nodes(TqsNode* node) {
   }
 }
 
+// What tqs_read_tree has built so far; released whole unless the tree is handed out.
+struct TreeUnderConstruction {
+  TqsInput* input = nullptr;
+  TqsNode* root = nullptr;
+
+  TreeUnderConstruction() = default;
+  TreeUnderConstruction(const TreeUnderConstruction&) = delete;
+  TreeUnderConstruction& operator=(const TreeUnderConstruction&) = delete;
+  ~TreeUnderConstruction() {
+    if (!input) {
+      return;
+    }
+    free_nodes(root);
+    if (input->file.stream) {
+      std::fclose(input->file.stream);
+    }
+    std::free(input);
+  }
+};
+
+TqsNode* new_node(TqsInput& input) {
+  auto* node = static_cast<TqsNode*>(std::calloc(1, sizeof(TqsNode)));
+  if (!node) {
+    norvalex::raise_message(Message::not_enough_memory);
+  }
+  node->owner = TQS_OWNER_LOADER;
+  node->file = &input.file;
+  return node;
+}
+
 // Checks the start of the file and returns the offset of its first block: 48 after a file
-// header, 0 for a file that begins with a "creator" block; -1 after a message.
+// header, 0 for a file that begins with a "creator" block.
 std::int64_t first_block_offset(TqsInput& input) {
   unsigned char start[sizeof(TqsFileHeader)] = {};
   const std::int64_t available = std::min(input.length, static_cast<std::int64_t>(sizeof start));
-  if (available > 0 && !read_at(input.file, 0, start, static_cast<std::size_t>(available))) {
-    return -1;
+  if (available > 0) {
+    read_at(input.file, 0, start, static_cast<std::size_t>(available));
   }
   if (available >= static_cast<std::int64_t>(sizeof(TqsBlockHeader))) {
     TqsBlockHeader block;
@@ -76,52 +96,42 @@ std::int64_t first_block_offset(TqsInput& input) {
     }
   }
   if (available < static_cast<std::int64_t>(sizeof(TqsFileHeader))) {
-    report_message(library_messages, 3, input.file.name);
-    return -1;
+    raise_file_message(Message::not_a_tq_file, input.file.name);
   }
   std::memcpy(&input.header, start, sizeof input.header);
   if (input.header.magic != TQS_MAGIC) {
-    report_message(library_messages, 3, input.file.name);
-    return -1;
+    raise_file_message(Message::not_a_tq_file, input.file.name);
   }
   if (input.header.format_version[0] != TQS_FORMAT_VERSION ||
       input.header.format_version[1] != TQS_FORMAT_VERSION) {
-    report_message(library_messages, 4, input.file.name);
-    return -1;
+    raise_file_message(Message::invalid_tqs_version, input.file.name);
   }
   input.has_header = 1;
   return sizeof(TqsFileHeader);
 }
 
 // Reads the block headers from `offset` to the end of the file into children of `root`.
-// False after a message.
-bool read_blocks(TqsInput& input, TqsNode* root, std::int64_t offset) {
+void read_blocks(TqsInput& input, TqsNode* root, std::int64_t offset) {
   TqsNode** link = &root->first_child;
   constexpr auto header_size = static_cast<std::int64_t>(sizeof(TqsBlockHeader));
   while (offset < input.length) {
     if (input.length - offset < header_size) {
-      report_message(library_messages, 2, input.file.name); // ends inside a block header
-      return false;
+      // Ends inside a block header.
+      raise_file_message(Message::unexpected_end_of_file, input.file.name);
     }
     TqsBlockHeader block;
-    if (!read_at(input.file, offset, &block, sizeof block)) {
-      return false;
-    }
+    read_at(input.file, offset, &block, sizeof block);
     if (!std::memchr(block.name, '\0', sizeof block.name)) {
-      report_message(library_messages, 3, input.file.name);
-      return false;
+      raise_file_message(Message::not_a_tq_file, input.file.name);
     }
     const std::int64_t data_offset = offset + header_size;
     // The size word is checked before the node exists, so a later load allocates no more
     // than the file holds.
     if (block.size > input.length - data_offset) {
-      report_message(library_messages, 2, input.file.name); // ends inside the block's data
-      return false;
+      // Ends inside the block's data.
+      raise_file_message(Message::unexpected_end_of_file, input.file.name);
     }
     TqsNode* node = new_node(input);
-    if (!node) {
-      return false;
-    }
     std::memcpy(node->name, block.name, sizeof node->name);
     node->type = node->stored_type = block.type;
     node->size = node->stored_size = block.size;
@@ -131,41 +141,30 @@ bool read_blocks(TqsInput& input, TqsNode* root, std::int64_t offset) {
     link = &node->next;
     offset = data_offset + block.size;
   }
-  return true;
 }
 
 } // namespace
 
 TqsNode* tqs_read_tree(const char* name) {
-  std::FILE* stream = std::fopen(name, "rb");
-  if (!stream) {
-    report_message(library_messages, 0, name, std::strerror(errno));
-    return nullptr;
+  TreeUnderConstruction tree;
+  tree.input = static_cast<TqsInput*>(std::calloc(1, sizeof(TqsInput)));
+  if (!tree.input) {
+    norvalex::raise_message(Message::not_enough_memory);
   }
-  auto* input = static_cast<TqsInput*>(std::calloc(1, sizeof(TqsInput)));
-  if (!input) {
-    std::fclose(stream);
-    report_message(library_messages, 1);
-    return nullptr;
+  TqsInput& input = *tree.input;
+  input.file.name = name;
+  input.file.stream = std::fopen(name, "rb");
+  if (!input.file.stream) {
+    raise_file_error(name, errno);
   }
-  input->file.stream = stream;
-  input->file.name = name;
-  TqsNode* root = new_node(*input);
-  if (root) {
-    root->type = root->stored_type = TQS_FLAG_GROUP;
-    input->length = file_length(input->file);
-    if (input->length >= 0) {
-      root->data_offset = first_block_offset(*input);
-      if (root->data_offset >= 0 && read_blocks(*input, root, root->data_offset)) {
-        return root;
-      }
-    }
-  }
-  // Only a replaced handler that returned gets here.
-  free_nodes(root);
-  std::fclose(stream);
-  std::free(input);
-  return nullptr;
+  tree.root = new_node(input);
+  tree.root->type = tree.root->stored_type = TQS_FLAG_GROUP;
+  input.length = file_length(input.file);
+  tree.root->data_offset = first_block_offset(input);
+  read_blocks(input, tree.root, tree.root->data_offset);
+  TqsNode* root = tree.root;
+  tree.input = nullptr; // handed out: tqs_free_tree releases it
+  return root;
 }
 
 const TqsInput* tqs_tree_input(const TqsNode* node) {
@@ -182,12 +181,20 @@ void tqs_free_tree(TqsNode* root) {
   }
   const TqsInput* input = tqs_tree_input(root);
   if (!input || root->parent) {
-    report_message(library_messages, 5);
-    return;
+    norvalex::raise_message(Message::invalid_memory_representation);
   }
   std::FILE* stream = input->file.stream;
   free_nodes(root);
   // Nothing was written to the stream, so a failing close loses nothing.
   std::fclose(stream);
   std::free(const_cast<TqsInput*>(input));
+}
+
+void TqsTreeDeleter::operator()(TqsNode* root) const noexcept {
+  // Only trees from tqs_read_tree are owned, so this never throws.
+  tqs_free_tree(root);
+}
+
+TqsTree tqs_load_tree(const char* name) {
+  return TqsTree(tqs_read_tree(name));
 }

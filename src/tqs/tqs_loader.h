@@ -3,14 +3,15 @@
 // data is loaded when first needed (tqs_load_data) from the file, which stays open until the
 // tree is freed.
 //
-// Every failure is raised as a numbered library message, which ends the process unless the
-// fatal handler has been replaced by one that returns.
+// Every failure throws norvalex::Error with a numbered library message; whatever was opened or
+// allocated for the tree is released first.
 #pragma once
 
-#include "tqs/tqs_format.h"
-#include "tqs/tqs_stats.h"
+#include "tqs_format.h"
+#include "tqs_tree.h"
 
 #include <cstdint>
+#include <memory>
 
 // The open file behind a loaded tree. Every node of the tree has `file` pointing at the `file`
 // member, which therefore comes first.
@@ -33,13 +34,22 @@ struct TqsInput {
 // regular file (message 0), that neither kind of start fits (3, "Not a TQ-File"), whose header
 // has another format version (4, "Invalid TQS-version"), with a block name that lacks its NUL
 // (3), or that ends inside a block header or a block's data (2, "Unexpected end of file").
-// Returns null only when a replaced handler returned; everything opened is then released.
+// Never returns null.
 TqsNode* tqs_read_tree(const char* name);
 
 // The input behind a node of a tree read by tqs_read_tree, or null for any other node.
 const TqsInput* tqs_tree_input(const TqsNode* node);
 
 // Frees a tree read by tqs_read_tree: every node, every loaded data buffer and the input, and
-// closes the file. A null root is ignored; any node other than such a tree's root raises
+// closes the file. A null root is ignored; any node other than such a tree's root throws
 // message 5 ("Invalid memory representation of datafile") and is left alone.
 void tqs_free_tree(TqsNode* root);
+
+// Owns a tree read by tqs_read_tree and frees it with tqs_free_tree.
+struct TqsTreeDeleter {
+  void operator()(TqsNode* root) const noexcept;
+};
+using TqsTree = std::unique_ptr<TqsNode, TqsTreeDeleter>;
+
+// tqs_read_tree with its result owned.
+TqsTree tqs_load_tree(const char* name);

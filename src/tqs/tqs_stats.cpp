@@ -1,69 +1,8 @@
 #include "tqs/tqs_stats.h"
 
-#include "cli/diagnostics.h"
-
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-
-// fpos_t is opaque (on glibc a record of an offset and a conversion state), so no portable code
-// can turn what fgetpos gives into a byte offset. ftello and fseeko are the position calls that
-// speak in byte offsets; with a 64-bit off_t they are the 64-bit ones.
-static_assert(sizeof(off_t) == sizeof(std::int64_t), "stream positions need a 64-bit off_t");
-
-namespace {
-
-// The forward gap between a stream's position and a node's data is read into this buffer and
-// discarded; one buffer serves every load.
-char skip_buffer[TQS_SKIP_LIMIT];
-
-// Moves the stream of `file` to `target` the cheap way: a short forward gap is read and
-// discarded, any other move is a seek. False tells that a replaced handler returned.
-bool move_to(const TqsFile& file, std::int64_t target) {
-  const std::int64_t cur = tqs_tell(file.stream);
-  // An unknown position (-1) says nothing about the gap, so the stream is sought.
-  if (cur >= 0 && target > cur && target - cur <= TQS_SKIP_LIMIT) {
-    return tqs_read_item(file, skip_buffer, static_cast<std::size_t>(target - cur));
-  }
-  return tqs_seek_to(file, target);
-}
-
-} // namespace
-
-void tqs_report_system_error(const TqsFile& file) {
-  report_message(library_messages, 0, file.name, std::strerror(errno));
-}
-
-bool tqs_seek_to(const TqsFile& file, std::int64_t offset) {
-  const int result = tqs_seek(file.stream, offset, 0);
-  if (result == 0) {
-    return true;
-  }
-  // tqs_seek returns its own refusals (22, 9) without storing them in errno; the message must
-  // name them, not whatever errno held before.
-  if (result > 0) {
-    errno = result;
-  }
-  tqs_report_system_error(file);
-  return false;
-}
-
-bool tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
-  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
-    return true;
-  }
-  if (std::ferror(file.stream)) {
-    tqs_report_system_error(file);
-  }
-  report_message(library_messages, 2, file.name);
-  return false;
-}
 
 const std::array<StatEntry, 8> tqs_stat_table{{
     {"Min", stat_min},
@@ -187,103 +126,11 @@ void tqs_accumulate(TqsNode* node, int /*depth*/, void* context) {
     if (x > stats->max) {
       stats->max = x;
     }
-    // Separate statements: each sum is rounded to double after every addition, and no
-    // multiply-add is fused.
+    // Each sum is rounded to double after every addition. Separate statements alone do not
+    // keep a compiler from fusing the square into the addition: this file is compiled with
+    // -ffp-contract=off.
     stats->sum = stats->sum + x;
     const double square = x * x;
     stats->sum_sq = stats->sum_sq + square;
   }
-}
-
-void tqs_walk(TqsNode* node, TqsVisitor visitor, int depth, void* context) {
-  if (!node) {
-    return;
-  }
-  if (node->type & TQS_FLAG_GROUP) {
-    visitor(node, depth, context);
-  }
-  for (TqsNode* child = node->first_child; child; child = child->next) {
-    tqs_walk(child, visitor, depth + 1, context);
-  }
-}
-
-TqsNode* tqs_find_child(TqsNode* node, const char* name) {
-  TqsNode* match = nullptr;
-  for (TqsNode* child = node->first_child; child; child = child->next) {
-    // A name field without its NUL would be read past its end; such a child matches nothing.
-    if (!std::memchr(child->name, '\0', sizeof child->name) ||
-        std::strcmp(child->name, name) != 0) {
-      continue;
-    }
-    if (match) {
-      return nullptr;
-    }
-    match = child;
-  }
-  return match;
-}
-
-void tqs_load_data(TqsNode* node) {
-  if (!node || node->stored_size == 0 || node->data) {
-    return;
-  }
-  if (!node->file) {
-    // Stored data without a file to read it from: the tree was built wrongly.
-    report_message(library_messages, 5);
-    return;
-  }
-  // The buffer receives stored_size bytes and afterwards holds `size` = stored_size bytes, so
-  // it gets the larger of the two sizes: a builder's smaller `size` never makes the read
-  // overrun it.
-  const std::size_t bytes = std::max(node->size, node->stored_size);
-  void* buffer = std::malloc(bytes);
-  if (!buffer) {
-    report_message(library_messages, 1);
-    return; // a returning handler leaves the node unloaded, and nothing is read
-  }
-  const TqsFile& file = *node->file;
-  if (!move_to(file, node->data_offset) || !tqs_read_item(file, buffer, node->stored_size)) {
-    std::free(buffer); // a returning handler leaves the node unloaded
-    return;
-  }
-  node->data = buffer;
-  node->size = node->stored_size;
-  node->type = node->stored_type;
-}
-
-std::int64_t tqs_tell(std::FILE* stream) {
-  return ftello(stream); // -1 when the position is unknown (a pipe, a closed descriptor)
-}
-
-int tqs_seek(std::FILE* stream, std::int64_t offset, int whence) {
-  std::int64_t base;
-  switch (whence) {
-  case 0:
-    base = 0;
-    break;
-  case 1:
-    base = tqs_tell(stream);
-    if (base < 0) {
-      return -1; // the position is unknown, so no move relative to it can be made
-    }
-    break;
-  case 2: {
-    // Only a regular file has a length; a pipe or a terminal reports 0, which is no length.
-    const int descriptor = fileno(stream);
-    struct stat status;
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-      return EBADF;
-    }
-    base = status.st_size;
-    break;
-  }
-  default:
-    return EINVAL;
-  }
-  std::int64_t target;
-  // A target beyond the largest offset is refused like one before the start.
-  if (__builtin_add_overflow(base, offset, &target) || target < 0) {
-    return EINVAL;
-  }
-  return fseeko(stream, static_cast<off_t>(target), SEEK_SET);
 }

@@ -1,6 +1,6 @@
 #include "tqs/tqs_writer.h"
 
-#include "cli/diagnostics.h"
+#include "diag/error.h"
 
 #include <unistd.h>
 
@@ -14,16 +14,8 @@ static_assert(sizeof(off_t) >= 8, "appending to files beyond 2 GiB needs 64-bit 
 
 namespace {
 
-// Standard output outlives every handle, so its buffer is never released. The buffers are
-// supplied here because a C library asked to allocate one itself may ignore the size.
-char stdout_buffer[TQS_BUFFER_SIZE];
-
-bool is_standard_output_name(const char* name) {
-  return name && std::strcmp(name, "-") == 0;
-}
-
-void report_system_error(const TqsOutput& output) {
-  report_message(library_messages, 0, output.name, std::strerror(errno));
+[[noreturn]] void raise_system_error(const TqsOutput& output, int error_number) {
+  norvalex::raise_file_error(output.name ? output.name : "", error_number);
 }
 
 // Cuts a longer name to 15 bytes and zero-fills the rest of the field, so that the field ends in
@@ -37,51 +29,61 @@ void copy_name(char (&field)[TQS_NAME_SIZE], const char* name) {
 // describe is refused before any of it is written.
 std::uint32_t block_size(const TqsOutput& output, std::uint64_t bytes) {
   if (bytes > std::numeric_limits<std::uint32_t>::max()) {
-    errno = EOVERFLOW;
-    report_system_error(output);
+    raise_system_error(output, EOVERFLOW);
   }
   return static_cast<std::uint32_t>(bytes);
 }
 
-} // namespace
-
-int tqs_open_output(const char* output_name, const char* append_name, TqsOutput& output) {
-  if (output_name && append_name) {
-    report_message(library_messages, 9, output_name, append_name);
+// Writes `bytes` bytes as one record; a record not written whole throws.
+void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
+  if (output.stream == nullptr || output.failed) {
+    raise_system_error(output, EBADF);
   }
-  output.stream = nullptr;
-  output.buffer = nullptr;
-  if ((!output_name && !append_name) || is_standard_output_name(output_name) ||
-      is_standard_output_name(append_name)) {
-    if (isatty(STDOUT_FILENO)) {
-      report_message(library_messages, 10);
-    }
-    output.name = "-";
-    // POSIX streams make no text/binary distinction: standard output is already binary.
-    output.stream = stdout;
+  if (std::fwrite(data, bytes, 1, output.stream) != 1) {
+    output.failed = true;
+    raise_system_error(output, errno);
   }
-  output.append = append_name != nullptr;
-  if (!output.stream) {
-    output.name = output.append ? append_name : output_name;
-    output.stream = std::fopen(output.name, output.append ? "ab" : "wb");
-    if (!output.stream) {
-      report_system_error(output);
-    }
-    if (output.append && lseek(fileno(output.stream), 0, SEEK_END) == -1) {
-      report_system_error(output);
-    }
-  }
-  char* buffer = stdout_buffer;
-  if (output.stream != stdout) {
-    buffer = output.buffer = static_cast<char*>(std::malloc(TQS_BUFFER_SIZE));
-    if (!buffer) {
-      return -1;
-    }
-  }
-  return std::setvbuf(output.stream, buffer, _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
 }
 
-void tqs_write_header(const TqsOutput& output, const char* creator, std::uint8_t creator_version0,
+} // namespace
+
+void TqsBufferDeleter::operator()(char* buffer) const {
+  std::free(buffer);
+}
+
+TqsOutput::~TqsOutput() {
+  if (owns_stream && stream) {
+    std::fclose(stream); // after a failure: nothing more to report
+  }
+}
+
+int tqs_open_file(TqsOutput& output, const char* name, bool append) {
+  output.name = name;
+  output.append = append;
+  output.stream = std::fopen(name, append ? "ab" : "wb");
+  if (!output.stream) {
+    raise_system_error(output, errno);
+  }
+  output.owns_stream = true;
+  if (append && lseek(fileno(output.stream), 0, SEEK_END) == -1) {
+    raise_system_error(output, errno);
+  }
+  // Supplied here because a C library asked to allocate the buffer itself may ignore the size.
+  output.buffer.reset(static_cast<char*>(std::malloc(TQS_BUFFER_SIZE)));
+  if (!output.buffer) {
+    return -1;
+  }
+  return std::setvbuf(output.stream, output.buffer.get(), _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
+}
+
+void tqs_use_stream(TqsOutput& output, std::FILE* stream, const char* name, bool append) {
+  output.stream = stream;
+  output.name = name;
+  output.append = append;
+  output.owns_stream = false;
+}
+
+void tqs_write_header(TqsOutput& output, const char* creator, std::uint8_t creator_version0,
                       std::uint8_t creator_version1, const char* second_name,
                       std::uint8_t second_version0, std::uint8_t second_version1) {
   if (output.append) {
@@ -92,9 +94,7 @@ void tqs_write_header(const TqsOutput& output, const char* creator, std::uint8_t
   TqsFileHeader header;
   tqs_fill_header(header, creator, creator_version0, creator_version1, second_name, second_version0,
                   second_version1);
-  if (std::fwrite(&header, sizeof header, 1, output.stream) != 1) {
-    report_system_error(output);
-  }
+  write_record(output, &header, sizeof header);
 }
 
 void tqs_fill_header(TqsFileHeader& header, const char* creator, std::uint8_t creator_version0,
@@ -114,26 +114,24 @@ void tqs_fill_header(TqsFileHeader& header, const char* creator, std::uint8_t cr
   header.created = static_cast<std::int32_t>(std::time(nullptr));
 }
 
-void tqs_write_array(const TqsOutput& output, const char* name, std::int32_t count,
-                     std::uint32_t type, const void* data) {
+void tqs_write_array(TqsOutput& output, const char* name, std::int32_t count, std::uint32_t type,
+                     const void* data) {
   TqsBlockHeader header{};
   copy_name(header.name, name);
   header.type = type | TQS_FLAG_ARRAY;
   const int element_size = tqs_element_size(type);
   if (element_size < 0) {
-    report_message(library_messages, 6, output.name);
+    norvalex::raise_file_message(Message::unknown_type_to_file, output.name);
   }
   if (count < 0) {
-    errno = EINVAL;
-    report_system_error(output);
+    raise_system_error(output, EINVAL);
   }
   header.size = block_size(output, static_cast<std::uint64_t>(count) *
                                        static_cast<std::uint64_t>(element_size));
   tqs_write_block(output, header, data);
 }
 
-void tqs_write_string(const TqsOutput& output, const char* name, std::uint32_t flags,
-                      const char* value) {
+void tqs_write_string(TqsOutput& output, const char* name, std::uint32_t flags, const char* value) {
   TqsBlockHeader header{};
   copy_name(header.name, name);
   header.type = flags | TQS_FLAG_SINGLE | TQS_TYPE_STRING;
@@ -141,25 +139,30 @@ void tqs_write_string(const TqsOutput& output, const char* name, std::uint32_t f
   tqs_write_block(output, header, value);
 }
 
-void tqs_write_block(const TqsOutput& output, const TqsBlockHeader& header, const void* data) {
-  if (std::fwrite(&header, sizeof header, 1, output.stream) != 1) {
-    report_system_error(output);
-  }
-  if (header.size != 0 && std::fwrite(data, header.size, 1, output.stream) != 1) {
-    report_system_error(output);
+void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header, const void* data) {
+  write_record(output, &header, sizeof header);
+  if (header.size != 0) {
+    write_record(output, data, header.size);
   }
 }
 
-void tqs_close_output(const TqsOutput& output) {
+void tqs_close_output(TqsOutput& output) {
+  std::FILE* const stream = output.stream;
+  if (stream == nullptr) {
+    raise_system_error(output, EBADF);
+  }
+  output.stream = nullptr;
   // With a full buffer, a full disk often shows only now; the run must not end as a success.
-  if (output.stream == stdout) {
-    if (std::fflush(stdout) != 0) {
-      report_system_error(output);
+  if (!output.owns_stream) {
+    if (std::fflush(stream) != 0) {
+      raise_system_error(output, errno);
     }
     return;
   }
-  if (std::fclose(output.stream) != 0) {
-    report_system_error(output);
+  const int closed = std::fclose(stream);
+  const int error_number = errno;
+  output.buffer.reset();
+  if (closed != 0) {
+    raise_system_error(output, error_number);
   }
-  std::free(output.buffer);
 }

@@ -1,17 +1,22 @@
 #include "support/test_support.h"
 
+#include "cli/diagnostics.h"
+
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -69,6 +74,52 @@ std::string read_file(const fs::path& path) {
   if (!stream)
     throw std::runtime_error("cannot read " + path.string());
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::string le32(std::uint32_t value) {
+  std::string bytes;
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes += static_cast<char>(value >> shift);
+  return bytes;
+}
+
+std::string doubles_bytes(const std::vector<double>& values) {
+  std::string bytes;
+  for (double value : values) {
+    const auto bits = bits_of(value);
+    bytes += le32(static_cast<std::uint32_t>(bits)) + le32(static_cast<std::uint32_t>(bits >> 32));
+  }
+  return bytes;
+}
+
+std::string block_bytes(std::string name, std::uint32_t type, const std::string& data,
+                        std::uint32_t size) {
+  name.resize(16, '\0');
+  return name + le32(type) + le32(size) + data;
+}
+
+std::string block_bytes(std::string name, std::uint32_t type, const std::string& data) {
+  return block_bytes(std::move(name), type, data, static_cast<std::uint32_t>(data.size()));
+}
+
+std::uint32_t read_le32(const std::string& bytes, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;)
+    value = value << 8 | static_cast<unsigned char>(bytes.at(offset + i));
+  return value;
+}
+
+std::uint64_t bits_of(double value) {
+  return std::bit_cast<std::uint64_t>(value);
+}
+
+std::string thrown_text(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const norvalex::Error& error) {
+    return error.what();
+  }
+  return "";
 }
 
 namespace {
@@ -162,7 +213,7 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
 } // namespace
 
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
-  return run_forked(body, options);
+  return run_forked([&body] { run_reporting_errors(body); }, options);
 }
 
 ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {

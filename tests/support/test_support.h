@@ -2,6 +2,7 @@
 // built program in a child process with its standard output and standard error captured.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -33,6 +34,22 @@ std::string sf7_point_line(int n);
 std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
 
+// TQS bytes built by hand: a little-endian 32-bit word, doubles in their file representation,
+// and a block (a 16-byte name field, type word, size word, data; the size word is the data's
+// length unless given).
+std::string le32(std::uint32_t value);
+std::string doubles_bytes(const std::vector<double>& values);
+std::string block_bytes(std::string name, std::uint32_t type, const std::string& data);
+std::string block_bytes(std::string name, std::uint32_t type, const std::string& data,
+                        std::uint32_t size);
+// The 32-bit word at `offset` of `bytes`, read little-endian.
+std::uint32_t read_le32(const std::string& bytes, std::size_t offset);
+// The bits of a double, so that a NaN compares equal to the same NaN.
+std::uint64_t bits_of(double value);
+
+// The text of the norvalex::Error that `body` throws, or "" when it throws none.
+std::string thrown_text(const std::function<void()>& body);
+
 struct ProcessResult {
   int exit_status = -1; // exit status, or -1 when the child did not exit normally
   int signal = 0;       // signal that ended the child, 0 when it exited
@@ -54,7 +71,9 @@ struct RunOptions {
   std::string stdout_path;
 };
 
-// Runs `body` in a forked child; the child exits with status 0 if `body` returns.
+// Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
+// norvalex::Error that `body` throws ends the child as the programs end on it: their error line
+// on standard error and exit status 1.
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options = {});
 
 // Runs the program argv[0] with the argument vector `argv` (argv[0] included) and an empty

@@ -1,8 +1,18 @@
 // Fast scanning of point lines: the common forms of decimal numbers read in place, with exactly
 // the doubles the exact path (scan_point_exact) gives for the same line.
+//
+// That equality rests on what the exact path's "%lf" does, which the scan cannot check:
+// - the C numeric locale (a "." decimal point, no grouping): the programs never call setlocale,
+//   and a caller that sets another LC_NUMERIC changes "%lf" but not this scan;
+// - round-to-nearest: the products and quotients below round in the current rounding mode,
+//   "%lf" of glibc always to nearest, so a caller must not change the mode while reading;
+// - a correctly rounding strtod behind "%lf", as glibc's is; std::from_chars, used for the rare
+//   numbers, is correctly rounded by definition;
+// - double arithmetic in double precision and no fused multiply-add (FLT_EVAL_METHOD 0, the
+//   library is compiled with -ffp-contract=off); elsewhere every number goes through from_chars.
 #pragma once
 
-#include "convert/sf7_reader.h"
+#include "sf7_reader.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,11 @@
 // Reads a field map written by the SF7 post-processor of Superfish: a free-form header with the
 // grid's increment counts, a line of six column names, a line of six units, then one line of six
 // numbers per grid point. The map is held in memory as six columns of doubles in SI units.
+// A reading keeps all its state in the caller's Sf7Reading: readings in several threads at once
+// do not meet.
 #pragma once
+
+#include "../diag/error.h" // failures throw norvalex::Error
 
 #include <array>
 #include <cstddef>
@@ -62,19 +66,41 @@ struct FieldMap {
   FieldMap& operator=(const FieldMap&) = delete;
 };
 
-// Reads the whole map from `input` into `map`, printing progress lines on standard error when
-// `verbose` is set. Every defect of the input ends the process with a located error line.
-// The input is read in large blocks and the point lines are scanned in place; a point line of an
-// unusual form is read by the exact path below, so the result is the exact path's in every bit.
-void read_field_map(std::FILE* input, int verbose, FieldMap& map);
+// Size of the blocks the input is read in, and the smallest one accepted: a block always holds
+// a whole line piece and what follows it.
+inline constexpr std::size_t SF7_INPUT_BLOCK_SIZE = std::size_t{1} << 20;
+inline constexpr std::size_t SF7_INPUT_MIN_BLOCK_SIZE = 4096;
 
-// When set, read_field_map reads every line with read_line_exact and every point line with
-// scan_point_exact: the reference that the tests and the benchmark compare the fast reading
-// with. Off in the program.
-extern bool sf7_exact_path_only;
-// Size of the blocks read_field_map reads (at least 4096 bytes); tests make it small so that
-// block boundaries fall everywhere in small inputs. 1 MiB in the program.
-extern std::size_t sf7_input_block_size;
+// Receives one progress line, its "\n" included.
+using Sf7ProgressFunction = void (*)(const char* line);
+
+struct Sf7ReadOptions {
+  Sf7ProgressFunction progress = nullptr; // the verbose progress lines go here; none when null
+  // Every line read with read_line_exact and every point line with scan_point_exact: the
+  // reference that the tests and the benchmark compare the fast reading with.
+  bool exact_path_only = false;
+  // Tests make it small so that block boundaries fall everywhere in small inputs.
+  std::size_t block_size = SF7_INPUT_BLOCK_SIZE;
+};
+
+// One reading of one input, kept by the caller: the input's name and the number of lines read
+// so far (0 before the first), which locate its errors, and its options.
+struct Sf7Reading {
+  const char* file_name = "";
+  std::int32_t line_number = 0;
+  Sf7ReadOptions options{};
+};
+
+// Reads the whole map from `input` into `map`. Every defect of the input throws norvalex::Error
+// located at `reading`'s file name and line count; an input that cannot be read, or arrays that
+// cannot be allocated, throw it without a location. The input is read in large blocks and the
+// point lines are scanned in place; a point line of an unusual form is read by the exact path
+// below, so the result is the exact path's in every bit.
+void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map);
+
+// Opens the file `path` as the SF7 input and reads it whole into `map`; a file that cannot be
+// opened throws "<path>: <the system's text>".
+void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options = {});
 
 // One line as a 1024-byte line buffer holds it: at most 1023 characters, the line feed
 // included when it fits, then a terminating zero.

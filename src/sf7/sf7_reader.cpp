@@ -1,12 +1,14 @@
-#include "convert/sf7_reader.h"
+#include "sf7/sf7_reader.h"
 
-#include "cli/diagnostics.h"
-#include "convert/sf7_fast_scan.h"
-#include "convert/sf7_input.h"
+#include "diag/error.h"
+#include "sf7/sf7_fast_scan.h"
+#include "sf7/sf7_input.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstring>
+#include <string>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -66,37 +68,42 @@ int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> value
   return found < 0 ? 0 : found;
 }
 
-bool sf7_exact_path_only = false;
-std::size_t sf7_input_block_size = SF7_INPUT_BLOCK_SIZE;
-
 namespace {
+
+using norvalex::raise_input_error;
+using norvalex::raise_input_failure;
 
 // Counts one more line read. The count is 32 bits wide, so no error line could name a line after
 // line 2147483647: such an input is refused there instead of wrapping the count.
-void count_line() {
-  if (input_line_number == INT32_MAX)
-    report_error("More than %d lines\n", INT32_MAX);
-  ++input_line_number;
+void count_line(Sf7Reading& reading) {
+  if (reading.line_number == INT32_MAX)
+    raise_input_error(reading.file_name, reading.line_number, "More than %d lines", INT32_MAX);
+  ++reading.line_number;
+}
+
+// A stream that fails to read (a folder given as input, for one) is not a short file.
+[[noreturn]] void raise_read_failure(const Sf7Reading& reading, int error_number) {
+  raise_input_failure(reading.file_name, error_number, "%s: %s", reading.file_name,
+                      std::strerror(error_number));
 }
 
 // Reads the next line into `line` and counts it; the end of the input is an error here.
-void read_next_line(std::FILE* input, LineBuffer& line) {
+void read_next_line(std::FILE* input, Sf7Reading& reading, LineBuffer& line) {
   if (!read_line_exact(input, line)) {
-    // A stream that fails to read (a folder given as input, for one) is not a short file.
     if (std::ferror(input))
-      report_fatal("%s: %s\n", input_file_name, std::strerror(errno));
-    report_error("Unexpected end of file\n");
+      raise_read_failure(reading, errno);
+    raise_input_error(reading.file_name, reading.line_number, "Unexpected end of file");
   }
-  count_line();
+  count_line(reading);
 }
 
-void read_next_line(Sf7Input& input, LineBuffer& line) {
+void read_next_line(Sf7Input& input, Sf7Reading& reading, LineBuffer& line) {
   if (!read_line_block(input, line)) {
     if (sf7_input_failed(input))
-      report_fatal("%s: %s\n", input_file_name, std::strerror(input.read_errno));
-    report_error("Unexpected end of file\n");
+      raise_read_failure(reading, input.read_errno);
+    raise_input_error(reading.file_name, reading.line_number, "Unexpected end of file");
   }
-  count_line();
+  count_line(reading);
 }
 
 // True when a line that filled the line buffer goes on past its line feed's place. The line
@@ -143,7 +150,7 @@ int split_words(char* text, std::span<char*, SF7_COLUMN_COUNT> words) {
 // Scans one increment count as "%d" does (leading white space, optional sign, decimal digits),
 // but rejects a negative count or one that does not fit in an int instead of wrapping it.
 // False when no number stands at `p`.
-bool scan_count(const char*& p, std::int64_t& value) {
+bool scan_count(const Sf7Reading& reading, const char*& p, std::int64_t& value) {
   const char* start = p;
   while (is_scan_space(*start))
     ++start;
@@ -157,48 +164,51 @@ bool scan_count(const char*& p, std::int64_t& value) {
       magnitude = magnitude * 10 + (*end - '0');
   }
   if ((*start == '-' && magnitude != 0) || magnitude > INT_MAX) {
-    report_error("Increment count out of range: %.*s\n", static_cast<int>(end - start), start);
+    raise_input_error(reading.file_name, reading.line_number, "Increment count out of range: %.*s",
+                      static_cast<int>(end - start), start);
   }
   p = end;
   value = magnitude;
   return true;
 }
 
-void read_grid_size(const LineBuffer& line, FieldMap& map) {
+void read_grid_size(const Sf7Reading& reading, const LineBuffer& line, FieldMap& map) {
   const char* p = std::strchr(line.text.data(), ':') + 1;
   std::int64_t first = 0;
   std::int64_t second = 0;
-  if (!scan_count(p, first))
-    report_error("Unsupported header\n");
-  if (!scan_count(p, second))
+  if (!scan_count(reading, p, first))
+    raise_input_error(reading.file_name, reading.line_number, "Unsupported header");
+  if (!scan_count(reading, p, second))
     second = 0; // one count describes a line of points
   const std::int64_t dim1 = first + 1;
   const std::int64_t dim2 = second + 1;
   if (dim1 * dim2 > SF7_MAX_POINTS) {
-    report_error("Grid too large: %lld*%lld points\n", static_cast<long long>(dim1),
-                 static_cast<long long>(dim2));
+    raise_input_error(reading.file_name, reading.line_number, "Grid too large: %lld*%lld points",
+                      static_cast<long long>(dim1), static_cast<long long>(dim2));
   }
   map.dim1 = static_cast<std::int32_t>(dim1);
   map.dim2 = static_cast<std::int32_t>(dim2);
 }
 
-// The first six words of the names or units line; fewer end the run with `missing_message`.
-std::array<char*, SF7_COLUMN_COUNT> six_words(LineBuffer& line, const char* missing_message) {
+// The first six words of the names or units line; fewer end the reading with `missing_message`.
+std::array<char*, SF7_COLUMN_COUNT> six_words(const Sf7Reading& reading, LineBuffer& line,
+                                              const char* missing_message) {
   std::array<char*, SF7_COLUMN_COUNT> words{};
   if (split_words(line.text.data(), words) < SF7_COLUMN_COUNT)
-    report_error("%s", missing_message);
+    raise_input_error(reading.file_name, reading.line_number, "%s", missing_message);
   return words;
 }
 
-void read_names(LineBuffer& line, FieldMap& map) {
-  const auto words = six_words(line, "Can not find 6 array names\n");
-  for (int k = 0; k < SF7_COLUMN_COUNT; ++k) {
-    const char* word = words[static_cast<std::size_t>(k)];
+void read_names(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
+  const auto words = six_words(reading, line, "Can not find 6 array names");
+  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+    const char* word = words[k];
     // A shortened name would be written as a wrong array name.
     if (std::strlen(word) >= SF7_WORD_FIELD_SIZE) {
-      report_error("Array name longer than 7 characters: %s\n", word);
+      raise_input_error(reading.file_name, reading.line_number,
+                        "Array name longer than 7 characters: %s", word);
     }
-    FieldColumn& column = map.columns[static_cast<std::size_t>(k)];
+    FieldColumn& column = map.columns[k];
     std::strcpy(column.sf7_name.data(), word);
     column.out_name = column.sf7_name.data();
     for (const NameRule* rule = name_rules.data(); rule->sf7_name != nullptr; ++rule) {
@@ -210,22 +220,39 @@ void read_names(LineBuffer& line, FieldMap& map) {
   }
 }
 
-void read_units(LineBuffer& line, FieldMap& map) {
-  const auto words = six_words(line, "Can not find 6 array units\n");
-  for (int k = 0; k < SF7_COLUMN_COUNT; ++k) {
-    const char* word = words[static_cast<std::size_t>(k)];
-    FieldColumn& column = map.columns[static_cast<std::size_t>(k)];
+void read_units(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
+  const auto words = six_words(reading, line, "Can not find 6 array units");
+  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+    const char* word = words[k];
+    FieldColumn& column = map.columns[k];
     const UnitRule* rule = unit_rules.data();
     while (rule->sf7_unit != nullptr && std::strcmp(rule->sf7_unit, word) != 0)
       ++rule;
     // Every unit of the table fits the field, so a longer word is an unknown unit too.
     if (rule->sf7_unit == nullptr) {
-      report_error("Unknown unit: %s for column %s\n", word, column.sf7_name.data());
+      raise_input_error(reading.file_name, reading.line_number, "Unknown unit: %s for column %s",
+                        word, column.sf7_name.data());
     }
     std::strcpy(column.sf7_unit.data(), word);
     column.out_unit = rule->si_unit;
     column.factor = rule->factor;
   }
+}
+
+// Hands one formatted progress line to the reading's progress function, when it has one.
+[[gnu::format(printf, 2, 3)]] void progress(const Sf7Reading& reading, const char* format, ...) {
+  if (reading.options.progress == nullptr)
+    return;
+  std::va_list args;
+  va_start(args, format);
+  std::va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  std::vsnprintf(line.data(), line.size() + 1, format, args);
+  va_end(args);
+  reading.options.progress(line.c_str());
 }
 
 // Asks the kernel to back the whole pages inside a large array with huge pages where it can:
@@ -241,7 +268,11 @@ void advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size
 #endif
 }
 
-void allocate_columns(FieldMap& map) {
+[[noreturn]] void raise_out_of_memory(const Sf7Reading& reading) {
+  raise_input_failure(reading.file_name, ENOMEM, "Not enough memory");
+}
+
+void allocate_columns(const Sf7Reading& reading, FieldMap& map) {
   const std::size_t points =
       static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
   for (FieldColumn& column : map.columns) {
@@ -249,20 +280,20 @@ void allocate_columns(FieldMap& map) {
       continue;
     column.data.reset(static_cast<double*>(std::malloc(points * sizeof(double))));
     if (!column.data)
-      report_fatal("Not enough memory\n");
+      raise_out_of_memory(reading);
     advise_huge_pages(column.data.get(), points * sizeof(double));
   }
 }
 
 // Reads point (i,j) as the exact path does: one piece into the line buffer, "%lf" six times.
 template <class Input>
-void read_point_exact(Input& input, LineBuffer& line, std::span<double, SF7_COLUMN_COUNT> values,
-                      std::int32_t i, std::int32_t j) {
-  read_next_line(input, line);
+void read_point_exact(Input& input, Sf7Reading& reading, LineBuffer& line,
+                      std::span<double, SF7_COLUMN_COUNT> values, std::int32_t i, std::int32_t j) {
+  read_next_line(input, reading, line);
   // A point line longer than the line buffer must not be read as two points.
   if (scan_point_exact(line.text.data(), values) < SF7_COLUMN_COUNT ||
       point_line_goes_on(input, line)) {
-    report_error("Error reading point (%d,%d)\n", i, j);
+    raise_input_error(reading.file_name, reading.line_number, "Error reading point (%d,%d)", i, j);
   }
 }
 
@@ -293,19 +324,19 @@ struct ColumnTargets {
   }
 };
 
-void read_points(std::FILE* input, LineBuffer& line, FieldMap& map) {
+void read_points(std::FILE* input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
   ColumnTargets targets(map);
   std::size_t index = 0;
   std::array<double, SF7_COLUMN_COUNT> values{};
   for (std::int32_t i = 0; i < map.dim1; ++i) {
     for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
-      read_point_exact(input, line, values, i, j);
+      read_point_exact(input, reading, line, values, i, j);
       targets.store(index, values);
     }
   }
 }
 
-void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
+void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
   ColumnTargets targets(map);
   Sf7ScanMemo memo;
   std::size_t index = 0;
@@ -318,63 +349,69 @@ void read_points(Sf7Input& input, LineBuffer& line, FieldMap& map) {
       const char* next = scan_point_fast(memo, input.pos, input.end, values);
       if (next != nullptr) {
         input.pos = next;
-        count_line();
+        count_line(reading);
       } else {
-        read_point_exact(input, line, values, i, j);
+        read_point_exact(input, reading, line, values, i, j);
       }
       targets.store(index, values);
     }
   }
 }
 
-template <class Input> void read_map(Input& input, int verbose, FieldMap& map) {
+template <class Input> void read_map(Input& input, Sf7Reading& reading, FieldMap& map) {
   LineBuffer line;
   do {
-    read_next_line(input, line);
+    read_next_line(input, reading, line);
   } while (std::strstr(line.text.data(), "SF7") == nullptr);
   do {
-    read_next_line(input, line);
+    read_next_line(input, reading, line);
   } while (std::strstr(line.text.data(), "increments:") == nullptr);
-  read_grid_size(line, map);
-  if (verbose) {
-    std::fprintf(stderr, "Grid dimensions: %d*%d=%d points\n", map.dim1, map.dim2,
-                 map.dim1 * map.dim2);
-    std::fputs("Decoding array names\n", stderr);
-  }
+  read_grid_size(reading, line, map);
+  progress(reading, "Grid dimensions: %d*%d=%d points\n", map.dim1, map.dim2, map.dim1 * map.dim2);
+  progress(reading, "Decoding array names\n");
   do {
-    read_next_line(input, line);
+    read_next_line(input, reading, line);
   } while (line.text[0] != '\n');
 
-  read_next_line(input, line);
-  read_names(line, map);
-  if (verbose)
-    std::fputs("Decoding array units\n", stderr);
-  read_next_line(input, line);
-  read_units(line, map);
-  if (verbose) {
-    for (const FieldColumn& column : map.columns) {
-      if (column.factor == 0)
-        continue;
-      std::fprintf(stderr, "%s->%s, [%g*%s]->[%s]\n", column.sf7_name.data(), column.out_name,
-                   column.factor, column.sf7_unit.data(), column.out_unit);
+  read_next_line(input, reading, line);
+  read_names(reading, line, map);
+  progress(reading, "Decoding array units\n");
+  read_next_line(input, reading, line);
+  read_units(reading, line, map);
+  for (const FieldColumn& column : map.columns) {
+    if (column.factor != 0) {
+      progress(reading, "%s->%s, [%g*%s]->[%s]\n", column.sf7_name.data(), column.out_name,
+               column.factor, column.sf7_unit.data(), column.out_unit);
     }
-    std::fputs("Allocating memory\n", stderr);
   }
-  allocate_columns(map);
-  if (verbose)
-    std::fputs("Reading file\n", stderr);
-  read_points(input, line, map);
+  progress(reading, "Allocating memory\n");
+  allocate_columns(reading, map);
+  progress(reading, "Reading file\n");
+  read_points(input, reading, line, map);
 }
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 } // namespace
 
-void read_field_map(std::FILE* input, int verbose, FieldMap& map) {
-  if (sf7_exact_path_only) {
-    read_map(input, verbose, map);
+void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
+  if (reading.options.exact_path_only) {
+    read_map(input, reading, map);
     return;
   }
   // The whole input goes through the block buffer, header lines included.
   Sf7Input blocks;
-  open_sf7_input(blocks, input, sf7_input_block_size);
-  read_map(blocks, verbose, map);
+  if (!open_sf7_input(blocks, input, reading.options.block_size))
+    raise_out_of_memory(reading);
+  read_map(blocks, reading, map);
+}
+
+void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options) {
+  Sf7Reading reading{path, 0, options};
+  const std::unique_ptr<std::FILE, FileCloser> input(std::fopen(path, "r"));
+  if (!input)
+    raise_read_failure(reading, errno);
+  read_field_map(input.get(), reading, map);
 }

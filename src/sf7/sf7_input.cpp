@@ -1,23 +1,22 @@
-#include "convert/sf7_input.h"
-
-#include "cli/diagnostics.h"
+#include "sf7/sf7_input.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-void open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size) {
+bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size) {
   input.stream = stream;
   input.capacity = std::max(block_size, SF7_INPUT_MIN_BLOCK_SIZE);
   input.storage.reset(static_cast<char*>(std::malloc(input.capacity + SF7_SCAN_PADDING)));
   if (!input.storage)
-    report_fatal("Not enough memory\n");
+    return false;
   std::memset(input.storage.get(), 0, SF7_SCAN_PADDING);
   input.pos = input.storage.get();
   input.end = input.pos;
   input.drained = false;
   input.read_errno = 0;
+  return true;
 }
 
 void fill_sf7_input(Sf7Input& input, std::size_t count) {

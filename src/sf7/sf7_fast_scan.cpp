@@ -1,4 +1,4 @@
-#include "convert/sf7_fast_scan.h"
+#include "sf7/sf7_fast_scan.h"
 
 #include <array>
 #include <bit>

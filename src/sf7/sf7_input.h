@@ -3,17 +3,12 @@
 // at most 1023 characters, a CR LF line end read as LF, the last line without its line feed).
 #pragma once
 
-#include "convert/sf7_fast_scan.h"
-#include "convert/sf7_reader.h"
+#include "sf7_fast_scan.h"
+#include "sf7_reader.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <memory>
-
-// Size of one block read from the stream.
-inline constexpr std::size_t SF7_INPUT_BLOCK_SIZE = std::size_t{1} << 20;
-// Smallest block size accepted; a block always holds a whole piece and what follows it.
-inline constexpr std::size_t SF7_INPUT_MIN_BLOCK_SIZE = 4096;
 
 // Raw bytes that cover any line the line buffer holds whole, with its line end: 1022
 // characters and CR LF. Also enough for one piece of a longer line and the byte after it.
@@ -30,7 +25,8 @@ struct Sf7Input {
 };
 
 // Allocates the buffer (at least SF7_INPUT_MIN_BLOCK_SIZE bytes) once; reads nothing yet.
-void open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
+// False when it cannot be allocated.
+bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
 
 // Makes at least `count` bytes (at most SF7_INPUT_MIN_BLOCK_SIZE) readable at `pos`, unless
 // the stream is drained: the unread rest moves to the front of the buffer and the stream fills

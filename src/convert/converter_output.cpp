@@ -1,0 +1,36 @@
+#include "convert/converter_output.h"
+
+#include "cli/diagnostics.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+// Standard output outlives every output handle, so its buffer does too.
+char stdout_buffer[TQS_BUFFER_SIZE];
+
+bool is_standard_output_name(const char* name) {
+  return name && std::strcmp(name, "-") == 0;
+}
+
+} // namespace
+
+int tqs_open_output(const char* output_name, const char* append_name, TqsOutput& output) {
+  if (output_name && append_name) {
+    report_message(library_messages, static_cast<int>(Message::output_and_append), output_name,
+                   append_name);
+  }
+  const bool append = append_name != nullptr;
+  if ((!output_name && !append_name) || is_standard_output_name(output_name) ||
+      is_standard_output_name(append_name)) {
+    if (isatty(STDOUT_FILENO)) {
+      report_message(library_messages, static_cast<int>(Message::terminal_output));
+    }
+    // POSIX streams make no text/binary distinction: standard output is already binary.
+    tqs_use_stream(output, stdout, "-", append);
+    return std::setvbuf(stdout, stdout_buffer, _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
+  }
+  return tqs_open_file(output, append ? append_name : output_name, append);
+}

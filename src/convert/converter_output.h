@@ -1,0 +1,11 @@
+// Where the converter's TQS data go, as its command line asks.
+#pragma once
+
+#include "tqs/tqs_writer.h"
+
+// Opens standard output when neither name is given or either is exactly "-", otherwise the
+// named file: emptied for `output_name`, written at its end for `append_name`. Giving both names
+// and a terminal on standard output are refused with messages 9 and 10, which end the process;
+// a file that cannot be opened throws. Returns 0 when the stream got its full buffer, -1
+// otherwise.
+int tqs_open_output(const char* output_name, const char* append_name, TqsOutput& output);

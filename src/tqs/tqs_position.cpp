@@ -1,0 +1,70 @@
+#include "tqs/tqs_position.h"
+
+#include "diag/error.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+
+// fpos_t is opaque (on glibc a record of an offset and a conversion state), so no portable code
+// can turn what fgetpos gives into a byte offset. ftello and fseeko are the position calls that
+// speak in byte offsets; with a 64-bit off_t they are the 64-bit ones.
+static_assert(sizeof(off_t) == sizeof(std::int64_t), "stream positions need a 64-bit off_t");
+
+std::int64_t tqs_tell(std::FILE* stream) {
+  return ftello(stream); // -1 when the position is unknown (a pipe, a closed descriptor)
+}
+
+int tqs_seek(std::FILE* stream, std::int64_t offset, int whence) {
+  std::int64_t base;
+  switch (whence) {
+  case 0:
+    base = 0;
+    break;
+  case 1:
+    base = tqs_tell(stream);
+    if (base < 0) {
+      return -1; // the position is unknown, so no move relative to it can be made
+    }
+    break;
+  case 2: {
+    // Only a regular file has a length; a pipe or a terminal reports 0, which is no length.
+    const int descriptor = fileno(stream);
+    struct stat status;
+    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+      return EBADF;
+    }
+    base = status.st_size;
+    break;
+  }
+  default:
+    return EINVAL;
+  }
+  std::int64_t target;
+  // A target beyond the largest offset is refused like one before the start.
+  if (__builtin_add_overflow(base, offset, &target) || target < 0) {
+    return EINVAL;
+  }
+  return fseeko(stream, static_cast<off_t>(target), SEEK_SET);
+}
+
+void tqs_seek_to(const TqsFile& file, std::int64_t offset) {
+  const int result = tqs_seek(file.stream, offset, 0);
+  if (result == 0) {
+    return;
+  }
+  // tqs_seek returns its own refusals (22, 9) without storing them in errno; the message must
+  // name them, not whatever errno held before.
+  norvalex::raise_file_error(file.name, result > 0 ? result : errno);
+}
+
+void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
+  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
+    return;
+  }
+  if (std::ferror(file.stream)) {
+    norvalex::raise_file_error(file.name, errno);
+  }
+  norvalex::raise_file_message(Message::unexpected_end_of_file, file.name);
+}
