@@ -4,10 +4,10 @@
 #include "cli/help.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
+#include "platform/platform.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_writer.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -44,9 +44,11 @@ void convert(const char* input_name) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // The same bytes as on Linux on both streams, line ends of messages included.
+  platform_binary_standard_streams();
   // A reader that quits early makes a write fail with EPIPE, reported like a full disk, instead
   // of ending the process silently.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform_ignore_broken_pipe_signal();
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");
   if (argc != 1)

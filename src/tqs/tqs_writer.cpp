@@ -1,16 +1,13 @@
 #include "tqs/tqs_writer.h"
 
 #include "diag/error.h"
-
-#include <unistd.h>
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
-
-static_assert(sizeof(off_t) >= 8, "appending to files beyond 2 GiB needs 64-bit file offsets");
 
 namespace {
 
@@ -39,9 +36,9 @@ void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
   if (output.stream == nullptr || output.failed) {
     raise_system_error(output, EBADF);
   }
-  if (std::fwrite(data, bytes, 1, output.stream) != 1) {
+  if (!platform_write_record(data, bytes, output.stream)) {
     output.failed = true;
-    raise_system_error(output, errno);
+    raise_system_error(output, platform_output_error(errno));
   }
 }
 
@@ -60,12 +57,12 @@ TqsOutput::~TqsOutput() {
 int tqs_open_file(TqsOutput& output, const char* name, bool append) {
   output.name = name;
   output.append = append;
-  output.stream = std::fopen(name, append ? "ab" : "wb");
+  output.stream = platform_open_file(name, append ? "ab" : "wb");
   if (!output.stream) {
     raise_system_error(output, errno);
   }
   output.owns_stream = true;
-  if (append && lseek(fileno(output.stream), 0, SEEK_END) == -1) {
+  if (append && platform_seek_descriptor_to_end(output.stream) == -1) {
     raise_system_error(output, errno);
   }
   // Supplied here because a C library asked to allocate the buffer itself may ignore the size.
@@ -155,12 +152,12 @@ void tqs_close_output(TqsOutput& output) {
   // With a full buffer, a full disk often shows only now; the run must not end as a success.
   if (!output.owns_stream) {
     if (std::fflush(stream) != 0) {
-      raise_system_error(output, errno);
+      raise_system_error(output, platform_output_error(errno));
     }
     return;
   }
   const int closed = std::fclose(stream);
-  const int error_number = errno;
+  const int error_number = platform_output_error(errno);
   output.buffer.reset();
   if (closed != 0) {
     raise_system_error(output, error_number);
