@@ -1,11 +1,19 @@
 #include "support/test_support.h"
 
 #include "cli/diagnostics.h"
+#include "cli/process.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <bit>
 #include <csignal>
@@ -76,6 +84,24 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
+std::FILE* open_bytes(std::string_view bytes) {
+#ifdef _WIN32
+  static int serial = 0;
+  const fs::path path =
+      fs::temp_directory_path() /
+      ("norvalex-bytes-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial));
+  std::FILE* stream = _wfopen(path.c_str(), L"w+bD"); // D: deleted when closed
+  if (!stream || std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
+    throw std::runtime_error("cannot write " + path.string());
+  std::rewind(stream);
+#else
+  std::FILE* stream = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
+  if (!stream)
+    throw std::runtime_error("fmemopen failed");
+#endif
+  return stream;
+}
+
 std::string le32(std::uint32_t value) {
   std::string bytes;
   for (int shift = 0; shift < 32; shift += 8)
@@ -122,6 +148,223 @@ std::string thrown_text(const std::function<void()>& body) {
   return "";
 }
 
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+  if (text.empty())
+    return {};
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// One word of a command line as the C runtime splits it back into argv.
+std::wstring quoted(const std::wstring& word) {
+  if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return word;
+  std::wstring text = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : word) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    text.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    text += c;
+    backslashes = 0;
+  }
+  text.append(2 * backslashes, L'\\');
+  return text + L"\"";
+}
+
+HANDLE open_inheritable(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE handle = CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    throw std::runtime_error("cannot open " + path);
+  return handle;
+}
+
+struct RunEnded {
+  int status;
+};
+
+[[noreturn]] void throw_run_ended(int status) {
+  throw RunEnded{status};
+}
+
+// Puts descriptors 1 and 2, the process-end hook and the current folder back as they were.
+class ChildScope {
+public:
+  ChildScope() : saved_out_(_dup(1)), saved_err_(_dup(2)), hook_(process_end_hook) {}
+  ~ChildScope() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _dup2(saved_out_, 1);
+    _dup2(saved_err_, 2);
+    _close(saved_out_);
+    _close(saved_err_);
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    process_end_hook = hook_;
+    std::error_code ignored;
+    fs::current_path(folder_, ignored);
+  }
+  ChildScope(const ChildScope&) = delete;
+  ChildScope& operator=(const ChildScope&) = delete;
+
+private:
+  int saved_out_;
+  int saved_err_;
+  ProcessEndHook hook_;
+  fs::path folder_ = fs::current_path();
+};
+
+int open_capture(const std::string& path) {
+  const int descriptor =
+      _open(path.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (descriptor < 0)
+    throw std::runtime_error("cannot create " + path);
+  return descriptor;
+}
+
+} // namespace
+
+ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
+  if (options.stdout_mode == StdoutMode::terminal || options.stdout_mode == StdoutMode::pipe)
+    throw std::runtime_error("run_in_child on Windows has no terminal or read pipe");
+  TempDir capture;
+  const int out = open_capture(capture.file("out"));
+  const int err = open_capture(capture.file("err"));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ProcessResult result;
+  {
+    ChildScope scope;
+    switch (options.stdout_mode) {
+    case StdoutMode::capture:
+      _dup2(out, 1);
+      break;
+    case StdoutMode::closed:
+      _close(1);
+      break;
+    case StdoutMode::file: {
+      const int file = _open(options.stdout_path.c_str(), _O_WRONLY | _O_BINARY);
+      if (file < 0)
+        throw std::runtime_error("cannot open " + options.stdout_path);
+      _dup2(file, 1);
+      _close(file);
+      break;
+    }
+    case StdoutMode::closed_pipe: {
+      int ends[2];
+      if (_pipe(ends, 4096, _O_BINARY) != 0)
+        throw std::runtime_error("cannot open a pipe");
+      _close(ends[0]);
+      _dup2(ends[1], 1);
+      _close(ends[1]);
+      break;
+    }
+    case StdoutMode::terminal:
+    case StdoutMode::pipe:
+      break;
+    }
+    _dup2(err, 2);
+    _setmode(1, _O_BINARY);
+    _setmode(2, _O_BINARY);
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    process_end_hook = throw_run_ended;
+    try {
+      run_reporting_errors(body);
+      result.exit_status = 0;
+    } catch (const RunEnded& ended) {
+      result.exit_status = ended.status;
+    }
+  }
+  _close(out);
+  _close(err);
+  result.out = read_file(capture.file("out"));
+  result.err = read_file(capture.file("err"));
+  return result;
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  TempDir capture;
+  std::wstring command_line;
+  for (const std::string& word : argv)
+    command_line += (command_line.empty() ? L"" : L" ") + quoted(widen(word));
+  HANDLE input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE error = open_inheritable(capture.file("err"), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE output = nullptr; // closed: the program starts without a standard output
+  HANDLE pipe_reader = nullptr;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  switch (options.stdout_mode) {
+  case StdoutMode::capture:
+    output = open_inheritable(capture.file("out"), GENERIC_WRITE, CREATE_ALWAYS);
+    break;
+  case StdoutMode::closed:
+    break;
+  case StdoutMode::file:
+    output = open_inheritable(options.stdout_path, GENERIC_WRITE, OPEN_EXISTING);
+    break;
+  case StdoutMode::closed_pipe:
+  case StdoutMode::pipe:
+    if (!CreatePipe(&pipe_reader, &output, &inherit, 0))
+      throw std::runtime_error("cannot open a pipe");
+    SetHandleInformation(pipe_reader, HANDLE_FLAG_INHERIT, 0);
+    if (options.stdout_mode == StdoutMode::closed_pipe) {
+      CloseHandle(pipe_reader);
+      pipe_reader = nullptr;
+    }
+    break;
+  case StdoutMode::terminal:
+    throw std::runtime_error("no pseudo-terminal on Windows");
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process) != 0;
+  // The program holds its own copies now; the pipe ends when the program's copy closes.
+  CloseHandle(input);
+  CloseHandle(error);
+  if (output)
+    CloseHandle(output);
+  ProcessResult result;
+  if (pipe_reader) {
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(pipe_reader, chunk, sizeof chunk, &got, nullptr) && got > 0)
+      result.out.append(chunk, got);
+    CloseHandle(pipe_reader);
+  }
+  if (!started)
+    throw std::runtime_error("cannot start " + argv.at(0));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  result.exit_status = static_cast<int>(status);
+  if (options.stdout_mode == StdoutMode::capture)
+    result.out = read_file(capture.file("out"));
+  result.err = read_file(capture.file("err"));
+  return result;
+}
+
+#else
+
 namespace {
 
 // Sets up descriptors 1 and 2 of a freshly forked child; standard input reads nothing.
@@ -146,6 +389,7 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
   }
   case StdoutMode::terminal:
   case StdoutMode::closed_pipe:
+  case StdoutMode::pipe:
     dup2(other_fd, 1);
     break;
   }
@@ -166,10 +410,11 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
     throw std::runtime_error("cannot open a pseudo-terminal");
   }
   int pipe_fds[2] = {-1, -1};
-  if (options.stdout_mode == StdoutMode::closed_pipe) {
+  if (options.stdout_mode == StdoutMode::closed_pipe || options.stdout_mode == StdoutMode::pipe) {
     if (pipe(pipe_fds) != 0)
       throw std::runtime_error("cannot open a pipe");
-    close(pipe_fds[0]);
+    if (options.stdout_mode == StdoutMode::closed_pipe)
+      close(pipe_fds[0]);
   }
   // Nothing buffered in this process may be written twice by the child.
   std::fflush(nullptr);
@@ -177,6 +422,8 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {
+    if (options.stdout_mode == StdoutMode::pipe)
+      close(pipe_fds[0]);
     redirect_child_streams(options, fileno(out_file), fileno(err_file),
                            options.stdout_mode == StdoutMode::terminal ? terminal_slave
                                                                        : pipe_fds[1]);
@@ -185,12 +432,22 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
   }
   if (terminal_slave >= 0)
     close(terminal_slave);
+  ProcessResult result;
+  if (options.stdout_mode == StdoutMode::pipe) {
+    // Read while the child writes: a pipe holds only a few pages.
+    close(pipe_fds[1]);
+    char chunk[65536];
+    for (ssize_t got; (got = read(pipe_fds[0], chunk, sizeof chunk)) > 0;)
+      result.out.append(chunk, static_cast<std::size_t>(got));
+    close(pipe_fds[0]);
+  } else if (pipe_fds[1] >= 0) {
+    close(pipe_fds[1]);
+  }
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
   if (terminal_master >= 0)
     close(terminal_master);
 
-  ProcessResult result;
   if (WIFEXITED(wait_status))
     result.exit_status = WEXITSTATUS(wait_status);
   if (WIFSIGNALED(wait_status))
@@ -205,7 +462,9 @@ ProcessResult run_forked(const std::function<void()>& child_body, const RunOptio
     std::fclose(file);
     return bytes;
   };
-  result.out = slurp(out_file);
+  const std::string captured = slurp(out_file);
+  if (options.stdout_mode != StdoutMode::pipe)
+    result.out = captured;
   result.err = slurp(err_file);
   return result;
 }
@@ -228,5 +487,7 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
       },
       options);
 }
+
+#endif
 
 } // namespace test_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -34,6 +35,10 @@ std::string sf7_point_line(int n);
 std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
 
+// A stream that reads `bytes`, which must outlive it: in memory where the C library can do that
+// (fmemopen), else a temporary file that is deleted when the stream is closed.
+std::FILE* open_bytes(std::string_view bytes);
+
 // TQS bytes built by hand: a little-endian 32-bit word, doubles in their file representation,
 // and a block (a 16-byte name field, type word, size word, data; the size word is the data's
 // length unless given).
@@ -64,6 +69,7 @@ enum class StdoutMode {
   file,        // the file named by RunOptions::stdout_path, opened for writing (e.g. /dev/full)
   terminal,    // the slave side of a pseudo-terminal
   closed_pipe, // a pipe whose reading end is closed, as when the reader has quit early
+  pipe,        // a pipe, read to its end into ProcessResult::out (run_program only on Windows)
 };
 
 struct RunOptions {
@@ -74,6 +80,10 @@ struct RunOptions {
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
 // norvalex::Error that `body` throws ends the child as the programs end on it: their error line
 // on standard error and exit status 1.
+// Windows has no fork: there `body` runs in this process, with descriptors 1 and 2 redirected
+// and process_end_hook throwing the status back here, in binary mode as in the programs; the
+// hook, the current folder and the descriptors are restored afterwards. A body must then end
+// through end_process (not exit or _exit), and the terminal and pipe modes are not available.
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options = {});
 
 // Runs the program argv[0] with the argument vector `argv` (argv[0] included) and an empty
