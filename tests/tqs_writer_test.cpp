@@ -7,9 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <bit>
 #include <cstdio>
@@ -67,14 +73,25 @@ ProcessResult run_writer(const std::function<void()>& body, const RunOptions& op
   return test_support::run_in_child(
       [&] {
         program_name = "norvalex";
+#ifndef _WIN32
         // The test program wrote to standard output before the fork; reopening gives the child
         // the unused stream a program starts with.
         if (options.stdout_mode == StdoutMode::file && !std::freopen(nullptr, "wb", stdout)) {
-          _exit(125);
+          end_process(125);
         }
+#endif
         body();
       },
       options);
+}
+
+// The size of the buffer that `stream` was given.
+std::size_t buffer_size(std::FILE* stream) {
+#ifdef _WIN32
+  return static_cast<std::size_t>(stream->_bufsiz);
+#else
+  return __fbufsize(stream);
+#endif
 }
 
 void write_converter_start(const char* output_name, const char* append_name) {
@@ -261,9 +278,11 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
   const std::string other = dir.file("other.tqs");
   const std::string missing = dir.file("no-such-folder/out.tqs");
   write_file(kept, "keep me");
+#ifndef _WIN32
   int pipe_ends[2];
   ASSERT_EQ(pipe(pipe_ends), 0);
   const std::string pipe_name = "/dev/fd/" + std::to_string(pipe_ends[1]);
+#endif
   struct Case {
     const char* output;
     const char* append;
@@ -281,7 +300,9 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
        "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
       {nullptr, missing.c_str(),
        "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
+#ifndef _WIN32 // no file name of a pipe end there
       {nullptr, pipe_name.c_str(), "norvalex: Error: \"" + pipe_name + "\": Illegal seek\n"},
+#endif
   };
   for (const Case& c : cases) {
     auto result = run_writer([&] {
@@ -292,14 +313,19 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
     EXPECT_EQ(result.err, c.expected_err);
     EXPECT_EQ(result.out, "") << c.expected_err;
   }
+#ifndef _WIN32
   close(pipe_ends[0]);
   close(pipe_ends[1]);
+#endif
   // Refused before anything was opened: the output file is not emptied, the append file not made.
   EXPECT_EQ(read_file(kept), "keep me");
   EXPECT_FALSE(std::filesystem::exists(other));
 }
 
 TEST(TqsWriter, RefusesATerminalOnStandardOutputOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no pseudo-terminal on Windows";
+#endif
   TempDir dir;
   const std::string path = dir.file("out.tqs");
   const RunOptions terminal{StdoutMode::terminal, ""};
@@ -357,15 +383,26 @@ TEST(TqsWriter, AcceptsTheLargestArrayTheSizeWordDescribes) {
   // 2^30 - 1 four-byte elements: 4,294,967,292 bytes, read from address space that costs no
   // memory and written to a device that discards them.
   const std::size_t bytes = (std::size_t{1} << 32) - 4;
+#ifdef _WIN32
+  void* data = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+  ASSERT_NE(data, nullptr);
+  const char* discard = "NUL";
+#else
   void* data = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(data, MAP_FAILED);
+  const char* discard = "/dev/null";
+#endif
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_output("/dev/null", nullptr, output);
+    tqs_open_output(discard, nullptr, output);
     tqs_write_array(output, "big", (1 << 30) - 1, TQS_TYPE_SIZE4_02, data);
     tqs_close_output(output);
   });
+#ifdef _WIN32
+  VirtualFree(data, 0, MEM_RELEASE);
+#else
   munmap(data, bytes);
+#endif
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
 }
@@ -407,6 +444,10 @@ TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
   };
   const std::vector<double> values(1 << 18, 0.5);
   for (const Case& c : cases) {
+#ifdef _WIN32
+    if (c.options.stdout_mode != StdoutMode::closed)
+      continue; // no /dev/full on Windows
+#endif
     auto result = run_writer(
         [&] {
           TqsOutput output;
@@ -442,11 +483,11 @@ TEST(TqsWriter, GivesEveryStreamTheFullBuffer) {
           tqs_open_output(to_stdout ? nullptr : path.c_str(), nullptr, output);
           tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
           tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
-          if (__fbufsize(output.stream) != TQS_BUFFER_SIZE) {
-            _exit(3);
+          if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {
+            end_process(3);
           }
           if (std::filesystem::file_size(path) != 0) {
-            _exit(4);
+            end_process(4);
           }
           tqs_close_output(output);
         },
