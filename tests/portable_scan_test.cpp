@@ -100,6 +100,7 @@ TEST(PortableScan, AgreesWithGlibcOnEveryPairOfAwkwardWords) {
 #ifndef __GLIBC__
   GTEST_SKIP() << "the reference is glibc's sscanf";
 #endif
+  // clang-format off
   const std::vector<std::string> words = {
       "007", "+5", "-0", ".5", "5.", "1e5", "1e", "1e+", "1E-", "1ex", "e5", ".", "-", "+",
       ".e5", "0x1p3", "0X1P-2", "-0x1.8p1", "0x", "0xg", "0x.", "0x.p1", "0x1p", "0x1p+", "-0x",
@@ -107,6 +108,7 @@ TEST(PortableScan, AgreesWithGlibcOnEveryPairOfAwkwardWords) {
       "-NAN", "nan(123)", "nan(", "na", "1e400", "-1e-400", "2.4703282292062328e-324",
       "1.7976931348623159e308", "0x1p-1075", "0x1.fffffffffffff8p1023", "1.5.2", "1e5e5", "1-2",
       "--5", "+-5", "0e", "-.e1", "6.90015E-09", "123456789012345678901234567890", "\xB3", "x"};
+  // clang-format on
   const std::vector<std::string> joins = {"", " ", "\t", "x", ".", "e", "p", "(", "+"};
   for (const std::string& first : words) {
     for (const std::string& join : joins) {
@@ -120,7 +122,8 @@ TEST(PortableScan, AgreesWithGlibcOnEveryPairOfAwkwardWords) {
         ASSERT_EQ(count, found < 0 ? 0 : found) << line;
         for (int k = 0; k < count; ++k) {
           const auto index = static_cast<std::size_t>(k);
-          ASSERT_EQ(bits_of(portable[index]), bits_of(glibc[index])) << "number " << k << " of " << line;
+          ASSERT_EQ(bits_of(portable[index]), bits_of(glibc[index]))
+              << "number " << k << " of " << line;
         }
       }
     }

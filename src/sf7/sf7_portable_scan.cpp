@@ -200,9 +200,10 @@ const char* scan_double_as_glibc(const char* text, double& value) noexcept {
   }
   NumberText number{mantissa, q, hex, negative};
   if (!mantissa_digit) {
+    // "." or "-." is no number for strtod; of "0x" without digits it reads the 0.
     if (!hex)
-      return nullptr; // "." or "-.": strtod reads nothing
-    number = {start + sign, start + sign + 1, false, negative}; // "0x" without digits: the 0
+      return nullptr;
+    number = {start + sign, start + sign + 1, false, negative};
   } else {
     number.last = exponent_end(q, taken, exponent_letter);
   }
