@@ -2,7 +2,8 @@
 // print operation for standard error, and the one way a run ends.
 #pragma once
 
-// Name under which the program was invoked, after its last "/"; set by the option parser.
+// Name under which the program was invoked: the first word after its last "/" (on Windows also
+// "\\" and ":", without ".exe"), by platform_program_name; set by the option parser.
 extern const char* program_name;
 
 // A print operation writes one string unchanged and adds nothing.
