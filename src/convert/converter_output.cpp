@@ -1,6 +1,7 @@
 #include "convert/converter_output.h"
 
 #include "cli/diagnostics.h"
+#include "convert/interruption.h"
 
 #include <unistd.h>
 
@@ -32,5 +33,8 @@ int tqs_open_output(const char* output_name, const char* append_name, TqsOutput&
     tqs_use_stream(output, stdout, "-", append);
     return std::setvbuf(stdout, stdout_buffer, _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
   }
-  return tqs_open_file(output, append ? append_name : output_name, append);
+  const InterruptionHold hold;
+  const int result = tqs_open_file(output, append ? append_name : output_name, append);
+  note_output_undo(output);
+  return result;
 }
