@@ -14,9 +14,9 @@ constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The undo of the open output, copied from it into plain static storage: a signal handler may
 // read nothing else.
-char undo_path[PATH_MAX];   // the temporary file, or the appended file the run created; or ""
-int undo_fd = -1;           // the appended file's descriptor, which holds its lock; or -1
-off_t undo_length = -1;     // the appended file's length before, to cut it back to
+char undo_path[PATH_MAX]; // the temporary file, or the appended file the run created; or ""
+int undo_fd = -1;         // the appended file's descriptor, which holds its lock; or -1
+off_t undo_length = -1;   // the appended file's length before, to cut it back to
 volatile sig_atomic_t undo_noted = 0;
 
 sigset_t interrupting_set() {

@@ -157,8 +157,8 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
   const std::string base = target.path.substr(folder.size(), TEMP_BASE_LIMIT);
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_path = folder + "." + base + ".tmp-" + random_letters();
-    const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        mode);
+    const int fd =
+        open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       if (target.kind == TqsTargetKind::regular)
         copy_owner_and_mode(fd, old);
@@ -171,8 +171,7 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
   return target_fd >= 0 ? fail_closing(std::exchange(target_fd, -1)) : -1;
 }
 
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path,
-                     int target_fd) {
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int target_fd) {
   // Without locks on this file system no append can be under way either.
   if (target_fd >= 0)
     allow_failure(lock_file(target_fd));
@@ -188,10 +187,13 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
     const bool in_place = target.kind == TqsTargetKind::in_place;
     const char* path = in_place ? name : target.path.c_str();
     created = target.kind == TqsTargetKind::missing;
-    const int fd = open(path,
-                        O_WRONLY | O_APPEND | O_CLOEXEC |
-                            (created ? O_CREAT | O_EXCL : in_place ? O_CREAT : 0),
-                        0666);
+    int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
+    if (created) {
+      flags |= O_CREAT | O_EXCL;
+    } else if (in_place) {
+      flags |= O_CREAT; // as the C library's "ab" opens a name
+    }
+    const int fd = open(path, flags, 0666);
     if (fd < 0) {
       // Made or removed since it was looked at: look again.
       if ((created && errno == EEXIST) || (!created && !in_place && errno == ENOENT)) {
