@@ -231,12 +231,8 @@ std::string read_to_end(int fd) {
 }
 
 std::string slurp(std::FILE* file) {
-  std::string bytes;
-  std::rewind(file);
-  char chunk[65536];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    bytes.append(chunk, got);
+  lseek(fileno(file), 0, SEEK_SET);
+  std::string bytes = read_to_end(dup(fileno(file)));
   std::fclose(file);
   return bytes;
 }
