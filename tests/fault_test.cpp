@@ -8,9 +8,11 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -678,6 +680,27 @@ TEST(InterruptedOutput, SigtermLeavesTheOldBytesOrTheWholeNewOutput) {
     }
   }
   RecordProperty("interrupted_and_undone", undone);
+}
+
+// An append that waits for the lock of another (held here) ends at once when interrupted.
+TEST(InterruptedOutput, AnAppendWaitingForTheLockEndsAtOnce) {
+  TempDir dir;
+  write_file(dir.file("in.sf7"), map_text("2 1", 6));
+  const std::string out = dir.file("out.tqs");
+  write_file(out, kOldBytes);
+  const int held = open(out.c_str(), O_RDONLY | O_CLOEXEC); // the program must not inherit it
+  flock(held, LOCK_EX);
+  test_support::RunningProgram program =
+      test_support::start_program({NORVALEX_BINARY, "-a", out, dir.file("in.sf7")});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(program.pid, SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(program.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+  close(held); // lets a run that is still waiting go on
+  EXPECT_EQ(ended.si_pid, program.pid) << "still waiting for the lock after SIGTERM";
+  EXPECT_EQ(test_support::finish_program(program).signal, SIGTERM);
+  EXPECT_EQ(read_file(out), kOldBytes);
 }
 
 TEST(ConcurrentAppends, EachSeriesLandsWhole) {

@@ -102,11 +102,13 @@ void note_output_undo(const TqsOutput& output) {
   }
 }
 
-InterruptionHold::InterruptionHold() {
+InterruptionHold::InterruptionHold(bool hold) : held_(hold), previous_() {
   const sigset_t set = interrupting_set();
-  sigprocmask(SIG_BLOCK, &set, &previous_);
+  if (held_)
+    sigprocmask(SIG_BLOCK, &set, &previous_);
 }
 
 InterruptionHold::~InterruptionHold() {
-  sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  if (held_)
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }

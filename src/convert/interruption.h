@@ -22,15 +22,16 @@ void undo_output_on_interruption();
 // nothing (the temporary file renamed or removed, the descriptor closed) and do nothing.
 void note_output_undo(const TqsOutput& output);
 
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives, so that no signal falls between the
-// creation of an output file and the note of its undo.
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives (when `hold` is set), so that no signal
+// falls between the creation of an output file and the note of its undo.
 class InterruptionHold {
 public:
-  InterruptionHold();
+  explicit InterruptionHold(bool hold);
   ~InterruptionHold();
   InterruptionHold(const InterruptionHold&) = delete;
   InterruptionHold& operator=(const InterruptionHold&) = delete;
 
 private:
+  bool held_;
   sigset_t previous_;
 };
