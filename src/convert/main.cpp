@@ -4,6 +4,7 @@
 #include "cli/help.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
+#include "convert/interruption.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_writer.h"
 
@@ -21,7 +22,7 @@ constexpr bool read_exact_path_only = false;
 
 void convert(const char* input_name) {
   Sf7ReadOptions read_options;
-  read_options.progress = verbose ? print_stderr : nullptr;
+  read_options.progress = verbose ? print_stderr_escaped : nullptr;
   read_options.exact_path_only = read_exact_path_only;
   FieldMap map;
   read_field_map_file(input_name, map, read_options);
@@ -44,9 +45,13 @@ void convert(const char* input_name) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // A reader that quits early makes a write fail with EPIPE, reported like a full disk, instead
-  // of ending the process silently.
+  occupy_closed_standard_descriptors();
+  // A reader that quits early makes a write fail with EPIPE, and a file-size limit with EFBIG:
+  // both are reported like a full disk, with the output undone, instead of ending the process
+  // silently.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  undo_output_on_interruption();
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");
   if (argc != 1)

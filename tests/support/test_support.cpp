@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -124,7 +127,7 @@ std::string thrown_text(const std::function<void()>& body) {
 
 namespace {
 
-// Sets up descriptors 1 and 2 of a freshly forked child; standard input reads nothing.
+// Sets up descriptors 0, 1 and 2 of a freshly forked child; standard input reads nothing.
 void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, int other_fd) {
   int null_fd = open("/dev/null", O_RDONLY);
   dup2(null_fd, 0);
@@ -146,87 +149,137 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
   }
   case StdoutMode::terminal:
   case StdoutMode::closed_pipe:
+  case StdoutMode::pipe:
     dup2(other_fd, 1);
     break;
   }
-  // A write into a closed pipe raises SIGPIPE with its default action, as a shell leaves it.
+  // A write into a closed pipe raises SIGPIPE with its default action, as a shell leaves it;
+  // so does a write past a file-size limit with SIGXFSZ.
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, SIG_DFL);
   dup2(err_fd, 2);
+  if (options.close_stdin_and_stderr) {
+    close(0);
+    close(2);
+  }
+  if (options.file_size_limit >= 0) {
+    const auto limit = static_cast<rlim_t>(options.file_size_limit);
+    const rlimit limits{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &limits);
+  }
 }
 
-ProcessResult run_forked(const std::function<void()>& child_body, const RunOptions& options) {
-  std::FILE* out_file = std::tmpfile();
-  std::FILE* err_file = std::tmpfile();
-  if (!out_file || !err_file)
+// The reading and writing ends of a new pipe whose reading end the child does not inherit.
+std::pair<int, int> make_pipe() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot open a pipe");
+  return {ends[0], ends[1]};
+}
+
+RunningProgram start_forked(const std::function<void()>& child_body, const RunOptions& options) {
+  RunningProgram program;
+  program.out_file = std::tmpfile();
+  program.err_file = std::tmpfile();
+  if (!program.out_file || !program.err_file)
     throw std::runtime_error("cannot create capture files");
-  int terminal_master = -1;
   int terminal_slave = -1;
   if (options.stdout_mode == StdoutMode::terminal &&
-      openpty(&terminal_master, &terminal_slave, nullptr, nullptr, nullptr) != 0) {
+      openpty(&program.terminal_master, &terminal_slave, nullptr, nullptr, nullptr) != 0) {
     throw std::runtime_error("cannot open a pseudo-terminal");
   }
-  int pipe_fds[2] = {-1, -1};
+  int out_write = -1;
   if (options.stdout_mode == StdoutMode::closed_pipe) {
-    if (pipe(pipe_fds) != 0)
-      throw std::runtime_error("cannot open a pipe");
-    close(pipe_fds[0]);
+    const auto [read_end, write_end] = make_pipe();
+    close(read_end);
+    out_write = write_end;
+  } else if (options.stdout_mode == StdoutMode::pipe) {
+    std::tie(program.out_pipe, out_write) = make_pipe();
   }
+  int err_write = fileno(program.err_file);
+  if (options.file_size_limit >= 0)
+    std::tie(program.err_pipe, err_write) = make_pipe();
+  if (program.out_pipe >= 0 && program.err_pipe >= 0)
+    throw std::runtime_error("one piped stream at a time: the other is read after the exit");
   // Nothing buffered in this process may be written twice by the child.
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {
-    redirect_child_streams(options, fileno(out_file), fileno(err_file),
+    redirect_child_streams(options, fileno(program.out_file), err_write,
                            options.stdout_mode == StdoutMode::terminal ? terminal_slave
-                                                                       : pipe_fds[1]);
+                                                                       : out_write);
     child_body();
     std::exit(0);
   }
-  if (terminal_slave >= 0)
-    close(terminal_slave);
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  if (terminal_master >= 0)
-    close(terminal_master);
+  program.pid = pid;
+  for (int fd : {terminal_slave, out_write, err_write == fileno(program.err_file) ? -1 : err_write})
+    if (fd >= 0)
+      close(fd);
+  return program;
+}
 
-  ProcessResult result;
-  if (WIFEXITED(wait_status))
-    result.exit_status = WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status))
-    result.signal = WTERMSIG(wait_status);
-  auto slurp = [](std::FILE* file) {
-    std::string bytes;
-    std::rewind(file);
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-      bytes.append(chunk, got);
-    std::fclose(file);
-    return bytes;
-  };
-  result.out = slurp(out_file);
-  result.err = slurp(err_file);
-  return result;
+std::string read_to_end(int fd) {
+  std::string bytes;
+  char chunk[65536];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
+    bytes.append(chunk, static_cast<std::size_t>(got > 0 ? got : 0));
+  close(fd);
+  return bytes;
+}
+
+std::string slurp(std::FILE* file) {
+  lseek(fileno(file), 0, SEEK_SET);
+  std::string bytes = read_to_end(dup(fileno(file)));
+  std::fclose(file);
+  return bytes;
 }
 
 } // namespace
 
-ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
-  return run_forked([&body] { run_reporting_errors(body); }, options);
+ProcessResult finish_program(RunningProgram& program) {
+  ProcessResult result;
+  // A pipe is read to its end before the wait, so that a child never waits for room in it.
+  const std::string piped_out = program.out_pipe >= 0 ? read_to_end(program.out_pipe) : "";
+  const std::string piped_err = program.err_pipe >= 0 ? read_to_end(program.err_pipe) : "";
+  int wait_status = 0;
+  waitpid(program.pid, &wait_status, 0);
+  if (program.terminal_master >= 0)
+    close(program.terminal_master);
+  if (WIFEXITED(wait_status))
+    result.exit_status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status))
+    result.signal = WTERMSIG(wait_status);
+  result.out = slurp(program.out_file) + piped_out;
+  result.err = slurp(program.err_file) + piped_err;
+  program = RunningProgram{};
+  return result;
 }
 
-ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
-  return run_forked(
-      [&argv] {
-        std::vector<char*> pointers;
-        for (const std::string& word : argv)
-          pointers.push_back(const_cast<char*>(word.c_str()));
-        pointers.push_back(nullptr);
+ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
+  RunningProgram child = start_forked([&body] { run_reporting_errors(body); }, options);
+  return finish_program(child);
+}
+
+RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  // Built before the fork: the child only calls exec.
+  std::vector<char*> pointers;
+  for (const std::string& word : argv)
+    pointers.push_back(const_cast<char*>(word.c_str()));
+  pointers.push_back(nullptr);
+  return start_forked(
+      [&pointers] {
         execv(pointers[0], pointers.data());
         _exit(127);
       },
       options);
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunningProgram program = start_program(argv, options);
+  return finish_program(program);
 }
 
 } // namespace test_support
