@@ -31,8 +31,12 @@ PyObject* error_class = nullptr;
 
 // File names and message texts hold the bytes of paths: decoded as Python decodes paths.
 py::object decode_path_text(const std::string& text) {
-  return py::reinterpret_steal<py::object>(
-      PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  PyObject* decoded =
+      PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  if (decoded == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(decoded);
 }
 
 // Memory that ran out is a MemoryError; a file that cannot be opened, read or written is the
@@ -218,7 +222,9 @@ PYBIND11_MODULE(_core, module) {
   }
   // Where an attribute does not apply, the class's None stands.
   for (const char* attribute : {"filename", "lineno", "message_number"}) {
-    PyObject_SetAttrString(error_class, attribute, Py_None);
+    if (PyObject_SetAttrString(error_class, attribute, Py_None) != 0) {
+      throw py::error_already_set();
+    }
   }
   module.attr("Error") = py::reinterpret_borrow<py::object>(error_class);
   py::register_exception_translator([](std::exception_ptr thrown) {
