@@ -23,7 +23,7 @@ from . import _core
 from ._core import Error, __version__
 
 __all__ = ["Error", "FieldMap", "Column", "TqsFile", "TqsHeader", "Block", "read_sf7",
-           "read_tqs", "write_tqs", "convert", "stats", "__version__"]
+           "read_tqs", "write_tqs", "convert", "stats"]
 
 TEXT_ENCODING = "cp437"
 NAME_LIMIT = 15  # bytes of a TQS name; its 16-byte field ends in a NUL
