@@ -293,6 +293,11 @@ TEST(ReadTree, TakesBlocksOfEveryKindAndSize) {
   EXPECT_EQ(blocks[1]->data_offset, 48 + 24 + 24);
   EXPECT_EQ(blocks[2]->data_offset, 48 + 24 + 27 + 24);
   EXPECT_EQ(blocks[4]->type, TQS_FLAG_GROUP);
+  // Stored bytes straight into a caller's buffer; the node stays unloaded.
+  std::array<double, 2> read{};
+  tqs_read_stored_data(blocks[2], read.data());
+  EXPECT_EQ(read, (std::array<double, 2>{2, 6}));
+  EXPECT_EQ(blocks[2]->data, nullptr);
   double out = 0;
   EXPECT_EQ(stat_count(root, "empty", &out, 0), 0); // nothing to load, no element
   EXPECT_EQ(blocks[0]->data, nullptr);

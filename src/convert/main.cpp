@@ -4,6 +4,7 @@
 #include "cli/help.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
+#include "convert/field_map_writer.h"
 #include "convert/interruption.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_writer.h"
@@ -32,13 +33,7 @@ void convert(const char* input_name) {
   // Opened only now: a defective input never creates, empties or appends to an output.
   TqsOutput output;
   tqs_open_output(output_file, append_file, output);
-  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
-  const std::int32_t points = map.dim1 * map.dim2;
-  for (const FieldColumn& column : map.columns) {
-    if (column.factor != 0) {
-      tqs_write_array(output, column.out_name, points, TQS_TYPE_DOUBLE, column.data.get());
-    }
-  }
+  write_field_map(output, map);
   tqs_close_output(output);
 }
 

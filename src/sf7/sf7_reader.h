@@ -57,8 +57,11 @@ struct FieldColumn {
 
 // Filled in place and never copied or moved: out_name may point into the map itself.
 struct FieldMap {
-  std::int32_t dim1 = 0; // points along the first grid direction (outer loop of the points)
-  std::int32_t dim2 = 0; // points along the second grid direction (inner loop)
+  // Point counts along the first and the second named coordinate (Z and R for "Z and R
+  // increments"). Real files vary the first fastest: a column is dim2 runs of dim1 values, kept
+  // in line order. The point messages call point line n "(n / dim2, n % dim2)" all the same.
+  std::int32_t dim1 = 0;
+  std::int32_t dim2 = 0;
   std::array<FieldColumn, SF7_COLUMN_COUNT> columns{};
 
   FieldMap() = default;

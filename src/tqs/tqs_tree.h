@@ -58,3 +58,8 @@ TqsNode* tqs_find_child(TqsNode* node, const char* name);
 // seek. A node with stored data but no `file` throws message 5. After any failure the node is
 // as it was: `data` null, `type` and `size` unchanged.
 void tqs_load_data(TqsNode* node);
+
+// Reads `node`'s stored bytes (stored_size of them) from its file into `buffer`, which the
+// caller owns and which holds at least that many: a large array goes straight to where its
+// caller keeps it. The node is left as it is. Moves the stream and throws as tqs_load_data does.
+void tqs_read_stored_data(const TqsNode* node, void* buffer);
