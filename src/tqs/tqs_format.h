@@ -2,6 +2,7 @@
 // each a 24-byte block header and then its data. Byte-layout tables: docs/tqs-format.md.
 #pragma once
 
+#include "../diag/api.h"
 #include "../diag/error.h" // failures throw norvalex::Error
 
 #include <bit>
@@ -69,4 +70,4 @@ static_assert(offsetof(TqsBlockHeader, type) == 16 && offsetof(TqsBlockHeader, s
 
 // Element size in bytes of the code in the low byte of `type`, or -1 for a code without a size.
 // Flag bits do not change the result.
-int tqs_element_size(std::uint32_t type);
+NORVALEX_TQS_API int tqs_element_size(std::uint32_t type);

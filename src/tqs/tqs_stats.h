@@ -32,24 +32,27 @@ struct StatEntry {
 };
 
 // "Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N", then a closing row {"", nullptr}.
-extern const std::array<StatEntry, 8> tqs_stat_table;
+extern NORVALEX_TQS_API const std::array<StatEntry, 8> tqs_stat_table;
 
 // The row of `tqs_stat_table` whose name equals `name` exactly (case-sensitive), or null for a
 // null, empty or unknown name.
-const StatEntry* tqs_find_stat(const char* name);
+NORVALEX_TQS_API const StatEntry* tqs_find_stat(const char* name);
 
-int stat_min(TqsNode* node, const char* name, double* out, int whole_tree);
-int stat_max(TqsNode* node, const char* name, double* out, int whole_tree);
-int stat_range(TqsNode* node, const char* name, double* out, int whole_tree); // max - min
-int stat_avg(TqsNode* node, const char* name, double* out, int whole_tree);
-int stat_std(TqsNode* node, const char* name, double* out, int whole_tree); // needs 2 elements
-int stat_sum(TqsNode* node, const char* name, double* out, int whole_tree);
-int stat_count(TqsNode* node, const char* name, double* out, int whole_tree);
+NORVALEX_TQS_API int stat_min(TqsNode* node, const char* name, double* out, int whole_tree);
+NORVALEX_TQS_API int stat_max(TqsNode* node, const char* name, double* out, int whole_tree);
+// max - min
+NORVALEX_TQS_API int stat_range(TqsNode* node, const char* name, double* out, int whole_tree);
+NORVALEX_TQS_API int stat_avg(TqsNode* node, const char* name, double* out, int whole_tree);
+// needs 2 elements
+NORVALEX_TQS_API int stat_std(TqsNode* node, const char* name, double* out, int whole_tree);
+NORVALEX_TQS_API int stat_sum(TqsNode* node, const char* name, double* out, int whole_tree);
+NORVALEX_TQS_API int stat_count(TqsNode* node, const char* name, double* out, int whole_tree);
 
 // Fills `stats` from its start values; returns 1 when at least one element was accumulated and
 // 0 when `node` is null or no element was found (`avg` and `std` are then not set).
-int tqs_array_stats(ArrayStats* stats, TqsNode* node, const char* name, int whole_tree);
+NORVALEX_TQS_API int tqs_array_stats(ArrayStats* stats, TqsNode* node, const char* name,
+                                     int whole_tree);
 
 // A visitor whose context is an ArrayStats: adds the elements of `node`'s one child named
 // `stats->name`, loaded if need be and read as doubles whatever its type word says.
-void tqs_accumulate(TqsNode* node, int depth, void* context);
+NORVALEX_TQS_API void tqs_accumulate(TqsNode* node, int depth, void* context);
