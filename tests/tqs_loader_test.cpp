@@ -178,6 +178,52 @@ TEST(RoundTrip, EveryStatisticOfEveryColumnComesBack) {
   tqs_free_tree(root);
 }
 
+// The statistics of every field of one node: read from its file, then from memory once loaded.
+TEST(NodeStats, ReadFromTheFileGiveTheSameBitsAsFromMemoryAndLoadNothing) {
+  TempDir dir;
+  const std::string twice = dir.file("twice.tqs"); // every column name twice
+  convert(dir, "-a", twice);
+  convert(dir, "-a", twice);
+  // 100000 doubles are several pieces of the read; the 5 bytes after them are no element.
+  std::vector<double> many;
+  for (int k = 0; k < 100000; ++k)
+    many.push_back(std::sin(k * 0.001) * 1e6 + k);
+  const std::string big = dir.file("big.tqs");
+  write_file(big, header_bytes() + block_bytes("big", 0x803, doubles_bytes(many) + "\1\2\3\4\5"s));
+
+  for (const std::string* path : {&twice, &big}) {
+    TqsTree tree = tqs_load_tree(path->c_str());
+    for (TqsNode* node : children(tree.get())) {
+      ArrayStats streamed;
+      ArrayStats loaded;
+      const int found = tqs_node_stats(&streamed, node);
+      EXPECT_EQ(node->data, nullptr) << node->name; // read in pieces, not loaded
+      tqs_load_data(node);
+      EXPECT_EQ(tqs_node_stats(&loaded, node), found) << node->name;
+      EXPECT_EQ(streamed.count, loaded.count) << node->name;
+      if (!found)
+        continue;
+      for (auto field : {&ArrayStats::min, &ArrayStats::max, &ArrayStats::sum, &ArrayStats::sum_sq,
+                         &ArrayStats::avg, &ArrayStats::std}) {
+        EXPECT_EQ(test_support::bits_of(streamed.*field), test_support::bits_of(loaded.*field))
+            << node->name;
+      }
+    }
+  }
+  TqsTree tree = tqs_load_tree(big.c_str());
+  ArrayStats stats;
+  ASSERT_EQ(tqs_node_stats(&stats, tree->first_child), 1);
+  EXPECT_EQ(stats.count, 100000);
+  EXPECT_EQ(stats.sum, stat("Sum", tree.get(), "big", 0));
+
+  // A file cut short after its tree was read: the read fails as a load does.
+  TqsTree cut = tqs_load_tree(big.c_str());
+  std::filesystem::resize_file(big, 300000);
+  EXPECT_EQ(test_support::thrown_text([&] { tqs_node_stats(&stats, cut->first_child); }),
+            "\"" + big + "\": Unexpected end of file");
+  EXPECT_EQ(cut->first_child->data, nullptr);
+}
+
 TEST(RoundTrip, TheTreeHoldsEveryBlockHeaderAndNoData) {
   TempDir dir;
   const std::string out = dir.file("map.tqs");

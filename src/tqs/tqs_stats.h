@@ -56,3 +56,17 @@ NORVALEX_TQS_API int tqs_array_stats(ArrayStats* stats, TqsNode* node, const cha
 // A visitor whose context is an ArrayStats: adds the elements of `node`'s one child named
 // `stats->name`, loaded if need be and read as doubles whatever its type word says.
 NORVALEX_TQS_API void tqs_accumulate(TqsNode* node, int depth, void* context);
+
+// Fills `stats` from the array that `node` itself holds (not a child of it), read as doubles
+// whatever its type word says, with `stats->name` pointing at the node's name. Nothing is found
+// by name, so this reaches every block of a tree, also one whose name repeats. A loaded node is
+// read from memory; an unloaded one is read from its file in pieces through a buffer of this call
+// and stays unloaded, so that the statistics of a large file need no more memory than that
+// buffer. Returns as tqs_array_stats does; a failed read throws as tqs_load_data does.
+NORVALEX_TQS_API int tqs_node_stats(ArrayStats* stats, TqsNode* node);
+
+// The value that the statistic of `entry` (a row of tqs_stat_table, or a copy of one) takes from
+// statistics that are already filled: writes it to `out` and returns 1, or returns 0 and leaves
+// `out` alone where that statistic would fail (no elements, or one only for "Std"). The table's
+// own functions pick their values here.
+NORVALEX_TQS_API int tqs_stat_value(const StatEntry* entry, const ArrayStats* stats, double* out);
