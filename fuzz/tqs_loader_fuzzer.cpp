@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,18 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  // The statistics of each node: read from the file through a second tree, whose nodes stay
-  // unloaded, and from memory in the first.
+  // The statistics of each node: read from the file two at a time through a second tree,
+  // whose nodes stay unloaded, and one by one from memory in the first.
   TqsNode* second = tqs_read_tree(input_path().c_str());
-  for (TqsNode *child = root->first_child, *unloaded = second->first_child; child;
-       child = child->next, unloaded = unloaded->next) {
-    ArrayStats streamed;
-    ArrayStats loaded;
-    const int found = tqs_node_stats(&streamed, unloaded);
-    FUZZ_CHECK(unloaded->data == nullptr);
+  std::vector<TqsNode*> unloaded;
+  for (TqsNode* child = second->first_child; child; child = child->next)
+    unloaded.push_back(child);
+  std::vector<ArrayStats> streamed(unloaded.size());
+  tqs_nodes_stats(streamed.data(), unloaded.data(), unloaded.size());
+  std::size_t k = 0;
+  for (TqsNode* child = root->first_child; child; child = child->next, ++k) {
+    FUZZ_CHECK(unloaded[k]->data == nullptr);
     tqs_load_data(child);
-    FUZZ_CHECK(tqs_node_stats(&loaded, child) == found && streamed.count == loaded.count);
-    FUZZ_CHECK(std::bit_cast<std::uint64_t>(streamed.sum) ==
+    ArrayStats loaded;
+    tqs_node_stats(&loaded, child);
+    FUZZ_CHECK(streamed[k].count == loaded.count);
+    FUZZ_CHECK(std::bit_cast<std::uint64_t>(streamed[k].sum) ==
                std::bit_cast<std::uint64_t>(loaded.sum));
   }
   tqs_free_tree(second);

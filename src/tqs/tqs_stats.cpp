@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 
 const std::array<StatEntry, 8> tqs_stat_table{{
     {"Min", stat_min},
@@ -95,67 +96,163 @@ int finish_stats(ArrayStats* stats) {
   return 1;
 }
 
-// Adds `elements` doubles stored from `bytes` on. The sums stay in locals during the loop: the
-// statistics' fields could alias the bytes, which would keep every sum in memory.
-void add_elements(ArrayStats& stats, const unsigned char* bytes, std::size_t elements) {
-  std::int32_t count = stats.count;
-  double min = stats.min;
-  double max = stats.max;
-  double sum = stats.sum;
-  double sum_sq = stats.sum_sq;
-  for (std::size_t i = 0; i < elements; ++i) {
+// The running sums of one array, kept in locals while elements are added: the statistics'
+// fields could alias the data, which would keep every sum in memory.
+class Sums {
+public:
+  explicit Sums(const ArrayStats& stats)
+      : count_(stats.count), min_(stats.min), max_(stats.max), sum_(stats.sum),
+        sum_sq_(stats.sum_sq) {}
+
+  void add(const unsigned char* element) {
     double x;
     // Data built by a caller need not be aligned for doubles.
-    std::memcpy(&x, bytes + i * sizeof(double), sizeof x);
-    ++count;
-    if (x < min) {
-      min = x;
+    std::memcpy(&x, element, sizeof x);
+    ++count_;
+    if (x < min_) {
+      min_ = x;
     }
-    if (x > max) {
-      max = x;
+    if (x > max_) {
+      max_ = x;
     }
     // Each sum is rounded to double after every addition. Separate statements alone do not
     // keep a compiler from fusing the square into the addition: this file is compiled with
     // -ffp-contract=off.
-    sum = sum + x;
+    sum_ = sum_ + x;
     const double square = x * x;
-    sum_sq = sum_sq + square;
+    sum_sq_ = sum_sq_ + square;
   }
-  stats.count = count;
-  stats.min = min;
-  stats.max = max;
-  stats.sum = sum;
-  stats.sum_sq = sum_sq;
+
+  void store(ArrayStats& stats) const {
+    stats.count = count_;
+    stats.min = min_;
+    stats.max = max_;
+    stats.sum = sum_;
+    stats.sum_sq = sum_sq_;
+  }
+
+private:
+  std::int32_t count_;
+  double min_;
+  double max_;
+  double sum_;
+  double sum_sq_;
+};
+
+// Adds `elements` doubles stored from `bytes` on.
+void add_elements(ArrayStats& stats, const unsigned char* bytes, std::size_t elements) {
+  Sums sums(stats);
+  for (std::size_t i = 0; i < elements; ++i) {
+    sums.add(bytes + i * sizeof(double));
+  }
+  sums.store(stats);
+}
+
+// Adds `elements` doubles of each of two arrays. Each array's sums are one chain of additions
+// that must stay in order; two chains side by side keep the processor's adders busy where one
+// waits for each addition to finish.
+void add_elements_of_two(ArrayStats& first, const unsigned char* first_bytes, ArrayStats& second,
+                         const unsigned char* second_bytes, std::size_t elements) {
+  Sums first_sums(first);
+  Sums second_sums(second);
+  for (std::size_t i = 0; i < elements; ++i) {
+    first_sums.add(first_bytes + i * sizeof(double));
+    second_sums.add(second_bytes + i * sizeof(double));
+  }
+  first_sums.store(first);
+  second_sums.store(second);
 }
 
 // Pieces of an unloaded node's data small enough to stay in the processor's cache between the
 // read and the sums.
-constexpr std::size_t STREAM_PIECE_SIZE = std::size_t{256} * 1024;
+constexpr std::size_t STREAM_PIECE_SIZE = std::size_t{128} * 1024;
 static_assert(STREAM_PIECE_SIZE % sizeof(double) == 0, "pieces end between elements");
 
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
 };
 
-// Adds the elements of an unloaded node's stored data, read piece by piece; a partial element
-// at the end is not read.
-void add_stored_elements(ArrayStats& stats, const TqsNode& node) {
-  if (!node.file) {
-    // Stored data without a file to read it from, as tqs_load_data refuses it.
-    norvalex::raise_message(Message::invalid_memory_representation);
+// The whole elements of one node's data, piece by piece: all at once from memory when the node
+// is loaded, otherwise read from its file into a buffer of its own; a partial element at the end
+// is not read. A piece stays valid until the next one is taken.
+class ElementPieces {
+public:
+  explicit ElementPieces(const TqsNode* node) : node_(node) {
+    if (!node) {
+      return;
+    }
+    if (node->data) {
+      memory_ = static_cast<const unsigned char*>(node->data);
+      left_ = node->size / sizeof(double) * sizeof(double);
+      return;
+    }
+    left_ = node->stored_size / sizeof(double) * sizeof(double);
+    if (left_ > 0 && !node->file) {
+      // Stored data without a file to read it from, as tqs_load_data refuses it.
+      norvalex::raise_message(Message::invalid_memory_representation);
+    }
+    if (left_ > 0) {
+      buffer_.reset(static_cast<unsigned char*>(std::malloc(std::min(left_, STREAM_PIECE_SIZE))));
+      if (!buffer_) {
+        norvalex::raise_message(Message::not_enough_memory);
+      }
+    }
   }
-  std::size_t left = node.stored_size / sizeof(double) * sizeof(double);
-  std::unique_ptr<void, FreeDeleter> buffer(std::malloc(std::min(left, STREAM_PIECE_SIZE)));
-  if (!buffer) {
-    norvalex::raise_message(Message::not_enough_memory);
+
+  // The next piece; empty at the end.
+  std::span<const unsigned char> next() {
+    if (memory_) {
+      const std::span<const unsigned char> all(memory_, left_);
+      left_ = 0;
+      return all;
+    }
+    const std::size_t piece = std::min(left_, STREAM_PIECE_SIZE);
+    if (piece > 0) {
+      // Another node's pieces may have moved the stream in between.
+      tqs_seek_to(*node_->file, node_->data_offset + read_);
+      tqs_read_item(*node_->file, buffer_.get(), piece);
+      read_ += static_cast<std::int64_t>(piece);
+      left_ -= piece;
+    }
+    return {buffer_.get(), piece};
   }
-  tqs_seek_to(*node.file, node.data_offset);
-  while (left > 0) {
-    const std::size_t piece = std::min(left, STREAM_PIECE_SIZE);
-    tqs_read_item(*node.file, buffer.get(), piece);
-    add_elements(stats, static_cast<const unsigned char*>(buffer.get()), piece / sizeof(double));
-    left -= piece;
+
+private:
+  const TqsNode* node_;
+  const unsigned char* memory_ = nullptr;
+  std::size_t left_ = 0;
+  std::int64_t read_ = 0;
+  std::unique_ptr<unsigned char, FreeDeleter> buffer_;
+};
+
+void add_pieces(ArrayStats& stats, ElementPieces& pieces) {
+  for (std::span<const unsigned char> piece = pieces.next(); !piece.empty();
+       piece = pieces.next()) {
+    add_elements(stats, piece.data(), piece.size() / sizeof(double));
   }
+}
+
+// The sums of two nodes' elements, side by side as far as both reach.
+void add_pieces_of_two(ArrayStats& first, ElementPieces& first_pieces, ArrayStats& second,
+                       ElementPieces& second_pieces) {
+  std::span<const unsigned char> a = first_pieces.next();
+  std::span<const unsigned char> b = second_pieces.next();
+  while (!a.empty() && !b.empty()) {
+    const std::size_t bytes = std::min(a.size(), b.size());
+    add_elements_of_two(first, a.data(), second, b.data(), bytes / sizeof(double));
+    a = a.subspan(bytes);
+    b = b.subspan(bytes);
+    if (a.empty()) {
+      a = first_pieces.next();
+    }
+    if (b.empty()) {
+      b = second_pieces.next();
+    }
+  }
+  add_elements(first, a.data(), a.size() / sizeof(double));
+  add_elements(second, b.data(), b.size() / sizeof(double));
+  add_pieces(first, first_pieces);
+  add_pieces(second, second_pieces);
 }
 
 } // namespace
@@ -218,17 +315,25 @@ void tqs_accumulate(TqsNode* node, int /*depth*/, void* context) {
 }
 
 int tqs_node_stats(ArrayStats* stats, TqsNode* node) {
-  start_stats(stats, node ? node->name : nullptr);
-  if (!node) {
-    return 0;
+  tqs_nodes_stats(stats, &node, 1);
+  return stats->count > 0 ? 1 : 0;
+}
+
+void tqs_nodes_stats(ArrayStats* stats, TqsNode* const* nodes, std::size_t count) {
+  for (std::size_t k = 0; k < count; k += 2) {
+    start_stats(&stats[k], nodes[k] ? nodes[k]->name : nullptr);
+    ElementPieces first(nodes[k]);
+    if (k + 1 == count) {
+      add_pieces(stats[k], first);
+      finish_stats(&stats[k]);
+      break;
+    }
+    start_stats(&stats[k + 1], nodes[k + 1] ? nodes[k + 1]->name : nullptr);
+    ElementPieces second(nodes[k + 1]);
+    add_pieces_of_two(stats[k], first, stats[k + 1], second);
+    finish_stats(&stats[k]);
+    finish_stats(&stats[k + 1]);
   }
-  if (node->data) {
-    add_elements(*stats, static_cast<const unsigned char*>(node->data),
-                 node->size / sizeof(double));
-  } else if (node->stored_size != 0) {
-    add_stored_elements(*stats, *node);
-  }
-  return finish_stats(stats);
 }
 
 int tqs_stat_value(const StatEntry* entry, const ArrayStats* stats, double* out) {

@@ -7,6 +7,7 @@
 #include "tqs_tree.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Statistics over the elements of the selected arrays.
@@ -64,6 +65,12 @@ NORVALEX_TQS_API void tqs_accumulate(TqsNode* node, int depth, void* context);
 // and stays unloaded, so that the statistics of a large file need no more memory than that
 // buffer. Returns as tqs_array_stats does; a failed read throws as tqs_load_data does.
 NORVALEX_TQS_API int tqs_node_stats(ArrayStats* stats, TqsNode* node);
+
+// Fills `stats[k]` as tqs_node_stats(&stats[k], nodes[k]) does, with the same bits, for every k
+// below `count`. Two nodes at a time are summed side by side, which takes about half the time of
+// one after the other: each array's sums are a chain of additions that must stay in order. A
+// failed read throws; the statistics are then incomplete.
+NORVALEX_TQS_API void tqs_nodes_stats(ArrayStats* stats, TqsNode* const* nodes, std::size_t count);
 
 // The value that the statistic of `entry` (a row of tqs_stat_table, or a copy of one) takes from
 // statistics that are already filled: writes it to `out` and returns 1, or returns 0 and leaves
