@@ -265,7 +265,7 @@ std::string mixed_file() {
          block_bytes("\x01\xB3", 0x401, std::string("v\\al\0", 5)) +
          block_bytes("ints", 0x802, le32(7) + le32(8)) + block_bytes("odd", 0x807, "abc") +
          doubles_block("nan", {NaN, INF}) + doubles_block("none", {}) + creator_block("OTHER\t") +
-         doubles_block("one", {0.5});
+         doubles_block("one", {-0.0});
 }
 
 TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
@@ -294,7 +294,7 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
       "    8  one      0x803      double array         1      8     311\n\n"
       "statistics of series 2\n"
       "block  name  Min  Max  Max-Min  Avg  Std  Sum  N\n"
-      "    8  one   0.5  0.5        0  0.5    -  0.5  1\n";
+      "    8  one    -0   -0        0    0    -    0  1\n";
   const std::string document =
       "{\n  \"files\": [\n    {\n      \"file\": \"" + path +
       "\",\n      \"bytes\": 319,\n      \"header\": {\n"
@@ -326,8 +326,8 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
       "            {\"block\": 7, \"name\": \"creator\", \"type_word\": 1025, \"type\": "
       "\"string\", \"elements\": 1, \"bytes\": 7, \"offset\": 280},\n"
       "            {\"block\": 8, \"name\": \"one\", \"type_word\": 2051, \"type\": \"double "
-      "array\", \"elements\": 1, \"bytes\": 8, \"offset\": 311, \"stats\": {\"Min\": 0.5, "
-      "\"Max\": 0.5, \"Max-Min\": 0, \"Avg\": 0.5, \"Std\": null, \"Sum\": 0.5, \"N\": 1}}\n"
+      "array\", \"elements\": 1, \"bytes\": 8, \"offset\": 311, \"stats\": {\"Min\": -0.0, "
+      "\"Max\": -0.0, \"Max-Min\": 0, \"Avg\": 0, \"Std\": null, \"Sum\": 0, \"N\": 1}}\n"
       "          ]\n        }\n      ]\n    }\n  ]\n}\n";
   ProcessResult result = run({"--stats", path});
   EXPECT_EQ(result.exit_status, 0);

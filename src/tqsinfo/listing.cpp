@@ -136,19 +136,17 @@ std::string series_title(const SeriesSummary& series) {
 
 } // namespace
 
-void write_listing(Output& out, const std::vector<FileSummary>& files) {
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    if (f > 0) {
-      out << "\n";
+void write_listing(Output& out, const FileSummary& file, bool first) {
+  if (!first) {
+    out << "\n";
+  }
+  write_header(out, file);
+  for (const SeriesSummary& series : file.series) {
+    out << "\n" << series_title(series) << "\n";
+    if (!series.blocks.empty()) {
+      write_blocks(out, series);
     }
-    write_header(out, files[f]);
-    for (const SeriesSummary& series : files[f].series) {
-      out << "\n" << series_title(series) << "\n";
-      if (!series.blocks.empty()) {
-        write_blocks(out, series);
-      }
-      write_statistics(out, series);
-    }
+    write_statistics(out, series);
   }
 }
 
@@ -216,21 +214,24 @@ void write_json_series(Output& out, const SeriesSummary& series) {
 
 } // namespace
 
-void write_json(Output& out, const std::vector<FileSummary>& files) {
-  out << "{\n  \"files\": [";
-  for (std::size_t f = 0; f < files.size(); ++f) {
-    const FileSummary& file = files[f];
-    out << (f == 0 ? "\n" : ",\n") << "    {\n";
-    out << "      \"file\": " << json_string(file.path) << ",\n";
-    out << "      \"bytes\": " << std::to_string(file.length) << ",\n";
-    write_json_header(out, file);
-    out << "      \"series\": [";
-    for (std::size_t s = 0; s < file.series.size(); ++s) {
-      out << (s == 0 ? "\n" : ",\n");
-      write_json_series(out, file.series[s]);
-    }
-    out << (file.series.empty() ? "]\n" : "\n      ]\n");
-    out << "    }";
+void write_json_start(Output& out) {
+  out << "{\n  \"files\": [\n";
+}
+
+void write_json_file(Output& out, const FileSummary& file, bool first) {
+  out << (first ? "    {\n" : ",\n    {\n");
+  out << "      \"file\": " << json_string(file.path) << ",\n";
+  out << "      \"bytes\": " << std::to_string(file.length) << ",\n";
+  write_json_header(out, file);
+  // Every file has a series: the header's, or the one its leading creator block starts.
+  out << "      \"series\": [\n";
+  for (std::size_t s = 0; s < file.series.size(); ++s) {
+    out << (s == 0 ? "" : ",\n");
+    write_json_series(out, file.series[s]);
   }
-  out << (files.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  out << "\n      ]\n    }";
+}
+
+void write_json_end(Output& out) {
+  out << "\n  ]\n}\n";
 }

@@ -55,19 +55,32 @@ int run(const Command& command) {
     out.finish();
     return status;
   }
-  std::vector<FileSummary> files;
-  for (const char* path : command.files) {
-    files.push_back(summarize_file(path));
-    if (command.stats) {
-      add_statistics(files.back());
-    }
-  }
   if (command.dump_names) {
-    write_dump(out, files[0], command.dump_names, command.series.value_or(1));
-  } else if (command.json) {
-    write_json(out, files);
-  } else {
-    write_listing(out, files);
+    FileSummary file = summarize_file(command.files[0]);
+    write_dump(out, file, command.dump_names, command.series.value_or(1));
+    out.finish();
+    return 0;
+  }
+  // Each file is closed once its part is written into `out`, so any number of files can be
+  // listed; nothing reaches standard output before the last one is read.
+  if (command.json) {
+    write_json_start(out);
+  }
+  bool first = true;
+  for (const char* path : command.files) {
+    FileSummary file = summarize_file(path);
+    if (command.stats) {
+      add_statistics(file);
+    }
+    if (command.json) {
+      write_json_file(out, file, first);
+    } else {
+      write_listing(out, file, first);
+    }
+    first = false;
+  }
+  if (command.json) {
+    write_json_end(out);
   }
   out.finish();
   return 0;

@@ -91,5 +91,9 @@ std::string json_number(double value) {
   if (std::isinf(value)) {
     return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
   }
+  // "-0" would read as the integer 0 in parsers that keep integers apart, losing the sign.
+  if (value == 0 && std::signbit(value)) {
+    return "-0.0";
+  }
   return shortest_text(value);
 }

@@ -41,5 +41,6 @@ std::string listing_text(std::string_view bytes, bool quoted = false);
 // backslash escaped, control bytes and bytes from 0x7F on as \u00hh.
 std::string json_string(std::string_view bytes);
 
-// A JSON number in its shortest round-trip form; "NaN", "Infinity" and "-Infinity" as strings.
+// A JSON number in its shortest round-trip form, -0.0 as "-0.0"; "NaN", "Infinity" and
+// "-Infinity" as strings.
 std::string json_number(double value);
