@@ -5,6 +5,7 @@
 // do not meet.
 #pragma once
 
+#include "../diag/api.h"
 #include "../diag/error.h" // failures throw norvalex::Error
 
 #include <array>
@@ -39,8 +40,8 @@ struct UnitRule {
 };
 
 // Both tables end with a row of null texts.
-extern const std::array<NameRule, 5> name_rules;
-extern const std::array<UnitRule, 9> unit_rules;
+extern NORVALEX_SF7_API const std::array<NameRule, 5> name_rules;
+extern NORVALEX_SF7_API const std::array<UnitRule, 9> unit_rules;
 
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
@@ -99,11 +100,12 @@ struct Sf7Reading {
 // cannot be allocated, throw it without a location. The input is read in large blocks and the
 // point lines are scanned in place; a point line of an unusual form is read by the exact path
 // below, so the result is the exact path's in every bit.
-void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map);
+NORVALEX_SF7_API void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map);
 
 // Opens the file `path` as the SF7 input and reads it whole into `map`; a file that cannot be
 // opened throws "<path>: <the system's text>".
-void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options = {});
+NORVALEX_SF7_API void read_field_map_file(const char* path, FieldMap& map,
+                                          const Sf7ReadOptions& options = {});
 
 // One line as a 1024-byte line buffer holds it: at most 1023 characters, the line feed
 // included when it fits, then a terminating zero.
@@ -116,8 +118,8 @@ struct LineBuffer {
 
 // Reads the next line, or the next 1023 characters of a longer one, from a stream read as
 // text: a carriage return right before a line feed is dropped. False when nothing is left.
-bool read_line_exact(std::FILE* input, LineBuffer& line);
+NORVALEX_SF7_API bool read_line_exact(std::FILE* input, LineBuffer& line);
 
 // Scans the numbers of one point line as the C library's "%lf" does. Returns how many of the
 // first six were found, stopping at the first that cannot be read.
-int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);
+NORVALEX_SF7_API int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);

@@ -22,7 +22,7 @@
 // Size of the one full buffer every output file gets.
 inline constexpr std::size_t TQS_BUFFER_SIZE = 1048576;
 
-struct TqsBufferDeleter {
+struct NORVALEX_TQS_API TqsBufferDeleter {
   void operator()(char* buffer) const;
 };
 
@@ -30,7 +30,7 @@ struct TqsBufferDeleter {
 // share that layout. An output that goes out of scope without a successful tqs_close_output
 // (after a failure, say) is undone: its temporary file is removed, or the appended file is cut
 // back (or removed) as described above.
-struct TqsOutput {
+struct NORVALEX_TQS_API TqsOutput {
   std::FILE* stream = nullptr;
   const char* name = nullptr; // "-" for standard output, else the caller's file name (borrowed)
   int append = 0; // non-zero when appending: a "creator" block stands in for the file header
@@ -59,38 +59,43 @@ struct TqsOutput {
 // a FIFO and the like), or with `append` created if missing and written at its end under the
 // lock. Throws message 0 with `name` when it cannot be opened. Returns 0 when the stream got its
 // full buffer of TQS_BUFFER_SIZE bytes, -1 when it keeps the C library's buffering.
-int tqs_open_file(TqsOutput& output, const char* name, bool append);
+NORVALEX_TQS_API int tqs_open_file(TqsOutput& output, const char* name, bool append);
 
 // Writes to `stream`, which the caller opened and keeps open; `name` names it in messages.
-void tqs_use_stream(TqsOutput& output, std::FILE* stream, const char* name, bool append);
+NORVALEX_TQS_API void tqs_use_stream(TqsOutput& output, std::FILE* stream, const char* name,
+                                     bool append);
 
 // Writes the 48-byte file header, or in append mode a "creator" string block holding `creator`
 // (the second name and the version bytes are then dropped).
-void tqs_write_header(TqsOutput& output, const char* creator, std::uint8_t creator_version0,
-                      std::uint8_t creator_version1, const char* second_name,
-                      std::uint8_t second_version0, std::uint8_t second_version1);
+NORVALEX_TQS_API void tqs_write_header(TqsOutput& output, const char* creator,
+                                       std::uint8_t creator_version0, std::uint8_t creator_version1,
+                                       const char* second_name, std::uint8_t second_version0,
+                                       std::uint8_t second_version1);
 
 // Fills every byte of `header`; names longer than 15 bytes are cut to 15. The creation time is
 // taken last.
-void tqs_fill_header(TqsFileHeader& header, const char* creator, std::uint8_t creator_version0,
-                     std::uint8_t creator_version1, const char* second_name,
-                     std::uint8_t second_version0, std::uint8_t second_version1);
+NORVALEX_TQS_API void tqs_fill_header(TqsFileHeader& header, const char* creator,
+                                      std::uint8_t creator_version0, std::uint8_t creator_version1,
+                                      const char* second_name, std::uint8_t second_version0,
+                                      std::uint8_t second_version1);
 
 // Writes an array block of `count` elements of the code in `type`, straight from `data`. An
 // element type without a size, a negative count, or a byte size beyond the 32-bit size word is
 // refused before anything of the block is written.
-void tqs_write_array(TqsOutput& output, const char* name, std::int32_t count, std::uint32_t type,
-                     const void* data);
+NORVALEX_TQS_API void tqs_write_array(TqsOutput& output, const char* name, std::int32_t count,
+                                      std::uint32_t type, const void* data);
 
 // Writes a single-value string block; its data is `value` with its NUL. `flags` is normally 0.
-void tqs_write_string(TqsOutput& output, const char* name, std::uint32_t flags, const char* value);
+NORVALEX_TQS_API void tqs_write_string(TqsOutput& output, const char* name, std::uint32_t flags,
+                                       const char* value);
 
 // Writes `header` and then its `size` bytes from `data`; `data` is not read when `size` is 0.
-void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header, const void* data);
+NORVALEX_TQS_API void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header,
+                                      const void* data);
 
 // Flushes a caller's stream and leaves it open, or closes the file the writer opened: a
 // temporary file is written through to the storage device and renamed over its target; an
 // appended file is unlocked. A failure that shows only now throws like any other write failure,
 // after the output has been undone; the output is finished either way, and the fields that
 // undo it are cleared.
-void tqs_close_output(TqsOutput& output);
+NORVALEX_TQS_API void tqs_close_output(TqsOutput& output);
