@@ -39,10 +39,11 @@ int main() {
               "E\xB3           H\xED \n");
   std::printf(
       "    (cm)          (cm)           (MV/m)        (MV/m)        (MV/m)        (A/m) \n");
-  for (int i = 0; i <= z_increments; ++i) {
-    const double z = cavity_length_cm * i / z_increments;
-    for (int j = 0; j <= r_increments; ++j) {
-      const double r = cavity_radius_cm * j / r_increments;
+  // As in the solver's own tables, the first named coordinate (Z) varies fastest.
+  for (int j = 0; j <= r_increments; ++j) {
+    const double r = cavity_radius_cm * j / r_increments;
+    for (int i = 0; i <= z_increments; ++i) {
+      const double z = cavity_length_cm * i / z_increments;
       const double ez = e0_mv_per_m * std::cyl_bessel_j(0.0, k_per_cm * r);
       const double h =
           e0_mv_per_m * 1e6 / free_space_impedance_ohm * std::cyl_bessel_j(1.0, k_per_cm * r);

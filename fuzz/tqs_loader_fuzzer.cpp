@@ -1,16 +1,21 @@
 // Any bytes as a TQS file read back by the loader: the tree is read or refused, every statistic
 // runs over every array of it, alone and pooled over the tree, and freeing the tree leaves
 // nothing open or allocated. The library's errors are caught, as a caller that keeps running
-// catches them; the loader then has released what it had opened itself.
+// catches them; the loader then has released what it had opened itself. The structure check
+// agrees with the loader, and the statistics of each node read from the file equal those from
+// memory.
 #include "fuzz_support.h"
+#include "tqs/tqs_check.h"
 #include "tqs/tqs_loader.h"
 #include "tqs/tqs_stats.h"
 
 #include <unistd.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -47,9 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(size == 0 || std::fwrite(data, size, 1, file) == 1);
   FUZZ_CHECK(std::fclose(file) == 0);
 
+  TqsCheck check{};
+  const bool check_failed = throws([&] { check = tqs_check_file(input_path().c_str()); });
   TqsNode* root = nullptr;
-  if (throws([&] { root = tqs_read_tree(input_path().c_str()); }))
+  if (throws([&] { root = tqs_read_tree(input_path().c_str()); })) {
+    // A file the loader refuses has a defect, or cannot be read at all.
+    FUZZ_CHECK(check_failed || !check.sound);
     return 0;
+  }
+  FUZZ_CHECK(!check_failed);
   FUZZ_CHECK(root != nullptr);
   FUZZ_CHECK(tqs_tree_input(root) != nullptr);
   int children = 0;
@@ -66,6 +77,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  // The statistics of each node: read from the file two at a time through a second tree,
+  // whose nodes stay unloaded, and one by one from memory in the first.
+  TqsNode* second = tqs_read_tree(input_path().c_str());
+  std::vector<TqsNode*> unloaded;
+  for (TqsNode* child = second->first_child; child; child = child->next)
+    unloaded.push_back(child);
+  std::vector<ArrayStats> streamed(unloaded.size());
+  tqs_nodes_stats(streamed.data(), unloaded.data(), unloaded.size());
+  std::size_t k = 0;
+  for (TqsNode* child = root->first_child; child; child = child->next, ++k) {
+    FUZZ_CHECK(unloaded[k]->data == nullptr);
+    tqs_load_data(child);
+    ArrayStats loaded;
+    tqs_node_stats(&loaded, child);
+    FUZZ_CHECK(streamed[k].count == loaded.count);
+    FUZZ_CHECK(std::bit_cast<std::uint64_t>(streamed[k].sum) ==
+               std::bit_cast<std::uint64_t>(loaded.sum));
+  }
+  tqs_free_tree(second);
   // Only a tree's root can be freed; a child is refused and left alone.
   if (root->first_child != nullptr)
     FUZZ_CHECK(throws([&] { tqs_free_tree(root->first_child); }));

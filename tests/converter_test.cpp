@@ -151,6 +151,8 @@ TEST_F(Converter, HelpAndUsageEndWithStatus0) {
       {{"-h", "-H"}, kLongHelp},
       {{"-Hh"}, kLongHelp},
       {{"-x", "-H"}, "Warning: unknown option -x\n\n" + kLongHelp},
+      {{"-x\x07", "-H"},
+       "Warning: unknown option -x\\x07\nWarning: unknown option -\\x07\n\n" + kLongHelp},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);
@@ -222,6 +224,11 @@ TEST_F(Converter, ErrorsEndWithOneLineAndStatus1) {
       {{"-o", dir_.file("no/such/folder.tqs"), input_},
        "norvalex: Error: \"" + dir_.file("no/such/folder.tqs") + "\": No such file or directory\n"},
       {{"-o", "", input_}, "norvalex: Error: \"\": No such file or directory\n"},
+      // Control bytes of names are shown escaped, so the error stays one line.
+      {{dir_.file("missing\n\x1B[2J.sf7")},
+       "Error: " + dir_.file("missing") + "\\x0A\\x1B[2J.sf7: No such file or directory\n"},
+      {{"-o", dir_.file("no\r/out.tqs"), input_},
+       "norvalex: Error: \"" + dir_.file("no") + "\\x0D/out.tqs\": No such file or directory\n"},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);
@@ -254,6 +261,10 @@ TEST_F(Converter, InputDefectsLeaveEveryOutputUntouched) {
        "(6): Unknown unit: (kV) for column V\n"},
       {head + names + units + point + "1 2 3\n", "(8): Error reading point (0,1)\n"},
       {head + names + units + point + point, "(8): Unexpected end of file\n"},
+      {head + names + "(cm) (cm) (V/cm) (V/cm) (V/cm) \x1B[31m\n",
+       "(6): Unknown unit: \\x1B[31m for column V\n"},
+      {head + names + units + point + "1 2 3e307 4 5 6\n",
+       "(8): Value out of range at point (0,1)\n"},
   };
   const std::string out = dir_.file("out.tqs");
   const std::string existing = dir_.file("existing.tqs");
@@ -272,6 +283,16 @@ TEST_F(Converter, InputDefectsLeaveEveryOutputUntouched) {
     EXPECT_FALSE(std::filesystem::exists(out)) << c.message;
     EXPECT_EQ(read_file(existing), old_bytes) << c.message;
   }
+}
+
+TEST_F(Converter, ProgressLinesShowControlBytesOfTheInputEscaped) {
+  write_file(input_,
+             "SF7\nincrements: 0\n\nR\x01 Z Er Ez E V\n(cm) (cm) (V) (V) (V) (V)\n1 2 3 4 5 6\n");
+  ProcessResult result = run({"-v", input_});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_NE(result.err.find("\nR\\x01->R\\x01, [0.01*(cm)]->[m]\n"), std::string::npos);
+  // The array keeps its name as read: the output's bytes are data.
+  EXPECT_NE(result.out.find(std::string("R\x01\0", 3)), std::string::npos);
 }
 
 TEST_F(Converter, RefusesATerminalOnlyAfterReadingTheWholeInput) {

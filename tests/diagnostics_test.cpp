@@ -60,6 +60,9 @@ TEST(LibraryMessages, FatalHandlerPrintsProgramNameAndExits) {
        "norvalex: Error: \"100%s.tqs\": Unexpected end of file\n"},
       {[] { report_message(library_messages, 6, "-"); },
        "norvalex: Error: Writing unknown data type to \"-\"\n"},
+      // A file name's control bytes are escaped; the line stays one line.
+      {[] { report_message(library_messages, 0, "out\n\x7F.tqs", "No space left on device"); },
+       "norvalex: Error: \"out\\x0A\\x7F.tqs\": No space left on device\n"},
   };
   for (const Case& c : cases) {
     auto result = run_in_child([&] {

@@ -12,18 +12,26 @@
 #include <io.h>
 #else
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -86,13 +94,9 @@ struct Block {
   std::string data;
 };
 
-// The blocks of a TQS file, after its 48-byte header; a file that does not split into whole
-// blocks fails the test.
-std::vector<Block> blocks_of(const std::string& file) {
+// The blocks of `file` from `at` on; a file that does not split into whole blocks fails the test.
+std::vector<Block> blocks_from(const std::string& file, std::size_t at) {
   std::vector<Block> blocks;
-  EXPECT_GE(file.size(), 48U);
-  EXPECT_EQ(file.substr(0, 4), std::string("\x75\x4C\x9F\x05", 4));
-  std::size_t at = 48;
   while (at + 24 <= file.size()) {
     Block block;
     block.name = file.substr(at, 16).c_str();
@@ -107,6 +111,13 @@ std::vector<Block> blocks_of(const std::string& file) {
   }
   EXPECT_EQ(at, file.size());
   return blocks;
+}
+
+// The blocks of a TQS file, after its 48-byte header.
+std::vector<Block> blocks_of(const std::string& file) {
+  EXPECT_GE(file.size(), 48U);
+  EXPECT_EQ(file.substr(0, 4), std::string("\x75\x4C\x9F\x05", 4));
+  return blocks_from(file, 48);
 }
 
 std::vector<std::string> names_of(const std::vector<Block>& blocks) {
@@ -229,6 +240,11 @@ TEST(FaultyOutput, EndWithOneLineNamingTheOutput) {
        captured,
        false,
        "norvalex: Error: \"\": No such file or directory\n"},
+      {"-o with control bytes in a missing folder",
+       {"-o", "{dir}/missing\n/out\x1B[2J.tqs"},
+       captured,
+       false,
+       "norvalex: Error: \"{dir}/missing\\x0A/out\\x1B[2J.tqs\": No such file or directory\n"},
       {"-o and -a",
        {"-o", "{dir}/a.tqs", "-a", "{dir}/b.tqs"},
        captured,
@@ -293,19 +309,23 @@ TEST(FaultyOutput, ClosedPipeEndsWithOneLine) {
   }
 }
 
-// Makes an existing file unwritable for this process. Permission bits do not stop root, so for
-// root the file gets the immutable attribute instead, which stops root as well. Whether it
-// worked is checked by opening the file for appending; where neither way works (a file system
-// without the attribute, say) the file stays writable and the test that needs it is skipped.
+// Makes an existing file unwritable for this process, or a folder one that takes no new file.
+// Permission bits do not stop root, so for root it gets the immutable attribute instead, which
+// stops root as well. Whether it worked is checked by opening the file for appending (creating a
+// file in the folder); where neither way works (a file system without the attribute, say) it
+// stays writable and the test that needs it is skipped.
 class UnwritableFile {
 public:
   explicit UnwritableFile(const std::string& path) : path_(path) {
+    const bool folder = fs::is_directory(path);
 #ifdef _WIN32
-    // The read-only attribute; the test's folder clears it before removing the file.
-    chmod(path.c_str(), _S_IREAD);
+    // The read-only attribute, which the test's folder clears before removing the file. A folder
+    // with it still takes new files, so a folder stays writable here.
+    if (!folder)
+      chmod(path.c_str(), _S_IREAD);
 #else
     if (geteuid() != 0) {
-      chmod(path.c_str(), 0444);
+      chmod(path.c_str(), folder ? 0555 : 0444);
     } else if (int fd = open(path.c_str(), O_RDONLY); fd >= 0) {
       int flags = 0;
       if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
@@ -315,9 +335,12 @@ public:
       close(fd);
     }
 #endif
-    const int probe = open(path.c_str(), O_WRONLY | O_APPEND);
+    const std::string probe_path = folder ? path + "/probe" : path;
+    const int probe = open(probe_path.c_str(), O_WRONLY | O_APPEND | (folder ? O_CREAT : 0), 0666);
     if (probe >= 0) {
       close(probe);
+      if (folder)
+        unlink(probe_path.c_str());
     } else {
       error_text_ = std::strerror(errno);
     }
@@ -449,6 +472,13 @@ std::vector<InputDefect> input_defects() {
        "Error: {in}(10000007): Can not find 6 array units\n"},
       {"the last point missing", file_with(map_text("2 1", 5)),
        "Error: {in}(12): Unexpected end of file\n"},
+      {"a units line that would retitle and clear the terminal",
+       file_with(
+           map_text("2 1", 6, kNames, "  (cm) \x1B]0;owned\x07\x1B[2J (V/cm) (V/cm) (V/cm) (V)\n")),
+       "Error: {in}(7): Unknown unit: \\x1B]0;owned\\x07\\x1B[2J for column Z\n"},
+      {"a value whose product is past the doubles",
+       file_with(map_text("2 1", 2) + "1 2 1e307 4 5 6\n" + test_support::sf7_point_lines(3)),
+       "Error: {in}(10): Value out of range at point (1,0)\n"},
   };
 }
 
@@ -564,6 +594,286 @@ TEST(OddButWholeInput, ConvertLikeThePlainMap) {
       plain_arrays = arrays;
     EXPECT_EQ(arrays, plain_arrays) << c.label;
   }
+}
+
+// The names in a folder: a run that failed or was interrupted must leave no temporary file.
+std::set<std::string> entries_of(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+// A TQS file with its creation time (bytes 4 to 7) zeroed.
+std::string masked(std::string bytes) {
+  if (bytes.size() >= 8)
+    bytes.replace(4, 4, 4, '\0');
+  return bytes;
+}
+
+const std::string kOldBytes = "bytes of an earlier run\n";
+
+// A file-size limit makes a write fail with EFBIG wherever it falls.
+TEST(FailedOutput, LeavesEveryTargetAsItWasAndNoTemporaryFile) {
+  TempDir dir;
+  const std::string input = dir.file("large.sf7");
+  write_file(input, large_map());
+  const std::string out = dir.file("out.tqs");
+  // Where the limit falls, in bytes from the output's start; -1 for its last byte, which leaves
+  // the 1 MiB buffer only at the close.
+  const std::pair<const char*, long long> points[] = {
+      {"in the header", 10}, {"inside a block", 500'000}, {"at the final flush", -1}};
+  for (const std::string target : {"-o new", "-o existing", "-a existing", "-a new"}) {
+    const std::string option = target.substr(0, 2);
+    const bool exists = target.ends_with("existing");
+    // An append starts after the old bytes, a replacement in a new file.
+    const auto start = static_cast<long long>(option == "-a" && exists ? kOldBytes.size() : 0);
+    const auto length = (option == "-a" ? 33 : 48) + 6 * (24 + 8 * 150 * 150);
+    for (const auto& [point, offset] : points) {
+      const std::string label = target + ", " + point;
+      fs::remove(out);
+      if (exists)
+        write_file(out, kOldBytes);
+      const std::set<std::string> before = entries_of(dir);
+      RunOptions options;
+      options.file_size_limit = start + (offset < 0 ? length - 1 : offset);
+      auto result = run({option, out, input}, options);
+      expect_error_line(result, "norvalex: Error: \"" + out + "\": File too large\n", label);
+      // The same names as before (the target absent if it was), and the old bytes.
+      EXPECT_EQ(entries_of(dir), before) << label;
+      if (exists) {
+        EXPECT_EQ(read_file(out), kOldBytes) << label;
+      }
+    }
+  }
+}
+
+// Waits until the running program has written `text` on standard error (ten seconds at most).
+void wait_for_stderr(const test_support::RunningProgram& program, std::string_view text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (test_support::stderr_so_far(program).find(text) != std::string::npos)
+      return;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+}
+
+TEST(InterruptedOutput, SigtermLeavesTheOldBytesOrTheWholeNewOutput) {
+  TempDir dir;
+  const std::string input = dir.file("map.sf7");
+  write_file(input, map_text("399 399", 400 * 400));
+  const std::string out = dir.file("out.tqs");
+  const auto start = [&](const std::string& option) {
+    return test_support::start_program({NORVALEX_BINARY, "-v", option, out, input});
+  };
+  const std::string_view writing = "Writing results to TQS";
+  // A run left alone: its output, and how long it writes after that progress line.
+  const auto run_alone = [&](const std::string& option) {
+    test_support::RunningProgram program = start(option);
+    wait_for_stderr(program, writing);
+    const auto writing_started = std::chrono::steady_clock::now();
+    EXPECT_EQ(test_support::finish_program(program).exit_status, 0) << option;
+    const auto writing_time = std::chrono::steady_clock::now() - writing_started;
+    return std::make_pair(read_file(out),
+                          std::chrono::duration_cast<std::chrono::microseconds>(writing_time));
+  };
+  const auto [whole, replace_time] = run_alone("-o");
+  fs::remove(out);
+  const auto [series, append_time] = run_alone("-a");
+  std::mt19937 generator(20240918); // fixed: every run tries the same moments
+  int undone = 0;
+  for (const std::string option : {"-o", "-a"}) {
+    // The signal falls in the writing, at the close or a little after the run's usual end.
+    const auto writing_time = option == "-o" ? replace_time : append_time;
+    std::uniform_int_distribution<long long> delay(0, writing_time.count() * 5 / 4);
+    for (int round = 0; round < 12; ++round) {
+      write_file(out, kOldBytes);
+      const std::set<std::string> before = entries_of(dir);
+      test_support::RunningProgram program = start(option);
+      wait_for_stderr(program, writing);
+      std::this_thread::sleep_for(std::chrono::microseconds(delay(generator)));
+      kill(program.pid, SIGTERM);
+      const ProcessResult result = test_support::finish_program(program);
+      const std::string label = option + " round " + std::to_string(round);
+      const std::string bytes = read_file(out);
+      const bool complete =
+          option == "-o" ? masked(bytes) == masked(whole) : bytes == kOldBytes + series;
+      EXPECT_TRUE(bytes == kOldBytes || complete) << label << ": " << bytes.size() << " bytes";
+      if (result.signal == 0) {
+        EXPECT_EQ(result.exit_status, 0) << label;
+        EXPECT_TRUE(complete) << label;
+      } else {
+        EXPECT_EQ(result.signal, SIGTERM) << label;
+        undone += bytes == kOldBytes;
+      }
+      EXPECT_EQ(entries_of(dir), before) << label;
+    }
+  }
+  RecordProperty("interrupted_and_undone", undone);
+}
+
+// An append that waits for the lock of another (held here) ends at once when interrupted.
+TEST(InterruptedOutput, AnAppendWaitingForTheLockEndsAtOnce) {
+  TempDir dir;
+  write_file(dir.file("in.sf7"), map_text("2 1", 6));
+  const std::string out = dir.file("out.tqs");
+  write_file(out, kOldBytes);
+  const int held = open(out.c_str(), O_RDONLY | O_CLOEXEC); // the program must not inherit it
+  flock(held, LOCK_EX);
+  test_support::RunningProgram program =
+      test_support::start_program({NORVALEX_BINARY, "-a", out, dir.file("in.sf7")});
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(program.pid, SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(program.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+  close(held); // lets a run that is still waiting go on
+  EXPECT_EQ(ended.si_pid, program.pid) << "still waiting for the lock after SIGTERM";
+  EXPECT_EQ(test_support::finish_program(program).signal, SIGTERM);
+  EXPECT_EQ(read_file(out), kOldBytes);
+}
+
+TEST(ConcurrentAppends, EachSeriesLandsWhole) {
+  TempDir dir;
+  // Four maps of different sizes, each output past the 1 MiB buffer: every append takes
+  // several writes, which would interleave without the lock.
+  std::vector<std::string> inputs;
+  std::vector<std::string> series;
+  const std::string shared = dir.file("shared.tqs");
+  for (int k = 0; k < 4; ++k) {
+    inputs.push_back(dir.file("map" + std::to_string(k) + ".sf7"));
+    write_file(inputs.back(), map_text(std::to_string(199 + k) + " 199", (200 + k) * 200));
+    fs::remove(shared);
+    expect_success(run({"-a", shared, inputs.back()}), "alone");
+    series.push_back(read_file(shared));
+  }
+  for (int round = 0; round < 3; ++round) {
+    fs::remove(shared);
+    std::vector<test_support::RunningProgram> programs;
+    for (const std::string& input : inputs)
+      programs.push_back(test_support::start_program({NORVALEX_BINARY, "-a", shared, input}));
+    for (test_support::RunningProgram& program : programs)
+      expect_success(test_support::finish_program(program), "concurrent append");
+    // Whole blocks, a "creator" block and six arrays to a series, ...
+    const std::string file = read_file(shared);
+    const std::vector<Block> blocks = blocks_from(file, 0);
+    ASSERT_EQ(blocks.size(), 28U) << "round " << round;
+    for (std::size_t b = 0; b < blocks.size(); b += 7)
+      EXPECT_EQ(blocks[b].name, "creator") << "round " << round;
+    // ... and each series byte for byte, once, in whatever order the appends took the lock.
+    std::set<std::size_t> found;
+    for (std::size_t at = 0; at < file.size();) {
+      std::size_t k = 0;
+      while (k < series.size() && (found.count(k) || file.compare(at, series[k].size(), series[k])))
+        ++k;
+      ASSERT_LT(k, series.size()) << "round " << round << ": no whole series at " << at;
+      found.insert(k);
+      at += series[k].size();
+    }
+  }
+}
+
+TEST(OutputTargets, AreWrittenAsTheReadmeDescribes) {
+  TempDir dir;
+  const std::string input = dir.file("in.sf7");
+  write_file(input, map_text("2 1", 6));
+  const std::string whole = run({input}).out;
+  const std::string series = run({"-a", "-", input}).out;
+  std::string at; // the folder of the case under way, and "/"
+  int fifo = -1;
+  const auto old = [&](const char* name) { write_file(at + name, kOldBytes); };
+  const auto file = [&](const char* name) {
+    return [&, name](const ProcessResult&) { return read_file(at + name); };
+  };
+  struct Case {
+    const char* label;
+    std::vector<std::string> options; // names stand for files in the case's folder
+    std::function<void()> prepare;
+    std::function<std::string(const ProcessResult&)> result;
+    std::string expected; // compared with the creation time masked
+    RunOptions run = {};
+  };
+  const std::vector<Case> cases = {
+      {"-o through a symbolic link replaces the file it points to",
+       {"-o", "link"},
+       [&] { old("real"), fs::create_symlink("real", at + "link"); },
+       file("real"),
+       whole},
+      {"-a through a dangling link creates the file it points to",
+       {"-a", "link"},
+       [&] { fs::create_symlink("made", at + "link"); },
+       file("made"),
+       series},
+      {"-o keeps the permission bits of the file it replaces",
+       {"-o", "real"},
+       [&] { old("real"), chmod((at + "real").c_str(), 0604); },
+       [&](const ProcessResult&) {
+         return std::to_string(static_cast<int>(fs::status(at + "real").permissions()));
+       },
+       std::to_string(0604)},
+      {"-o replaces one name of a file with two; the other keeps the old bytes",
+       {"-o", "real"},
+       [&] { old("real"), fs::create_hard_link(at + "real", at + "other"); },
+       file("other"),
+       kOldBytes},
+      // Opened for reading and writing here, the FIFO has a reader from the start.
+      {"-a a FIFO simply writes into it",
+       {"-a", "fifo"},
+       [&] {
+         mkfifo((at + "fifo").c_str(), 0600);
+         fifo = open((at + "fifo").c_str(), O_RDWR | O_NONBLOCK);
+       },
+       [&](const ProcessResult&) {
+         std::string bytes(65536, '\0');
+         bytes.resize(static_cast<std::size_t>(std::max(read(fifo, bytes.data(), 65536), 0L)));
+         close(fifo);
+         return bytes;
+       },
+       series},
+      {"-v -a /dev/stdout into a pipe with descriptors 0 and 2 closed",
+       {"-v", "-a", "/dev/stdout"},
+       [] {},
+       [](const ProcessResult& result) { return result.out; },
+       series,
+       {StdoutMode::pipe, "", -1, true}},
+  };
+  for (const Case& c : cases) {
+    TempDir case_dir;
+    at = case_dir.path().string() + "/";
+    c.prepare();
+    std::vector<std::string> args;
+    for (const std::string& option : c.options)
+      args.push_back(option[0] == '-' || option[0] == '/' ? option : at + option);
+    args.push_back(input);
+    const ProcessResult result = run(args, c.run);
+    expect_success(result, c.label);
+    EXPECT_EQ(masked(c.result(result)), masked(c.expected)) << c.label;
+    EXPECT_EQ(fs::exists(at + "link"), fs::is_symlink(at + "link")) << c.label;
+    for (const std::string& name : entries_of(case_dir))
+      EXPECT_NE(name[0], '.') << c.label << ": left behind: " << name;
+  }
+}
+
+// The one case where a regular file is written in place: replacing it needs a new file in its
+// folder, and the folder takes none, while the file itself may be written.
+TEST(OutputTargets, AFileInAFolderThatTakesNoNewFileIsWrittenInPlace) {
+  TempDir dir;
+  const std::string input = dir.file("in.sf7");
+  write_file(input, map_text("2 1", 6));
+  const std::string folder = dir.file("locked");
+  fs::create_directory(folder);
+  const std::string target = folder + "/out.tqs";
+  write_file(target, kOldBytes);
+  struct stat before {};
+  stat(target.c_str(), &before);
+  UnwritableFile locked(folder);
+  if (locked.error_text().empty())
+    GTEST_SKIP() << "this process can make no folder unwritable for itself here";
+  expect_success(run({"-o", target, input}), "-o in a locked folder");
+  struct stat after {};
+  stat(target.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(masked(read_file(target)), masked(run({input}).out));
 }
 
 } // namespace

@@ -143,4 +143,27 @@ TEST(LongLines, AreCutToTheBufferAndKeepTheirNewline) {
                                                    argument.substr(0, 250) + "\n -v Flag\n");
 }
 
+TEST(ControlBytes, OfTheProgramNameAreEscapedAndNeverSplitByTheCut) {
+  const OptionSpec table[] = {header("file", "Tool"), flag('v'), terminator};
+  struct Case {
+    std::string name;
+    int long_form;
+    std::string expected;
+  };
+  const std::string n250(250, 'n');
+  const Case cases[] = {
+      {"to\x1B]0;x\x07ol", 0, "usage: to\\x1B]0;x\\x07ol [-v] file\n"},
+      {"to\nol", 1,
+       "to\\x0Aol - Tool\nusage: to\\x0Aol [options] file\n\noptions:\n -v          Flag\n"},
+      // The title line holds 254 characters before its newline: an escape that fits ends it, one
+      // that would not fit is left out whole.
+      {n250 + "\x07x", 1,
+       n250 + "\\x07\nusage: " + n250 + "\\x07x [options] file\n\noptions:\n -v          Flag\n"},
+      {n250 + "n\x07", 1,
+       n250 + "n - \nusage: " + n250 + "n\\x07 [options] file\n\noptions:\n -v          Flag\n"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(help_text(table, c.long_form, c.name.c_str()), c.expected) << c.name;
+}
+
 } // namespace

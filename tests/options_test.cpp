@@ -102,6 +102,11 @@ TEST(ConverterCommandLine, ParsesOptionWordsInFrontOfTheFirstPositional) {
       {{"-xvx", "in.sf7"}, "2 v | [in.sf7]", x + "vx\n" + x + "\n"},
       {{"- v"}, "1 v |", "Warning: unknown option - v\n"}, // the header's space is no option
       {{"-Hh", "-a", "old", "-o", "a", "-oout", "in"}, "0 hH o=[out] a=[old] | [in]"},
+      // Control bytes of the word are shown escaped, so it cannot clear the terminal.
+      {{"-\x1B[2J"},
+       "4 |",
+       "Warning: unknown option -\\x1B[2J\nWarning: unknown option -[2J\n"
+       "Warning: unknown option -2J\nWarning: unknown option -J\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> words = {"norvalex"};

@@ -146,6 +146,14 @@ TEST(InputDefects, EndTheRunWithOneLocatedLine) {
        "Error: in.sf7(10): Error reading point (0,2)\n"},
       {"one point line short", map_text("increments: 1 2", sf7_point_lines(5)),
        "Error: in.sf7(12): Unexpected end of file\n"},
+      // 1e307 (V/cm) is 1e309 V/m, beyond the doubles; the point's line is named.
+      {"a product past the largest double",
+       map_text("increments: 1 2", sf7_point_lines(2) + "1 2 1e307 4 5 6\n" + sf7_point_lines(3)),
+       "Error: in.sf7(10): Value out of range at point (0,2)\n"},
+      {"control bytes in a unit are shown escaped",
+       map_text("increments: 1 2", good_points, kNames,
+                "(cm) (cm) \x1B]0;title\x07\x1B[2J (V/cm) (V) (V)\n"),
+       "Error: in.sf7(7): Unknown unit: \\x1B]0;title\\x07\\x1B[2J for column Er\n"},
   };
   for (const Case& c : cases) {
     auto result = read_in_child(c.input);

@@ -188,6 +188,81 @@ TEST(RoundTrip, EveryStatisticOfEveryColumnComesBack) {
   tqs_free_tree(root);
 }
 
+void expect_same_stats(const ArrayStats& actual, const ArrayStats& expected, const char* what) {
+  EXPECT_EQ(actual.name, expected.name) << what;
+  EXPECT_EQ(actual.count, expected.count) << what;
+  if (expected.count == 0)
+    return;
+  for (auto field : {&ArrayStats::min, &ArrayStats::max, &ArrayStats::sum, &ArrayStats::sum_sq,
+                     &ArrayStats::avg, &ArrayStats::std}) {
+    EXPECT_EQ(test_support::bits_of(actual.*field), test_support::bits_of(expected.*field)) << what;
+  }
+}
+
+// The statistics of every node: read from its file one by one and two at a time side by side,
+// and from memory once loaded, all with the same bits.
+TEST(NodeStats, FromTheFileAndFromMemoryAloneAndInPairsGiveTheSameBits) {
+  TempDir dir;
+  const std::string twice = dir.file("twice.tqs"); // every column name twice, 9-byte creators
+  convert(dir, "-a", twice);
+  convert(dir, "-a", twice);
+  // 40000 doubles are several pieces of a read; the 5 bytes after them are no element. Beside
+  // them, arrays shorter and longer, and one of no elements.
+  std::vector<double> many;
+  for (int k = 0; k < 40000; ++k)
+    many.push_back(std::sin(k * 0.001) * 1e6 + k);
+  const std::vector<double> fewer(many.begin(), many.begin() + 20001);
+  const std::string big = dir.file("big.tqs");
+  write_file(big, header_bytes() + block_bytes("big", 0x803, doubles_bytes(many) + "\1\2\3\4\5"s) +
+                      block_bytes("fewer", 0x803, doubles_bytes(fewer)) +
+                      block_bytes("none", 0x803, "") +
+                      block_bytes("big2", 0x803, doubles_bytes(many)));
+
+  for (const std::string* path : {&twice, &big}) {
+    TqsTree one_by_one = tqs_load_tree(path->c_str());
+    TqsTree in_pairs = tqs_load_tree(path->c_str());
+    const std::vector<TqsNode*> nodes = children(one_by_one.get());
+    const std::vector<TqsNode*> pair_nodes = children(in_pairs.get());
+    std::vector<ArrayStats> paired(pair_nodes.size());
+    tqs_nodes_stats(paired.data(), pair_nodes.data(), pair_nodes.size());
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      ArrayStats streamed;
+      ArrayStats loaded;
+      const int found = tqs_node_stats(&streamed, nodes[k]);
+      EXPECT_EQ(found, streamed.count > 0 ? 1 : 0);
+      EXPECT_EQ(nodes[k]->data, nullptr) << nodes[k]->name; // read in pieces, not loaded
+      EXPECT_EQ(pair_nodes[k]->data, nullptr) << nodes[k]->name;
+      tqs_load_data(nodes[k]);
+      tqs_node_stats(&loaded, nodes[k]);
+      expect_same_stats(streamed, loaded, nodes[k]->name);
+      paired[k].name = loaded.name = streamed.name; // the names of different trees' nodes
+      expect_same_stats(paired[k], loaded, nodes[k]->name);
+    }
+    // Loaded and unloaded nodes side by side.
+    std::vector<ArrayStats> mixed(nodes.size());
+    std::vector<TqsNode*> mixed_nodes = nodes;
+    for (std::size_t k = 1; k < mixed_nodes.size(); k += 2)
+      mixed_nodes[k] = pair_nodes[k];
+    tqs_nodes_stats(mixed.data(), mixed_nodes.data(), mixed_nodes.size());
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+      mixed[k].name = paired[k].name;
+      expect_same_stats(mixed[k], paired[k], nodes[k]->name);
+    }
+  }
+  TqsTree tree = tqs_load_tree(big.c_str());
+  ArrayStats stats;
+  ASSERT_EQ(tqs_node_stats(&stats, tree->first_child), 1);
+  EXPECT_EQ(stats.count, 40000);
+  EXPECT_EQ(stats.sum, stat("Sum", tree.get(), "big", 0));
+
+  // A file cut short after its tree was read: the read fails as a load does.
+  TqsTree cut = tqs_load_tree(big.c_str());
+  std::filesystem::resize_file(big, 300000);
+  EXPECT_EQ(test_support::thrown_text([&] { tqs_node_stats(&stats, cut->first_child); }),
+            "\"" + big + "\": Unexpected end of file");
+  EXPECT_EQ(cut->first_child->data, nullptr);
+}
+
 TEST(RoundTrip, TheTreeHoldsEveryBlockHeaderAndNoData) {
   TempDir dir;
   const std::string out = dir.file("map.tqs");
@@ -303,6 +378,11 @@ TEST(ReadTree, TakesBlocksOfEveryKindAndSize) {
   EXPECT_EQ(blocks[1]->data_offset, 48 + 24 + 24);
   EXPECT_EQ(blocks[2]->data_offset, 48 + 24 + 27 + 24);
   EXPECT_EQ(blocks[4]->type, TQS_FLAG_GROUP);
+  // Stored bytes straight into a caller's buffer; the node stays unloaded.
+  std::array<double, 2> read{};
+  tqs_read_stored_data(blocks[2], read.data());
+  EXPECT_EQ(read, (std::array<double, 2>{2, 6}));
+  EXPECT_EQ(blocks[2]->data, nullptr);
   double out = 0;
   EXPECT_EQ(stat_count(root, "empty", &out, 0), 0); // nothing to load, no element
   EXPECT_EQ(blocks[0]->data, nullptr);
@@ -408,10 +488,11 @@ TEST(ReadTree, ALoadAfterTheFileWasCutShortIsReported) {
   // Larger than a stream buffer, so that the data is not in memory before the load.
   write_file(path, header_bytes() + block_bytes("x", 0x803, doubles_bytes(std::vector(1000, 1.0))));
   auto result = run_in_child([&] {
-    TqsNode* root = tqs_read_tree(path.c_str());
+    // Owned, so that the error frees the tree on its way out: nothing is left to leak.
+    const TqsTree tree = tqs_load_tree(path.c_str());
     std::filesystem::resize_file(path, 48 + 24 + 4000);
     double out = 0;
-    stat_sum(root, "x", &out, 0);
+    stat_sum(tree.get(), "x", &out, 0);
   });
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err, "norvalex: Error: \"" + path + "\": Unexpected end of file\n");

@@ -96,6 +96,22 @@ Results all_stats(TqsNode* node, const char* name, int whole_tree) {
   return results;
 }
 
+// The seven values of the statistics of the array that `node` itself holds, taken from one pass.
+Results node_stats(TqsNode* node) {
+  ArrayStats stats;
+  const int found = tqs_node_stats(&stats, node);
+  EXPECT_EQ(stats.name, node ? node->name : nullptr);
+  Results results;
+  for (std::size_t row = 0; row < results.size(); ++row) {
+    double out = -12345.5;
+    if (tqs_stat_value(&tqs_stat_table[row], &stats, &out)) {
+      EXPECT_TRUE(found) << "a value without elements";
+      results[row] = out;
+    }
+  }
+  return results;
+}
+
 void expect_results(const Results& actual, const Results& expected, const std::string& what) {
   for (std::size_t row = 0; row < expected.size(); ++row) {
     const char* stat = tqs_stat_table[row].name;
@@ -181,9 +197,11 @@ TEST(Statistics, OfOneArrayUnderItsParent) {
     Tree tree;
     TqsNode* parent = tree.plain(nullptr, "parent");
     // The type word plays no part: the 4-byte integers are marked as such.
-    tree.add(parent, "x", TQS_FLAG_ARRAY | TQS_TYPE_SIZE4_02, c.bytes);
+    TqsNode* x = tree.add(parent, "x", TQS_FLAG_ARRAY | TQS_TYPE_SIZE4_02, c.bytes);
     tree.array(parent, "y", {1000, 2000}); // a sibling of another name stays out
     expect_results(all_stats(parent, "x", 0), c.expected, c.what);
+    // The node's own statistics, in one pass, give every value alike.
+    expect_results(node_stats(x), c.expected, c.what + std::string(", of the node"));
   }
 }
 
@@ -199,6 +217,29 @@ TEST(Statistics, FailWithoutAChildOfTheName) {
   expect_results(all_stats(x, "x", 0), ALL_FAIL, "applied to the array node itself");
   expect_results(all_stats(nullptr, "x", 0), ALL_FAIL, "a null node");
   expect_results(all_stats(nullptr, "x", 1), ALL_FAIL, "a null node, whole tree");
+}
+
+TEST(Statistics, OfANodeReachRepeatedNamesAndTakeOnlyTheTablesRows) {
+  Tree tree;
+  TqsNode* root = tree.group(nullptr, "root");
+  TqsNode* first = tree.array(root, "dup", {1, 2});
+  TqsNode* second = tree.array(root, "dup", {10});
+  expect_results(node_stats(first), {1.0, 2.0, 1.0, 1.5, 0.5, 3.0, 2.0}, "first of two");
+  expect_results(node_stats(second), {10.0, 10.0, 0.0, 10.0, std::nullopt, 10.0, 1.0}, "second");
+  expect_results(node_stats(root), ALL_FAIL, "a group node holds no data");
+  expect_results(node_stats(nullptr), ALL_FAIL, "a null node");
+
+  ArrayStats stats;
+  ASSERT_EQ(tqs_node_stats(&stats, first), 1);
+  const StatEntry copy = tqs_stat_table[1];
+  const StatEntry foreign = {"Max", nullptr};
+  double out = -1;
+  EXPECT_EQ(tqs_stat_value(&copy, &stats, &out), 1); // a copy of a row is that row
+  EXPECT_EQ(out, 2.0);
+  EXPECT_EQ(tqs_stat_value(&foreign, &stats, &out), 0);
+  EXPECT_EQ(tqs_stat_value(&tqs_stat_table[7], &stats, &out), 0); // the closing row
+  EXPECT_EQ(tqs_stat_value(nullptr, &stats, &out), 0);
+  EXPECT_EQ(out, 2.0);
 }
 
 TEST(Statistics, StartValuesAreSetEvenWhenNothingIsFound) {

@@ -278,11 +278,6 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
   const std::string other = dir.file("other.tqs");
   const std::string missing = dir.file("no-such-folder/out.tqs");
   write_file(kept, "keep me");
-#ifndef _WIN32
-  int pipe_ends[2];
-  ASSERT_EQ(pipe(pipe_ends), 0);
-  const std::string pipe_name = "/dev/fd/" + std::to_string(pipe_ends[1]);
-#endif
   struct Case {
     const char* output;
     const char* append;
@@ -300,9 +295,6 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
        "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
       {nullptr, missing.c_str(),
        "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
-#ifndef _WIN32 // no file name of a pipe end there
-      {nullptr, pipe_name.c_str(), "norvalex: Error: \"" + pipe_name + "\": Illegal seek\n"},
-#endif
   };
   for (const Case& c : cases) {
     auto result = run_writer([&] {
@@ -313,10 +305,6 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
     EXPECT_EQ(result.err, c.expected_err);
     EXPECT_EQ(result.out, "") << c.expected_err;
   }
-#ifndef _WIN32
-  close(pipe_ends[0]);
-  close(pipe_ends[1]);
-#endif
   // Refused before anything was opened: the output file is not emptied, the append file not made.
   EXPECT_EQ(read_file(kept), "keep me");
   EXPECT_FALSE(std::filesystem::exists(other));
@@ -353,29 +341,27 @@ TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
   };
   const std::int32_t max = std::numeric_limits<std::int32_t>::max();
   const std::vector<Case> cases = {
-      {2, TQS_TYPE_STRING, "Writing unknown data type to \"%s\""},
-      {2, 0x70, "Writing unknown data type to \"%s\""},
-      {2, 0x880, "Writing unknown data type to \"%s\""},
-      {-1, 0x80, "Writing unknown data type to \"%s\""}, // the type is looked at first
-      {-1, TQS_TYPE_DOUBLE, "\"%s\": Invalid argument"},
-      {-1, TQS_TYPE_SIZE0_10, "\"%s\": Invalid argument"},
-      {max, TQS_TYPE_DOUBLE, "\"%s\": Value too large for defined data type"},
-      {1 << 30, TQS_TYPE_SIZE4_02, "\"%s\": Value too large for defined data type"}, // 4 GiB
+      {2, TQS_TYPE_STRING, "Writing unknown data type to \"-\""},
+      {2, 0x70, "Writing unknown data type to \"-\""},
+      {2, 0x880, "Writing unknown data type to \"-\""},
+      {-1, 0x80, "Writing unknown data type to \"-\""}, // the type is looked at first
+      {-1, TQS_TYPE_DOUBLE, "\"-\": Invalid argument"},
+      {-1, TQS_TYPE_SIZE0_10, "\"-\": Invalid argument"},
+      {max, TQS_TYPE_DOUBLE, "\"-\": Value too large for defined data type"},
+      {1 << 30, TQS_TYPE_SIZE4_02, "\"-\": Value too large for defined data type"}, // 4 GiB
   };
-  TempDir dir;
-  const std::string path = dir.file("out.tqs");
+  // On standard output, where what was written before stays: a file would be undone whole.
   for (const Case& c : cases) {
     auto result = run_writer([&] {
       TqsOutput output;
-      tqs_open_output(path.c_str(), nullptr, output);
+      tqs_open_output(nullptr, nullptr, output);
       tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
       tqs_write_array(output, "bad", c.count, c.type, nullptr);
     });
-    std::string text = c.expected_text;
-    text.replace(text.find("%s"), 2, path);
+    const std::string text = c.expected_text;
     EXPECT_EQ(result.exit_status, 1) << text;
     EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n");
-    EXPECT_EQ(read_file(path), BPHI_BLOCK) << text;
+    EXPECT_EQ(result.out, BPHI_BLOCK) << text;
   }
 }
 

@@ -2,39 +2,53 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 const char* input_file_name = "";
 std::int32_t input_line_number = 0;
 
 namespace {
 
-// "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text.
-[[gnu::format(printf, 3, 0)]] void print_converter_error(const char* file, std::int32_t line,
-                                                         const char* format, std::va_list args) {
-  std::fputs("Error: ", stderr);
-  if (file != nullptr) {
-    std::fprintf(stderr, "%s(%d): ", file, static_cast<int>(line));
-  }
-  std::vfprintf(stderr, format, args);
+[[gnu::format(printf, 1, 0)]] std::string format_text(const char* format, std::va_list args) {
+  std::va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
 }
 
-[[gnu::format(printf, 3, 4)]] void print_converter_error(const char* file, std::int32_t line,
-                                                         const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  print_converter_error(file, line, format, args);
-  va_end(args);
+// "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text. File
+// names and texts hold bytes from outside, so their control bytes are escaped; the newline that
+// ends the caller's text is the program's own.
+[[gnu::format(printf, 3, 0)]] void print_converter_error(const char* file, std::int32_t line,
+                                                         const char* format, std::va_list args) {
+  std::string text;
+  if (file != nullptr) {
+    text = std::string(file) + "(" + std::to_string(line) + "): ";
+  }
+  text += format_text(format, args);
+  std::fputs("Error: ", stderr);
+  print_stderr_escaped(text.c_str());
 }
 
 [[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
                                                          std::va_list args) {
+  const std::string line = escape_control_bytes(program_name) + ": " + severity + ": " +
+                           escape_control_bytes(format_text(format, args)) + "\n";
   // Buffered TQS data on standard output leaves the process ahead of the message.
   std::fflush(stdout);
   std::fflush(stderr);
-  std::fprintf(stderr, "%s: %s: ", program_name, severity);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
+  std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
+}
+
+// The line of an input's failure: "Error: " and `text`, which carries no newline.
+void print_input_error(const char* text) {
+  std::fputs("Error: ", stderr);
+  std::fputs(escape_control_bytes(text).c_str(), stderr);
+  std::fputc('\n', stderr);
 }
 
 } // namespace
@@ -108,12 +122,12 @@ void report_library_error(const norvalex::Error& error) {
     break;
   }
   case norvalex::ErrorOrigin::input_line:
+    // The text is "<file>(<line>): <detail>", the location that report_error prints.
     input_line_number = error.line_number();
-    print_converter_error(error.file_name().c_str(), error.line_number(), "%s\n",
-                          error.detail().c_str());
+    print_input_error(error.what());
     break;
   case norvalex::ErrorOrigin::input_file:
-    print_converter_error(nullptr, 0, "%s\n", error.what());
+    print_input_error(error.what());
     break;
   }
   end_process(1);

@@ -39,7 +39,7 @@ void print_version(const char* banner, PrintFunction print) {
 
 void print_usage(OptionTable table, PrintFunction print, int grouped) {
   print("usage: ");
-  print(program_name);
+  print(escape_control_bytes(program_name).c_str());
   print(" ");
   help_line[0] = '\0';
   if (grouped == 0) {
@@ -72,7 +72,7 @@ void print_help(OptionTable table, int long_form, PrintFunction print) {
   }
   if (table->description != nullptr) {
     help_line[0] = '\0';
-    append_to_help_line(program_name, 1);
+    append_escaped_to_help_line(program_name, 1);
     append_to_help_line(" - ", 1);
     append_to_help_line(table->description, 1);
     append_to_help_line("\n");

@@ -4,6 +4,8 @@
 #include "platform/platform.h"
 
 #include <cstring>
+#include <string>
+#include <string_view>
 
 int unknown_option_count = 0;
 char help_line[HELP_LINE_SIZE] = "";
@@ -13,6 +15,19 @@ void append_to_help_line(const char* text, std::size_t keep_free) {
   const std::size_t limit = HELP_LINE_SIZE - 1 - keep_free;
   while (*text != '\0' && length < limit)
     help_line[length++] = *text++;
+  help_line[length] = '\0';
+}
+
+void append_escaped_to_help_line(const char* text, std::size_t keep_free) {
+  std::size_t length = std::strlen(help_line);
+  const std::size_t limit = HELP_LINE_SIZE - 1 - keep_free;
+  for (; *text != '\0'; ++text) {
+    const std::string shown = escape_control_bytes(std::string_view(text, 1));
+    if (length + shown.size() > limit)
+      break;
+    shown.copy(help_line + length, shown.size());
+    length += shown.size();
+  }
   help_line[length] = '\0';
 }
 
@@ -28,7 +43,7 @@ void warn_unknown_option(const char* text, void* rest_of_word) {
   // A word too long for the line is cut; the line still ends with its newline.
   help_line[0] = '\0';
   append_to_help_line(text, 1);
-  append_to_help_line(static_cast<const char*>(rest_of_word), 1);
+  append_escaped_to_help_line(static_cast<const char*>(rest_of_word), 1);
   append_to_help_line("\n");
   print_stderr(help_line);
 }

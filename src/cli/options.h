@@ -32,6 +32,10 @@ extern char help_line[HELP_LINE_SIZE];
 // Appends `text` to `help_line`, cut where it would leave fewer than `keep_free` characters
 // free before the terminating zero byte. Reserving 1 keeps room for the line's closing "\n".
 void append_to_help_line(const char* text, std::size_t keep_free = 0);
+// The same for text from outside the program (a command-line word), with its control bytes
+// escaped as escape_control_bytes shows them. An escaped byte takes its four characters of the
+// line and is never split: where they do not all fit, the text is cut before it.
+void append_escaped_to_help_line(const char* text, std::size_t keep_free = 0);
 
 // Takes the program name from the first word, then reads the option words in front of the first
 // positional word, calling the rows' callbacks in command-line order. Afterwards `*argv` points

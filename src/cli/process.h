@@ -2,6 +2,9 @@
 // print operation for standard error, and the one way a run ends.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 // Name under which the program was invoked: the first word after its last "/" (on Windows also
 // "\\" and ":", without ".exe"), by platform_program_name; set by the option parser.
 extern const char* program_name;
@@ -9,6 +12,15 @@ extern const char* program_name;
 // A print operation writes one string unchanged and adds nothing.
 using PrintFunction = void (*)(const char* text);
 void print_stderr(const char* text);
+
+// Text that comes from outside the program (an input's bytes, a file name, a command-line word)
+// as it is shown on standard error: each control byte (0x00-0x1F and 0x7F) as "\xNN" with two
+// upper-case hex digits, every other byte (those above 0x7F too) as it is. So no such text can
+// move the terminal's cursor, retitle or clear it, or split an error line in two.
+std::string escape_control_bytes(std::string_view text);
+// The print operation for lines made of such text (the reader's progress lines): print_stderr
+// with every control byte escaped except the "\n" that ends the line.
+void print_stderr_escaped(const char* line);
 
 // Ends the process with `status`. Every path that ends a run goes through here.
 [[noreturn]] void end_process(int status);

@@ -1,6 +1,7 @@
 #include "convert/converter_output.h"
 
 #include "cli/diagnostics.h"
+#include "convert/interruption.h"
 #include "platform/platform.h"
 
 #include <cstring>
@@ -32,5 +33,11 @@ int tqs_open_output(const char* output_name, const char* append_name, TqsOutput&
     tqs_use_stream(output, stdout, "-", append);
     return std::setvbuf(stdout, stdout_buffer, _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
   }
-  return tqs_open_file(output, append ? append_name : output_name, append);
+  // No signal may fall between the creation of a temporary file and the note of its undo. An
+  // append opens with the signals free: it may wait for the lock of another append, and must
+  // stay interruptible there.
+  const InterruptionHold hold(!append);
+  const int result = tqs_open_file(output, append ? append_name : output_name, append);
+  note_output_undo(output);
+  return result;
 }

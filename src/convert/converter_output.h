@@ -4,8 +4,9 @@
 #include "tqs/tqs_writer.h"
 
 // Opens standard output when neither name is given or either is exactly "-", otherwise the
-// named file: emptied for `output_name`, written at its end for `append_name`. Giving both names
-// and a terminal on standard output are refused with messages 9 and 10, which end the process;
-// a file that cannot be opened throws. Returns 0 when the stream got its full buffer, -1
-// otherwise.
+// named file: replaced for `output_name`, written at its end for `append_name` (tqs_open_file),
+// with the undo of the file noted for an interrupting signal (src/convert/interruption.h).
+// Giving both names and a terminal on standard output are refused with messages 9 and 10, which
+// end the process; a file that cannot be opened throws. Returns 0 when the stream got its full
+// buffer, -1 otherwise.
 int tqs_open_output(const char* output_name, const char* append_name, TqsOutput& output);

@@ -4,6 +4,8 @@
 #include "cli/help.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
+#include "convert/field_map_writer.h"
+#include "convert/interruption.h"
 #include "platform/platform.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_writer.h"
@@ -21,7 +23,7 @@ constexpr bool read_exact_path_only = false;
 
 void convert(const char* input_name) {
   Sf7ReadOptions read_options;
-  read_options.progress = verbose ? print_stderr : nullptr;
+  read_options.progress = verbose ? print_stderr_escaped : nullptr;
   read_options.exact_path_only = read_exact_path_only;
   FieldMap map;
   read_field_map_file(input_name, map, read_options);
@@ -31,13 +33,7 @@ void convert(const char* input_name) {
   // Opened only now: a defective input never creates, empties or appends to an output.
   TqsOutput output;
   tqs_open_output(output_file, append_file, output);
-  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
-  const std::int32_t points = map.dim1 * map.dim2;
-  for (const FieldColumn& column : map.columns) {
-    if (column.factor != 0) {
-      tqs_write_array(output, column.out_name, points, TQS_TYPE_DOUBLE, column.data.get());
-    }
-  }
+  write_field_map(output, map);
   tqs_close_output(output);
 }
 
@@ -46,9 +42,12 @@ void convert(const char* input_name) {
 int main(int argc, char** argv) {
   // The same bytes as on Linux on both streams, line ends of messages included.
   platform_binary_standard_streams();
-  // A reader that quits early makes a write fail with EPIPE, reported like a full disk, instead
-  // of ending the process silently.
-  platform_ignore_broken_pipe_signal();
+  occupy_closed_standard_descriptors();
+  // A reader that quits early makes a write fail with EPIPE, and a file-size limit with EFBIG:
+  // both are reported like a full disk, with the output undone, instead of ending the process
+  // silently.
+  ignore_output_failure_signals();
+  undo_output_on_interruption();
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");
   if (argc != 1)

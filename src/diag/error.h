@@ -3,6 +3,7 @@
 // error line and exit status.
 #pragma once
 
+#include "api.h"
 #include "message_table.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@ enum class ErrorOrigin {
   input_file, // an input that cannot be read as a whole, or memory that ran out
 };
 
-class Error : public std::runtime_error {
+class NORVALEX_DIAG_API Error : public std::runtime_error {
 public:
   Error(ErrorOrigin origin, const std::string& text, int message_number, std::string file_name,
         std::int32_t line_number, int system_error);
@@ -44,18 +45,18 @@ private:
 };
 
 // Message 0 for `file_name` with the system's text for `error_number`.
-[[noreturn]] void raise_file_error(const char* file_name, int error_number);
+[[noreturn]] NORVALEX_DIAG_API void raise_file_error(const char* file_name, int error_number);
 // A message whose one argument is `file_name` (Unexpected end of file, Not a TQ-File, ...).
-[[noreturn]] void raise_file_message(Message message, const char* file_name);
+[[noreturn]] NORVALEX_DIAG_API void raise_file_message(Message message, const char* file_name);
 // A message without arguments (Not enough memory, ...).
-[[noreturn]] void raise_message(Message message);
+[[noreturn]] NORVALEX_DIAG_API void raise_message(Message message);
 
 // A defect of `file_name` found with `line_number` lines read; the text carries no newline.
-[[noreturn, gnu::format(printf, 3, 4)]] void
+[[noreturn, gnu::format(printf, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_error(const char* file_name, std::int32_t line_number, const char* format, ...);
 // An input that cannot be read at all, or memory that ran out: `error_number` is the system's
 // error (ENOMEM for memory). The text carries no newline.
-[[noreturn, gnu::format(printf, 3, 4)]] void
+[[noreturn, gnu::format(printf, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_failure(const char* file_name, int error_number, const char* format, ...);
 
 } // namespace norvalex

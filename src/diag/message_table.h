@@ -2,6 +2,8 @@
 // formatted with its arguments into the text that callers and the programs show.
 #pragma once
 
+#include "api.h"
+
 #include <array>
 #include <cstdarg>
 #include <cstddef>
@@ -50,5 +52,5 @@ constexpr const char* message_format(Message message) {
 }
 
 // Formats a message row with its arguments, cut at MESSAGE_TEXT_LIMIT characters.
-[[gnu::format(printf, 1, 0)]] std::string format_message_text(const char* format,
-                                                              std::va_list args);
+[[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_message_text(const char* format,
+                                                                                std::va_list args);

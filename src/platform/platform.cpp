@@ -188,10 +188,6 @@ int platform_seek(std::FILE* stream, std::int64_t offset) {
   return has_positions(stream) ? _fseeki64(stream, offset, SEEK_SET) : -1;
 }
 
-std::int64_t platform_seek_descriptor_to_end(std::FILE* stream) {
-  return has_positions(stream) ? _lseeki64(_fileno(stream), 0, SEEK_END) : -1;
-}
-
 int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t& length) {
   const int descriptor = _fileno(stream);
   struct _stat64 status;
@@ -254,13 +250,6 @@ std::int64_t platform_tell(std::FILE* stream) {
 
 int platform_seek(std::FILE* stream, std::int64_t offset) {
   return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
-}
-
-std::int64_t platform_seek_descriptor_to_end(std::FILE* stream) {
-  const int descriptor = fileno(stream);
-  if (descriptor < 0)
-    return -1;
-  return lseek(descriptor, 0, SEEK_END);
 }
 
 int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t& length) {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -309,9 +310,21 @@ struct ColumnTargets {
   ColumnTargets(const ColumnTargets&) = delete;
   ColumnTargets& operator=(const ColumnTargets&) = delete;
 
-  void store(std::size_t index, std::span<const double, SF7_COLUMN_COUNT> values) {
-    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k)
-      data[k][index & index_mask[k]] = factor[k] * values[k];
+  // Stores the products of point (i,j), read at the reading's current line. A finite number
+  // whose product is not finite (1e303 in (MV/m)) is refused there: the file would otherwise
+  // hold an infinity that the input never had. Infinities and NaNs read as such stay as they are.
+  void store(const Sf7Reading& reading, std::size_t index,
+             std::span<const double, SF7_COLUMN_COUNT> values, std::int32_t i, std::int32_t j) {
+    bool overflow = false;
+    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+      const double product = factor[k] * values[k];
+      data[k][index & index_mask[k]] = product;
+      overflow |= std::isinf(product) && std::isfinite(values[k]);
+    }
+    if (overflow) {
+      raise_input_error(reading.file_name, reading.line_number,
+                        "Value out of range at point (%d,%d)", i, j);
+    }
   }
 };
 
@@ -322,7 +335,7 @@ void read_points(std::FILE* input, Sf7Reading& reading, LineBuffer& line, FieldM
   for (std::int32_t i = 0; i < map.dim1; ++i) {
     for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
       read_point_exact(input, reading, line, values, i, j);
-      targets.store(index, values);
+      targets.store(reading, index, values, i, j);
     }
   }
 }
@@ -344,7 +357,7 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
       } else {
         read_point_exact(input, reading, line, values, i, j);
       }
-      targets.store(index, values);
+      targets.store(reading, index, values, i, j);
     }
   }
 }

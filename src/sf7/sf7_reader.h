@@ -5,6 +5,7 @@
 // do not meet.
 #pragma once
 
+#include "../diag/api.h"
 #include "../diag/error.h" // failures throw norvalex::Error
 
 #include <array>
@@ -39,8 +40,8 @@ struct UnitRule {
 };
 
 // Both tables end with a row of null texts.
-extern const std::array<NameRule, 5> name_rules;
-extern const std::array<UnitRule, 9> unit_rules;
+extern NORVALEX_SF7_API const std::array<NameRule, 5> name_rules;
+extern NORVALEX_SF7_API const std::array<UnitRule, 9> unit_rules;
 
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
@@ -57,8 +58,11 @@ struct FieldColumn {
 
 // Filled in place and never copied or moved: out_name may point into the map itself.
 struct FieldMap {
-  std::int32_t dim1 = 0; // points along the first grid direction (outer loop of the points)
-  std::int32_t dim2 = 0; // points along the second grid direction (inner loop)
+  // Point counts along the first and the second named coordinate (Z and R for "Z and R
+  // increments"). Real files vary the first fastest: a column is dim2 runs of dim1 values, kept
+  // in line order. The point messages call point line n "(n / dim2, n % dim2)" all the same.
+  std::int32_t dim1 = 0;
+  std::int32_t dim2 = 0;
   std::array<FieldColumn, SF7_COLUMN_COUNT> columns{};
 
   FieldMap() = default;
@@ -96,11 +100,12 @@ struct Sf7Reading {
 // cannot be allocated, throw it without a location. The input is read in large blocks and the
 // point lines are scanned in place; a point line of an unusual form is read by the exact path
 // below, so the result is the exact path's in every bit.
-void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map);
+NORVALEX_SF7_API void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map);
 
 // Opens the file `path` as the SF7 input and reads it whole into `map`; a file that cannot be
 // opened throws "<path>: <the system's text>".
-void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options = {});
+NORVALEX_SF7_API void read_field_map_file(const char* path, FieldMap& map,
+                                          const Sf7ReadOptions& options = {});
 
 // One line as a 1024-byte line buffer holds it: at most 1023 characters, the line feed
 // included when it fits, then a terminating zero.
@@ -113,9 +118,9 @@ struct LineBuffer {
 
 // Reads the next line, or the next 1023 characters of a longer one, from a stream read as
 // text: a carriage return right before a line feed is dropped. False when nothing is left.
-bool read_line_exact(std::FILE* input, LineBuffer& line);
+NORVALEX_SF7_API bool read_line_exact(std::FILE* input, LineBuffer& line);
 
 // Scans the numbers of one point line as glibc's "%lf" does: with glibc's sscanf where the C
 // library is glibc, with scan_point_portable (sf7_portable_scan.h) elsewhere. Returns how many of
 // the first six were found, stopping at the first that cannot be read.
-int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);
+NORVALEX_SF7_API int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);

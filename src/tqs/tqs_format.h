@@ -2,6 +2,7 @@
 // each a 24-byte block header and then its data. Byte-layout tables: docs/tqs-format.md.
 #pragma once
 
+#include "../diag/api.h"
 #include "../diag/error.h" // failures throw norvalex::Error
 
 #include <bit>
@@ -40,6 +41,12 @@ inline constexpr std::uint32_t TQS_TYPE_SIZE2_50 = 0x50;
 inline constexpr std::uint32_t TQS_TYPE_SIZE4_60 = 0x60;
 inline constexpr std::uint32_t TQS_TYPE_SIZE4_90 = 0x90;
 
+// A "creator" block: a single-value string named "creator" holding the writing program's name. It
+// stands where a file header would when a program appends its blocks to a file, and so starts
+// each appended series.
+inline constexpr char TQS_CREATOR_NAME[] = "creator";
+inline constexpr std::uint32_t TQS_CREATOR_TYPE = TQS_FLAG_SINGLE | TQS_TYPE_STRING;
+
 struct TqsFileHeader {
   std::uint32_t magic;
   std::int32_t created; // seconds since 1970-01-01 00:00:00 UTC
@@ -69,4 +76,4 @@ static_assert(offsetof(TqsBlockHeader, type) == 16 && offsetof(TqsBlockHeader, s
 
 // Element size in bytes of the code in the low byte of `type`, or -1 for a code without a size.
 // Flag bits do not change the result.
-int tqs_element_size(std::uint32_t type);
+NORVALEX_TQS_API int tqs_element_size(std::uint32_t type);

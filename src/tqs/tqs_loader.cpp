@@ -14,10 +14,6 @@ namespace {
 using norvalex::raise_file_error;
 using norvalex::raise_file_message;
 
-// The start of a "creator" block: its name with the NUL, then type word 0x401.
-constexpr char CREATOR_NAME[] = "creator";
-constexpr std::uint32_t CREATOR_TYPE = TQS_FLAG_SINGLE | TQS_TYPE_STRING;
-
 // The length of the file behind `file`, which must be a regular file.
 std::int64_t file_length(const TqsFile& file) {
   PlatformFileKind kind;
@@ -90,8 +86,8 @@ std::int64_t first_block_offset(TqsInput& input) {
   if (available >= static_cast<std::int64_t>(sizeof(TqsBlockHeader))) {
     TqsBlockHeader block;
     std::memcpy(&block, start, sizeof block);
-    if (block.type == CREATOR_TYPE &&
-        std::memcmp(block.name, CREATOR_NAME, sizeof CREATOR_NAME) == 0) {
+    if (block.type == TQS_CREATOR_TYPE &&
+        std::memcmp(block.name, TQS_CREATOR_NAME, sizeof TQS_CREATOR_NAME) == 0) {
       return 0; // appended to a new file: no header of its own
     }
   }

@@ -35,21 +35,21 @@ struct TqsInput {
 // has another format version (4, "Invalid TQS-version"), with a block name that lacks its NUL
 // (3), or that ends inside a block header or a block's data (2, "Unexpected end of file").
 // Never returns null.
-TqsNode* tqs_read_tree(const char* name);
+NORVALEX_TQS_API TqsNode* tqs_read_tree(const char* name);
 
 // The input behind a node of a tree read by tqs_read_tree, or null for any other node.
-const TqsInput* tqs_tree_input(const TqsNode* node);
+NORVALEX_TQS_API const TqsInput* tqs_tree_input(const TqsNode* node);
 
 // Frees a tree read by tqs_read_tree: every node, every loaded data buffer and the input, and
 // closes the file. A null root is ignored; any node other than such a tree's root throws
 // message 5 ("Invalid memory representation of datafile") and is left alone.
-void tqs_free_tree(TqsNode* root);
+NORVALEX_TQS_API void tqs_free_tree(TqsNode* root);
 
 // Owns a tree read by tqs_read_tree and frees it with tqs_free_tree.
-struct TqsTreeDeleter {
+struct NORVALEX_TQS_API TqsTreeDeleter {
   void operator()(TqsNode* root) const noexcept;
 };
 using TqsTree = std::unique_ptr<TqsNode, TqsTreeDeleter>;
 
 // tqs_read_tree with its result owned.
-TqsTree tqs_load_tree(const char* name);
+NORVALEX_TQS_API TqsTree tqs_load_tree(const char* name);

@@ -26,6 +26,14 @@ void move_to(const TqsFile& file, std::int64_t target) {
   tqs_seek_to(file, target);
 }
 
+const TqsFile& stored_data_file(const TqsNode* node) {
+  if (!node->file) {
+    // Stored data without a file to read it from: the tree was built wrongly.
+    norvalex::raise_message(Message::invalid_memory_representation);
+  }
+  return *node->file;
+}
+
 } // namespace
 
 void tqs_walk(TqsNode* node, TqsVisitor visitor, int depth, void* context) {
@@ -60,10 +68,7 @@ void tqs_load_data(TqsNode* node) {
   if (!node || node->stored_size == 0 || node->data) {
     return;
   }
-  if (!node->file) {
-    // Stored data without a file to read it from: the tree was built wrongly.
-    norvalex::raise_message(Message::invalid_memory_representation);
-  }
+  stored_data_file(node); // checked before anything is allocated
   // The buffer receives stored_size bytes and afterwards holds `size` = stored_size bytes, so
   // it gets the larger of the two sizes: a builder's smaller `size` never makes the read
   // overrun it.
@@ -72,10 +77,14 @@ void tqs_load_data(TqsNode* node) {
   if (!buffer) {
     norvalex::raise_message(Message::not_enough_memory);
   }
-  const TqsFile& file = *node->file;
-  move_to(file, node->data_offset);
-  tqs_read_item(file, buffer.get(), node->stored_size);
+  tqs_read_stored_data(node, buffer.get());
   node->data = buffer.release();
   node->size = node->stored_size;
   node->type = node->stored_type;
+}
+
+void tqs_read_stored_data(const TqsNode* node, void* buffer) {
+  const TqsFile& file = stored_data_file(node);
+  move_to(file, node->data_offset);
+  tqs_read_item(file, buffer, node->stored_size);
 }

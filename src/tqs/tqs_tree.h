@@ -46,10 +46,10 @@ using TqsVisitor = void (*)(TqsNode* node, int depth, void* context);
 
 // Calls `visitor` on every group node of the subtree under `node` (itself included), in
 // pre-order, with depths counted from `depth`. Children of other nodes are walked all the same.
-void tqs_walk(TqsNode* node, TqsVisitor visitor, int depth, void* context);
+NORVALEX_TQS_API void tqs_walk(TqsNode* node, TqsVisitor visitor, int depth, void* context);
 
 // The one child of `node` (not null) named `name`, or null when none or more than one is.
-TqsNode* tqs_find_child(TqsNode* node, const char* name);
+NORVALEX_TQS_API TqsNode* tqs_find_child(TqsNode* node, const char* name);
 
 // Makes sure `node`'s data is in memory; does nothing for a null node, a node with stored size
 // 0 or a loaded node. After a load `data` holds the stored bytes and `type` and `size` are the
@@ -57,4 +57,9 @@ TqsNode* tqs_find_child(TqsNode* node, const char* name);
 // data is read and discarded; any other move, and every move from an unknown position, is a
 // seek. A node with stored data but no `file` throws message 5. After any failure the node is
 // as it was: `data` null, `type` and `size` unchanged.
-void tqs_load_data(TqsNode* node);
+NORVALEX_TQS_API void tqs_load_data(TqsNode* node);
+
+// Reads `node`'s stored bytes (stored_size of them) from its file into `buffer`, which the
+// caller owns and which holds at least that many: a large array goes straight to where its
+// caller keeps it. The node is left as it is. Moves the stream and throws as tqs_load_data does.
+NORVALEX_TQS_API void tqs_read_stored_data(const TqsNode* node, void* buffer);

@@ -2,12 +2,14 @@
 
 #include "diag/error.h"
 #include "platform/platform.h"
+#include "tqs/tqs_file_ops.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -42,6 +44,61 @@ void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
   }
 }
 
+// Forgets how to undo the output, whose file is now what it should be, and unlocks it.
+void finish_output(TqsOutput& output) {
+  output.temp_path.clear();
+  output.start_length = -1;
+  output.remove_target = false;
+  if (output.target_fd >= 0)
+    tqs_close_file(std::exchange(output.target_fd, -1));
+}
+
+// Gives up an output that did not finish: its temporary file goes, an appended file gets its
+// old length back (or goes, when the append created it) while the lock is still held. Nothing
+// more can be done when a step of it fails, so the failure that led here is the one reported.
+void undo_output(TqsOutput& output) {
+  if (!output.temp_path.empty())
+    tqs_remove_file(output.temp_path);
+  if (output.target_fd >= 0 && output.start_length >= 0) {
+    if (output.remove_target) {
+      tqs_remove_file(output.target_path);
+    } else {
+      tqs_cut_back(output.target_fd, output.start_length);
+    }
+  }
+  finish_output(output);
+}
+
+[[noreturn]] void undo_and_raise(TqsOutput& output, int error_number) {
+  undo_output(output);
+  raise_system_error(output, error_number);
+}
+
+// Opens the descriptor the output's stream writes to, filling the fields that undo it.
+int open_descriptor(TqsOutput& output, const char* name, bool append) {
+  TqsTarget target = tqs_find_target(name);
+  if (append) {
+    bool created = false;
+    const int fd = tqs_open_append(name, target, created, output.start_length);
+    if (fd < 0 || output.start_length < 0)
+      return fd;
+    // The stream gets a descriptor of its own, so that the lock and the cut back outlive the
+    // stream's close.
+    output.target_fd = fd;
+    output.target_path = target.path;
+    output.remove_target = created && output.start_length == 0;
+    return tqs_duplicate(fd);
+  }
+  if (target.kind == TqsTargetKind::in_place)
+    return tqs_open_in_place(name, false);
+  output.target_path = target.path;
+  const int fd = tqs_create_temp(target, output.temp_path, output.target_fd);
+  // A file that may be written in a folder that takes no new file can only be written in place.
+  if (fd < 0 && (errno == EACCES || errno == EPERM) && target.kind == TqsTargetKind::regular)
+    return tqs_open_in_place(name, false);
+  return fd;
+}
+
 } // namespace
 
 void TqsBufferDeleter::operator()(char* buffer) const {
@@ -50,21 +107,23 @@ void TqsBufferDeleter::operator()(char* buffer) const {
 
 TqsOutput::~TqsOutput() {
   if (owns_stream && stream) {
-    std::fclose(stream); // after a failure: nothing more to report
+    std::fclose(stream); // what the buffer still holds goes into a file that is undone next
   }
+  undo_output(*this);
 }
 
 int tqs_open_file(TqsOutput& output, const char* name, bool append) {
   output.name = name;
   output.append = append;
-  output.stream = platform_open_file(name, append ? "ab" : "wb");
+  const int fd = open_descriptor(output, name, append);
+  if (fd < 0) {
+    undo_and_raise(output, errno);
+  }
+  output.stream = tqs_stream_of(fd, append);
   if (!output.stream) {
-    raise_system_error(output, errno);
+    undo_and_raise(output, errno);
   }
   output.owns_stream = true;
-  if (append && platform_seek_descriptor_to_end(output.stream) == -1) {
-    raise_system_error(output, errno);
-  }
   // Supplied here because a C library asked to allocate the buffer itself may ignore the size.
   output.buffer.reset(static_cast<char*>(std::malloc(TQS_BUFFER_SIZE)));
   if (!output.buffer) {
@@ -156,10 +215,28 @@ void tqs_close_output(TqsOutput& output) {
     }
     return;
   }
-  const int closed = std::fclose(stream);
-  const int error_number = platform_output_error(errno);
-  output.buffer.reset();
-  if (closed != 0) {
-    raise_system_error(output, error_number);
+  // A stream that failed before may hold a record cut short: it must not take the target's place.
+  int error_number = output.failed ? EBADF : 0;
+  if (error_number == 0 && std::fflush(stream) != 0) {
+    error_number = platform_output_error(errno);
   }
+  // Written through before the rename: after a crash the name holds the old file or the new one.
+  if (error_number == 0 && !output.temp_path.empty() && tqs_sync_file(fileno(stream)) != 0) {
+    error_number = errno;
+  }
+  if (std::fclose(stream) != 0 && error_number == 0) {
+    error_number = platform_output_error(errno);
+  }
+  output.buffer.reset();
+  if (error_number == 0 && !output.temp_path.empty()) {
+    if (tqs_replace_file(output.temp_path, output.target_path, output.target_fd) != 0) {
+      error_number = errno;
+    } else {
+      output.temp_path.clear();
+    }
+  }
+  if (error_number != 0) {
+    undo_and_raise(output, error_number);
+  }
+  finish_output(output);
 }

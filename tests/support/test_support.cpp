@@ -11,11 +11,14 @@
 #else
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <bit>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -295,37 +299,65 @@ ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& 
   return result;
 }
 
-ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
-  TempDir capture;
+namespace {
+
+// A file name for a captured stream that no other run uses.
+std::string capture_path(const char* stream) {
+  static std::atomic<unsigned> serial{0};
+  return (fs::temp_directory_path() / ("norvalex-capture-" + std::to_string(GetCurrentProcessId()) +
+                                       "-" + std::to_string(++serial) + "." + stream))
+      .string();
+}
+
+std::string read_and_remove(const std::string& path) {
+  std::string bytes = read_file(path);
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  return bytes;
+}
+
+} // namespace
+
+RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  if (options.stdout_mode == StdoutMode::terminal)
+    throw std::runtime_error("no pseudo-terminal on Windows");
+  if (options.file_size_limit >= 0)
+    throw std::runtime_error("no file-size limit on Windows");
+  RunningProgram program;
   std::wstring command_line;
   for (const std::string& word : argv)
     command_line += (command_line.empty() ? L"" : L" ") + quoted(widen(word));
-  HANDLE input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
-  HANDLE error = open_inheritable(capture.file("err"), GENERIC_WRITE, CREATE_ALWAYS);
-  HANDLE output = nullptr; // closed: the program starts without a standard output
-  HANDLE pipe_reader = nullptr;
+  // Without a handle, the program starts with the descriptor closed.
+  HANDLE input = nullptr;
+  HANDLE error = nullptr;
+  HANDLE output = nullptr;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  if (!options.close_stdin_and_stderr) {
+    program.err_path = capture_path("err");
+    input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    error = open_inheritable(program.err_path, GENERIC_WRITE, CREATE_ALWAYS);
+  }
   switch (options.stdout_mode) {
   case StdoutMode::capture:
-    output = open_inheritable(capture.file("out"), GENERIC_WRITE, CREATE_ALWAYS);
+    program.out_path = capture_path("out");
+    output = open_inheritable(program.out_path, GENERIC_WRITE, CREATE_ALWAYS);
     break;
   case StdoutMode::closed:
+  case StdoutMode::terminal:
     break;
   case StdoutMode::file:
     output = open_inheritable(options.stdout_path, GENERIC_WRITE, OPEN_EXISTING);
     break;
   case StdoutMode::closed_pipe:
   case StdoutMode::pipe:
-    if (!CreatePipe(&pipe_reader, &output, &inherit, 0))
+    if (!CreatePipe(&program.out_pipe, &output, &inherit, 0))
       throw std::runtime_error("cannot open a pipe");
-    SetHandleInformation(pipe_reader, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(program.out_pipe, HANDLE_FLAG_INHERIT, 0);
     if (options.stdout_mode == StdoutMode::closed_pipe) {
-      CloseHandle(pipe_reader);
-      pipe_reader = nullptr;
+      CloseHandle(program.out_pipe);
+      program.out_pipe = nullptr;
     }
     break;
-  case StdoutMode::terminal:
-    throw std::runtime_error("no pseudo-terminal on Windows");
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -334,40 +366,63 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
   startup.hStdOutput = output;
   startup.hStdError = error;
   PROCESS_INFORMATION process{};
-  const bool started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process) != 0;
-  // The program holds its own copies now; the pipe ends when the program's copy closes.
-  CloseHandle(input);
-  CloseHandle(error);
-  if (output)
-    CloseHandle(output);
+  // Its own process group: a console control event can then be sent to it alone.
+  const bool started =
+      CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                     nullptr, nullptr, &startup, &process) != 0;
+  // The program holds its own copies now; a pipe ends when the program's copy closes.
+  for (HANDLE handle : {input, error, output})
+    if (handle)
+      CloseHandle(handle);
+  if (!started) {
+    if (program.out_pipe)
+      CloseHandle(program.out_pipe);
+    throw std::runtime_error("cannot start " + argv.at(0));
+  }
+  CloseHandle(process.hThread);
+  program.process = process.hProcess;
+  program.id = process.dwProcessId;
+  return program;
+}
+
+ProcessResult finish_program(RunningProgram& program) {
   ProcessResult result;
-  if (pipe_reader) {
+  // A pipe is read to its end before the wait, so that a program never waits for room in it.
+  if (program.out_pipe) {
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(pipe_reader, chunk, sizeof chunk, &got, nullptr) && got > 0)
+    while (ReadFile(program.out_pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
       result.out.append(chunk, got);
-    CloseHandle(pipe_reader);
+    CloseHandle(program.out_pipe);
   }
-  if (!started)
-    throw std::runtime_error("cannot start " + argv.at(0));
-  WaitForSingleObject(process.hProcess, INFINITE);
+  WaitForSingleObject(program.process, INFINITE);
   DWORD status = 0;
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  GetExitCodeProcess(program.process, &status);
+  CloseHandle(program.process);
   result.exit_status = static_cast<int>(status);
-  if (options.stdout_mode == StdoutMode::capture)
-    result.out = read_file(capture.file("out"));
-  result.err = read_file(capture.file("err"));
+  if (!program.out_path.empty())
+    result.out = read_and_remove(program.out_path);
+  if (!program.err_path.empty())
+    result.err = read_and_remove(program.err_path);
+  program = RunningProgram{};
   return result;
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunningProgram program = start_program(argv, options);
+  return finish_program(program);
+}
+
+std::string stderr_so_far(const RunningProgram& program) {
+  std::error_code missing;
+  return fs::exists(program.err_path, missing) ? read_file(program.err_path) : "";
 }
 
 #else
 
 namespace {
 
-// Sets up descriptors 1 and 2 of a freshly forked child; standard input reads nothing.
+// Sets up descriptors 0, 1 and 2 of a freshly forked child; standard input reads nothing.
 void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, int other_fd) {
   int null_fd = open("/dev/null", O_RDONLY);
   dup2(null_fd, 0);
@@ -393,99 +448,140 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
     dup2(other_fd, 1);
     break;
   }
-  // A write into a closed pipe raises SIGPIPE with its default action, as a shell leaves it.
+  // A write into a closed pipe raises SIGPIPE with its default action, as a shell leaves it;
+  // so does a write past a file-size limit with SIGXFSZ.
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, SIG_DFL);
   dup2(err_fd, 2);
+  if (options.close_stdin_and_stderr) {
+    close(0);
+    close(2);
+  }
+  if (options.file_size_limit >= 0) {
+    const auto limit = static_cast<rlim_t>(options.file_size_limit);
+    const rlimit limits{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &limits);
+  }
 }
 
-ProcessResult run_forked(const std::function<void()>& child_body, const RunOptions& options) {
-  std::FILE* out_file = std::tmpfile();
-  std::FILE* err_file = std::tmpfile();
-  if (!out_file || !err_file)
+// The reading and writing ends of a new pipe whose reading end the child does not inherit.
+std::pair<int, int> make_pipe() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot open a pipe");
+  return {ends[0], ends[1]};
+}
+
+RunningProgram start_forked(const std::function<void()>& child_body, const RunOptions& options) {
+  RunningProgram program;
+  program.out_file = std::tmpfile();
+  program.err_file = std::tmpfile();
+  if (!program.out_file || !program.err_file)
     throw std::runtime_error("cannot create capture files");
-  int terminal_master = -1;
   int terminal_slave = -1;
   if (options.stdout_mode == StdoutMode::terminal &&
-      openpty(&terminal_master, &terminal_slave, nullptr, nullptr, nullptr) != 0) {
+      openpty(&program.terminal_master, &terminal_slave, nullptr, nullptr, nullptr) != 0) {
     throw std::runtime_error("cannot open a pseudo-terminal");
   }
-  int pipe_fds[2] = {-1, -1};
-  if (options.stdout_mode == StdoutMode::closed_pipe || options.stdout_mode == StdoutMode::pipe) {
-    if (pipe(pipe_fds) != 0)
-      throw std::runtime_error("cannot open a pipe");
-    if (options.stdout_mode == StdoutMode::closed_pipe)
-      close(pipe_fds[0]);
+  int out_write = -1;
+  if (options.stdout_mode == StdoutMode::closed_pipe) {
+    const auto [read_end, write_end] = make_pipe();
+    close(read_end);
+    out_write = write_end;
+  } else if (options.stdout_mode == StdoutMode::pipe) {
+    std::tie(program.out_pipe, out_write) = make_pipe();
   }
+  int err_write = fileno(program.err_file);
+  if (options.file_size_limit >= 0)
+    std::tie(program.err_pipe, err_write) = make_pipe();
+  if (program.out_pipe >= 0 && program.err_pipe >= 0)
+    throw std::runtime_error("one piped stream at a time: the other is read after the exit");
   // Nothing buffered in this process may be written twice by the child.
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0)
     throw std::runtime_error("fork failed");
   if (pid == 0) {
-    if (options.stdout_mode == StdoutMode::pipe)
-      close(pipe_fds[0]);
-    redirect_child_streams(options, fileno(out_file), fileno(err_file),
+    redirect_child_streams(options, fileno(program.out_file), err_write,
                            options.stdout_mode == StdoutMode::terminal ? terminal_slave
-                                                                       : pipe_fds[1]);
+                                                                       : out_write);
     child_body();
     std::exit(0);
   }
-  if (terminal_slave >= 0)
-    close(terminal_slave);
-  ProcessResult result;
-  if (options.stdout_mode == StdoutMode::pipe) {
-    // Read while the child writes: a pipe holds only a few pages.
-    close(pipe_fds[1]);
-    char chunk[65536];
-    for (ssize_t got; (got = read(pipe_fds[0], chunk, sizeof chunk)) > 0;)
-      result.out.append(chunk, static_cast<std::size_t>(got));
-    close(pipe_fds[0]);
-  } else if (pipe_fds[1] >= 0) {
-    close(pipe_fds[1]);
-  }
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  if (terminal_master >= 0)
-    close(terminal_master);
+  program.pid = pid;
+  for (int fd : {terminal_slave, out_write, err_write == fileno(program.err_file) ? -1 : err_write})
+    if (fd >= 0)
+      close(fd);
+  return program;
+}
 
-  if (WIFEXITED(wait_status))
-    result.exit_status = WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status))
-    result.signal = WTERMSIG(wait_status);
-  auto slurp = [](std::FILE* file) {
-    std::string bytes;
-    std::rewind(file);
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-      bytes.append(chunk, got);
-    std::fclose(file);
-    return bytes;
-  };
-  const std::string captured = slurp(out_file);
-  if (options.stdout_mode != StdoutMode::pipe)
-    result.out = captured;
-  result.err = slurp(err_file);
-  return result;
+std::string read_to_end(int fd) {
+  std::string bytes;
+  char chunk[65536];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
+    bytes.append(chunk, static_cast<std::size_t>(got > 0 ? got : 0));
+  close(fd);
+  return bytes;
+}
+
+std::string slurp(std::FILE* file) {
+  lseek(fileno(file), 0, SEEK_SET);
+  std::string bytes = read_to_end(dup(fileno(file)));
+  std::fclose(file);
+  return bytes;
 }
 
 } // namespace
 
-ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
-  return run_forked([&body] { run_reporting_errors(body); }, options);
+ProcessResult finish_program(RunningProgram& program) {
+  ProcessResult result;
+  // A pipe is read to its end before the wait, so that a child never waits for room in it.
+  const std::string piped_out = program.out_pipe >= 0 ? read_to_end(program.out_pipe) : "";
+  const std::string piped_err = program.err_pipe >= 0 ? read_to_end(program.err_pipe) : "";
+  int wait_status = 0;
+  waitpid(program.pid, &wait_status, 0);
+  if (program.terminal_master >= 0)
+    close(program.terminal_master);
+  if (WIFEXITED(wait_status))
+    result.exit_status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status))
+    result.signal = WTERMSIG(wait_status);
+  result.out = slurp(program.out_file) + piped_out;
+  result.err = slurp(program.err_file) + piped_err;
+  program = RunningProgram{};
+  return result;
 }
 
-ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
-  return run_forked(
-      [&argv] {
-        std::vector<char*> pointers;
-        for (const std::string& word : argv)
-          pointers.push_back(const_cast<char*>(word.c_str()));
-        pointers.push_back(nullptr);
+ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
+  RunningProgram child = start_forked([&body] { run_reporting_errors(body); }, options);
+  return finish_program(child);
+}
+
+RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  // Built before the fork: the child only calls exec.
+  std::vector<char*> pointers;
+  for (const std::string& word : argv)
+    pointers.push_back(const_cast<char*>(word.c_str()));
+  pointers.push_back(nullptr);
+  return start_forked(
+      [&pointers] {
         execv(pointers[0], pointers.data());
         _exit(127);
       },
       options);
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunningProgram program = start_program(argv, options);
+  return finish_program(program);
+}
+
+std::string stderr_so_far(const RunningProgram& program) {
+  std::string seen(65536, '\0');
+  const ssize_t got = pread(fileno(program.err_file), seen.data(), seen.size(), 0);
+  seen.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+  return seen;
 }
 
 #endif

@@ -69,12 +69,17 @@ enum class StdoutMode {
   file,        // the file named by RunOptions::stdout_path, opened for writing (e.g. /dev/full)
   terminal,    // the slave side of a pseudo-terminal
   closed_pipe, // a pipe whose reading end is closed, as when the reader has quit early
-  pipe,        // a pipe, read to its end into ProcessResult::out (run_program only on Windows)
+  pipe,        // a pipe read into ProcessResult::out, as in "norvalex -a /dev/stdout ... | ..."
 };
 
 struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::capture;
   std::string stdout_path;
+  // With a limit, setrlimit(RLIMIT_FSIZE) in the child makes every write past that many bytes of
+  // a file fail with EFBIG (or raise SIGXFSZ, unless the program ignores it); standard error
+  // then goes through a pipe, so that its line is never cut by the limit.
+  long long file_size_limit = -1;
+  bool close_stdin_and_stderr = false; // the child starts with descriptors 0 and 2 closed
 };
 
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
@@ -89,5 +94,32 @@ ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& 
 // Runs the program argv[0] with the argument vector `argv` (argv[0] included) and an empty
 // standard input.
 ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// A program started by start_program and not yet waited for.
+struct RunningProgram {
+#ifdef _WIN32
+  void* process = nullptr;  // the process's handle
+  unsigned long id = 0;     // its process id
+  std::string out_path;     // the files that capture its standard output (when captured) ...
+  std::string err_path;     // ... and standard error, removed by finish_program
+  void* out_pipe = nullptr; // reading end of the pipe of StdoutMode::pipe
+#else
+  int pid = -1;
+  std::FILE* out_file = nullptr;
+  std::FILE* err_file = nullptr;
+  int terminal_master = -1;
+  int out_pipe = -1; // reading ends of the pipes of StdoutMode::pipe and of a file-size limit
+  int err_pipe = -1;
+#endif
+};
+
+// Starts the program as run_program does and returns at once: several may run together, and
+// the caller may signal one (kill(program.pid, ...)) before finish_program waits for it.
+RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+ProcessResult finish_program(RunningProgram& program);
+
+// What the running program has written on standard error so far (not for a file-size limit,
+// whose standard error goes through a pipe).
+std::string stderr_so_far(const RunningProgram& program);
 
 } // namespace test_support

@@ -1,0 +1,30 @@
+#include "convert/field_map_writer.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+void write_double_columns(TqsOutput& output, std::span<const DoubleColumn> columns) {
+  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+  for (const DoubleColumn& column : columns) {
+    // The writer's count is 32 bits wide: a longer column must not be written as a wrapped one.
+    if (column.values.size() > std::numeric_limits<std::int32_t>::max()) {
+      norvalex::raise_file_error(output.name, EOVERFLOW);
+    }
+    tqs_write_array(output, column.name, static_cast<std::int32_t>(column.values.size()),
+                    TQS_TYPE_DOUBLE, column.values.data());
+  }
+}
+
+void write_field_map(TqsOutput& output, const FieldMap& map) {
+  const auto points = static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
+  std::array<DoubleColumn, SF7_COLUMN_COUNT> columns{};
+  std::size_t written = 0;
+  for (const FieldColumn& column : map.columns) {
+    if (column.factor != 0) {
+      columns[written++] = {column.out_name, {column.data.get(), points}};
+    }
+  }
+  write_double_columns(output, std::span(columns).first(written));
+}

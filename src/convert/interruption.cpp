@@ -1,0 +1,119 @@
+#include "convert/interruption.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The undo of the open output, copied from it into plain static storage: a signal handler may
+// read nothing else.
+char undo_path[PATH_MAX]; // the temporary file, or the appended file the run created; or ""
+int undo_fd = -1;         // the appended file's descriptor, which holds its lock; or -1
+off_t undo_length = -1;   // the appended file's length before, to cut it back to
+volatile sig_atomic_t undo_noted = 0;
+
+sigset_t interrupting_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : interrupting_signals)
+    sigaddset(&set, signal_number);
+  return set;
+}
+
+// True when `fd` is still open on the file at `path`: an appended file is removed only then,
+// never a file made in its place after the run let it go.
+bool still_at_path(int fd, const char* path) {
+  struct stat opened {};
+  struct stat named {};
+  return fstat(fd, &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
+// Async-signal-safe calls only.
+extern "C" void undo_output_and_end(int signal_number) {
+  if (undo_noted) {
+    if (undo_fd < 0) {
+      unlink(undo_path);
+    } else if (undo_path[0] != '\0') {
+      if (still_at_path(undo_fd, undo_path))
+        unlink(undo_path);
+    } else {
+      // The interrupted write never resumes: the process ends below.
+      [[maybe_unused]] const int cut = ftruncate(undo_fd, undo_length);
+    }
+  }
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(signal_number, &default_action, nullptr);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  sigaddset(&unblocked, signal_number);
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+  raise(signal_number);
+}
+
+bool copy_path(const std::string& path) {
+  if (path.size() >= sizeof undo_path)
+    return false;
+  std::memcpy(undo_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+} // namespace
+
+void occupy_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // The lowest free descriptor is taken, which is this one: the ones below are open by now.
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+      open("/dev/null", O_RDONLY);
+  }
+}
+
+void ignore_output_failure_signals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void undo_output_on_interruption() {
+  struct sigaction action {};
+  action.sa_handler = undo_output_and_end;
+  action.sa_mask = interrupting_set(); // one undo at a time
+  for (int signal_number : interrupting_signals) {
+    struct sigaction previous {};
+    // A signal ignored from the start (nohup, a background job) stays ignored.
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+      sigaction(signal_number, &action, nullptr);
+  }
+}
+
+void note_output_undo(const TqsOutput& output) {
+  undo_noted = 0;
+  undo_path[0] = '\0';
+  undo_fd = -1;
+  if (!output.temp_path.empty()) {
+    undo_noted = copy_path(output.temp_path);
+  } else if (output.target_fd >= 0 && output.start_length >= 0) {
+    undo_fd = output.target_fd;
+    undo_length = static_cast<off_t>(output.start_length);
+    undo_noted = !output.remove_target || copy_path(output.target_path);
+  }
+}
+
+InterruptionHold::InterruptionHold(bool hold) : held_(hold), previous_() {
+  const sigset_t set = interrupting_set();
+  if (held_)
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+InterruptionHold::~InterruptionHold() {
+  if (held_)
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}

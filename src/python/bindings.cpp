@@ -1,0 +1,243 @@
+// norvalex._core: the libraries as Python sees them. Only translation happens here: paths and
+// names arrive as bytes, results leave as tuples, bytes and numpy arrays that own the libraries'
+// buffers, and norvalex::Error becomes a Python exception. The package's Python side
+// (norvalex/__init__.py) gives them their shape. Every call releases the GIL while it reads or
+// writes; each call has state of its own, so calls from several threads at once do not meet.
+#include "convert/field_map_writer.h"
+#include "sf7/sf7_reader.h"
+#include "tqs/tqs_loader.h"
+#include "tqs/tqs_stats.h"
+#include "tqs/tqs_writer.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace {
+
+// norvalex.Error, a ValueError; created once with the module and kept for its whole life.
+PyObject* error_class = nullptr;
+
+// File names and message texts hold the bytes of paths: decoded as Python decodes paths.
+py::object decode_path_text(const std::string& text) {
+  PyObject* decoded =
+      PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  if (decoded == nullptr) {
+    throw py::error_already_set();
+  }
+  return py::reinterpret_steal<py::object>(decoded);
+}
+
+// Memory that ran out is a MemoryError; a file that cannot be opened, read or written is the
+// OSError of its error number (FileNotFoundError, PermissionError, ...); every other failure is
+// a norvalex.Error whose text is the program's message.
+void raise_python_error(const norvalex::Error& error) {
+  if (error.system_error() == ENOMEM) {
+    PyErr_SetString(PyExc_MemoryError, error.what());
+    return;
+  }
+  const bool about_a_file = error.origin() == norvalex::ErrorOrigin::input_file ||
+                            error.message_number() == static_cast<int>(Message::system_error);
+  if (about_a_file && error.system_error() != 0) {
+    const py::object file_name = decode_path_text(error.file_name());
+    errno = error.system_error();
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, file_name.ptr());
+    return;
+  }
+  const py::object exception =
+      py::reinterpret_borrow<py::object>(error_class)(decode_path_text(error.what()));
+  if (!error.file_name().empty()) {
+    exception.attr("filename") = decode_path_text(error.file_name());
+  }
+  if (error.origin() == norvalex::ErrorOrigin::input_line) {
+    exception.attr("lineno") = error.line_number();
+  }
+  if (error.origin() == norvalex::ErrorOrigin::message) {
+    exception.attr("message_number") = error.message_number();
+  }
+  PyErr_SetObject(error_class, exception.ptr());
+}
+
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+using Memory = std::unique_ptr<void, FreeMemory>;
+
+// A 1-D numpy array over `count` elements at `memory`, which it takes over and frees.
+template <class Element> py::array owning_array(Memory& memory, std::size_t count) {
+  const py::capsule owner(memory.get(), [](void* data) { std::free(data); });
+  memory.release();
+  return py::array_t<Element>(static_cast<py::ssize_t>(count),
+                              static_cast<const Element*>(owner.get_pointer()), owner);
+}
+
+// (dim1, dim2, [(name, unit, sf7_name, sf7_unit, factor, values)]) with the columns in file
+// order and each column's values, in line order, in the array the reader filled.
+py::tuple read_sf7(const std::string& path) {
+  FieldMap map;
+  {
+    py::gil_scoped_release released;
+    read_field_map_file(path.c_str(), map);
+  }
+  const auto points = static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
+  py::list columns;
+  for (FieldColumn& column : map.columns) {
+    py::object values = py::none(); // a dropped column has no array
+    if (column.data) {
+      Memory memory(column.data.release());
+      values = owning_array<double>(memory, points);
+    }
+    columns.append(py::make_tuple(py::bytes(column.out_name), py::bytes(column.out_unit),
+                                  py::bytes(column.sf7_name.data()),
+                                  py::bytes(column.sf7_unit.data()), column.factor, values));
+  }
+  return py::make_tuple(map.dim1, map.dim2, columns);
+}
+
+std::string text_field(const char (&field)[TQS_NAME_SIZE]) {
+  return {field, strnlen(field, TQS_NAME_SIZE)};
+}
+
+struct StoredBlock {
+  std::string name;
+  std::uint32_t type;
+  Memory data;
+  std::size_t size;
+};
+
+// (header, [(name, type word, data)]): the header as (creator, creator version, second name,
+// second version, format version, creation time), or None for a file that begins with a
+// "creator" block; each block's stored bytes as an array of bytes, read straight into it.
+py::tuple read_tqs(const std::string& path) {
+  std::optional<TqsFileHeader> header;
+  std::vector<StoredBlock> blocks;
+  {
+    py::gil_scoped_release released;
+    const TqsTree tree = tqs_load_tree(path.c_str());
+    const TqsInput* input = tqs_tree_input(tree.get());
+    if (input->has_header) {
+      header = input->header;
+    }
+    for (const TqsNode* node = tree->first_child; node; node = node->next) {
+      // At least one byte, so that an empty block has a buffer too.
+      Memory data(std::malloc(node->stored_size + std::size_t{1}));
+      if (!data) {
+        norvalex::raise_message(Message::not_enough_memory);
+      }
+      if (node->stored_size != 0) {
+        tqs_read_stored_data(node, data.get());
+      }
+      blocks.push_back(
+          {text_field(node->name), node->stored_type, std::move(data), node->stored_size});
+    }
+  }
+  py::object header_tuple = py::none();
+  if (header) {
+    const auto versions = [](const std::uint8_t(&bytes)[2]) {
+      return py::make_tuple(bytes[0], bytes[1]);
+    };
+    header_tuple =
+        py::make_tuple(py::bytes(text_field(header->creator)), versions(header->creator_version),
+                       py::bytes(text_field(header->second_name)), versions(header->second_version),
+                       versions(header->format_version), header->created);
+  }
+  py::list block_tuples;
+  for (StoredBlock& block : blocks) {
+    block_tuples.append(py::make_tuple(py::bytes(block.name), block.type,
+                                       owning_array<std::uint8_t>(block.data, block.size)));
+  }
+  return py::make_tuple(header_tuple, block_tuples);
+}
+
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// Writes (name, values) pairs as norvalex writes a map's columns.
+void write_tqs(const std::string& path,
+               const std::vector<std::pair<std::string, DoubleArray>>& columns, bool append) {
+  std::vector<DoubleColumn> views;
+  for (const auto& [name, values] : columns) {
+    views.push_back({name.c_str(), {values.data(), static_cast<std::size_t>(values.size())}});
+  }
+  py::gil_scoped_release released;
+  TqsOutput output;
+  tqs_open_file(output, path.c_str(), append);
+  write_double_columns(output, views);
+  tqs_close_output(output);
+}
+
+// The whole conversion, as the program does it into a named file.
+void convert(const std::string& sf7_path, const std::string& tqs_path, bool append) {
+  py::gil_scoped_release released;
+  FieldMap map;
+  read_field_map_file(sf7_path.c_str(), map);
+  TqsOutput output;
+  tqs_open_file(output, tqs_path.c_str(), append);
+  write_field_map(output, map);
+  tqs_close_output(output);
+}
+
+// Every statistic of the table, in its order, for the array `name` of the file: its value, or
+// None where the statistic finds nothing to report.
+py::dict stats(const std::string& path, const std::string& name) {
+  std::vector<std::pair<const char*, std::optional<double>>> results;
+  {
+    py::gil_scoped_release released;
+    const TqsTree tree = tqs_load_tree(path.c_str());
+    for (const StatEntry& entry : tqs_stat_table) {
+      if (entry.function == nullptr) {
+        break;
+      }
+      double value = 0;
+      const bool found = entry.function(tree.get(), name.c_str(), &value, 0) != 0;
+      results.emplace_back(entry.name, found ? std::optional(value) : std::nullopt);
+    }
+  }
+  py::dict out;
+  for (const auto& [statistic, value] : results) {
+    out[statistic] = value ? py::object(py::float_(*value)) : py::none();
+  }
+  return out;
+}
+
+} // namespace
+
+PYBIND11_MODULE(_core, module) {
+  module.attr("__version__") = NORVALEX_VERSION;
+  error_class = PyErr_NewExceptionWithDoc(
+      "norvalex.Error", "A failure of the norvalex libraries; str() is the program's message text.",
+      PyExc_ValueError, nullptr);
+  if (error_class == nullptr) {
+    throw py::error_already_set();
+  }
+  // Where an attribute does not apply, the class's None stands.
+  for (const char* attribute : {"filename", "lineno", "message_number"}) {
+    if (PyObject_SetAttrString(error_class, attribute, Py_None) != 0) {
+      throw py::error_already_set();
+    }
+  }
+  module.attr("Error") = py::reinterpret_borrow<py::object>(error_class);
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      std::rethrow_exception(thrown);
+    } catch (const norvalex::Error& error) {
+      raise_python_error(error);
+    }
+  });
+
+  module.def("read_sf7", &read_sf7, py::arg("path"));
+  module.def("read_tqs", &read_tqs, py::arg("path"));
+  module.def("write_tqs", &write_tqs, py::arg("path"), py::arg("columns"), py::arg("append"));
+  module.def("convert", &convert, py::arg("sf7_path"), py::arg("tqs_path"), py::arg("append"));
+  module.def("stats", &stats, py::arg("path"), py::arg("name"));
+}

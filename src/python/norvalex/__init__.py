@@ -1,0 +1,194 @@
+"""SF7 field maps and TQS files in numpy, read and written by norvalex's own C++ libraries.
+
+    m = norvalex.read_sf7("cavity.sf7")    # m["Ez"]: float64, shape (dim2, dim1), in SI units
+    t = norvalex.read_tqs("cavity.tqs")    # t.header, t.blocks, t["Ez"]
+    norvalex.write_tqs("out.tqs", {"Ez": m["Ez"]})
+    norvalex.convert("cavity.sf7", "cavity.tqs")   # the same bytes as the norvalex program
+    norvalex.stats("cavity.tqs", "Ez")     # {"Min": ..., "Max": ..., ..., "N": ...}
+
+Texts of the files (names, units, strings) are bytes that the files do not say how to decode;
+they come as str decoded with code page 437, the code page of the solver's own names: every
+byte is one character, so nothing is lost and text.encode("cp437") gives the bytes back.
+"""
+
+import collections
+import dataclasses
+import datetime
+import os
+from collections.abc import Mapping
+
+import numpy as np
+
+from . import _core
+from ._core import Error, __version__
+
+__all__ = ["Error", "FieldMap", "Column", "TqsFile", "TqsHeader", "Block", "read_sf7",
+           "read_tqs", "write_tqs", "convert", "stats"]
+
+TEXT_ENCODING = "cp437"
+NAME_LIMIT = 15  # bytes of a TQS name; its 16-byte field ends in a NUL
+
+# Array element codes that have a size, as numpy types. The format defines strings (code 1,
+# which come as str) and doubles; the others are known by their size alone and come as
+# unsigned integers of that size, for the caller to view as meant (values.view("<f4"), say).
+ARRAY_DTYPES = {0x02: "<u4", 0x03: "<f8", 0x20: "u1", 0x30: "u1", 0x40: "<u2", 0x50: "<u2",
+                0x60: "<u4", 0x90: "<u4"}
+
+
+def _text(raw):
+    return raw.decode(TEXT_ENCODING)
+
+
+class _UniqueNames(Mapping):
+    """Values by name, for the names that occur once: as in the library's own lookup, a
+    repeated name finds none (the whole list keeps every one)."""
+
+    def __init__(self, named_values):
+        counts = collections.Counter(name for name, _ in named_values)
+        self._by_name = {name: value for name, value in named_values if counts[name] == 1}
+
+    def __getitem__(self, name):
+        return self._by_name[name]
+
+    def __iter__(self):
+        return iter(self._by_name)
+
+    def __len__(self):
+        return len(self._by_name)
+
+
+@dataclasses.dataclass(frozen=True, eq=False)
+class Column:
+    """One column of a field map: output name and SI unit, the SF7 name and unit, the factor
+    from one to the other, and the values in SI units (shape (dim2, dim1))."""
+    name: str
+    unit: str
+    sf7_name: str
+    sf7_unit: str
+    factor: float
+    values: np.ndarray
+
+
+class FieldMap(_UniqueNames):
+    """A field map read from an SF7 file: the grid's point counts, the six columns in file
+    order, and each column's values by output name (m["Ez"])."""
+
+    def __init__(self, dim1, dim2, columns):
+        self.dim1 = dim1  # points of the first named coordinate, which varies fastest
+        self.dim2 = dim2  # points of the second; 1 for values along a line
+        self.columns = tuple(columns)
+        super().__init__([(column.name, column.values) for column in self.columns])
+
+    @property
+    def shape(self):
+        """(dim2, dim1): the first named coordinate runs along the last axis."""
+        return (self.dim2, self.dim1)
+
+    def __repr__(self):
+        names = ", ".join(column.name for column in self.columns)
+        return f"FieldMap(dim1={self.dim1}, dim2={self.dim2}, columns=[{names}])"
+
+
+@dataclasses.dataclass(frozen=True)
+class TqsHeader:
+    """The 48-byte file header; creation time in UTC."""
+    creator: str
+    creator_version: tuple
+    second_name: str
+    second_version: tuple
+    format_version: tuple
+    created: datetime.datetime
+
+
+@dataclasses.dataclass(frozen=True, eq=False)
+class Block:
+    """A block: its name, its type word and its value (numpy array, str or bytes)."""
+    name: str
+    type: int
+    value: object
+
+
+class TqsFile(_UniqueNames):
+    """A TQS file read whole: the header (None for a file that begins with a "creator" block),
+    every block in file order, appended series included, and the values by name."""
+
+    def __init__(self, header, blocks):
+        self.header = header
+        self.blocks = tuple(blocks)
+        super().__init__([(block.name, block.value) for block in self.blocks])
+
+    def __repr__(self):
+        names = ", ".join(block.name for block in self.blocks)
+        return f"TqsFile(header={self.header!r}, blocks=[{names}])"
+
+
+def _block_value(type_word, data):
+    code = type_word & 0xFF
+    if code == 0x01:
+        return _text(bytes(data).split(b"\0", 1)[0])
+    dtype = ARRAY_DTYPES.get(code)
+    if dtype is not None and data.size % np.dtype(dtype).itemsize == 0:
+        return data.view(dtype)  # no copy: the array the data was read into
+    return bytes(data)
+
+
+def read_sf7(path):
+    """Reads an SF7 field map into a FieldMap, values in SI units bit for bit as norvalex
+    writes them. Each column's values are a C-ordered float64 array of shape (dim2, dim1):
+    in the file the first named coordinate varies fastest, so it runs along the last axis
+    (for "Z and R increments: 99 19", m["Z"][r, z] with 20 R rows of 100 Z values)."""
+    dim1, dim2, columns = _core.read_sf7(os.fsencode(path))
+    return FieldMap(dim1, dim2, [
+        Column(_text(name), _text(unit), _text(sf7_name), _text(sf7_unit), factor,
+               None if values is None else values.reshape(dim2, dim1))
+        for name, unit, sf7_name, sf7_unit, factor, values in columns])
+
+
+def read_tqs(path):
+    """Reads a TQS file whole into a TqsFile. Array blocks whose element code has a size come
+    as numpy arrays (ARRAY_DTYPES), string blocks as str up to their NUL, anything else as
+    bytes; single values as arrays of one element."""
+    header, blocks = _core.read_tqs(os.fsencode(path))
+    if header is not None:
+        creator, creator_version, second_name, second_version, format_version, created = header
+        header = TqsHeader(_text(creator), creator_version, _text(second_name), second_version,
+                           format_version,
+                           datetime.datetime.fromtimestamp(created, datetime.timezone.utc))
+    return TqsFile(header, [Block(_text(name), type_word, _block_value(type_word, data))
+                            for name, type_word, data in blocks])
+
+
+def _tqs_name(name):
+    raw = name if isinstance(name, bytes) else name.encode(TEXT_ENCODING)
+    if len(raw) > NAME_LIMIT or b"\0" in raw:
+        raise ValueError(f"A TQS name has at most {NAME_LIMIT} bytes and no NUL: {name!r}")
+    return raw
+
+
+def _doubles(values):
+    array = np.asarray(values)
+    if array.dtype.kind not in "biuf":
+        raise TypeError(f"Not an array of real numbers: dtype {array.dtype}")
+    return np.ascontiguousarray(array, dtype=np.float64).reshape(-1)
+
+
+def write_tqs(path, columns, append=False):
+    """Writes a mapping of names to arrays of real numbers as norvalex writes a map: the file
+    header (creator NORVALEX 1.0), or with append=True a "creator" block at the end of the
+    file, then each array as a block of doubles, flattened in C order. Every name and array
+    is checked before the file is opened."""
+    checked = [(_tqs_name(name), _doubles(values)) for name, values in columns.items()]
+    _core.write_tqs(os.fsencode(path), checked, bool(append))
+
+
+def convert(sf7_path, tqs_path, append=False):
+    """Converts an SF7 file into a TQS file in this process, with the program's bytes; the
+    whole map is read before the output is opened. "-" is a file name here."""
+    _core.convert(os.fsencode(sf7_path), os.fsencode(tqs_path), bool(append))
+
+
+def stats(path, name):
+    """The library's seven statistics ("Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N") of
+    the one array `name` of a TQS file, read as doubles; None where a statistic has nothing
+    to report (no element, a name that occurs more than once, "Std" of one element)."""
+    return _core.stats(os.fsencode(path), _tqs_name(name))

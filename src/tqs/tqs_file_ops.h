@@ -1,0 +1,65 @@
+// The file-system calls behind the writer's promise that a failed output leaves every file as it
+// was: finding what a name stands for, the temporary file that replaces a file whole, the lock
+// and the cut back of an append. All of the platform's calls of the writer are here (POSIX in
+// tqs_file_ops.cpp), so that another platform's can stand in for them. Every function that can
+// fail returns -1 with the system's error number in errno and throws nothing.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// What a named output is, and so how it is written.
+enum class TqsTargetKind {
+  missing, // nothing of that name yet: a file is created
+  regular, // a regular file: replaced through a temporary file, or appended to under a lock
+  // Anything else, written by its own name as it stands: a device, a FIFO, a folder or a name
+  // that the system refuses (whose open then reports why), and a link through /proc such as
+  // /dev/stdout, which names an open file rather than a place in a folder.
+  in_place,
+};
+
+struct TqsTarget {
+  TqsTargetKind kind = TqsTargetKind::in_place;
+  // The name with every symbolic link followed, so that the file a link points to is the one
+  // written and the link stays; the name itself for in_place.
+  std::string path;
+};
+
+TqsTarget tqs_find_target(const char* name);
+
+// Opens `name` by its name for writing: created if missing, and emptied, or with `append`
+// written at its end. Returns the descriptor.
+int tqs_open_in_place(const char* name, bool append);
+
+// Creates a new temporary file in the folder of `target` (exclusively, so never through a
+// planted link), with the permission bits, owner and group of the regular file it is to replace
+// where the system allows, else those of a new file (0666 less the umask). For a regular target,
+// `target_fd` receives a descriptor of it opened for writing: that open is the check that the
+// file may be written at all, and the descriptor takes the lock when the replacement is made.
+// Returns the temporary file's descriptor and its name in `temp_path`.
+int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target_fd);
+
+// Puts the temporary file `temp_path` in the place of `target_path` in one step, after waiting
+// for the lock of `target_fd` (when not -1) so that an append under way to the old file ends
+// first, and makes the folder's new entry durable. Returns 0 on success.
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int target_fd);
+
+// Opens `target` (found for `name`) for appending. A missing file is created exclusively and
+// `created` set. A regular file gets an exclusive advisory lock, held until the descriptor is
+// closed, so that appenders queue; its length under the lock goes to `length`, and the
+// descriptor is the one of the file that is at `target`'s place once the lock is held, not of
+// one removed or replaced meanwhile (`target` is then updated). Anything else is opened as it
+// stands, `length` -1. Returns the descriptor.
+int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int64_t& length);
+
+// Writes the file's data through to the storage device.
+int tqs_sync_file(int fd);
+// Cuts the file back to `length` bytes.
+int tqs_cut_back(int fd, std::int64_t length);
+int tqs_remove_file(const std::string& path);
+int tqs_duplicate(int fd);
+int tqs_close_file(int fd);
+// A binary stream on `fd`, which it then owns, written at the end of the file with `append`.
+// On failure `fd` is closed.
+std::FILE* tqs_stream_of(int fd, bool append);

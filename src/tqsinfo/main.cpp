@@ -1,0 +1,105 @@
+// tqsinfo: lists the header and blocks of TQS files, with the statistics of their arrays, as
+// text or JSON; writes arrays as text columns; checks the structure of files. All of it through
+// the TQS library's public interface.
+#include "cli/diagnostics.h"
+#include "platform/platform.h"
+#include "tqs/tqs_check.h"
+#include "tqsinfo/dump.h"
+#include "tqsinfo/file_summary.h"
+#include "tqsinfo/listing.h"
+#include "tqsinfo/output.h"
+#include "tqsinfo/tqsinfo_options.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Options that ask for more than one kind of output, or for nothing that they could change.
+void refuse_mixed_options(const Command& command) {
+  const int kinds = (command.json ? 1 : 0) + (command.check ? 1 : 0) + (command.dump_names ? 1 : 0);
+  if (kinds > 1) {
+    refuse("--json, --check and --dump do not go together");
+  }
+  if (command.stats && (command.check || command.dump_names)) {
+    refuse("--stats goes with the listing or --json only");
+  }
+  if (command.series && !command.dump_names) {
+    refuse("--series goes with --dump only");
+  }
+  if (command.dump_names && command.files.size() != 1) {
+    refuse("--dump reads one file, not " + std::to_string(command.files.size()));
+  }
+}
+
+// One line per file, "OK" or its first defect; returns the exit status.
+int check_files(Output& out, const Command& command) {
+  int status = 0;
+  for (const char* path : command.files) {
+    const TqsCheck check = tqs_check_file(path);
+    out << path;
+    if (check.sound) {
+      out << ": OK\n";
+    } else {
+      out << ": defect at byte " << std::to_string(check.offset) << ": " << check.defect << "\n";
+      status = 1;
+    }
+  }
+  return status;
+}
+
+int run(const Command& command) {
+  Output out;
+  if (command.check) {
+    const int status = check_files(out, command);
+    out.finish();
+    return status;
+  }
+  if (command.dump_names) {
+    FileSummary file = summarize_file(command.files[0]);
+    write_dump(out, file, command.dump_names, command.series.value_or(1));
+    out.finish();
+    return 0;
+  }
+  // Each file is closed once its part is written into `out`, so any number of files can be
+  // listed; nothing reaches standard output before the last one is read.
+  if (command.json) {
+    write_json_start(out);
+  }
+  bool first = true;
+  for (const char* path : command.files) {
+    FileSummary file = summarize_file(path);
+    if (command.stats) {
+      add_statistics(file);
+    }
+    if (command.json) {
+      write_json_file(out, file, first);
+    } else {
+      write_listing(out, file, first);
+    }
+    first = false;
+  }
+  if (command.json) {
+    write_json_end(out);
+  }
+  out.finish();
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // The same bytes as on Linux on both streams: no CR before the line feeds on Windows.
+  platform_binary_standard_streams();
+  // A reader that quits early makes a write fail with EPIPE, reported as an error line, instead of
+  // ending the process silently.
+  platform_ignore_broken_pipe_signal();
+  program_name = "tqsinfo"; // until the parse takes the name from the command line
+  int status = 0;
+  run_reporting_errors([&] {
+    const Command command = read_command_line(argc, argv);
+    refuse_mixed_options(command);
+    status = run(command);
+  });
+  return status;
+}

@@ -1,0 +1,100 @@
+#include "tqsinfo/output.h"
+
+#include "cli/diagnostics.h"
+#include "diag/error.h"
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+Output& Output::operator<<(std::string_view text) {
+  pending_ += text;
+  return *this;
+}
+
+void Output::write_over(std::size_t keep) {
+  if (pending_.size() <= keep) {
+    return;
+  }
+  if (std::fwrite(pending_.data(), 1, pending_.size(), stdout) != pending_.size()) {
+    norvalex::raise_file_error("-", platform_output_error(errno));
+  }
+  pending_.clear();
+}
+
+void Output::finish() {
+  write_over(0);
+  flush_stdout();
+}
+
+void flush_stdout() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    norvalex::raise_file_error("-", platform_output_error(errno));
+  }
+}
+
+void refuse(const std::string& text) {
+  fatal_message_handler("%s", text.c_str());
+  end_process(1); // the handler has ended the process already
+}
+
+std::string shortest_text(double value) {
+  char text[32]; // the longest form, "-2.2250738585072014e-308", has 24 characters
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  return {text, result.ptr};
+}
+
+std::string listing_text(std::string_view bytes, bool quoted) {
+  std::string text = quoted ? "\"" : "";
+  for (const char byte : bytes) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (byte == '\\' || (quoted && byte == '"')) {
+      text += '\\';
+      text += byte;
+    } else if (code >= 0x20 && code < 0x7F) {
+      text += byte;
+    } else {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02X", code);
+      text += escape;
+    }
+  }
+  if (quoted) {
+    text += '"';
+  }
+  return text;
+}
+
+std::string json_string(std::string_view bytes) {
+  std::string text = "\"";
+  for (const char byte : bytes) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (byte == '"' || byte == '\\') {
+      text += '\\';
+      text += byte;
+    } else if (code >= 0x20 && code < 0x7F) {
+      text += byte;
+    } else {
+      char escape[7];
+      std::snprintf(escape, sizeof escape, "\\u%04x", code);
+      text += escape;
+    }
+  }
+  return text + '"';
+}
+
+std::string json_number(double value) {
+  if (std::isnan(value)) {
+    return "\"NaN\"";
+  }
+  if (std::isinf(value)) {
+    return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  }
+  // "-0" would read as the integer 0 in parsers that keep integers apart, losing the sign.
+  if (value == 0 && std::signbit(value)) {
+    return "-0.0";
+  }
+  return shortest_text(value);
+}

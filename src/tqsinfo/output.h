@@ -1,0 +1,46 @@
+// tqsinfo's output: standard output written in large pieces with every failure reported, the
+// forms of numbers and texts in it, and tqsinfo's own error lines.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Collects text and writes it to standard output. A failed write (a full disk, a reader that has
+// quit) throws message 0 for "-" with the system's text.
+class Output {
+public:
+  Output() = default;
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  Output& operator<<(std::string_view text);
+  // Writes what has been collected once more than `keep` bytes are waiting.
+  void write_over(std::size_t keep);
+  // Writes everything and flushes standard output.
+  void finish();
+
+private:
+  std::string pending_;
+};
+
+// Ends the run with "tqsinfo: Error: <text>" on standard error and status 1.
+[[noreturn]] void refuse(const std::string& text);
+
+// Flushes standard output; a write that failed now or before throws message 0 for "-".
+void flush_stdout();
+
+// The shortest text that reads back as the same double (std::to_chars): "0.1", "1e+06", "-0";
+// "inf", "-inf", "nan" and "-nan" for the values that have no digits.
+std::string shortest_text(double value);
+
+// A name or string for the text listing: printable ASCII as it stands, a backslash doubled, every
+// other byte as \xHH, and with `quoted` a double quote as \" and the whole between quotes.
+std::string listing_text(std::string_view bytes, bool quoted = false);
+
+// A JSON string of `bytes`, each byte one character U+0000 to U+00FF (Latin-1): quote and
+// backslash escaped, control bytes and bytes from 0x7F on as \u00hh.
+std::string json_string(std::string_view bytes);
+
+// A JSON number in its shortest round-trip form, -0.0 as "-0.0"; "NaN", "Infinity" and
+// "-Infinity" as strings.
+std::string json_number(double value);

@@ -1,0 +1,60 @@
+# Installs a norvalex build into a scratch prefix, then configures, builds and runs the consumer
+# project against the installed package, and checks norvalex.pc.
+#
+#   cmake -DBUILD_DIR=<norvalex build> -DWORK_DIR=<scratch folder> -DCXX=<compiler>
+#         [-DCONSUMER_FLAGS=<compiler flags>] [-DSHARED_FROM_SOURCE=<src>] -P run.cmake
+#
+# With SHARED_FROM_SOURCE the libraries are first built anew from that source folder as shared
+# libraries (in WORK_DIR/shared-build), and that build is installed instead.
+foreach(variable BUILD_DIR WORK_DIR CXX)
+  if(NOT ${variable})
+    message(FATAL_ERROR "run.cmake needs -D${variable}=...")
+  endif()
+endforeach()
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                  ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "failed (${result}): ${ARGN}\n${output}")
+  endif()
+  set(output "${output}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+set(installed ${BUILD_DIR})
+if(SHARED_FROM_SOURCE)
+  set(installed ${WORK_DIR}/shared-build)
+  run(${CMAKE_COMMAND} -S ${SHARED_FROM_SOURCE} -B ${installed} -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_CXX_COMPILER=${CXX} -DBUILD_SHARED_LIBS=ON -DNORVALEX_BUILD_TESTS=OFF)
+  run(${CMAKE_COMMAND} --build ${installed} --parallel 2)
+endif()
+run(${CMAKE_COMMAND} --install ${installed} --prefix ${prefix})
+
+get_filename_component(consumer_source ${CMAKE_CURRENT_LIST_DIR} ABSOLUTE)
+run(${CMAKE_COMMAND} -S ${consumer_source} -B ${WORK_DIR}/build -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+run(${WORK_DIR}/build/consumer ${WORK_DIR})
+if(NOT output STREQUAL "consumer: ok\n")
+  message(FATAL_ERROR "consumer output: ${output}")
+endif()
+
+# The same program built with the flags that pkg-config gives for norvalex.pc.
+find_program(PKG_CONFIG pkg-config)
+if(PKG_CONFIG)
+  file(GLOB_RECURSE pc_file ${prefix}/norvalex.pc)
+  get_filename_component(pc_folder "${pc_file}" DIRECTORY)
+  set(ENV{PKG_CONFIG_PATH} ${pc_folder})
+  run(${PKG_CONFIG} --cflags --libs norvalex)
+  separate_arguments(pc_flags UNIX_COMMAND "${output}")
+  separate_arguments(extra_flags UNIX_COMMAND "${CONSUMER_FLAGS}")
+  run(${CXX} -std=c++20 ${extra_flags} ${consumer_source}/consumer.cpp ${pc_flags}
+      -o ${WORK_DIR}/consumer-pc)
+  file(MAKE_DIRECTORY ${WORK_DIR}/pc)
+  run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${pc_folder}/.. ${WORK_DIR}/consumer-pc ${WORK_DIR}/pc)
+  if(NOT output STREQUAL "consumer: ok\n")
+    message(FATAL_ERROR "consumer built with pkg-config: ${output}")
+  endif()
+endif()

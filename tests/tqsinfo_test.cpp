@@ -1,0 +1,524 @@
+// tqsinfo as users run it, on files that norvalex writes, on damaged copies of them and on files
+// built here byte by byte: the exact listing and JSON document, statistics checked against values
+// computed here, --check verdicts, --dump values read back bit for bit, and every error line.
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using test_support::bits_of;
+using test_support::block_bytes;
+using test_support::doubles_bytes;
+using test_support::le32;
+using test_support::ProcessResult;
+using test_support::read_file;
+using test_support::RunOptions;
+using test_support::StdoutMode;
+using test_support::write_file;
+
+namespace {
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// A 2 x 3 map; norvalex renames the code page 437 names to |E| and Bphi.
+const char kMap[] = "Poisson Superfish\nProgram SF7 test map\n\nZ and R increments:    1    2\n\n"
+                    "   Z     R     Ez     Er    \xB3"
+                    "E\xB3    H\xED \n"
+                    " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
+                    "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
+                    "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
+                    "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
+                    "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
+                    "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
+                    "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n";
+const char* const kNames[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
+
+// The columns as norvalex stores them: each number times its unit's factor.
+std::vector<std::vector<double>> map_columns() {
+  const double numbers[6][6] = {{0, 0, 0, 1, 1, 1},
+                                {0, 1, 2, 0, 1, 2},
+                                {15, 12.5, 8, 14, 12, 7.5},
+                                {0, 2, -3, 0, 2.5, -3.5},
+                                {15, 13, 8.5, 14, 12.5, 8.25},
+                                {0, 5e3, 1e4, 0, 5.5e3, 1.1e4}};
+  const double factors[6] = {0.01, 0.01, 1e6, 1e6, 1e6, 1.25664e-6};
+  std::vector<std::vector<double>> columns(6);
+  for (std::size_t c = 0; c < 6; ++c) {
+    for (double number : numbers[c])
+      columns[c].push_back(factors[c] * number);
+  }
+  return columns;
+}
+
+// Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
+// sums rounded after every addition, the population variance; NaN stands for a failed one.
+std::vector<double> expected_stats(const std::vector<double>& values) {
+  double min = std::numeric_limits<double>::max(), max = -min, sum = 0, sum_sq = 0;
+  for (double x : values) {
+    min = x < min ? x : min;
+    max = x > max ? x : max;
+    sum += x;
+    sum_sq += x * x;
+  }
+  const double n = static_cast<double>(values.size());
+  const double variance = (sum_sq - sum * sum / n) / n;
+  return {min, max, max - min, sum / n, variance < 0 ? 0 : std::sqrt(variance), sum, n};
+}
+
+std::string name_field(std::string name) {
+  name.resize(16, '\0');
+  return name;
+}
+
+// A file header of creator TEST 1.2, second name "SECOND" 3.4, created at `created`.
+std::string file_header(std::int32_t created) {
+  return le32(0x059F4C75) + le32(static_cast<std::uint32_t>(created)) + name_field("TEST") +
+         name_field("SECOND") + std::string("\x01\x01\x01\x02\x03\x04\x00\x00", 8);
+}
+
+std::string creator_block(const std::string& value) {
+  return block_bytes("creator", 0x401, value + std::string(1, '\0'));
+}
+
+std::string doubles_block(const std::string& name, const std::vector<double>& values) {
+  return block_bytes(name, 0x803, doubles_bytes(values));
+}
+
+// The start of an error line about `path`: "\"<path>\": ".
+std::string about(const std::string& path) {
+  std::string text = "\"";
+  text.append(path).append("\": ");
+  return text;
+}
+
+std::vector<std::string> split_words(const std::string& line) {
+  std::istringstream stream(line);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;)
+    words.push_back(word);
+  return words;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// The value of `"key": ` in a JSON line: NaN for null, the named non-finite values, or a number.
+double json_value(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(about(key) + "");
+  EXPECT_NE(at, std::string::npos) << key << " in " << line;
+  const std::string value =
+      line.substr(at + key.size() + 4, line.find_first_of(",}", at) - (at + key.size() + 4));
+  if (value == "\"Infinity\"")
+    return INF;
+  if (value == "\"-Infinity\"")
+    return -INF;
+  if (value == "null" || value == "\"NaN\"")
+    return NaN;
+  return std::strtod(value.c_str(), nullptr);
+}
+
+class Tqsinfo : public testing::Test {
+protected:
+  void SetUp() override {
+    write_file(sf7_, kMap);
+    ASSERT_EQ(norvalex({"-o", map_}).exit_status, 0);
+    // A fixed creation time, so that the listing is known.
+    std::string bytes = read_file(map_);
+    bytes.replace(4, 4, le32(1733584565));
+    write_file(map_, bytes);
+    write_file(series_, bytes);
+    ASSERT_EQ(norvalex({"-a", series_}).exit_status, 0);
+    ASSERT_EQ(norvalex({"-a", series_}).exit_status, 0);
+    ASSERT_EQ(norvalex({"-a", fresh_}).exit_status, 0);
+  }
+
+  ProcessResult norvalex(std::vector<std::string> args) {
+    args.insert(args.begin(), NORVALEX_BINARY);
+    args.push_back(sf7_);
+    return test_support::run_program(args);
+  }
+
+  ProcessResult run(std::vector<std::string> args, const RunOptions& options = {}) {
+    args.insert(args.begin(), TQSINFO_BINARY);
+    return test_support::run_program(args, options);
+  }
+
+  // A copy of map.tqs named `name` with `bytes` at `offset`, or cut at `offset` when `bytes` is
+  // empty.
+  std::string damaged(const std::string& name, std::size_t offset, const std::string& bytes) {
+    std::string content = read_file(map_);
+    if (bytes.empty())
+      content.resize(offset);
+    else
+      content.replace(offset, bytes.size(), bytes);
+    write_file(dir_.file(name), content);
+    return dir_.file(name);
+  }
+
+  test_support::TempDir dir_;
+  const std::string sf7_ = dir_.file("map.sf7");
+  const std::string map_ = dir_.file("map.tqs");       // header and six columns
+  const std::string series_ = dir_.file("series.tqs"); // map.tqs and two appended series
+  const std::string fresh_ = dir_.file("fresh.tqs");   // appended to a new file
+};
+
+// The listing's table of norvalex's six columns, after a "creator" block when `creator` is set;
+// the first block has `number` and its header starts at `offset`.
+std::string block_table(int number, std::int64_t offset, bool creator) {
+  const int width = creator ? 7 : 4; // of the name column
+  char row[128];
+  std::snprintf(row, sizeof row, "block  %-*s  type word  type          elements  bytes  offset\n",
+                width, "name");
+  std::string rows = row;
+  if (creator) {
+    std::snprintf(row, sizeof row,
+                  "%5d  creator  0x401      string               1      9  %6lld\n", number++,
+                  static_cast<long long>(offset + 24));
+    rows += row;
+    offset += 33;
+  }
+  for (int k = 0; k < 6; ++k) {
+    std::snprintf(row, sizeof row, "%5d  %-*s  0x803      double array         6     48  %6lld\n",
+                  number + k, width, kNames[k], static_cast<long long>(offset + 24 + 72 * k));
+    rows += row;
+  }
+  return rows;
+}
+
+TEST_F(Tqsinfo, ListsTheHeaderAndTheBlocksOfEverySeries) {
+  const auto header = [](const std::string& bytes) {
+    return "size         " + bytes +
+           " bytes\nformat       1.1\ncreated      2024-12-07T15:16:05Z\n"
+           "creator      \"NORVALEX\", version 1.0\nsecond name  \"\", version 0.0\n";
+  };
+  const std::string first_series =
+      "\nseries 1: file header, 6 blocks\n" + block_table(1, 48, false);
+  const auto appended = [](int series, int number, std::int64_t offset) {
+    return "\nseries " + std::to_string(series) + ": creator \"NORVALEX\", 7 blocks\n" +
+           block_table(number, offset, true);
+  };
+  const std::string map_listing = "file         " + map_ + "\n" + header("480") + first_series;
+  const std::string series_listing = "file         " + series_ + "\n" + header("1410") +
+                                     first_series + appended(2, 7, 480) + appended(3, 14, 945);
+  const std::string fresh_listing =
+      "file         " + fresh_ + "\nsize         465 bytes\n" +
+      "header       none: the file starts with a \"creator\" block\n" + appended(1, 1, 0);
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{map_}, map_listing},
+      {{series_}, series_listing},
+      {{fresh_}, fresh_listing},
+      {{map_, fresh_}, map_listing + "\n" + fresh_listing},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = run(c.args);
+    EXPECT_EQ(result.exit_status, 0) << c.args[0];
+    EXPECT_EQ(result.err, "") << c.args[0];
+    EXPECT_EQ(result.out, c.expected) << c.args[0];
+  }
+}
+
+TEST_F(Tqsinfo, StatisticsOfEveryColumnOfEverySeriesAreTheDefinedOnes) {
+  const ProcessResult result = run({"--stats", "--json", series_});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const std::vector<std::vector<double>> columns = map_columns();
+  const char* const stats[7] = {"Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N"};
+  std::size_t checked = 0;
+  for (const std::string& line : lines_of(result.out)) {
+    if (line.find("\"stats\"") == std::string::npos)
+      continue;
+    const std::size_t column = checked % 6; // three series of the same six columns
+    EXPECT_NE(line.find("\"name\": \"" + std::string(kNames[column]) + "\""), std::string::npos);
+    const std::vector<double> expected = expected_stats(columns[column]);
+    for (std::size_t s = 0; s < 7; ++s) {
+      EXPECT_EQ(bits_of(json_value(line, stats[s])), bits_of(expected[s]))
+          << kNames[column] << " " << stats[s];
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, 18U); // the creator blocks have none
+}
+
+// A file that covers the listing's and the document's forms: names and strings that need
+// escaping, element types the format knows by size only or not at all, statistics that fail or
+// are not finite, and an appended series.
+std::string mixed_file() {
+  return file_header(0) + doubles_block("q\"uote", {1, 2, 3, 4}) +
+         block_bytes("\x01\xB3", 0x401, std::string("v\\al\0", 5)) +
+         block_bytes("ints", 0x802, le32(7) + le32(8)) + block_bytes("odd", 0x807, "abc") +
+         doubles_block("nan", {NaN, INF}) + doubles_block("none", {}) + creator_block("OTHER\t") +
+         doubles_block("one", {-0.0});
+}
+
+TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
+  const std::string path = dir_.file("mixed.tqs");
+  write_file(path, mixed_file());
+  const std::string listing =
+      "file         " + path +
+      "\nsize         319 bytes\nformat       1.1\ncreated      1970-01-01T00:00:00Z\n"
+      "creator      \"TEST\", version 1.2\nsecond name  \"SECOND\", version 3.4\n\n"
+      "series 1: file header, 6 blocks\n"
+      "block  name      type word  type                elements  bytes  offset\n"
+      "    1  q\"uote    0x803      double array               4     32      72\n"
+      "    2  \\x01\\xB3  0x401      string                     1      5     128\n"
+      "    3  ints      0x802      4-byte 0x02 array          2      8     157\n"
+      "    4  odd       0x807      unknown 0x07 array         -      3     189\n"
+      "    5  nan       0x803      double array               2     16     216\n"
+      "    6  none      0x803      double array               0      0     256\n\n"
+      "statistics of series 1\n"
+      "block  name                        Min  Max  Max-Min  Avg                Std  Sum  N\n"
+      "    1  q\"uote                        1    4        3  2.5  1.118033988749895   10  4\n"
+      "    5  nan     1.7976931348623157e+308  inf      inf  nan                nan  nan  2\n"
+      "    6  none                          -    -        -    -                  -    -  -\n\n"
+      "series 2: creator \"OTHER\\x09\", 2 blocks\n"
+      "block  name     type word  type          elements  bytes  offset\n"
+      "    7  creator  0x401      string               1      7     280\n"
+      "    8  one      0x803      double array         1      8     311\n\n"
+      "statistics of series 2\n"
+      "block  name  Min  Max  Max-Min  Avg  Std  Sum  N\n"
+      "    8  one    -0   -0        0    0    -    0  1\n";
+  const std::string document =
+      "{\n  \"files\": [\n    {\n      \"file\": \"" + path +
+      "\",\n      \"bytes\": 319,\n      \"header\": {\n"
+      "        \"format_version\": [1, 1],\n"
+      "        \"created\": \"1970-01-01T00:00:00Z\",\n        \"created_seconds\": 0,\n"
+      "        \"creator\": \"TEST\",\n        \"creator_version\": [1, 2],\n"
+      "        \"second_name\": \"SECOND\",\n        \"second_version\": [3, 4]\n      },\n"
+      "      \"series\": [\n        {\n          \"series\": 1,\n          \"creator\": null,\n"
+      "          \"blocks\": [\n"
+      "            {\"block\": 1, \"name\": \"q\\\"uote\", \"type_word\": 2051, \"type\": \"double "
+      "array\", \"elements\": 4, \"bytes\": 32, \"offset\": 72, \"stats\": {\"Min\": 1, \"Max\": "
+      "4, \"Max-Min\": 3, \"Avg\": 2.5, \"Std\": 1.118033988749895, \"Sum\": 10, \"N\": 4}},\n"
+      "            {\"block\": 2, \"name\": \"\\u0001\\u00b3\", \"type_word\": 1025, \"type\": "
+      "\"string\", \"elements\": 1, \"bytes\": 5, \"offset\": 128},\n"
+      "            {\"block\": 3, \"name\": \"ints\", \"type_word\": 2050, \"type\": \"4-byte 0x02 "
+      "array\", \"elements\": 2, \"bytes\": 8, \"offset\": 157},\n"
+      "            {\"block\": 4, \"name\": \"odd\", \"type_word\": 2055, \"type\": \"unknown 0x07 "
+      "array\", \"elements\": null, \"bytes\": 3, \"offset\": 189},\n"
+      "            {\"block\": 5, \"name\": \"nan\", \"type_word\": 2051, \"type\": \"double "
+      "array\", \"elements\": 2, \"bytes\": 16, \"offset\": 216, \"stats\": {\"Min\": "
+      "1.7976931348623157e+308, \"Max\": \"Infinity\", \"Max-Min\": \"Infinity\", \"Avg\": "
+      "\"NaN\", \"Std\": \"NaN\", \"Sum\": \"NaN\", \"N\": 2}},\n"
+      "            {\"block\": 6, \"name\": \"none\", \"type_word\": 2051, \"type\": \"double "
+      "array\", \"elements\": 0, \"bytes\": 0, \"offset\": 256, \"stats\": {\"Min\": null, "
+      "\"Max\": null, \"Max-Min\": null, \"Avg\": null, \"Std\": null, \"Sum\": null, \"N\": "
+      "null}}\n          ]\n        },\n"
+      "        {\n          \"series\": 2,\n          \"creator\": \"OTHER\\u0009\",\n"
+      "          \"blocks\": [\n"
+      "            {\"block\": 7, \"name\": \"creator\", \"type_word\": 1025, \"type\": "
+      "\"string\", \"elements\": 1, \"bytes\": 7, \"offset\": 280},\n"
+      "            {\"block\": 8, \"name\": \"one\", \"type_word\": 2051, \"type\": \"double "
+      "array\", \"elements\": 1, \"bytes\": 8, \"offset\": 311, \"stats\": {\"Min\": -0.0, "
+      "\"Max\": -0.0, \"Max-Min\": 0, \"Avg\": 0, \"Std\": null, \"Sum\": 0, \"N\": 1}}\n"
+      "          ]\n        }\n      ]\n    }\n  ]\n}\n";
+  ProcessResult result = run({"--stats", path});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, listing);
+  result = run({"-sj", path});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, document);
+}
+
+TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
+  struct Case {
+    std::string path;
+    std::string verdict; // after "<path>: "
+  };
+  const std::string fresh_bytes = read_file(fresh_);
+  write_file(dir_.file("no-nul.tqs"), fresh_bytes.substr(0, 32) + "X" + fresh_bytes.substr(33));
+  write_file(dir_.file("empty.tqs"), "");
+  const std::vector<Case> cases = {
+      {map_, "OK"},
+      {series_, "OK"},
+      {fresh_, "OK"},
+      {damaged("cut-data.tqs", 300, ""),
+       "defect at byte 284: data cut short: size 48, 12 bytes left"},
+      {damaged("cut-header.tqs", 270, ""),
+       "defect at byte 264: block header cut short: 6 of 24 bytes"},
+      {damaged("short.tqs", 40, ""),
+       "defect at byte 0: no file header and no leading \"creator\" block"},
+      {dir_.file("empty.tqs"), "defect at byte 0: no file header and no leading \"creator\" block"},
+      {damaged("magic.tqs", 0, "\x75\x4C\x9F\x06"),
+       "defect at byte 0: no file header and no leading \"creator\" block"},
+      {damaged("creator.tqs", 8, std::string(16, 'N')),
+       "defect at byte 8: creator name without its NUL"},
+      {damaged("version.tqs", 41, "\x02"), "defect at byte 40: format version 1.2, not 1.1"},
+      {damaged("name.tqs", 48, std::string(16, 'A')),
+       "defect at byte 48: block name without its NUL"},
+      {damaged("type.tqs", 64, le32(0x807)),
+       "defect at byte 64: unknown element type 0x07 in type word 0x807"},
+      {damaged("size49.tqs", 140, le32(49)),
+       "defect at byte 140: size 49 is no whole number of 8-byte elements"},
+      {damaged("size-huge.tqs", 140, le32(0xFFFFFFFF)),
+       "defect at byte 140: data cut short: size 4294967295, 336 bytes left"},
+      {damaged("code10.tqs", 64, le32(0x810)),
+       "defect at byte 68: size 48 is no whole number of 0-byte elements"},
+      {dir_.file("no-nul.tqs"), "defect at byte 32: string without its closing NUL"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = run({"--check", c.path});
+    EXPECT_EQ(result.exit_status, c.verdict == "OK" ? 0 : 1) << c.path;
+    EXPECT_EQ(result.out, c.path + ": " + c.verdict + "\n");
+    EXPECT_EQ(result.err, "") << c.path;
+  }
+  // Every file gets its line; one defect makes the status 1.
+  const ProcessResult result = run({"-c", cases[3].path, map_});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.out, cases[3].path + ": " + cases[3].verdict + "\n" + map_ + ": OK\n");
+}
+
+TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
+  const std::vector<double> awkward = {0.1,
+                                       -0.0,
+                                       5e-324,
+                                       2.2250738585072014e-308,
+                                       1.7976931348623157e308,
+                                       1.0 / 3,
+                                       1234567890123456789.0,
+                                       -1e-300};
+  const std::vector<double> special = {INF, -INF, NaN, 1, 2, 3, 4, 5};
+  const std::string built = dir_.file("awkward.tqs");
+  write_file(built, file_header(0) + doubles_block("x", awkward) + doubles_block("y", special));
+
+  const std::vector<std::vector<double>> columns = map_columns();
+  struct Case {
+    std::vector<std::string> args;
+    std::string header;
+    std::vector<std::vector<double>> expected; // per column
+  };
+  const std::vector<Case> cases = {
+      {{"--dump", "Z,R,Ez,Er,|E|,Bphi", map_},
+       "# Z R Ez Er |E| Bphi",
+       {columns[0], columns[1], columns[2], columns[3], columns[4], columns[5]}},
+      {{"--series", "3", "--dump=Bphi,Z,Bphi", series_},
+       "# Bphi Z Bphi",
+       {columns[5], columns[0], columns[5]}},
+      {{"-dEz", fresh_}, "# Ez", {columns[2]}},
+      {{"-d", "y,x", built}, "# y x", {special, awkward}},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = run(c.args);
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const std::vector<std::string> lines = lines_of(result.out);
+    ASSERT_EQ(lines.size(), c.expected[0].size() + 1) << c.header;
+    EXPECT_EQ(lines[0], c.header);
+    for (std::size_t row = 0; row + 1 < lines.size(); ++row) {
+      const std::vector<std::string> words = split_words(lines[row + 1]);
+      ASSERT_EQ(words.size(), c.expected.size()) << lines[row + 1];
+      for (std::size_t col = 0; col < words.size(); ++col) {
+        const double value = std::strtod(words[col].c_str(), nullptr);
+        const double expected = c.expected[col][row];
+        EXPECT_TRUE(bits_of(value) == bits_of(expected) ||
+                    (std::isnan(value) && std::isnan(expected)))
+            << c.header << ": " << words[col] << " in row " << row;
+      }
+    }
+  }
+  EXPECT_EQ(lines_of(run({"-d", "y", built}).out)[1], "inf");
+  EXPECT_EQ(lines_of(run({"-d", "y", built}).out)[3], "nan");
+}
+
+TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
+  const std::string help =
+      "tqsinfo 1.0 - list, summarize, dump and check TQS files\n"
+      "usage: tqsinfo [-hVsjc] [-d names] [-n number] FILE...\n\noptions:\n"
+      " -h, --help           Give this help and quit\n"
+      " -V, --version        Print the version and quit\n"
+      " -s, --stats          Add the statistics of every array of doubles\n"
+      " -j, --json           Print the listing as one JSON document\n"
+      " -c, --check          Check each file's structure: OK, or its first defect\n"
+      " -d, --dump names     Write these arrays (names separated by commas) as columns\n"
+      " -n, --series number  The series whose arrays --dump writes (default 1)\n\n"
+      "Options stand in front of the file names; -- ends them.\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{"-h"}, help},
+      {{"--help", "no-such-file"}, help},
+      {{"-s", "--help"}, help},
+      {{"--version"}, "tqsinfo 1.0\n"},
+      {{"-V", map_}, "tqsinfo 1.0\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = run(c.args);
+    EXPECT_EQ(result.exit_status, 0) << c.args[0];
+    EXPECT_EQ(result.out, c.expected) << c.args[0];
+    EXPECT_EQ(result.err, "") << c.args[0];
+  }
+}
+
+TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
+  const std::string uneven = dir_.file("uneven.tqs");
+  write_file(uneven, file_header(0) + doubles_block("a", {1, 2}) + doubles_block("b", {1}) +
+                         doubles_block("b", {2}) + doubles_block("c", {3}));
+  const std::string missing = dir_.file("missing.tqs");
+  struct Case {
+    std::vector<std::string> args;
+    std::string error; // after "tqsinfo: Error: "
+    RunOptions options = {};
+  };
+  const std::vector<Case> cases = {
+      {{}, "no file given; \"tqsinfo --help\" lists the options"},
+      {{"-s"}, "no file given; \"tqsinfo --help\" lists the options"},
+      {{"--stat", map_}, "unknown option --stat"},
+      {{"-sx", map_}, "unknown option -x"},
+      {{"-d"}, "option -d needs an argument"},
+      {{"--dump"}, "option --dump needs an argument"},
+      {{"--json=yes", map_}, "option --json takes no argument"},
+      {{map_, "--stats"}, "option after the file names: --stats"},
+      {{"--", "-s"}, "\"-s\": No such file or directory"},
+      {{"-j", "-c", map_}, "--json, --check and --dump do not go together"},
+      {{"-s", "-d", "Z", map_}, "--stats goes with the listing or --json only"},
+      {{"-n", "1", map_}, "--series goes with --dump only"},
+      {{"-d", "Z", map_, map_}, "--dump reads one file, not 2"},
+      {{"-n", "0", "-d", "Z", map_}, "--series needs a number from 1 on, not \"0\""},
+      {{"--series=2x", "-d", "Z", map_}, "--series needs a number from 1 on, not \"2x\""},
+      {{"--dump=Z,,R", map_}, "empty array name in --dump \"Z,,R\""},
+      {{"-d", "Q", map_}, about(map_) + "no block \"Q\" in series 1"},
+      {{"-d", "b", uneven}, about(uneven) + "more than one block \"b\" in series 1"},
+      {{"-d", "a,c", "-n", "1", uneven},
+       about(uneven) + "arrays of different lengths in series 1: \"a\" has 2 values, \"c\" has 1"},
+      {{"-n", "2", "-d", "creator", series_},
+       about(series_) + "block \"creator\" in series 2 holds no doubles but string"},
+      {{"-n", "4", "-d", "Z", series_}, about(series_) + "no series 4, the file has 3"},
+      {{missing}, about(missing) + "No such file or directory"},
+      {{map_, missing}, about(missing) + "No such file or directory"},
+      {{sf7_}, "\"" + sf7_ + "\": Not a TQ-File"},
+      {{"-s", damaged("cut.tqs", 300, "")}, about(dir_.file("cut.tqs")) + "Unexpected end of file"},
+      {{"--check", dir_.path().string()}, about(dir_.path().string()) + "Is a directory"},
+      {{"-j", map_}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
+      {{"-d", "Z", map_}, "\"-\": Broken pipe", {StdoutMode::closed_pipe, ""}},
+      {{"--help"}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = run(c.args, c.options);
+    const std::string shown = testing::PrintToString(c.args);
+    EXPECT_EQ(result.exit_status, 1) << shown;
+    EXPECT_EQ(result.err, "tqsinfo: Error: " + c.error + "\n") << shown;
+    if (c.options.stdout_mode == StdoutMode::capture) {
+      EXPECT_EQ(result.out, "") << shown;
+    }
+  }
+}
+
+} // namespace
