@@ -176,6 +176,10 @@ std::FILE* platform_open_file(const char* name, const char* mode) {
     const DWORD attributes = GetFileAttributesA(name);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
       errno = EISDIR;
+  } else if (stream == nullptr && errno == EINVAL) {
+    // A name that Windows cannot hold (with a control character or one of <>:"|?*) names no
+    // file, as a name in a missing folder does on Linux.
+    errno = ENOENT;
   }
   return stream;
 }

@@ -41,7 +41,8 @@ NORVALEX_DIAG_API const char* platform_error_text(int error_number);
 NORVALEX_DIAG_API const char* platform_program_name(char* argv0);
 
 // fopen with a UTF-8 file name. A folder, which Windows refuses to open with "Permission
-// denied", fails with EISDIR there, as it does (or as its first read does) on Linux.
+// denied", fails with EISDIR there, as it does (or as its first read does) on Linux; a name that
+// Windows cannot hold, with "Invalid argument" there, fails with ENOENT.
 NORVALEX_DIAG_API std::FILE* platform_open_file(const char* name, const char* mode);
 
 // fwrite and fread of `bytes` bytes, all or nothing as one record: true when all were written or
