@@ -12,6 +12,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -238,6 +240,86 @@ TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
     const std::string kept = c.append && c.exists ? old_bytes : "";
     const std::string bytes = read_file(path);
     EXPECT_EQ(c.append ? bytes : mask_created(bytes), kept + c.expected_after_old_bytes) << c.label;
+  }
+}
+
+// Makes every later write of `output` fail, as a device that fails would: its stream's
+// descriptor is swapped for one open for reading only. What the stream still holds fails too.
+void fail_later_writes(TqsOutput& output) {
+#ifdef _WIN32
+  const int read_only = _open("NUL", _O_RDONLY | _O_BINARY);
+  _dup2(read_only, _fileno(output.stream));
+  _close(read_only);
+#else
+  const int read_only = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(read_only, fileno(output.stream));
+  close(read_only);
+#endif
+}
+
+std::set<std::string> entries_of(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+// A failure after a file output was opened and written to undoes it: the target is as it was
+// (a missing one stays missing) and no temporary file is left. In the writer's own process, so
+// on every system: a refused block, and writes that fail at the close or past the buffer.
+TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
+  struct Failure {
+    const char* label;
+    std::function<void(TqsOutput&)> fail;
+    std::string text; // "{out}" stands for the output's name
+  };
+  const std::vector<double> large(200'000, 0.5); // 1.6 MB, past the stream's 1 MiB buffer
+  const std::vector<Failure> failures = {
+      {"an element type without a size",
+       [](TqsOutput& output) { tqs_write_array(output, "bad", 2, 0x70, nullptr); },
+       "Writing unknown data type to \"{out}\""},
+      {"a write that fails at the close",
+       [](TqsOutput& output) {
+         fail_later_writes(output);
+         tqs_close_output(output);
+       },
+       "\"{out}\": Bad file descriptor"},
+      {"a write that fails past the buffer",
+       [&](TqsOutput& output) {
+         fail_later_writes(output);
+         tqs_write_array(output, "large", static_cast<std::int32_t>(large.size()), TQS_TYPE_DOUBLE,
+                         large.data());
+       },
+       "\"{out}\": Bad file descriptor"},
+  };
+  const std::string old_bytes = "old bytes\n";
+  TempDir dir;
+  const std::string out = dir.file("out.tqs");
+  for (const std::string target : {"-o new", "-o existing", "-a new", "-a existing"}) {
+    const bool append = target.starts_with("-a");
+    const bool exists = target.ends_with("existing");
+    for (const Failure& failure : failures) {
+      const std::string label = target + ", " + failure.label;
+      std::filesystem::remove(out);
+      if (exists)
+        write_file(out, old_bytes);
+      const std::set<std::string> before = entries_of(dir.path());
+      auto result = run_writer([&] {
+        TqsOutput output;
+        tqs_open_file(output, out.c_str(), append);
+        tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+        failure.fail(output);
+      });
+      std::string text = failure.text;
+      text.replace(text.find("{out}"), 5, out);
+      EXPECT_EQ(result.exit_status, 1) << label;
+      EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n") << label;
+      EXPECT_EQ(entries_of(dir.path()), before) << label;
+      if (exists) {
+        EXPECT_EQ(read_file(out), old_bytes) << label;
+      }
+    }
   }
 }
 

@@ -309,6 +309,24 @@ std::string capture_path(const char* stream) {
       .string();
 }
 
+// The test process itself goes on when it sends Ctrl-C to the programs of its console.
+BOOL WINAPI go_on_after_interruption(DWORD) {
+  return TRUE;
+}
+
+// A console of this process's own, shared with the programs it starts from now on: Ctrl-C can be
+// sent to a console's programs (as a group; Wine cannot send Ctrl-Break or to one program).
+void share_a_console() {
+  static const bool shared = [] {
+    FreeConsole();
+    const bool allocated = AllocConsole() != 0;
+    SetConsoleCtrlHandler(go_on_after_interruption, TRUE);
+    return allocated;
+  }();
+  if (!shared)
+    throw std::runtime_error("cannot make a console");
+}
+
 std::string read_and_remove(const std::string& path) {
   std::string bytes = read_file(path);
   std::error_code ignored;
@@ -323,6 +341,8 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
     throw std::runtime_error("no pseudo-terminal on Windows");
   if (options.file_size_limit >= 0)
     throw std::runtime_error("no file-size limit on Windows");
+  if (options.interruptible)
+    share_a_console();
   RunningProgram program;
   std::wstring command_line;
   for (const std::string& word : argv)
@@ -366,10 +386,8 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
   startup.hStdOutput = output;
   startup.hStdError = error;
   PROCESS_INFORMATION process{};
-  // Its own process group: a console control event can then be sent to it alone.
-  const bool started =
-      CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                     nullptr, nullptr, &startup, &process) != 0;
+  const bool started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process) != 0;
   // The program holds its own copies now; a pipe ends when the program's copy closes.
   for (HANDLE handle : {input, error, output})
     if (handle)
@@ -411,6 +429,18 @@ ProcessResult finish_program(RunningProgram& program) {
 ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
   RunningProgram program = start_program(argv, options);
   return finish_program(program);
+}
+
+void interrupt_program(const RunningProgram&) {
+  GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+}
+
+bool ended_by_interruption(const ProcessResult& result) {
+  return static_cast<DWORD>(result.exit_status) == STATUS_CONTROL_C_EXIT;
+}
+
+bool program_has_ended(const RunningProgram& program) {
+  return WaitForSingleObject(program.process, 0) == WAIT_OBJECT_0;
 }
 
 std::string stderr_so_far(const RunningProgram& program) {
@@ -575,6 +605,20 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
 ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
   RunningProgram program = start_program(argv, options);
   return finish_program(program);
+}
+
+void interrupt_program(const RunningProgram& program) {
+  kill(program.pid, SIGTERM);
+}
+
+bool ended_by_interruption(const ProcessResult& result) {
+  return result.signal == SIGTERM;
+}
+
+bool program_has_ended(const RunningProgram& program) {
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(program.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+  return ended.si_pid == program.pid;
 }
 
 std::string stderr_so_far(const RunningProgram& program) {

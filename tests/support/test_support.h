@@ -80,6 +80,9 @@ struct RunOptions {
   // then goes through a pipe, so that its line is never cut by the limit.
   long long file_size_limit = -1;
   bool close_stdin_and_stderr = false; // the child starts with descriptors 0 and 2 closed
+  // On Windows the program shares a console of this process's own, through which
+  // interrupt_program sends it Ctrl-C (every program started from then on shares it).
+  bool interruptible = false;
 };
 
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
@@ -117,6 +120,15 @@ struct RunningProgram {
 // the caller may signal one (kill(program.pid, ...)) before finish_program waits for it.
 RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options = {});
 ProcessResult finish_program(RunningProgram& program);
+
+// Interrupts the running program as a user does: SIGTERM, or on Windows Ctrl-C (the program must
+// have been started with RunOptions::interruptible).
+void interrupt_program(const RunningProgram& program);
+// Whether the program ended by that interruption: by SIGTERM, or on Windows with the status of a
+// console program ended by Ctrl-C (STATUS_CONTROL_C_EXIT).
+bool ended_by_interruption(const ProcessResult& result);
+// Whether the running program has ended (it is still to be finished by finish_program).
+bool program_has_ended(const RunningProgram& program);
 
 // What the running program has written on standard error so far (not for a file-size limit,
 // whose standard error goes through a pipe).
