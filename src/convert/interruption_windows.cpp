@@ -62,8 +62,7 @@ void ignore_output_failure_signals() {
 }
 
 void undo_output_on_interruption() {
-  main_thread =
-      OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, GetCurrentThreadId());
+  main_thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, GetCurrentThreadId());
   SetConsoleCtrlHandler(undo_output_and_end, TRUE);
 }
 

@@ -173,8 +173,8 @@ bool delete_pending(HANDLE handle) {
 bool still_at_path(HANDLE handle, const char* path) {
   if (delete_pending(handle))
     return false;
-  const HANDLE named = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE named =
+      CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE)
     return false;
   BY_HANDLE_FILE_INFORMATION opened{};
@@ -191,8 +191,7 @@ bool still_at_path(HANDLE handle, const char* path) {
 // A file removed while it is open keeps its name until its last handle is closed, and no new
 // file of that name can be made until then: a moment, as the run that removed it ends.
 void wait_until_gone(const char* path) {
-  for (int tries = 0; tries < 1000 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-       ++tries)
+  for (int tries = 0; tries < 1000 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; ++tries)
     Sleep(1);
 }
 
@@ -217,19 +216,17 @@ TqsTarget tqs_find_target(const char* name) {
   BY_HANDLE_FILE_INFORMATION info{};
   // A device (NUL, CON) or a pipe is no disk file; a folder and a symbolic link or junction
   // (whose target this does not follow) are written by their names as they stand.
-  const bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
-                       GetFileInformationByHandle(handle, &info) != 0 &&
-                       (info.dwFileAttributes &
-                        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  const bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   CloseHandle(handle);
   return regular ? TqsTarget{TqsTargetKind::regular, path} : as_named;
 }
 
 int tqs_open_in_place(const char* name, bool append) {
-  const int fd = _open(name,
-                       _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT |
-                           (append ? _O_APPEND : _O_TRUNC),
-                       _S_IREAD | _S_IWRITE);
+  const int fd =
+      _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (append ? _O_APPEND : _O_TRUNC),
+            _S_IREAD | _S_IWRITE);
   if (fd < 0 && errno == EACCES && is_folder(name))
     errno = EISDIR;
   if (fd < 0 && errno == EINVAL)
@@ -267,8 +264,7 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
   return -1;
 }
 
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path,
-                     int& target_fd) {
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd) {
   constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   DWORD error = ERROR_SUCCESS;
   if (target_fd >= 0) {
