@@ -1,5 +1,7 @@
 #include "convert/interruption.h"
 
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,7 +80,7 @@ void occupy_closed_standard_descriptors() {
 }
 
 void ignore_output_failure_signals() {
-  std::signal(SIGPIPE, SIG_IGN);
+  platform_ignore_broken_pipe_signal();
   std::signal(SIGXFSZ, SIG_IGN);
 }
 

@@ -399,7 +399,6 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
   }
   CloseHandle(process.hThread);
   program.process = process.hProcess;
-  program.id = process.dwProcessId;
   return program;
 }
 

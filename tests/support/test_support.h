@@ -102,7 +102,6 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
 struct RunningProgram {
 #ifdef _WIN32
   void* process = nullptr;  // the process's handle
-  unsigned long id = 0;     // its process id
   std::string out_path;     // the files that capture its standard output (when captured) ...
   std::string err_path;     // ... and standard error, removed by finish_program
   void* out_pipe = nullptr; // reading end of the pipe of StdoutMode::pipe
@@ -117,7 +116,7 @@ struct RunningProgram {
 };
 
 // Starts the program as run_program does and returns at once: several may run together, and
-// the caller may signal one (kill(program.pid, ...)) before finish_program waits for it.
+// the caller may interrupt one (interrupt_program) before finish_program waits for it.
 RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options = {});
 ProcessResult finish_program(RunningProgram& program);
 
