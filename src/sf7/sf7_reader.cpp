@@ -6,6 +6,7 @@
 #include "sf7/sf7_points.h"
 #include "sf7/sf7_scan_helper.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -369,13 +370,25 @@ struct HelperSplit {
 // the helper reads.
 inline constexpr std::size_t HELPER_MIN_HALF = SF7_INPUT_LOOKAHEAD;
 
-HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading) {
+// The share of the buffered text that the reading's own thread scans, in 64ths: it starts at a
+// half and moves towards the thread that finishes first, so that neither waits long for the
+// other (the helper's thread may share its core with other work).
+struct HelperShare {
+  static constexpr std::size_t STEPS = 64;
+  std::size_t near = STEPS / 2;
+
+  void helper_was_slower() { near = std::min(near + 1, STEPS - STEPS / 8); }
+  void helper_was_faster() { near = std::max(near - 1, STEPS / 4); }
+};
+
+HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading,
+                             const HelperShare& share) {
   const auto buffered = static_cast<std::size_t>(input.end - input.pos);
   // No line count may pass the largest one while the helper scans: every line holds a byte.
-  if (buffered < 2 * HELPER_MIN_HALF ||
+  if (buffered < 4 * HELPER_MIN_HALF ||
       static_cast<std::size_t>(INT32_MAX - reading.line_number) <= buffered)
     return {};
-  const char* middle = input.pos + buffered / 2;
+  const char* middle = input.pos + buffered / HelperShare::STEPS * share.near;
   const auto* feed = static_cast<const char*>(
       std::memchr(middle, '\n', static_cast<std::size_t>(input.end - middle)));
   if (feed == nullptr)
@@ -395,12 +408,13 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
   std::optional<Sf7ScanHelper> helper;
   if (reading.options.scan_threads > 1)
     helper.emplace(map);
+  HelperShare share;
   const std::size_t total = point_count(map);
   std::size_t index = 0;
   while (index < total) {
     if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
       fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
-    const HelperSplit split = helper ? split_for_helper(input, reading) : HelperSplit{};
+    const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
     if (split.far == nullptr ||
         !helper->start(input.pos, split.far, split.stop, input.end, index, total)) {
       read_point(input, reading, line, memo, targets, map, index++);
@@ -410,6 +424,10 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
     const std::size_t first = index;
     while (input.pos < split.far && index < total)
       read_point(input, reading, line, memo, targets, map, index++);
+    if (helper->finished())
+      share.helper_was_faster();
+    else
+      share.helper_was_slower();
     const Sf7ScanHelper::Result result = helper->wait();
     // The helper's points follow those of the near half only where both counted its lines
     // alike; otherwise the far half is read here as well, every point the helper stored stored

@@ -34,6 +34,11 @@ bool Sf7ScanHelper::start(const char* near, const char* far, const char* stop, c
   return true;
 }
 
+bool Sf7ScanHelper::finished() {
+  std::lock_guard lock(mutex_);
+  return !pending_;
+}
+
 Sf7ScanHelper::Result Sf7ScanHelper::wait() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return !pending_; });
@@ -59,7 +64,8 @@ void Sf7ScanHelper::run() {
 Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
   Result result;
   for (const char* p = job.near; p < job.far;) {
-    const auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(job.far - p)));
+    const auto* feed =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(job.far - p)));
     if (feed == nullptr || static_cast<std::size_t>(feed - p) >= SF7_HELPER_LINE_LIMIT)
       return result;
     ++result.near_lines;

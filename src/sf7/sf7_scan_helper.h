@@ -23,7 +23,7 @@ class Sf7ScanHelper {
 public:
   // What the helper did with a job.
   struct Result {
-    bool counted = false;     // every near line is shorter than SF7_HELPER_LINE_LIMIT
+    bool counted = false;       // every near line is shorter than SF7_HELPER_LINE_LIMIT
     std::size_t near_lines = 0; // line feeds in the near half
     std::size_t lines = 0;      // far lines scanned and stored
     const char* next = nullptr; // the first far line not taken
@@ -41,6 +41,8 @@ public:
   // change before wait() returns. False when the thread cannot be started: no job runs.
   bool start(const char* near, const char* far, const char* stop, const char* end,
              std::size_t first, std::size_t total);
+  // True when the job has ended; wait() then returns at once.
+  bool finished();
   Result wait();
 
 private:
