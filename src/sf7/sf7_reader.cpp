@@ -430,9 +430,9 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
       share.helper_was_slower();
     const Sf7ScanHelper::Result result = helper->wait();
     // The helper's points follow those of the near half only where both counted its lines
-    // alike; otherwise the far half is read here as well, every point the helper stored stored
-    // again.
-    if (result.counted && input.pos == split.far && index - first == result.near_lines) {
+    // alike (a longer line is read in pieces, or refused); otherwise the far half is read here
+    // as well, every point the helper stored stored again.
+    if (input.pos == split.far && index - first == result.near_lines) {
       input.pos = result.next;
       index += result.lines;
       reading.line_number += static_cast<std::int32_t>(result.lines);

@@ -1,7 +1,7 @@
 #include "sf7/sf7_scan_helper.h"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
 #include <system_error>
 
 Sf7ScanHelper::~Sf7ScanHelper() {
@@ -63,15 +63,7 @@ void Sf7ScanHelper::run() {
 
 Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
   Result result;
-  for (const char* p = job.near; p < job.far;) {
-    const auto* feed =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(job.far - p)));
-    if (feed == nullptr || static_cast<std::size_t>(feed - p) >= SF7_HELPER_LINE_LIMIT)
-      return result;
-    ++result.near_lines;
-    p = feed + 1;
-  }
-  result.counted = true;
+  result.near_lines = static_cast<std::size_t>(std::count(job.near, job.far, '\n'));
   std::size_t index = job.first + result.near_lines;
   std::array<double, SF7_COLUMN_COUNT> values{};
   const char* line = job.far;

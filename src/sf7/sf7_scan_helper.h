@@ -14,17 +14,13 @@
 #include <mutex>
 #include <thread>
 
-// Lines of the near half longer than this are no reason for a mistake, but a reason to leave
-// the far half alone: the near half's lines must be counted as the reading counts them, one per
-// line feed, which holds for lines that the line buffer takes whole.
-inline constexpr std::size_t SF7_HELPER_LINE_LIMIT = 1000;
-
 class Sf7ScanHelper {
 public:
   // What the helper did with a job.
   struct Result {
-    bool counted = false;       // every near line is shorter than SF7_HELPER_LINE_LIMIT
-    std::size_t near_lines = 0; // line feeds in the near half
+    // Line feeds in the near half: the points it holds when each of its lines is one point line
+    // that the line buffer takes whole. The reading's thread checks that it read as many.
+    std::size_t near_lines = 0;
     std::size_t lines = 0;      // far lines scanned and stored
     const char* next = nullptr; // the first far line not taken
   };
