@@ -4,13 +4,17 @@
 #include "platform/platform.h"
 #include "sf7/sf7_fast_scan.h"
 #include "sf7/sf7_input.h"
+#include "sf7/sf7_points.h"
 #include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_scan_helper.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <optional>
 #include <string>
 
 // The renamed names are code page 437 bytes: a box-drawing vertical line (0xB3) around E or B,
@@ -277,87 +281,152 @@ void allocate_columns(const Sf7Reading& reading, FieldMap& map) {
   }
 }
 
-// Reads point (i,j) as the exact path does: one piece into the line buffer, "%lf" six times.
+// The point at `index` in the order of the point lines: (i,j) in error lines.
+struct PointPlace {
+  std::int32_t i;
+  std::int32_t j;
+};
+
+PointPlace place_of(const FieldMap& map, std::size_t index) {
+  const auto row = static_cast<std::size_t>(map.dim2);
+  return {static_cast<std::int32_t>(index / row), static_cast<std::int32_t>(index % row)};
+}
+
+// Reads the point at `index` as the exact path does: one piece into the line buffer, "%lf" six
+// times.
 template <class Input>
 void read_point_exact(Input& input, Sf7Reading& reading, LineBuffer& line,
-                      std::span<double, SF7_COLUMN_COUNT> values, std::int32_t i, std::int32_t j) {
+                      std::span<double, SF7_COLUMN_COUNT> values, const FieldMap& map,
+                      std::size_t index) {
   read_next_line(input, reading, line);
   // A point line longer than the line buffer must not be read as two points.
   if (scan_point_exact(line.text.data(), values) < SF7_COLUMN_COUNT ||
       point_line_goes_on(input, line)) {
-    raise_input_error(reading.file_name, reading.line_number, "Error reading point (%d,%d)", i, j);
+    const PointPlace place = place_of(map, index);
+    raise_input_error(reading.file_name, reading.line_number, "Error reading point (%d,%d)",
+                      place.i, place.j);
   }
 }
 
-// Where the values of each column go: a dropped column (factor 0) has no array, so its
-// products all land in one scratch double (mask 0 keeps its index at 0). Every value is then
-// stored as one product, without a test of the factor.
-struct ColumnTargets {
-  std::array<double*, SF7_COLUMN_COUNT> data{};
-  std::array<std::size_t, SF7_COLUMN_COUNT> index_mask{};
-  std::array<double, SF7_COLUMN_COUNT> factor{};
-  double scratch = 0;
-
-  explicit ColumnTargets(FieldMap& map) {
-    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
-      FieldColumn& column = map.columns[k];
-      const bool kept = column.factor != 0;
-      data[k] = kept ? column.data.get() : &scratch;
-      index_mask[k] = kept ? ~std::size_t{0} : 0;
-      factor[k] = column.factor;
-    }
+// Stores the point at `index`, read at the reading's current line.
+void store_point(const Sf7Reading& reading, Sf7PointTargets& targets, const FieldMap& map,
+                 std::size_t index, std::span<const double, SF7_COLUMN_COUNT> values) {
+  if (!targets.store(index, values)) {
+    const PointPlace place = place_of(map, index);
+    raise_input_error(reading.file_name, reading.line_number, "Value out of range at point (%d,%d)",
+                      place.i, place.j);
   }
-  ColumnTargets(const ColumnTargets&) = delete;
-  ColumnTargets& operator=(const ColumnTargets&) = delete;
+}
 
-  // Stores the products of point (i,j), read at the reading's current line. A finite number
-  // whose product is not finite (1e303 in (MV/m)) is refused there: the file would otherwise
-  // hold an infinity that the input never had. Infinities and NaNs read as such stay as they are.
-  void store(const Sf7Reading& reading, std::size_t index,
-             std::span<const double, SF7_COLUMN_COUNT> values, std::int32_t i, std::int32_t j) {
-    bool overflow = false;
-    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
-      const double product = factor[k] * values[k];
-      data[k][index & index_mask[k]] = product;
-      overflow |= std::isinf(product) && std::isfinite(values[k]);
-    }
-    if (overflow) {
-      raise_input_error(reading.file_name, reading.line_number,
-                        "Value out of range at point (%d,%d)", i, j);
-    }
-  }
-};
+std::size_t point_count(const FieldMap& map) {
+  return static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
+}
 
 void read_points(std::FILE* input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  ColumnTargets targets(map);
-  std::size_t index = 0;
+  Sf7PointTargets targets(map);
   std::array<double, SF7_COLUMN_COUNT> values{};
-  for (std::int32_t i = 0; i < map.dim1; ++i) {
-    for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
-      read_point_exact(input, reading, line, values, i, j);
-      targets.store(reading, index, values, i, j);
-    }
+  for (std::size_t index = 0; index < point_count(map); ++index) {
+    read_point_exact(input, reading, line, values, map, index);
+    store_point(reading, targets, map, index, values);
   }
+}
+
+// Reads the point at `index` from the block input: in place when the fast scan takes its line,
+// else by the exact path.
+void read_point(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, Sf7ScanMemo& memo,
+                Sf7PointTargets& targets, const FieldMap& map, std::size_t index) {
+  std::array<double, SF7_COLUMN_COUNT> values{};
+  // Whole lines up to the piece limit are in the buffer, unless the input ends before.
+  if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
+    fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+  const char* next = scan_point_fast(memo, input.pos, input.end, values);
+  if (next != nullptr) {
+    input.pos = next;
+    count_line(reading);
+  } else {
+    read_point_exact(input, reading, line, values, map, index);
+  }
+  store_point(reading, targets, map, index, values);
+}
+
+// Where the buffered text is cut for the helper: the near half from the input's position to
+// `far`, the far half's complete lines from `far` to `stop`.
+struct HelperSplit {
+  const char* far = nullptr;
+  const char* stop = nullptr;
+};
+
+// The smallest far half handed to the helper. It keeps a lookahead's worth of text after the
+// near half, so that the near half is read without refilling (and so moving) the buffer that
+// the helper reads.
+inline constexpr std::size_t HELPER_MIN_HALF = SF7_INPUT_LOOKAHEAD;
+
+// The share of the buffered text that the reading's own thread scans, in 64ths: it starts at a
+// half and moves towards the thread that finishes first, so that neither waits long for the
+// other (the helper's thread may share its core with other work).
+struct HelperShare {
+  static constexpr std::size_t STEPS = 64;
+  std::size_t near = STEPS / 2;
+
+  void helper_was_slower() { near = std::min(near + 1, STEPS - STEPS / 8); }
+  void helper_was_faster() { near = std::max(near - 1, STEPS / 4); }
+};
+
+HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading,
+                             const HelperShare& share) {
+  const auto buffered = static_cast<std::size_t>(input.end - input.pos);
+  // No line count may pass the largest one while the helper scans: every line holds a byte.
+  if (buffered < 4 * HELPER_MIN_HALF ||
+      static_cast<std::size_t>(INT32_MAX - reading.line_number) <= buffered)
+    return {};
+  const char* middle = input.pos + buffered / HelperShare::STEPS * share.near;
+  const auto* feed = static_cast<const char*>(
+      std::memchr(middle, '\n', static_cast<std::size_t>(input.end - middle)));
+  if (feed == nullptr)
+    return {};
+  const char* far = feed + 1;
+  const char* stop = input.end;
+  while (stop > far && stop[-1] != '\n')
+    --stop;
+  if (static_cast<std::size_t>(stop - far) < HELPER_MIN_HALF)
+    return {};
+  return {far, stop};
 }
 
 void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  ColumnTargets targets(map);
+  Sf7PointTargets targets(map);
   Sf7ScanMemo memo;
+  std::optional<Sf7ScanHelper> helper;
+  if (reading.options.scan_threads > 1)
+    helper.emplace(map);
+  HelperShare share;
+  const std::size_t total = point_count(map);
   std::size_t index = 0;
-  std::array<double, SF7_COLUMN_COUNT> values{};
-  for (std::int32_t i = 0; i < map.dim1; ++i) {
-    for (std::int32_t j = 0; j < map.dim2; ++j, ++index) {
-      // Whole lines up to the piece limit are in the buffer, unless the input ends before.
-      if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
-        fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
-      const char* next = scan_point_fast(memo, input.pos, input.end, values);
-      if (next != nullptr) {
-        input.pos = next;
-        count_line(reading);
-      } else {
-        read_point_exact(input, reading, line, values, i, j);
-      }
-      targets.store(reading, index, values, i, j);
+  while (index < total) {
+    if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
+      fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+    const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
+    if (split.far == nullptr ||
+        !helper->start(input.pos, split.far, split.stop, input.end, index, total)) {
+      read_point(input, reading, line, memo, targets, map, index++);
+      continue;
+    }
+    // The near half, as always; an error in it waits for the helper on the way out.
+    const std::size_t first = index;
+    while (input.pos < split.far && index < total)
+      read_point(input, reading, line, memo, targets, map, index++);
+    if (helper->finished())
+      share.helper_was_faster();
+    else
+      share.helper_was_slower();
+    const Sf7ScanHelper::Result result = helper->wait();
+    // The helper's points follow those of the near half only where both counted its lines
+    // alike (a longer line is read in pieces, or refused); otherwise the far half is read here
+    // as well, every point the helper stored stored again.
+    if (input.pos == split.far && index - first == result.near_lines) {
+      input.pos = result.next;
+      index += result.lines;
+      reading.line_number += static_cast<std::int32_t>(result.lines);
     }
   }
 }

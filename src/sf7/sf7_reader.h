@@ -85,6 +85,10 @@ struct Sf7ReadOptions {
   bool exact_path_only = false;
   // Tests make it small so that block boundaries fall everywhere in small inputs.
   std::size_t block_size = SF7_INPUT_BLOCK_SIZE;
+  // Threads that scan the point lines of the block reading: 2, the reading's own and a helper
+  // that takes the far half of each block; 1 for the reading's own alone. The result is the
+  // same either way.
+  int scan_threads = 2;
 };
 
 // One reading of one input, kept by the caller: the input's name and the number of lines read

@@ -1,0 +1,80 @@
+#include "sf7/sf7_scan_helper.h"
+
+#include <algorithm>
+#include <array>
+#include <system_error>
+
+Sf7ScanHelper::~Sf7ScanHelper() {
+  if (!thread_.joinable())
+    return;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !pending_; });
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+bool Sf7ScanHelper::start(const char* near, const char* far, const char* stop, const char* end,
+                          std::size_t first, std::size_t total) {
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      return false; // no thread to be had: the reading goes on alone
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    job_ = {near, far, stop, end, first, total};
+    pending_ = true;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+bool Sf7ScanHelper::finished() {
+  std::lock_guard lock(mutex_);
+  return !pending_;
+}
+
+Sf7ScanHelper::Result Sf7ScanHelper::wait() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !pending_; });
+  return result_;
+}
+
+void Sf7ScanHelper::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return pending_ || quit_; });
+    if (quit_)
+      return;
+    const Job job = job_;
+    lock.unlock();
+    const Result result = work(job);
+    lock.lock();
+    result_ = result;
+    pending_ = false;
+    changed_.notify_all();
+  }
+}
+
+Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
+  Result result;
+  result.near_lines = static_cast<std::size_t>(std::count(job.near, job.far, '\n'));
+  std::size_t index = job.first + result.near_lines;
+  std::array<double, SF7_COLUMN_COUNT> values{};
+  const char* line = job.far;
+  while (line < job.stop && index < job.total) {
+    const char* next = scan_point_fast(memo_, line, job.end, values);
+    if (next == nullptr || next > job.stop || !targets_.store(index, values))
+      break;
+    ++result.lines;
+    ++index;
+    line = next;
+  }
+  result.next = line;
+  return result;
+}
