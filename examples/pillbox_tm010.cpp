@@ -5,8 +5,11 @@
 //   Ez = E0 J0(k r),  H_phi = (E0 / Z0) J1(k r),  k = j01 / Rc
 //
 // Usage: pillbox_tm010 > pillbox-tm010.sf7
+#include "platform/platform.h"
+
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 int main() {
   constexpr double cavity_radius_cm = 5.0;
@@ -19,9 +22,11 @@ int main() {
   constexpr double speed_of_light_m_per_s = 299792458.0;
 
   const double k_per_cm = first_zero_of_j0 / cavity_radius_cm;
-  const double frequency_mhz =
-      first_zero_of_j0 * speed_of_light_m_per_s / (2 * M_PI * cavity_radius_cm * 1e-2) * 1e-6;
+  const double frequency_mhz = first_zero_of_j0 * speed_of_light_m_per_s /
+                               (2 * std::numbers::pi * cavity_radius_cm * 1e-2) * 1e-6;
 
+  // The same bytes on Windows: line feeds without carriage returns.
+  platform_set_binary(stdout);
   std::printf("Pillbox cavity, TM010 mode, computed analytically for the norvalex example\n");
   std::printf("Program SF7 table layout\n\n");
   std::printf("Electromagnetic fields for a rectangular area with corners at:\n");

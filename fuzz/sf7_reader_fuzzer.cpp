@@ -2,10 +2,14 @@
 // scan of point lines, and by the exact path (a line into the line buffer, "%lf" six times).
 // Either both return the same complete, consistent map, bit for bit, with the same progress
 // lines and line count, or both throw the same error; neither reads or writes outside its
-// buffers and arrays.
+// buffers and arrays. Every line is also scanned by the portable "%lf" scan, which must find
+// what glibc's sscanf finds, bit for bit.
 #include "fuzz_support.h"
+#include "sf7/sf7_portable_scan.h"
 #include "sf7/sf7_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +76,23 @@ void read(const std::string& bytes, bool verbose, bool exact, Reading& reading) 
   std::fclose(input);
 }
 
+// Every piece of the input that the line buffer would hold, scanned by the portable scan and by
+// the exact path's glibc sscanf: the same count and the same bits of every number found.
+void compare_scans(const std::string& bytes) {
+  for (std::size_t start = 0; start < bytes.size();) {
+    const std::size_t line_feed = bytes.find('\n', start);
+    const std::size_t end = line_feed == std::string::npos ? bytes.size() : line_feed + 1;
+    const std::string line = bytes.substr(start, std::min(end - start, LINE_PIECE_LIMIT));
+    start += line.size();
+    std::array<double, SF7_COLUMN_COUNT> glibc{};
+    std::array<double, SF7_COLUMN_COUNT> portable{};
+    const int found = scan_point_exact(line.c_str(), glibc);
+    FUZZ_CHECK(scan_point_portable(line.c_str(), portable) == found);
+    FUZZ_CHECK(std::memcmp(glibc.data(), portable.data(),
+                           static_cast<std::size_t>(found) * sizeof(double)) == 0);
+  }
+}
+
 bool same_columns(const FieldMap& a, const FieldMap& b) {
   if (a.dim1 != b.dim1 || a.dim2 != b.dim2)
     return false;
@@ -94,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   // The verbose flag comes from the length, so that the progress lines are compared too.
   const bool verbose = (size & 1) != 0;
+  compare_scans(bytes);
   Reading fast;
   Reading exact;
   read(bytes, verbose, false, fast);

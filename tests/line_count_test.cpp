@@ -32,7 +32,7 @@ TEST(LineCount, StopsAtTheLargestCountInsteadOfWrapping) {
   for (const Case& c : {Case{"header", header_only, 1}, Case{"point lines", map, 8}}) {
     for (const bool exact : {false, true}) {
       auto result = test_support::run_in_child([&] {
-        std::FILE* input = fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r");
+        std::FILE* input = test_support::open_bytes(c.text);
         Sf7Reading reading{"long.sf7", kLargest - c.lines_left, {nullptr, exact}};
         FieldMap field_map;
         read_field_map(input, reading, field_map);

@@ -2,10 +2,15 @@
 #include "cli/diagnostics.h"
 #include "cli/options.h"
 #include "convert/converter_options.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -17,18 +22,18 @@ namespace {
 
 // What `body` writes to standard error; the parse runs in this process.
 std::string capture_stderr(const std::function<void()>& body) {
-  std::FILE* file = std::tmpfile();
+  test_support::TempDir dir;
+  const std::string path = dir.file("stderr");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::fflush(stderr);
   const int saved = dup(2);
   dup2(fileno(file), 2);
   body();
+  std::fflush(stderr);
   dup2(saved, 2);
   close(saved);
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;)
-    text += static_cast<char>(c);
   std::fclose(file);
-  return text;
+  return test_support::read_file(path);
 }
 
 struct Parse {
@@ -119,15 +124,25 @@ TEST(ConverterCommandLine, ProgramNameIsTheFirstWordAfterItsLastSlash) {
       {"norvalex", "norvalex"},
       {"/usr/local/bin/norvalex", "norvalex"},
       {"./bin//norvalex", "norvalex"},
-      {"C:\\tools\\norvalex.exe", "C:\\tools\\norvalex.exe"},
       {"tools/", ""},
+#ifdef _WIN32
+      // Windows gives the full path with its drive and ".exe" in any case.
+      {"C:\\tools\\norvalex.exe", "norvalex"},
+      {"Z:\\tmp/bin\\NORVALEX.EXE", "NORVALEX"},
+      {"C:norvalex.Exe", "norvalex"},
+      {"norvalex.exe.exe", "norvalex.exe"},
+      {"norvalex.exe.", "norvalex.exe."},
+#else
+      {"C:\\tools\\norvalex.exe", "C:\\tools\\norvalex.exe"},
+      {"norvalex.exe", "norvalex.exe"},
+#endif
   };
   for (const auto& [first, name] : cases) {
     std::vector<std::string> words = {first, "in.sf7"};
     EXPECT_EQ(parse_words(words).left, std::vector<std::string>{"in.sf7"});
     EXPECT_EQ(program_name, name);
     // The name is not a copy: it points into the first word.
-    EXPECT_EQ(program_name, words[0].data() + (first.size() - name.size()));
+    EXPECT_EQ(program_name, words[0].data() + first.rfind(name));
   }
 }
 

@@ -91,6 +91,9 @@ TEST(ProcessEndHook, ThrowingHookLetsTheCallerGoOnAfterEveryEndingPath) {
 }
 
 TEST(ProcessEndHook, ReturningHookLeavesTheExitAsItWas) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the process ends after the hook; without fork that would be the test's own";
+#endif
   for (const EndingPath& path : ending_paths()) {
     auto result = run_in_child([&] {
       process_end_hook = note_and_return;

@@ -38,10 +38,7 @@ std::string map_text(const std::string& increments, const std::string& body,
 }
 
 std::FILE* open_text(const std::string& text) {
-  std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-  if (!stream)
-    throw std::runtime_error("fmemopen failed");
-  return stream;
+  return test_support::open_bytes(text);
 }
 
 // Reads a map from "in.sf7" with the progress lines on standard error when `verbose` is set;
@@ -167,9 +164,12 @@ TEST(InputDefects, EndTheRunWithOneLocatedLine) {
 }
 
 TEST(InputDefects, UnreadableStreamNamesTheSystemError) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows opens no folder as a stream (the program's test covers a folder)";
+#endif
   test_support::TempDir dir;
   auto result = run_in_child([&] {
-    std::FILE* folder = std::fopen(dir.path().c_str(), "r");
+    std::FILE* folder = std::fopen(dir.path().string().c_str(), "r");
     Sf7Reading reading{"maps", 0, {nullptr, kExactPath}};
     FieldMap map;
     read_field_map(folder, reading, map);

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -31,6 +35,12 @@ using test_support::TempDir;
 using test_support::write_file;
 
 namespace {
+
+#ifdef _WIN32
+const std::string kNullDevice = "NUL";
+#else
+const std::string kNullDevice = "/dev/null";
+#endif
 
 // ---------------------------------------------------------------------------------------------
 // A field map and what norvalex makes of it
@@ -445,7 +455,7 @@ TEST(ReadTree, RefusesWhatIsNoRegularFile) {
       {dir.file("missing.tqs"),
        "norvalex: Error: \"" + dir.file("missing.tqs") + "\": No such file or directory\n"},
       {dir.path().string(), "norvalex: Error: \"" + dir.path().string() + "\": Is a directory\n"},
-      {"/dev/null", "norvalex: Error: \"/dev/null\": Illegal seek\n"},
+      {kNullDevice, "norvalex: Error: \"" + kNullDevice + "\": Illegal seek\n"},
   };
   for (const Case& c : cases) {
     auto result = run_in_child([&] { tqs_read_tree(c.path.c_str()); });
@@ -456,7 +466,7 @@ TEST(ReadTree, RefusesWhatIsNoRegularFile) {
 
 // The descriptor the next open would get: the same before and after, when nothing was left open.
 int next_descriptor() {
-  const int descriptor = open("/dev/null", O_RDONLY);
+  const int descriptor = open(kNullDevice.c_str(), O_RDONLY);
   close(descriptor);
   return descriptor;
 }

@@ -7,9 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <bit>
 #include <cstdio>
@@ -18,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,14 +75,25 @@ ProcessResult run_writer(const std::function<void()>& body, const RunOptions& op
   return test_support::run_in_child(
       [&] {
         program_name = "norvalex";
+#ifndef _WIN32
         // The test program wrote to standard output before the fork; reopening gives the child
         // the unused stream a program starts with.
         if (options.stdout_mode == StdoutMode::file && !std::freopen(nullptr, "wb", stdout)) {
-          _exit(125);
+          end_process(125);
         }
+#endif
         body();
       },
       options);
+}
+
+// The size of the buffer that `stream` was given.
+std::size_t buffer_size(std::FILE* stream) {
+#ifdef _WIN32
+  return static_cast<std::size_t>(stream->_bufsiz);
+#else
+  return __fbufsize(stream);
+#endif
 }
 
 void write_converter_start(const char* output_name, const char* append_name) {
@@ -224,6 +243,86 @@ TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
   }
 }
 
+// Makes every later write of `output` fail, as a device that fails would: its stream's
+// descriptor is swapped for one open for reading only. What the stream still holds fails too.
+void fail_later_writes(TqsOutput& output) {
+#ifdef _WIN32
+  const int read_only = _open("NUL", _O_RDONLY | _O_BINARY);
+  _dup2(read_only, _fileno(output.stream));
+  _close(read_only);
+#else
+  const int read_only = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(read_only, fileno(output.stream));
+  close(read_only);
+#endif
+}
+
+std::set<std::string> entries_of(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+// A failure after a file output was opened and written to undoes it: the target is as it was
+// (a missing one stays missing) and no temporary file is left. In the writer's own process, so
+// on every system: a refused block, and writes that fail at the close or past the buffer.
+TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
+  struct Failure {
+    const char* label;
+    std::function<void(TqsOutput&)> fail;
+    std::string text; // "{out}" stands for the output's name
+  };
+  const std::vector<double> large(200'000, 0.5); // 1.6 MB, past the stream's 1 MiB buffer
+  const std::vector<Failure> failures = {
+      {"an element type without a size",
+       [](TqsOutput& output) { tqs_write_array(output, "bad", 2, 0x70, nullptr); },
+       "Writing unknown data type to \"{out}\""},
+      {"a write that fails at the close",
+       [](TqsOutput& output) {
+         fail_later_writes(output);
+         tqs_close_output(output);
+       },
+       "\"{out}\": Bad file descriptor"},
+      {"a write that fails past the buffer",
+       [&](TqsOutput& output) {
+         fail_later_writes(output);
+         tqs_write_array(output, "large", static_cast<std::int32_t>(large.size()), TQS_TYPE_DOUBLE,
+                         large.data());
+       },
+       "\"{out}\": Bad file descriptor"},
+  };
+  const std::string old_bytes = "old bytes\n";
+  TempDir dir;
+  const std::string out = dir.file("out.tqs");
+  for (const std::string target : {"-o new", "-o existing", "-a new", "-a existing"}) {
+    const bool append = target.starts_with("-a");
+    const bool exists = target.ends_with("existing");
+    for (const Failure& failure : failures) {
+      const std::string label = target + ", " + failure.label;
+      std::filesystem::remove(out);
+      if (exists)
+        write_file(out, old_bytes);
+      const std::set<std::string> before = entries_of(dir.path());
+      auto result = run_writer([&] {
+        TqsOutput output;
+        tqs_open_file(output, out.c_str(), append);
+        tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+        failure.fail(output);
+      });
+      std::string text = failure.text;
+      text.replace(text.find("{out}"), 5, out);
+      EXPECT_EQ(result.exit_status, 1) << label;
+      EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n") << label;
+      EXPECT_EQ(entries_of(dir.path()), before) << label;
+      if (exists) {
+        EXPECT_EQ(read_file(out), old_bytes) << label;
+      }
+    }
+  }
+}
+
 TEST(TqsWriter, DashAloneMeansStandardOutput) {
   struct Case {
     const char* output;
@@ -294,6 +393,9 @@ TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
 }
 
 TEST(TqsWriter, RefusesATerminalOnStandardOutputOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no pseudo-terminal on Windows";
+#endif
   TempDir dir;
   const std::string path = dir.file("out.tqs");
   const RunOptions terminal{StdoutMode::terminal, ""};
@@ -349,15 +451,26 @@ TEST(TqsWriter, AcceptsTheLargestArrayTheSizeWordDescribes) {
   // 2^30 - 1 four-byte elements: 4,294,967,292 bytes, read from address space that costs no
   // memory and written to a device that discards them.
   const std::size_t bytes = (std::size_t{1} << 32) - 4;
+#ifdef _WIN32
+  void* data = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+  ASSERT_NE(data, nullptr);
+  const char* discard = "NUL";
+#else
   void* data = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(data, MAP_FAILED);
+  const char* discard = "/dev/null";
+#endif
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_output("/dev/null", nullptr, output);
+    tqs_open_output(discard, nullptr, output);
     tqs_write_array(output, "big", (1 << 30) - 1, TQS_TYPE_SIZE4_02, data);
     tqs_close_output(output);
   });
+#ifdef _WIN32
+  VirtualFree(data, 0, MEM_RELEASE);
+#else
   munmap(data, bytes);
+#endif
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
 }
@@ -399,6 +512,10 @@ TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
   };
   const std::vector<double> values(1 << 18, 0.5);
   for (const Case& c : cases) {
+#ifdef _WIN32
+    if (c.options.stdout_mode != StdoutMode::closed)
+      continue; // no /dev/full on Windows
+#endif
     auto result = run_writer(
         [&] {
           TqsOutput output;
@@ -434,11 +551,11 @@ TEST(TqsWriter, GivesEveryStreamTheFullBuffer) {
           tqs_open_output(to_stdout ? nullptr : path.c_str(), nullptr, output);
           tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
           tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
-          if (__fbufsize(output.stream) != TQS_BUFFER_SIZE) {
-            _exit(3);
+          if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {
+            end_process(3);
           }
           if (std::filesystem::file_size(path) != 0) {
-            _exit(4);
+            end_process(4);
           }
           tqs_close_output(output);
         },

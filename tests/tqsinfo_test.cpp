@@ -100,6 +100,14 @@ std::string about(const std::string& path) {
   return text;
 }
 
+// `text` as a JSON string's characters: a Windows path has backslashes.
+std::string json_text(const std::string& text) {
+  std::string escaped;
+  for (const char c : text)
+    escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return escaped;
+}
+
 std::vector<std::string> split_words(const std::string& line) {
   std::istringstream stream(line);
   std::vector<std::string> words;
@@ -296,7 +304,7 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
       "block  name  Min  Max  Max-Min  Avg  Std  Sum  N\n"
       "    8  one    -0   -0        0    0    -    0  1\n";
   const std::string document =
-      "{\n  \"files\": [\n    {\n      \"file\": \"" + path +
+      "{\n  \"files\": [\n    {\n      \"file\": \"" + json_text(path) +
       "\",\n      \"bytes\": 319,\n      \"header\": {\n"
       "        \"format_version\": [1, 1],\n"
       "        \"created\": \"1970-01-01T00:00:00Z\",\n        \"created_seconds\": 0,\n"

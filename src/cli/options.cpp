@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "cli/process.h"
+#include "platform/platform.h"
 
 #include <cstring>
 #include <string>
@@ -63,11 +64,9 @@ int parse_options(int* argc, char*** argv, OptionTable table) {
   unknown_option_count = 0;
   // An empty vector (possible through exec) has no name to take; the default name stays.
   if (*argc > 0) {
-    program_name = **argv;
+    program_name = platform_program_name(**argv);
     ++*argv;
     --*argc;
-    if (const char* slash = std::strrchr(program_name, '/'))
-      program_name = slash + 1;
   }
   while (*argc > 0) {
     char* word = **argv;

@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-// Name under which the program was invoked, after its last "/"; set by the option parser.
+// Name under which the program was invoked: the first word after its last "/" (on Windows also
+// "\\" and ":", without ".exe"), by platform_program_name; set by the option parser.
 extern const char* program_name;
 
 // A print operation writes one string unchanged and adds nothing.

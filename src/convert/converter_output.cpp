@@ -2,8 +2,7 @@
 
 #include "cli/diagnostics.h"
 #include "convert/interruption.h"
-
-#include <unistd.h>
+#include "platform/platform.h"
 
 #include <cstring>
 
@@ -26,10 +25,11 @@ int tqs_open_output(const char* output_name, const char* append_name, TqsOutput&
   const bool append = append_name != nullptr;
   if ((!output_name && !append_name) || is_standard_output_name(output_name) ||
       is_standard_output_name(append_name)) {
-    if (isatty(STDOUT_FILENO)) {
+    if (platform_is_terminal(stdout)) {
       report_message(library_messages, static_cast<int>(Message::terminal_output));
     }
-    // POSIX streams make no text/binary distinction: standard output is already binary.
+    // In text mode every 0x0A byte of the data would become 0D 0A on Windows.
+    platform_set_binary(stdout);
     tqs_use_stream(output, stdout, "-", append);
     return std::setvbuf(stdout, stdout_buffer, _IOFBF, TQS_BUFFER_SIZE) == 0 ? 0 : -1;
   }

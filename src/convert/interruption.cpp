@@ -1,5 +1,7 @@
 #include "convert/interruption.h"
 
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +77,11 @@ void occupy_closed_standard_descriptors() {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
       open("/dev/null", O_RDONLY);
   }
+}
+
+void ignore_output_failure_signals() {
+  platform_ignore_broken_pipe_signal();
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void undo_output_on_interruption() {

@@ -1,19 +1,29 @@
-// The converter's process set-up against closed descriptors and interrupting signals, and the
-// undo of its output when SIGINT, SIGTERM or SIGHUP ends a run: POSIX calls only, kept here.
+// The converter's process set-up against closed descriptors and interruptions, and the undo of
+// its output when a run is interrupted: by SIGINT, SIGTERM or SIGHUP on POSIX systems
+// (interruption.cpp), by Ctrl-C, Ctrl-Break or the closing of its console on Windows
+// (interruption_windows.cpp). The system's calls for these are kept here.
 #pragma once
 
 #include "tqs/tqs_writer.h"
 
+#ifndef _WIN32
 #include <csignal>
+#endif
 
-// Opens /dev/null, read-only, on each of descriptors 0, 1 and 2 that is closed, so that no file
-// or pipe the program opens takes its place and receives what is meant for it. A write there
-// fails with "Bad file descriptor", as it does on the closed descriptor.
+// Opens /dev/null (NUL on Windows), read-only, on each of descriptors 0, 1 and 2 that is closed, so
+// that no file or pipe the program opens takes its place and receives what is meant for it. A write
+// there fails with "Bad file descriptor", as it does on the closed descriptor.
 void occupy_closed_standard_descriptors();
+
+// Ignores SIGPIPE and SIGXFSZ where they exist, so that a write into a pipe whose reader has quit
+// fails with EPIPE and a write past a file-size limit with EFBIG, reported like a full disk.
+void ignore_output_failure_signals();
 
 // Makes SIGINT, SIGTERM and SIGHUP (each unless it was ignored when the program started) undo
 // the output noted by note_output_undo and then end the process by the same signal, so that the
-// shell sees the usual status.
+// shell sees the usual status. On Windows, Ctrl-C, Ctrl-Break and the closing of the console
+// (each handled on a thread of its own there) undo it and end the process with the status of a
+// console program ended by Ctrl-C, STATUS_CONTROL_C_EXIT (0xC000013A).
 void undo_output_on_interruption();
 
 // Notes in static storage what undoes `output` (its temporary file to remove, or the appended
@@ -22,8 +32,8 @@ void undo_output_on_interruption();
 // nothing (the temporary file renamed or removed, the descriptor closed) and do nothing.
 void note_output_undo(const TqsOutput& output);
 
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives (when `hold` is set), so that no signal
-// falls between the creation of an output file and the note of its undo.
+// Holds the interruptions back while it lives (when `hold` is set), so that none falls between
+// the creation of an output file and the note of its undo. On Windows the handler then waits.
 class InterruptionHold {
 public:
   explicit InterruptionHold(bool hold);
@@ -33,5 +43,7 @@ public:
 
 private:
   bool held_;
+#ifndef _WIN32
   sigset_t previous_;
+#endif
 };

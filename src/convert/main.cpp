@@ -6,10 +6,10 @@
 #include "convert/converter_output.h"
 #include "convert/field_map_writer.h"
 #include "convert/interruption.h"
+#include "platform/platform.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_writer.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -40,12 +40,13 @@ void convert(const char* input_name) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // The same bytes as on Linux on both streams, line ends of messages included.
+  platform_binary_standard_streams();
   occupy_closed_standard_descriptors();
   // A reader that quits early makes a write fail with EPIPE, and a file-size limit with EFBIG:
   // both are reported like a full disk, with the output undone, instead of ending the process
   // silently.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
+  ignore_output_failure_signals();
   undo_output_on_interruption();
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");

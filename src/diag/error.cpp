@@ -1,5 +1,7 @@
 #include "diag/error.h"
 
+#include "platform/platform.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,7 +54,7 @@ std::string Error::detail() const {
 
 void raise_file_error(const char* file_name, int error_number) {
   throw Error(ErrorOrigin::message,
-              format_message(Message::system_error, file_name, std::strerror(error_number)),
+              format_message(Message::system_error, file_name, platform_error_text(error_number)),
               number_of(Message::system_error), file_name, -1, error_number);
 }
 

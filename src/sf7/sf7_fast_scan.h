@@ -6,8 +6,9 @@
 //   and a caller that sets another LC_NUMERIC changes "%lf" but not this scan;
 // - round-to-nearest: the products and quotients below round in the current rounding mode,
 //   "%lf" of glibc always to nearest, so a caller must not change the mode while reading;
-// - a correctly rounding strtod behind "%lf", as glibc's is; std::from_chars, used for the rare
-//   numbers, is correctly rounded by definition;
+// - a correctly rounding strtod behind "%lf", as glibc's is (elsewhere the exact path is
+//   scan_point_portable, which converts with std::from_chars); std::from_chars, used for the
+//   rare numbers, is correctly rounded by definition;
 // - double arithmetic in double precision and no fused multiply-add (FLT_EVAL_METHOD 0, the
 //   library is compiled with -ffp-contract=off); elsewhere every number goes through from_chars.
 #pragma once

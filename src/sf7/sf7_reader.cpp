@@ -1,9 +1,11 @@
 #include "sf7/sf7_reader.h"
 
 #include "diag/error.h"
+#include "platform/platform.h"
 #include "sf7/sf7_fast_scan.h"
 #include "sf7/sf7_input.h"
 #include "sf7/sf7_points.h"
+#include "sf7/sf7_portable_scan.h"
 #include "sf7/sf7_scan_helper.h"
 
 #include <algorithm>
@@ -14,9 +16,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 // The renamed names are code page 437 bytes: a box-drawing vertical line (0xB3) around E or B,
 // and the letter phi (0xED) after H or A.
@@ -47,11 +46,11 @@ constexpr std::array<UnitRule, 9> unit_rules{{
 bool read_line_exact(std::FILE* input, LineBuffer& line) {
   std::size_t length = 0;
   while (length < LINE_PIECE_LIMIT) {
-    int c = getc_unlocked(input);
+    int c = platform_getc_unlocked(input);
     if (c == EOF)
       break;
     if (c == '\r') {
-      int next = getc_unlocked(input);
+      int next = platform_getc_unlocked(input);
       if (next == '\n') {
         c = '\n';
       } else if (next != EOF) {
@@ -68,9 +67,14 @@ bool read_line_exact(std::FILE* input, LineBuffer& line) {
 }
 
 int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values) {
+#ifdef __GLIBC__
+  // glibc's "%lf" is the reference: the portable scan reproduces it elsewhere.
   int found = std::sscanf(line, "%lf%lf%lf%lf%lf%lf", &values[0], &values[1], &values[2],
                           &values[3], &values[4], &values[5]);
   return found < 0 ? 0 : found;
+#else
+  return scan_point_portable(line, values);
+#endif
 }
 
 namespace {
@@ -89,7 +93,7 @@ void count_line(Sf7Reading& reading) {
 // A stream that fails to read (a folder given as input, for one) is not a short file.
 [[noreturn]] void raise_read_failure(const Sf7Reading& reading, int error_number) {
   raise_input_failure(reading.file_name, error_number, "%s: %s", reading.file_name,
-                      std::strerror(error_number));
+                      platform_error_text(error_number));
 }
 
 // Reads the next line into `line` and counts it; the end of the input is an error here.
@@ -117,9 +121,9 @@ void read_next_line(Sf7Input& input, Sf7Reading& reading, LineBuffer& line) {
 bool point_line_goes_on(std::FILE* input, const LineBuffer& line) {
   if (line.length < LINE_PIECE_LIMIT || line.text[line.length - 1] == '\n')
     return false;
-  int c = getc_unlocked(input);
+  int c = platform_getc_unlocked(input);
   if (c == '\r') {
-    c = getc_unlocked(input);
+    c = platform_getc_unlocked(input);
     return c != '\n';
   }
   return c != EOF && c != '\n';
@@ -260,19 +264,6 @@ void read_units(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
   reading.options.progress(line.c_str());
 }
 
-// Asks the kernel to back the whole pages inside a large array with huge pages where it can:
-// filling an array then takes a few page faults instead of one per 4 KiB. Only a hint; the
-// resident size stays that of the pages written.
-void advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto first = (reinterpret_cast<std::uintptr_t>(memory) + page - 1) & ~(page - 1);
-  const auto last = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(page - 1);
-  if (last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
-
 [[noreturn]] void raise_out_of_memory(const Sf7Reading& reading) {
   raise_input_failure(reading.file_name, ENOMEM, "Not enough memory");
 }
@@ -286,7 +277,7 @@ void allocate_columns(const Sf7Reading& reading, FieldMap& map) {
     column.data.reset(static_cast<double*>(std::malloc(points * sizeof(double))));
     if (!column.data)
       raise_out_of_memory(reading);
-    advise_huge_pages(column.data.get(), points * sizeof(double));
+    platform_advise_huge_pages(column.data.get(), points * sizeof(double));
   }
 }
 
@@ -492,7 +483,9 @@ void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
 
 void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options) {
   Sf7Reading reading{path, 0, options};
-  const std::unique_ptr<std::FILE, FileCloser> input(std::fopen(path, "r"));
+  // Binary: the reader reads CR LF as LF itself, and a text stream on Windows would also end at
+  // a 0x1A byte.
+  const std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
   if (!input)
     raise_read_failure(reading, errno);
   read_field_map(input.get(), reading, map);

@@ -124,6 +124,7 @@ struct LineBuffer {
 // text: a carriage return right before a line feed is dropped. False when nothing is left.
 NORVALEX_SF7_API bool read_line_exact(std::FILE* input, LineBuffer& line);
 
-// Scans the numbers of one point line as the C library's "%lf" does. Returns how many of the
-// first six were found, stopping at the first that cannot be read.
+// Scans the numbers of one point line as glibc's "%lf" does: with glibc's sscanf where the C
+// library is glibc, with scan_point_portable (sf7_portable_scan.h) elsewhere. Returns how many of
+// the first six were found, stopping at the first that cannot be read.
 NORVALEX_SF7_API int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);

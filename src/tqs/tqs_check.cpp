@@ -1,10 +1,9 @@
 #include "tqs/tqs_check.h"
 
 #include "diag/error.h"
+#include "platform/platform.h"
 #include "tqs/tqs_format.h"
 #include "tqs/tqs_position.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,19 +42,18 @@ bool has_nul(const char (&field)[TQS_NAME_SIZE]) {
 class Walk {
 public:
   explicit Walk(const char* name) : name_(name) {
-    stream_.reset(std::fopen(name, "rb"));
+    stream_.reset(platform_open_file(name, "rb"));
     if (!stream_) {
       norvalex::raise_file_error(name, errno);
     }
-    struct stat status;
-    if (fstat(fileno(stream_.get()), &status) != 0) {
-      norvalex::raise_file_error(name, errno);
+    PlatformFileKind kind;
+    if (const int error_number = platform_file_status(stream_.get(), kind, length_)) {
+      norvalex::raise_file_error(name, error_number);
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (kind != PlatformFileKind::regular) {
       // Blocks are found by their offsets, as in the loader.
-      norvalex::raise_file_error(name, S_ISDIR(status.st_mode) ? EISDIR : ESPIPE);
+      norvalex::raise_file_error(name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
     }
-    length_ = status.st_size;
   }
 
   // The first defect, or an offset of -1 when there is none.

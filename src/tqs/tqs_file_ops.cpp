@@ -171,7 +171,7 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
   return target_fd >= 0 ? fail_closing(std::exchange(target_fd, -1)) : -1;
 }
 
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int target_fd) {
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd) {
   // Without locks on this file system no append can be under way either.
   if (target_fd >= 0)
     allow_failure(lock_file(target_fd));

@@ -1,8 +1,8 @@
 // The file-system calls behind the writer's promise that a failed output leaves every file as it
 // was: finding what a name stands for, the temporary file that replaces a file whole, the lock
-// and the cut back of an append. All of the platform's calls of the writer are here (POSIX in
-// tqs_file_ops.cpp), so that another platform's can stand in for them. Every function that can
-// fail returns -1 with the system's error number in errno and throws nothing.
+// and the cut back of an append. All of the platform's calls of the writer are here, POSIX in
+// tqs_file_ops.cpp and Windows in tqs_file_ops_windows.cpp. Every function that can fail
+// returns -1 with the system's error number in errno and throws nothing.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +42,9 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
 
 // Puts the temporary file `temp_path` in the place of `target_path` in one step, after waiting
 // for the lock of `target_fd` (when not -1) so that an append under way to the old file ends
-// first, and makes the folder's new entry durable. Returns 0 on success.
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int target_fd);
+// first, and makes the folder's new entry durable. Where a file that is open cannot be replaced
+// (Windows), `target_fd` is closed and set to -1 on the way. Returns 0 on success.
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd);
 
 // Opens `target` (found for `name`) for appending. A missing file is created exclusively and
 // `created` set. A regular file gets an exclusive advisory lock, held until the descriptor is

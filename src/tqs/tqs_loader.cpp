@@ -1,8 +1,7 @@
 #include "tqs/tqs_loader.h"
 
 #include "diag/error.h"
-
-#include <sys/stat.h>
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,15 +16,16 @@ using norvalex::raise_file_message;
 
 // The length of the file behind `file`, which must be a regular file.
 std::int64_t file_length(const TqsFile& file) {
-  struct stat status;
-  if (fstat(fileno(file.stream), &status) != 0) {
-    raise_file_error(file.name, errno);
+  PlatformFileKind kind;
+  std::int64_t length = 0;
+  if (const int error_number = platform_file_status(file.stream, kind, length)) {
+    raise_file_error(file.name, error_number);
   }
-  if (!S_ISREG(status.st_mode)) {
+  if (kind != PlatformFileKind::regular) {
     // Blocks are found by their offsets, which a folder, a pipe or a terminal does not have.
-    raise_file_error(file.name, S_ISDIR(status.st_mode) ? EISDIR : ESPIPE);
+    raise_file_error(file.name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
   }
-  return status.st_size;
+  return length;
 }
 
 // Reads `bytes` bytes at `offset`. The caller has checked them against the file's length, so a
@@ -149,7 +149,7 @@ TqsNode* tqs_read_tree(const char* name) {
   }
   TqsInput& input = *tree.input;
   input.file.name = name;
-  input.file.stream = std::fopen(name, "rb");
+  input.file.stream = platform_open_file(name, "rb");
   if (!input.file.stream) {
     raise_file_error(name, errno);
   }

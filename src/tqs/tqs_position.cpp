@@ -1,19 +1,15 @@
 #include "tqs/tqs_position.h"
 
 #include "diag/error.h"
-
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "platform/platform.h"
 
 #include <cerrno>
 
 // fpos_t is opaque (on glibc a record of an offset and a conversion state), so no portable code
-// can turn what fgetpos gives into a byte offset. ftello and fseeko are the position calls that
-// speak in byte offsets; with a 64-bit off_t they are the 64-bit ones.
-static_assert(sizeof(off_t) == sizeof(std::int64_t), "stream positions need a 64-bit off_t");
-
+// can turn what fgetpos gives into a byte offset; the platform layer's calls speak in 64-bit
+// byte offsets (ftello and fseeko on POSIX systems).
 std::int64_t tqs_tell(std::FILE* stream) {
-  return ftello(stream); // -1 when the position is unknown (a pipe, a closed descriptor)
+  return platform_tell(stream); // -1 when the position is unknown (a pipe, a closed descriptor)
 }
 
 int tqs_seek(std::FILE* stream, std::int64_t offset, int whence) {
@@ -30,12 +26,10 @@ int tqs_seek(std::FILE* stream, std::int64_t offset, int whence) {
     break;
   case 2: {
     // Only a regular file has a length; a pipe or a terminal reports 0, which is no length.
-    const int descriptor = fileno(stream);
-    struct stat status;
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    PlatformFileKind kind;
+    if (platform_file_status(stream, kind, base) != 0 || kind != PlatformFileKind::regular) {
       return EBADF;
     }
-    base = status.st_size;
     break;
   }
   default:
@@ -46,7 +40,7 @@ int tqs_seek(std::FILE* stream, std::int64_t offset, int whence) {
   if (__builtin_add_overflow(base, offset, &target) || target < 0) {
     return EINVAL;
   }
-  return fseeko(stream, static_cast<off_t>(target), SEEK_SET);
+  return platform_seek(stream, target);
 }
 
 void tqs_seek_to(const TqsFile& file, std::int64_t offset) {
@@ -60,7 +54,7 @@ void tqs_seek_to(const TqsFile& file, std::int64_t offset) {
 }
 
 void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
-  if (std::fread(buffer, bytes, 1, file.stream) == 1) {
+  if (platform_read_record(buffer, bytes, file.stream)) {
     return;
   }
   if (std::ferror(file.stream)) {

@@ -1,6 +1,7 @@
 #include "tqs/tqs_writer.h"
 
 #include "diag/error.h"
+#include "platform/platform.h"
 #include "tqs/tqs_file_ops.h"
 
 #include <cerrno>
@@ -37,9 +38,9 @@ void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
   if (output.stream == nullptr || output.failed) {
     raise_system_error(output, EBADF);
   }
-  if (std::fwrite(data, bytes, 1, output.stream) != 1) {
+  if (!platform_write_record(data, bytes, output.stream)) {
     output.failed = true;
-    raise_system_error(output, errno);
+    raise_system_error(output, platform_output_error(errno));
   }
 }
 
@@ -210,21 +211,21 @@ void tqs_close_output(TqsOutput& output) {
   // With a full buffer, a full disk often shows only now; the run must not end as a success.
   if (!output.owns_stream) {
     if (std::fflush(stream) != 0) {
-      raise_system_error(output, errno);
+      raise_system_error(output, platform_output_error(errno));
     }
     return;
   }
   // A stream that failed before may hold a record cut short: it must not take the target's place.
   int error_number = output.failed ? EBADF : 0;
   if (error_number == 0 && std::fflush(stream) != 0) {
-    error_number = errno;
+    error_number = platform_output_error(errno);
   }
   // Written through before the rename: after a crash the name holds the old file or the new one.
   if (error_number == 0 && !output.temp_path.empty() && tqs_sync_file(fileno(stream)) != 0) {
     error_number = errno;
   }
   if (std::fclose(stream) != 0 && error_number == 0) {
-    error_number = errno;
+    error_number = platform_output_error(errno);
   }
   output.buffer.reset();
   if (error_number == 0 && !output.temp_path.empty()) {

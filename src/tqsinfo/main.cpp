@@ -2,6 +2,7 @@
 // text or JSON; writes arrays as text columns; checks the structure of files. All of it through
 // the TQS library's public interface.
 #include "cli/diagnostics.h"
+#include "platform/platform.h"
 #include "tqs/tqs_check.h"
 #include "tqsinfo/dump.h"
 #include "tqsinfo/file_summary.h"
@@ -9,7 +10,6 @@
 #include "tqsinfo/output.h"
 #include "tqsinfo/tqsinfo_options.h"
 
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -89,9 +89,11 @@ int run(const Command& command) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // The same bytes as on Linux on both streams: no CR before the line feeds on Windows.
+  platform_binary_standard_streams();
   // A reader that quits early makes a write fail with EPIPE, reported as an error line, instead of
   // ending the process silently.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform_ignore_broken_pipe_signal();
   program_name = "tqsinfo"; // until the parse takes the name from the command line
   int status = 0;
   run_reporting_errors([&] {

@@ -2,6 +2,7 @@
 
 #include "cli/diagnostics.h"
 #include "diag/error.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <charconv>
@@ -18,7 +19,7 @@ void Output::write_over(std::size_t keep) {
     return;
   }
   if (std::fwrite(pending_.data(), 1, pending_.size(), stdout) != pending_.size()) {
-    norvalex::raise_file_error("-", errno);
+    norvalex::raise_file_error("-", platform_output_error(errno));
   }
   pending_.clear();
 }
@@ -30,7 +31,7 @@ void Output::finish() {
 
 void flush_stdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    norvalex::raise_file_error("-", errno);
+    norvalex::raise_file_error("-", platform_output_error(errno));
   }
 }
 

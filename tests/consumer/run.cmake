@@ -2,10 +2,12 @@
 # project against the installed package, and checks norvalex.pc.
 #
 #   cmake -DBUILD_DIR=<norvalex build> -DWORK_DIR=<scratch folder> -DCXX=<compiler>
-#         [-DCONSUMER_FLAGS=<compiler flags>] [-DSHARED_FROM_SOURCE=<src>] -P run.cmake
+#         [-DCONSUMER_FLAGS=<compiler flags>] [-DSHARED_FROM_SOURCE=<src>]
+#         [-DTOOLCHAIN_FILE=<file> -DEMULATOR=<program>] -P run.cmake
 #
 # With SHARED_FROM_SOURCE the libraries are first built anew from that source folder as shared
-# libraries (in WORK_DIR/shared-build), and that build is installed instead.
+# libraries (in WORK_DIR/shared-build), and that build is installed instead. A cross build gives
+# its toolchain file and the emulator that runs its programs (Wine for Windows).
 foreach(variable BUILD_DIR WORK_DIR CXX)
   if(NOT ${variable})
     message(FATAL_ERROR "run.cmake needs -D${variable}=...")
@@ -33,11 +35,20 @@ endif()
 run(${CMAKE_COMMAND} --install ${installed} --prefix ${prefix})
 
 get_filename_component(consumer_source ${CMAKE_CURRENT_LIST_DIR} ABSOLUTE)
+set(cross_options "")
+set(suffix "")
+if(TOOLCHAIN_FILE)
+  # The package named directly: a cross toolchain looks for packages in the target's root only.
+  set(cross_options -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE} -Dnorvalex_DIR=${prefix}/lib/cmake/norvalex)
+  set(suffix .exe)
+endif()
 run(${CMAKE_COMMAND} -S ${consumer_source} -B ${WORK_DIR}/build -DCMAKE_BUILD_TYPE=Release
-    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}"
+    ${cross_options})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer ${WORK_DIR})
-if(NOT output STREQUAL "consumer: ok\n")
+# A Windows program writes its line end as CR LF.
+run(${EMULATOR} ${WORK_DIR}/build/consumer${suffix} ${WORK_DIR})
+if(NOT output MATCHES "^consumer: ok\r?\n$")
   message(FATAL_ERROR "consumer output: ${output}")
 endif()
 
@@ -51,10 +62,11 @@ if(PKG_CONFIG)
   separate_arguments(pc_flags UNIX_COMMAND "${output}")
   separate_arguments(extra_flags UNIX_COMMAND "${CONSUMER_FLAGS}")
   run(${CXX} -std=c++20 ${extra_flags} ${consumer_source}/consumer.cpp ${pc_flags}
-      -o ${WORK_DIR}/consumer-pc)
+      -o ${WORK_DIR}/consumer-pc${suffix})
   file(MAKE_DIRECTORY ${WORK_DIR}/pc)
-  run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${pc_folder}/.. ${WORK_DIR}/consumer-pc ${WORK_DIR}/pc)
-  if(NOT output STREQUAL "consumer: ok\n")
+  run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${pc_folder}/.. ${EMULATOR}
+      ${WORK_DIR}/consumer-pc${suffix} ${WORK_DIR}/pc)
+  if(NOT output MATCHES "^consumer: ok\r?\n$")
     message(FATAL_ERROR "consumer built with pkg-config: ${output}")
   endif()
 endif()

@@ -1,13 +1,22 @@
 #include "support/test_support.h"
 
 #include "cli/diagnostics.h"
+#include "cli/process.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <csignal>
@@ -79,6 +88,24 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
+std::FILE* open_bytes(std::string_view bytes) {
+#ifdef _WIN32
+  static int serial = 0;
+  const fs::path path =
+      fs::temp_directory_path() /
+      ("norvalex-bytes-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial));
+  std::FILE* stream = _wfopen(path.c_str(), L"w+bD"); // D: deleted when closed
+  if (!stream || std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
+    throw std::runtime_error("cannot write " + path.string());
+  std::rewind(stream);
+#else
+  std::FILE* stream = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
+  if (!stream)
+    throw std::runtime_error("fmemopen failed");
+#endif
+  return stream;
+}
+
 std::string le32(std::uint32_t value) {
   std::string bytes;
   for (int shift = 0; shift < 32; shift += 8)
@@ -124,6 +151,303 @@ std::string thrown_text(const std::function<void()>& body) {
   }
   return "";
 }
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+  if (text.empty())
+    return {};
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// One word of a command line as the C runtime splits it back into argv.
+std::wstring quoted(const std::wstring& word) {
+  if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return word;
+  std::wstring text = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : word) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    text.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    text += c;
+    backslashes = 0;
+  }
+  text.append(2 * backslashes, L'\\');
+  return text + L"\"";
+}
+
+HANDLE open_inheritable(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE handle = CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    throw std::runtime_error("cannot open " + path);
+  return handle;
+}
+
+struct RunEnded {
+  int status;
+};
+
+[[noreturn]] void throw_run_ended(int status) {
+  throw RunEnded{status};
+}
+
+// Puts descriptors 1 and 2, the process-end hook and the current folder back as they were.
+class ChildScope {
+public:
+  ChildScope() : saved_out_(_dup(1)), saved_err_(_dup(2)), hook_(process_end_hook) {}
+  ~ChildScope() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _dup2(saved_out_, 1);
+    _dup2(saved_err_, 2);
+    _close(saved_out_);
+    _close(saved_err_);
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    process_end_hook = hook_;
+    std::error_code ignored;
+    fs::current_path(folder_, ignored);
+  }
+  ChildScope(const ChildScope&) = delete;
+  ChildScope& operator=(const ChildScope&) = delete;
+
+private:
+  int saved_out_;
+  int saved_err_;
+  ProcessEndHook hook_;
+  fs::path folder_ = fs::current_path();
+};
+
+int open_capture(const std::string& path) {
+  const int descriptor =
+      _open(path.c_str(), _O_CREAT | _O_TRUNC | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (descriptor < 0)
+    throw std::runtime_error("cannot create " + path);
+  return descriptor;
+}
+
+} // namespace
+
+ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
+  if (options.stdout_mode == StdoutMode::terminal || options.stdout_mode == StdoutMode::pipe)
+    throw std::runtime_error("run_in_child on Windows has no terminal or read pipe");
+  TempDir capture;
+  const int out = open_capture(capture.file("out"));
+  const int err = open_capture(capture.file("err"));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ProcessResult result;
+  {
+    ChildScope scope;
+    switch (options.stdout_mode) {
+    case StdoutMode::capture:
+      _dup2(out, 1);
+      break;
+    case StdoutMode::closed:
+      _close(1);
+      break;
+    case StdoutMode::file: {
+      const int file = _open(options.stdout_path.c_str(), _O_WRONLY | _O_BINARY);
+      if (file < 0)
+        throw std::runtime_error("cannot open " + options.stdout_path);
+      _dup2(file, 1);
+      _close(file);
+      break;
+    }
+    case StdoutMode::closed_pipe: {
+      int ends[2];
+      if (_pipe(ends, 4096, _O_BINARY) != 0)
+        throw std::runtime_error("cannot open a pipe");
+      _close(ends[0]);
+      _dup2(ends[1], 1);
+      _close(ends[1]);
+      break;
+    }
+    case StdoutMode::terminal:
+    case StdoutMode::pipe:
+      break;
+    }
+    _dup2(err, 2);
+    _setmode(1, _O_BINARY);
+    _setmode(2, _O_BINARY);
+    std::clearerr(stdout);
+    std::clearerr(stderr);
+    process_end_hook = throw_run_ended;
+    try {
+      run_reporting_errors(body);
+      result.exit_status = 0;
+    } catch (const RunEnded& ended) {
+      result.exit_status = ended.status;
+    }
+  }
+  _close(out);
+  _close(err);
+  result.out = read_file(capture.file("out"));
+  result.err = read_file(capture.file("err"));
+  return result;
+}
+
+namespace {
+
+// A file name for a captured stream that no other run uses.
+std::string capture_path(const char* stream) {
+  static std::atomic<unsigned> serial{0};
+  return (fs::temp_directory_path() / ("norvalex-capture-" + std::to_string(GetCurrentProcessId()) +
+                                       "-" + std::to_string(++serial) + "." + stream))
+      .string();
+}
+
+// The test process itself goes on when it sends Ctrl-C to the programs of its console.
+BOOL WINAPI go_on_after_interruption(DWORD) {
+  return TRUE;
+}
+
+// A console of this process's own, shared with the programs it starts from now on: Ctrl-C can be
+// sent to a console's programs (as a group; Wine cannot send Ctrl-Break or to one program).
+void share_a_console() {
+  static const bool shared = [] {
+    FreeConsole();
+    const bool allocated = AllocConsole() != 0;
+    SetConsoleCtrlHandler(go_on_after_interruption, TRUE);
+    return allocated;
+  }();
+  if (!shared)
+    throw std::runtime_error("cannot make a console");
+}
+
+std::string read_and_remove(const std::string& path) {
+  std::string bytes = read_file(path);
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  return bytes;
+}
+
+} // namespace
+
+RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  if (options.stdout_mode == StdoutMode::terminal)
+    throw std::runtime_error("no pseudo-terminal on Windows");
+  if (options.file_size_limit >= 0)
+    throw std::runtime_error("no file-size limit on Windows");
+  if (options.interruptible)
+    share_a_console();
+  RunningProgram program;
+  std::wstring command_line;
+  for (const std::string& word : argv)
+    command_line += (command_line.empty() ? L"" : L" ") + quoted(widen(word));
+  // Without a handle, the program starts with the descriptor closed.
+  HANDLE input = nullptr;
+  HANDLE error = nullptr;
+  HANDLE output = nullptr;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  if (!options.close_stdin_and_stderr) {
+    program.err_path = capture_path("err");
+    input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    error = open_inheritable(program.err_path, GENERIC_WRITE, CREATE_ALWAYS);
+  }
+  switch (options.stdout_mode) {
+  case StdoutMode::capture:
+    program.out_path = capture_path("out");
+    output = open_inheritable(program.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    break;
+  case StdoutMode::closed:
+  case StdoutMode::terminal:
+    break;
+  case StdoutMode::file:
+    output = open_inheritable(options.stdout_path, GENERIC_WRITE, OPEN_EXISTING);
+    break;
+  case StdoutMode::closed_pipe:
+  case StdoutMode::pipe:
+    if (!CreatePipe(&program.out_pipe, &output, &inherit, 0))
+      throw std::runtime_error("cannot open a pipe");
+    SetHandleInformation(program.out_pipe, HANDLE_FLAG_INHERIT, 0);
+    if (options.stdout_mode == StdoutMode::closed_pipe) {
+      CloseHandle(program.out_pipe);
+      program.out_pipe = nullptr;
+    }
+    break;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process) != 0;
+  // The program holds its own copies now; a pipe ends when the program's copy closes.
+  for (HANDLE handle : {input, error, output})
+    if (handle)
+      CloseHandle(handle);
+  if (!started) {
+    if (program.out_pipe)
+      CloseHandle(program.out_pipe);
+    throw std::runtime_error("cannot start " + argv.at(0));
+  }
+  CloseHandle(process.hThread);
+  program.process = process.hProcess;
+  return program;
+}
+
+ProcessResult finish_program(RunningProgram& program) {
+  ProcessResult result;
+  // A pipe is read to its end before the wait, so that a program never waits for room in it.
+  if (program.out_pipe) {
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(program.out_pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
+      result.out.append(chunk, got);
+    CloseHandle(program.out_pipe);
+  }
+  WaitForSingleObject(program.process, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(program.process, &status);
+  CloseHandle(program.process);
+  result.exit_status = static_cast<int>(status);
+  if (!program.out_path.empty())
+    result.out = read_and_remove(program.out_path);
+  if (!program.err_path.empty())
+    result.err = read_and_remove(program.err_path);
+  program = RunningProgram{};
+  return result;
+}
+
+ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  RunningProgram program = start_program(argv, options);
+  return finish_program(program);
+}
+
+void interrupt_program(const RunningProgram&) {
+  GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+}
+
+bool ended_by_interruption(const ProcessResult& result) {
+  return static_cast<DWORD>(result.exit_status) == STATUS_CONTROL_C_EXIT;
+}
+
+bool program_has_ended(const RunningProgram& program) {
+  return WaitForSingleObject(program.process, 0) == WAIT_OBJECT_0;
+}
+
+std::string stderr_so_far(const RunningProgram& program) {
+  std::error_code missing;
+  return fs::exists(program.err_path, missing) ? read_file(program.err_path) : "";
+}
+
+#else
 
 namespace {
 
@@ -281,5 +605,28 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
   RunningProgram program = start_program(argv, options);
   return finish_program(program);
 }
+
+void interrupt_program(const RunningProgram& program) {
+  kill(program.pid, SIGTERM);
+}
+
+bool ended_by_interruption(const ProcessResult& result) {
+  return result.signal == SIGTERM;
+}
+
+bool program_has_ended(const RunningProgram& program) {
+  siginfo_t ended{};
+  waitid(P_PID, static_cast<id_t>(program.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+  return ended.si_pid == program.pid;
+}
+
+std::string stderr_so_far(const RunningProgram& program) {
+  std::string seen(65536, '\0');
+  const ssize_t got = pread(fileno(program.err_file), seen.data(), seen.size(), 0);
+  seen.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+  return seen;
+}
+
+#endif
 
 } // namespace test_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -33,6 +34,10 @@ std::string sf7_point_line(int n);
 // Point lines 0 to count-1.
 std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
+
+// A stream that reads `bytes`, which must outlive it: in memory where the C library can do that
+// (fmemopen), else a temporary file that is deleted when the stream is closed.
+std::FILE* open_bytes(std::string_view bytes);
 
 // TQS bytes built by hand: a little-endian 32-bit word, doubles in their file representation,
 // and a block (a 16-byte name field, type word, size word, data; the size word is the data's
@@ -75,11 +80,18 @@ struct RunOptions {
   // then goes through a pipe, so that its line is never cut by the limit.
   long long file_size_limit = -1;
   bool close_stdin_and_stderr = false; // the child starts with descriptors 0 and 2 closed
+  // On Windows the program shares a console of this process's own, through which
+  // interrupt_program sends it Ctrl-C (every program started from then on shares it).
+  bool interruptible = false;
 };
 
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
 // norvalex::Error that `body` throws ends the child as the programs end on it: their error line
 // on standard error and exit status 1.
+// Windows has no fork: there `body` runs in this process, with descriptors 1 and 2 redirected
+// and process_end_hook throwing the status back here, in binary mode as in the programs; the
+// hook, the current folder and the descriptors are restored afterwards. A body must then end
+// through end_process (not exit or _exit), and the terminal and pipe modes are not available.
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options = {});
 
 // Runs the program argv[0] with the argument vector `argv` (argv[0] included) and an empty
@@ -88,17 +100,37 @@ ProcessResult run_program(const std::vector<std::string>& argv, const RunOptions
 
 // A program started by start_program and not yet waited for.
 struct RunningProgram {
+#ifdef _WIN32
+  void* process = nullptr;  // the process's handle
+  std::string out_path;     // the files that capture its standard output (when captured) ...
+  std::string err_path;     // ... and standard error, removed by finish_program
+  void* out_pipe = nullptr; // reading end of the pipe of StdoutMode::pipe
+#else
   int pid = -1;
   std::FILE* out_file = nullptr;
   std::FILE* err_file = nullptr;
   int terminal_master = -1;
   int out_pipe = -1; // reading ends of the pipes of StdoutMode::pipe and of a file-size limit
   int err_pipe = -1;
+#endif
 };
 
 // Starts the program as run_program does and returns at once: several may run together, and
-// the caller may signal one (kill(program.pid, ...)) before finish_program waits for it.
+// the caller may interrupt one (interrupt_program) before finish_program waits for it.
 RunningProgram start_program(const std::vector<std::string>& argv, const RunOptions& options = {});
 ProcessResult finish_program(RunningProgram& program);
+
+// Interrupts the running program as a user does: SIGTERM, or on Windows Ctrl-C (the program must
+// have been started with RunOptions::interruptible).
+void interrupt_program(const RunningProgram& program);
+// Whether the program ended by that interruption: by SIGTERM, or on Windows with the status of a
+// console program ended by Ctrl-C (STATUS_CONTROL_C_EXIT).
+bool ended_by_interruption(const ProcessResult& result);
+// Whether the running program has ended (it is still to be finished by finish_program).
+bool program_has_ended(const RunningProgram& program);
+
+// What the running program has written on standard error so far (not for a file-size limit,
+// whose standard error goes through a pipe).
+std::string stderr_so_far(const RunningProgram& program);
 
 } // namespace test_support

@@ -1,0 +1,394 @@
+// The writer's file-system calls on Windows (tqs_file_ops.h), with the meaning they have on POSIX
+// systems where Windows allows it. Names are in the process code page, as for fopen: UTF-8 in
+// the programs, whose manifest makes it so.
+//
+// Every file is opened with all three sharing modes, delete included: another appender can then
+// open a file to wait for its lock, and the undo of an interrupted run can remove a file that a
+// thread still writes. A file that anyone holds open cannot be replaced on Windows (not even by
+// its own last handle), so a replacement closes its handle of the target before the rename and
+// waits for the lock of whoever holds it open.
+#include "tqs/tqs_file_ops.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Bytes of the target's name kept in the temporary file's name, leaving room for the rest.
+constexpr std::size_t TEMP_BASE_LIMIT = 200;
+// How often, and how long apart, a replacement tries again while another program holds the
+// target open: virus scanners and indexers open new files for a moment.
+constexpr int REPLACE_ATTEMPTS = 20;
+constexpr DWORD REPLACE_PAUSE_MS = 50;
+
+// The error number of a failed system call, as the C library would set it, except for a file
+// that another program holds ("Device or resource busy" rather than "Permission denied").
+int error_number_of(DWORD error) {
+  switch (error) {
+  case ERROR_FILE_NOT_FOUND:
+  case ERROR_PATH_NOT_FOUND:
+  case ERROR_INVALID_DRIVE:
+  case ERROR_BAD_NETPATH:
+  case ERROR_BAD_NET_NAME:
+  case ERROR_INVALID_NAME:
+  case ERROR_BAD_PATHNAME:
+    return ENOENT;
+  case ERROR_ACCESS_DENIED:
+  case ERROR_NETWORK_ACCESS_DENIED:
+  case ERROR_CANNOT_MAKE:
+    return EACCES;
+  case ERROR_SHARING_VIOLATION:
+  case ERROR_LOCK_VIOLATION:
+    return EBUSY;
+  case ERROR_FILE_EXISTS:
+  case ERROR_ALREADY_EXISTS:
+    return EEXIST;
+  case ERROR_DISK_FULL:
+  case ERROR_HANDLE_DISK_FULL:
+    return ENOSPC;
+  case ERROR_FILENAME_EXCED_RANGE:
+    return ENAMETOOLONG;
+  case ERROR_NOT_SAME_DEVICE:
+    return EXDEV;
+  case ERROR_WRITE_PROTECT:
+    return EROFS;
+  case ERROR_TOO_MANY_OPEN_FILES:
+    return EMFILE;
+  case ERROR_NOT_ENOUGH_MEMORY:
+  case ERROR_OUTOFMEMORY:
+    return ENOMEM;
+  case ERROR_NOT_SUPPORTED:
+  case ERROR_INVALID_FUNCTION:
+    return ENOLCK; // a file system without locks
+  default:
+    return EIO;
+  }
+}
+
+// -1 with errno set from the last system error.
+int fail_with_last_error() {
+  errno = error_number_of(GetLastError());
+  return -1;
+}
+
+bool is_folder(const char* name) {
+  const DWORD attributes = GetFileAttributesA(name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A folder opened as a file fails with "Permission denied" on Windows; it is "Is a directory".
+int fail_as_folder_or_last_error(const char* name) {
+  const DWORD error = GetLastError();
+  errno = error == ERROR_ACCESS_DENIED && is_folder(name) ? EISDIR : error_number_of(error);
+  return -1;
+}
+
+HANDLE open_handle(const char* path, DWORD access, DWORD disposition) {
+  return CreateFileA(path, access, SHARE_ALL, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A descriptor that owns `handle`; on failure the handle is closed.
+int descriptor_of(HANDLE handle, int flags) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    errno = EMFILE;
+  }
+  return fd;
+}
+
+HANDLE handle_of(int fd) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// The folder part of `path` with its last separator, or "" for a name in the current folder.
+std::string folder_of(const std::string& path) {
+  const std::size_t end = path.find_last_of("/\\:");
+  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+// Six letters that make a temporary name unlikely to be taken; an exclusive create decides.
+std::string random_letters() {
+  static std::atomic<std::uint64_t> counter{0};
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  FILETIME time{};
+  GetSystemTimeAsFileTime(&time);
+  std::uint64_t x = static_cast<std::uint64_t>(now.QuadPart) * 1'000'000'007U ^
+                    (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) ^
+                    std::uint64_t{GetCurrentProcessId()} << 32 ^
+                    (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15U;
+  x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9U; // the mix of splitmix64
+  x = (x ^ x >> 27) * 0x94D049BB133111EBU;
+  x ^= x >> 31;
+  static constexpr char letters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string text(6, ' ');
+  for (char& letter : text) {
+    letter = letters[x % (sizeof letters - 1)];
+    x /= sizeof letters - 1;
+  }
+  return text;
+}
+
+// The lock of an append is one byte far beyond the end of any file: a lock on the data would be
+// mandatory on Windows and fail every reader of the file while it is held; this one keeps
+// norvalex runs and other users of the library apart, as flock does on POSIX systems.
+OVERLAPPED lock_position() {
+  OVERLAPPED position{};
+  position.Offset = 0xFFFFFFFE;
+  position.OffsetHigh = 0x7FFFFFFF;
+  return position;
+}
+
+// Waits for the exclusive lock.
+bool lock_handle(HANDLE handle) {
+  OVERLAPPED position = lock_position();
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &position) != 0;
+}
+
+// Waits until no append holds the lock of the file at `path` (when it can be opened at all).
+void wait_for_append(const std::string& path) {
+  const HANDLE handle = open_handle(path.c_str(), GENERIC_READ, OPEN_EXISTING);
+  if (handle != INVALID_HANDLE_VALUE) {
+    lock_handle(handle);
+    CloseHandle(handle); // and with it the lock
+  }
+}
+
+bool delete_pending(HANDLE handle) {
+  FILE_STANDARD_INFO standard{};
+  return GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) != 0 &&
+         standard.DeletePending;
+}
+
+// True when `handle` is still the file at `path`, not one removed or replaced meanwhile.
+bool still_at_path(HANDLE handle, const char* path) {
+  if (delete_pending(handle))
+    return false;
+  const HANDLE named =
+      CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION opened{};
+  BY_HANDLE_FILE_INFORMATION current{};
+  const bool same = GetFileInformationByHandle(handle, &opened) != 0 &&
+                    GetFileInformationByHandle(named, &current) != 0 &&
+                    opened.dwVolumeSerialNumber == current.dwVolumeSerialNumber &&
+                    opened.nFileIndexHigh == current.nFileIndexHigh &&
+                    opened.nFileIndexLow == current.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
+
+// A file removed while it is open keeps its name until its last handle is closed, and no new
+// file of that name can be made until then: a moment, as the run that removed it ends.
+void wait_until_gone(const char* path) {
+  for (int tries = 0; tries < 1000 && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; ++tries)
+    Sleep(1);
+}
+
+} // namespace
+
+TqsTarget tqs_find_target(const char* name) {
+  const TqsTarget as_named{TqsTargetKind::in_place, name};
+  const std::string path = name;
+  // Without a file name to put in a folder, the open says what is wrong.
+  if (path.empty() || path.back() == '/' || path.back() == '\\')
+    return as_named;
+  // Opened for no access at all, which no other program's sharing mode refuses.
+  const HANDLE handle =
+      CreateFileA(name, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? TqsTarget{TqsTargetKind::missing, path}
+               : as_named;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  // A device (NUL, CON) or a pipe is no disk file; a folder and a symbolic link or junction
+  // (whose target this does not follow) are written by their names as they stand.
+  const bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  CloseHandle(handle);
+  return regular ? TqsTarget{TqsTargetKind::regular, path} : as_named;
+}
+
+int tqs_open_in_place(const char* name, bool append) {
+  const int fd =
+      _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (append ? _O_APPEND : _O_TRUNC),
+            _S_IREAD | _S_IWRITE);
+  if (fd < 0 && errno == EACCES && is_folder(name))
+    errno = EISDIR;
+  if (fd < 0 && errno == EINVAL)
+    errno = ENOENT; // a name that Windows cannot hold, as ERROR_INVALID_NAME above
+  return fd;
+}
+
+int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target_fd) {
+  target_fd = -1;
+  if (target.kind == TqsTargetKind::regular) {
+    // Opened for writing, which a read-only file refuses: the check that it may be written.
+    const HANDLE handle = open_handle(target.path.c_str(), GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE)
+      return fail_with_last_error();
+    target_fd = descriptor_of(handle, _O_WRONLY);
+    if (target_fd < 0)
+      return -1;
+  }
+  const std::string folder = folder_of(target.path);
+  const std::string base = target.path.substr(folder.size(), TEMP_BASE_LIMIT);
+  int error_number = EEXIST;
+  for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
+    temp_path = folder + "." + base + ".tmp-" + random_letters();
+    // CREATE_NEW is the exclusive create (_O_CREAT | _O_EXCL); CreateFile rather than _open
+    // for the sharing mode that lets an interrupted run's undo remove the file at once.
+    const HANDLE handle = open_handle(temp_path.c_str(), GENERIC_WRITE, CREATE_NEW);
+    if (handle != INVALID_HANDLE_VALUE)
+      return descriptor_of(handle, _O_WRONLY);
+    error_number = error_number_of(GetLastError());
+  }
+  temp_path.clear();
+  if (target_fd >= 0)
+    _close(std::exchange(target_fd, -1));
+  errno = error_number;
+  return -1;
+}
+
+int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd) {
+  constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  DWORD error = ERROR_SUCCESS;
+  if (target_fd >= 0) {
+    // An append under way ends first. Where a file that is open can be replaced, the lock is
+    // held through the rename, so that no append starts in the old file in between.
+    lock_handle(handle_of(target_fd));
+    if (MoveFileExA(temp_path.c_str(), target_path.c_str(), flags) != 0) {
+      _close(std::exchange(target_fd, -1));
+      return 0;
+    }
+    error = GetLastError();
+    _close(std::exchange(target_fd, -1));
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+      errno = error_number_of(error);
+      return -1;
+    }
+  }
+  // Open files cannot be replaced here; an append that opened the file since waits for its lock
+  // with the file open, and the rename can go through once it has ended.
+  for (int attempt = 0; attempt < REPLACE_ATTEMPTS; ++attempt) {
+    if (attempt > 0) {
+      wait_for_append(target_path);
+      Sleep(REPLACE_PAUSE_MS);
+    }
+    if (MoveFileExA(temp_path.c_str(), target_path.c_str(), flags) != 0)
+      return 0;
+    error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
+      break;
+  }
+  // The target could be written (the temporary file's creation checked that), so a refusal
+  // now means that another program holds it open.
+  errno = error == ERROR_ACCESS_DENIED ? EBUSY : error_number_of(error);
+  return -1;
+}
+
+int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int64_t& length) {
+  length = -1;
+  for (;;) {
+    const bool in_place = target.kind == TqsTargetKind::in_place;
+    const char* path = in_place ? name : target.path.c_str();
+    created = target.kind == TqsTargetKind::missing;
+    // A file this run creates may have to be removed by its handle (by the interruption's
+    // undo), which takes the right to delete it.
+    const HANDLE handle =
+        created    ? open_handle(path, GENERIC_WRITE | DELETE, CREATE_NEW)
+        : in_place ? open_handle(path, GENERIC_WRITE, OPEN_ALWAYS) // as "ab" opens a name
+                   : open_handle(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // Made or removed since it was looked at: look again.
+      if ((created && error == ERROR_FILE_EXISTS) ||
+          (!created && !in_place && error == ERROR_FILE_NOT_FOUND)) {
+        target = tqs_find_target(name);
+        continue;
+      }
+      return fail_as_folder_or_last_error(path);
+    }
+    const int fd = descriptor_of(handle, _O_WRONLY | _O_APPEND);
+    if (fd < 0)
+      return -1;
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+      return fd; // a device or a pipe: nothing to lock or cut back
+    if (!lock_handle(handle)) {
+      const int error_number = error_number_of(GetLastError());
+      _close(fd);
+      errno = error_number;
+      return -1;
+    }
+    // While this waited, the file may have been removed (an append that created it failed) or
+    // replaced: then the lock is of no use and the file now in its place is opened instead.
+    if (in_place || still_at_path(handle, path)) {
+      length = _lseeki64(fd, 0, SEEK_END);
+      if (length < 0) {
+        const int error_number = errno;
+        _close(fd);
+        errno = error_number;
+      }
+      return length < 0 ? -1 : fd;
+    }
+    const bool removed = delete_pending(handle);
+    _close(fd);
+    if (removed)
+      wait_until_gone(path);
+    target = tqs_find_target(name);
+  }
+}
+
+int tqs_sync_file(int fd) {
+  return _commit(fd);
+}
+
+int tqs_cut_back(int fd, std::int64_t length) {
+  const errno_t error_number = _chsize_s(fd, length);
+  if (error_number != 0) {
+    errno = error_number;
+    return -1;
+  }
+  return 0;
+}
+
+int tqs_remove_file(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0 ? 0 : fail_with_last_error();
+}
+
+int tqs_duplicate(int fd) {
+  // Not _dup, whose handle a program started meanwhile would inherit, and with it the lock.
+  HANDLE copy = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), handle_of(fd), GetCurrentProcess(), &copy, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS) == 0)
+    return fail_with_last_error();
+  return descriptor_of(copy, _O_WRONLY | _O_APPEND);
+}
+
+int tqs_close_file(int fd) {
+  return _close(fd);
+}
+
+std::FILE* tqs_stream_of(int fd, bool append) {
+  std::FILE* stream = _fdopen(fd, append ? "ab" : "wb");
+  if (stream == nullptr) {
+    const int error_number = errno;
+    _close(fd);
+    errno = error_number;
+  }
+  return stream;
+}

@@ -1,0 +1,118 @@
+// The platform layer: the same answers on Linux and Windows where the systems differ.
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+using test_support::TempDir;
+
+namespace {
+
+#ifdef _WIN32
+const char* const kNullDevice = "NUL";
+#else
+const char* const kNullDevice = "/dev/null";
+#endif
+
+TEST(ErrorTexts, AreGlibcsOwn) {
+  for (std::size_t k = 0; k < platform_error_text_count; ++k) {
+    const PlatformErrorText& row = platform_error_texts[k];
+    EXPECT_STREQ(platform_error_text(row.number), row.text) << row.number;
+#ifdef __GLIBC__
+    EXPECT_STREQ(row.text, std::strerror(row.number)) << row.number;
+#endif
+  }
+  // The texts the writer and the readers can give, whatever the C library calls them.
+  EXPECT_STREQ(platform_error_text(EOVERFLOW), "Value too large for defined data type");
+  EXPECT_STREQ(platform_error_text(ENOSPC), "No space left on device");
+  EXPECT_STREQ(platform_error_text(EPIPE), "Broken pipe");
+  EXPECT_STREQ(platform_error_text(ESPIPE), "Illegal seek");
+  EXPECT_STREQ(platform_error_text(ENOMEM), "Cannot allocate memory");
+}
+
+TEST(Terminal, NeitherAFileNorTheNullDeviceIsOne) {
+  TempDir dir;
+  for (const std::string& name : {dir.file("file"), std::string(kNullDevice)}) {
+    std::FILE* stream = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(stream, nullptr) << name;
+    EXPECT_FALSE(platform_is_terminal(stream)) << name;
+    std::fclose(stream);
+  }
+}
+
+TEST(OpenFile, RefusesAFolderAsAFolder) {
+  TempDir dir;
+  errno = 0;
+  EXPECT_EQ(platform_open_file(dir.path().string().c_str(), "wb"), nullptr);
+  EXPECT_EQ(errno, EISDIR);
+}
+
+// Offsets past 4 GiB, in a file with a hole that takes no disk space.
+TEST(Positions, Are64BitsWide) {
+  TempDir dir;
+  std::FILE* stream = std::fopen(dir.file("sparse").c_str(), "w+b");
+  ASSERT_NE(stream, nullptr);
+  const std::int64_t past_4_gib = (std::int64_t{5} << 30) + 7;
+  ASSERT_EQ(platform_seek(stream, past_4_gib), 0);
+  EXPECT_EQ(platform_tell(stream), past_4_gib);
+  ASSERT_EQ(std::fputc('x', stream), 'x');
+  ASSERT_EQ(std::fflush(stream), 0);
+  PlatformFileKind kind = PlatformFileKind::other;
+  std::int64_t length = 0;
+  EXPECT_EQ(platform_file_status(stream, kind, length), 0);
+  EXPECT_EQ(kind, PlatformFileKind::regular);
+  EXPECT_EQ(length, past_4_gib + 1);
+  std::fclose(stream);
+}
+
+TEST(Positions, APipeHasNone) {
+  int ends[2];
+#ifdef _WIN32
+  ASSERT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
+#else
+  ASSERT_EQ(pipe(ends), 0);
+#endif
+  std::FILE* reader = fdopen(ends[0], "rb");
+  ASSERT_NE(reader, nullptr);
+  errno = 0;
+  EXPECT_EQ(platform_tell(reader), -1);
+  EXPECT_EQ(errno, ESPIPE);
+  PlatformFileKind kind = PlatformFileKind::regular;
+  std::int64_t length = 0;
+  EXPECT_EQ(platform_file_status(reader, kind, length), 0);
+  EXPECT_EQ(kind, PlatformFileKind::other);
+  std::fclose(reader);
+  close(ends[1]);
+}
+
+TEST(OutputError, AClosedPipeIsEpipe) {
+  EXPECT_EQ(platform_output_error(ENOSPC), ENOSPC);
+  EXPECT_EQ(platform_output_error(EPIPE), EPIPE);
+#ifdef _WIN32
+  // The C library's EINVAL for the system's pipe errors, and for others.
+  for (const long pipe_error : {ERROR_NO_DATA, ERROR_BROKEN_PIPE, ERROR_PIPE_NOT_CONNECTED}) {
+    _doserrno = static_cast<unsigned long>(pipe_error);
+    EXPECT_EQ(platform_output_error(EINVAL), EPIPE) << pipe_error;
+  }
+  _doserrno = ERROR_INVALID_PARAMETER;
+  EXPECT_EQ(platform_output_error(EINVAL), EINVAL);
+#else
+  EXPECT_EQ(platform_output_error(EINVAL), EINVAL);
+#endif
+}
+
+} // namespace
