@@ -23,6 +23,17 @@ void fill_sf7_input(Sf7Input& input, std::size_t count) {
   const std::size_t rest = static_cast<std::size_t>(input.end - input.pos);
   if (rest >= count || input.drained)
     return;
+  if (input.ahead.ready) {
+    char* const front = input.ahead.storage.get() + SF7_INPUT_LOOKAHEAD - rest;
+    std::memcpy(front, input.pos, rest);
+    input.storage.swap(input.ahead.storage);
+    input.pos = front;
+    input.end = front + rest + input.ahead.size;
+    input.drained = input.ahead.drained;
+    input.read_errno = input.ahead.read_errno;
+    input.ahead.ready = false;
+    return;
+  }
   char* const front = input.storage.get();
   std::memmove(front, input.pos, rest);
   const std::size_t room = input.capacity - rest;
@@ -36,6 +47,26 @@ void fill_sf7_input(Sf7Input& input, std::size_t count) {
   input.pos = front;
   input.end = front + rest + got;
   std::memset(front + rest + got, 0, SF7_SCAN_PADDING);
+}
+
+bool enable_sf7_read_ahead(Sf7Input& input) {
+  input.ahead.storage.reset(static_cast<char*>(std::malloc(input.capacity + SF7_SCAN_PADDING)));
+  return input.ahead.storage != nullptr;
+}
+
+bool sf7_read_ahead_wanted(const Sf7Input& input) {
+  return input.ahead.storage && !input.ahead.ready && !input.drained;
+}
+
+void read_sf7_ahead(Sf7Input& input) {
+  Sf7ReadAhead& ahead = input.ahead;
+  char* const start = ahead.storage.get() + SF7_INPUT_LOOKAHEAD;
+  const std::size_t room = input.capacity - SF7_INPUT_LOOKAHEAD;
+  ahead.size = std::fread(start, 1, room, input.stream);
+  ahead.drained = ahead.size < room;
+  ahead.read_errno = ahead.drained ? errno : 0;
+  std::memset(start + ahead.size, 0, SF7_SCAN_PADDING);
+  ahead.ready = true;
 }
 
 bool read_line_block(Sf7Input& input, LineBuffer& line) {

@@ -14,6 +14,17 @@
 // characters and CR LF. Also enough for one piece of a longer line and the byte after it.
 inline constexpr std::size_t SF7_INPUT_LOOKAHEAD = LINE_BUFFER_SIZE;
 
+// The block after the buffered one, read by the reading's helper thread while the reading's own
+// thread scans: its bytes start SF7_INPUT_LOOKAHEAD bytes into the storage, where the unread rest
+// of the buffered block goes in front of them.
+struct Sf7ReadAhead {
+  std::unique_ptr<char[], FreeDeleter> storage; // as large as the input's
+  std::size_t size = 0;                         // bytes read
+  bool ready = false;                           // read and not taken yet
+  bool drained = false;
+  int read_errno = 0;
+};
+
 struct Sf7Input {
   std::FILE* stream = nullptr;
   std::unique_ptr<char[], FreeDeleter> storage; // capacity bytes and SF7_SCAN_PADDING more
@@ -22,16 +33,25 @@ struct Sf7Input {
   const char* end = nullptr; // end of the bytes read so far, followed by SF7_SCAN_PADDING zeros
   bool drained = false;      // the stream gave its last byte (end of file or read error)
   int read_errno = 0;        // errno of the failed read when the stream failed
+  Sf7ReadAhead ahead;        // used once enable_sf7_read_ahead succeeded
 };
 
 // Allocates the buffer (at least SF7_INPUT_MIN_BLOCK_SIZE bytes) once; reads nothing yet.
 // False when it cannot be allocated.
 bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
 
-// Makes at least `count` bytes (at most SF7_INPUT_MIN_BLOCK_SIZE) readable at `pos`, unless
-// the stream is drained: the unread rest moves to the front of the buffer and the stream fills
-// the space after it.
+// Makes at least `count` bytes (at most SF7_INPUT_LOOKAHEAD) readable at `pos`, unless the
+// stream is drained: the unread rest moves to the front of the buffer and the stream fills the
+// space after it, or it goes in front of the block read ahead, which becomes the buffer.
 void fill_sf7_input(Sf7Input& input, std::size_t count);
+
+// Allocates the read-ahead buffer; false when it cannot be had (the input then reads as before).
+bool enable_sf7_read_ahead(Sf7Input& input);
+// True when a block is to be read ahead: the buffer exists, holds none and the stream goes on.
+bool sf7_read_ahead_wanted(const Sf7Input& input);
+// Reads the next block into the read-ahead buffer. Touches only the stream and that buffer, so
+// that another thread may do it while the buffered block is read, and fill_sf7_input is not.
+void read_sf7_ahead(Sf7Input& input);
 
 // The next line, or the next 1023 characters of a longer one, as read_line_exact gives it from
 // the same bytes. False when nothing is left.

@@ -397,8 +397,12 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
   Sf7PointTargets targets(map);
   Sf7ScanMemo memo;
   std::optional<Sf7ScanHelper> helper;
-  if (reading.options.scan_threads > 1)
+  if (reading.options.scan_threads > 1) {
     helper.emplace(map);
+    // The stream's next block is read while this one is scanned; without the memory, it is read
+    // when needed.
+    enable_sf7_read_ahead(input);
+  }
   HelperShare share;
   const std::size_t total = point_count(map);
   std::size_t index = 0;
@@ -407,7 +411,8 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
       fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
     const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
     if (split.far == nullptr ||
-        !helper->start(input.pos, split.far, split.stop, input.end, index, total)) {
+        !helper->start(input.pos, split.far, split.stop, input.end, index, total,
+                       sf7_read_ahead_wanted(input) ? &input : nullptr)) {
       read_point(input, reading, line, memo, targets, map, index++);
       continue;
     }

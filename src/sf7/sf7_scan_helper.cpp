@@ -17,7 +17,7 @@ Sf7ScanHelper::~Sf7ScanHelper() {
 }
 
 bool Sf7ScanHelper::start(const char* near, const char* far, const char* stop, const char* end,
-                          std::size_t first, std::size_t total) {
+                          std::size_t first, std::size_t total, Sf7Input* read_ahead) {
   if (!thread_.joinable()) {
     try {
       thread_ = std::thread([this] { run(); });
@@ -27,7 +27,7 @@ bool Sf7ScanHelper::start(const char* near, const char* far, const char* stop, c
   }
   {
     std::lock_guard lock(mutex_);
-    job_ = {near, far, stop, end, first, total};
+    job_ = {near, far, stop, end, first, total, read_ahead};
     pending_ = true;
   }
   changed_.notify_all();
@@ -76,5 +76,7 @@ Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
     line = next;
   }
   result.next = line;
+  if (job.read_ahead != nullptr)
+    read_sf7_ahead(*job.read_ahead);
   return result;
 }

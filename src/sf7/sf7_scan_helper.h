@@ -6,6 +6,7 @@
 #pragma once
 
 #include "sf7_fast_scan.h"
+#include "sf7_input.h"
 #include "sf7_points.h"
 #include "sf7_reader.h"
 
@@ -34,9 +35,10 @@ public:
   // Starts a job: count the lines of [near, far), then scan the complete lines of [far, stop)
   // into the points from `first` + that count on, below `total`. `end` is the end of the
   // buffered text, which the zero padding of the fast scan follows; nothing in [near, end) may
-  // change before wait() returns. False when the thread cannot be started: no job runs.
+  // change before wait() returns. With `read_ahead`, the job ends by reading that input's next
+  // block ahead (read_sf7_ahead). False when the thread cannot be started: no job runs.
   bool start(const char* near, const char* far, const char* stop, const char* end,
-             std::size_t first, std::size_t total);
+             std::size_t first, std::size_t total, Sf7Input* read_ahead);
   // True when the job has ended; wait() then returns at once.
   bool finished();
   Result wait();
@@ -49,6 +51,7 @@ private:
     const char* end;
     std::size_t first;
     std::size_t total;
+    Sf7Input* read_ahead;
   };
   void run();
   Result work(const Job& job);
