@@ -4,6 +4,25 @@
 #include <array>
 #include <system_error>
 
+namespace {
+
+// Line feeds in [p, end). Byte counters over chunks of a fixed length that cannot overflow them
+// compile to whole vectors of byte compares, about three times as fast as std::count, whose
+// vectors widen every byte to a 64-bit count.
+std::size_t count_line_feeds(const char* p, const char* end) {
+  constexpr std::size_t CHUNK = 240;
+  std::size_t count = 0;
+  for (; static_cast<std::size_t>(end - p) >= CHUNK; p += CHUNK) {
+    unsigned char in_chunk = 0;
+    for (std::size_t i = 0; i < CHUNK; ++i)
+      in_chunk = static_cast<unsigned char>(in_chunk + (p[i] == '\n'));
+    count += in_chunk;
+  }
+  return count + static_cast<std::size_t>(std::count(p, end, '\n'));
+}
+
+} // namespace
+
 Sf7ScanHelper::~Sf7ScanHelper() {
   if (!thread_.joinable())
     return;
@@ -63,7 +82,7 @@ void Sf7ScanHelper::run() {
 
 Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
   Result result;
-  result.near_lines = static_cast<std::size_t>(std::count(job.near, job.far, '\n'));
+  result.near_lines = count_line_feeds(job.near, job.far);
   std::size_t index = job.first + result.near_lines;
   std::array<double, SF7_COLUMN_COUNT> values{};
   const char* line = job.far;
