@@ -9,7 +9,6 @@
 #include <sys/vfs.h>
 #endif
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -20,8 +19,6 @@ namespace {
 
 // As many links as the system itself follows in one name.
 constexpr int MAX_LINKS = 40;
-// Bytes of the target's name kept in the temporary file's name, leaving room for the rest.
-constexpr std::size_t TEMP_BASE_LIMIT = 200;
 
 // Closes `fd` and returns -1 with the errno of the failure that made it useless.
 int fail_closing(int fd) {
@@ -62,26 +59,12 @@ bool read_link(const std::string& path, std::string& text) {
   return true;
 }
 
-// Six letters that make a temporary name unlikely to be taken; an exclusive create decides.
-std::string random_letters() {
-  static std::atomic<std::uint64_t> counter{0};
+// What makes this process's temporary names differ from those of other processes and runs.
+std::uint64_t name_entropy() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t x = static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'007U ^
-                    static_cast<std::uint64_t>(now.tv_nsec) ^
-                    static_cast<std::uint64_t>(getpid()) << 32 ^
-                    (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15U;
-  x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9U; // the mix of splitmix64
-  x = (x ^ x >> 27) * 0x94D049BB133111EBU;
-  x ^= x >> 31;
-  static constexpr char letters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string text(6, ' ');
-  for (char& letter : text) {
-    letter = letters[x % (sizeof letters - 1)];
-    x /= sizeof letters - 1;
-  }
-  return text;
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'007U ^
+         static_cast<std::uint64_t>(now.tv_nsec) ^ static_cast<std::uint64_t>(getpid()) << 32;
 }
 
 // Steps whose failure does no harm hand their result here, where it is dropped.
@@ -154,9 +137,8 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
     mode = old.st_mode & 0777;
   }
   const std::string folder = folder_of(target.path);
-  const std::string base = target.path.substr(folder.size(), TEMP_BASE_LIMIT);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path = folder + "." + base + ".tmp-" + random_letters();
+    temp_path = tqs_temp_name(folder, target.path, name_entropy());
     const int fd =
         open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {

@@ -32,6 +32,13 @@ TqsTarget tqs_find_target(const char* name);
 // written at its end. Returns the descriptor.
 int tqs_open_in_place(const char* name, bool append);
 
+// The name of a temporary file for `target_path` in its `folder` (the path's folder part with its
+// separator, or ""): a dot, the file's name cut to 200 bytes, ".tmp-" and six letters mixed from
+// `entropy` (the clock and the process) and a count of the names made. Unlikely to be taken; the
+// exclusive create decides.
+std::string tqs_temp_name(const std::string& folder, const std::string& target_path,
+                          std::uint64_t entropy);
+
 // Creates a new temporary file in the folder of `target` (exclusively, so never through a
 // planted link), with the permission bits, owner and group of the regular file it is to replace
 // where the system allows, else those of a new file (0666 less the umask). For a regular target,

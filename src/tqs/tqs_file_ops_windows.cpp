@@ -14,15 +14,12 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <utility>
 
 namespace {
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// Bytes of the target's name kept in the temporary file's name, leaving room for the rest.
-constexpr std::size_t TEMP_BASE_LIMIT = 200;
 // How often, and how long apart, a replacement tries again while another program holds the
 // target open: virus scanners and indexers open new files for a moment.
 constexpr int REPLACE_ATTEMPTS = 20;
@@ -114,28 +111,15 @@ std::string folder_of(const std::string& path) {
   return end == std::string::npos ? std::string() : path.substr(0, end + 1);
 }
 
-// Six letters that make a temporary name unlikely to be taken; an exclusive create decides.
-std::string random_letters() {
-  static std::atomic<std::uint64_t> counter{0};
+// What makes this process's temporary names differ from those of other processes and runs.
+std::uint64_t name_entropy() {
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
   FILETIME time{};
   GetSystemTimeAsFileTime(&time);
-  std::uint64_t x = static_cast<std::uint64_t>(now.QuadPart) * 1'000'000'007U ^
-                    (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) ^
-                    std::uint64_t{GetCurrentProcessId()} << 32 ^
-                    (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15U;
-  x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9U; // the mix of splitmix64
-  x = (x ^ x >> 27) * 0x94D049BB133111EBU;
-  x ^= x >> 31;
-  static constexpr char letters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string text(6, ' ');
-  for (char& letter : text) {
-    letter = letters[x % (sizeof letters - 1)];
-    x /= sizeof letters - 1;
-  }
-  return text;
+  return static_cast<std::uint64_t>(now.QuadPart) * 1'000'000'007U ^
+         (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) ^
+         std::uint64_t{GetCurrentProcessId()} << 32;
 }
 
 // The lock of an append is one byte far beyond the end of any file: a lock on the data would be
@@ -246,10 +230,9 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
       return -1;
   }
   const std::string folder = folder_of(target.path);
-  const std::string base = target.path.substr(folder.size(), TEMP_BASE_LIMIT);
   int error_number = EEXIST;
   for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
-    temp_path = folder + "." + base + ".tmp-" + random_letters();
+    temp_path = tqs_temp_name(folder, target.path, name_entropy());
     // CREATE_NEW is the exclusive create (_O_CREAT | _O_EXCL); CreateFile rather than _open
     // for the sharing mode that lets an interrupted run's undo remove the file at once.
     const HANDLE handle = open_handle(temp_path.c_str(), GENERIC_WRITE, CREATE_NEW);
