@@ -14,6 +14,7 @@ using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::run_program;
+using test_support::small_rf_map;
 using test_support::TempDir;
 using test_support::write_file;
 
@@ -31,22 +32,6 @@ const std::string kLongHelp = "norvalex - Sep  3 2008\n"
                               " -o outfile  Write output to outfile\n"
                               " -a outfile  Append output to outfile\n";
 
-// A 2 x 3 RF map with the code page 437 names that are renamed to |E| and Bphi.
-const std::string kMap = "Poisson Superfish\n"
-                         "Program SF7 test map\n"
-                         "\n"
-                         "Z and R increments:    1    2\n"
-                         "\n"
-                         "   Z     R     Ez     Er    \xB3"
-                         "E\xB3    H\xED \n"
-                         " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
-                         "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
-                         "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
-                         "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
-                         "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
-                         "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
-                         "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
-                         "Summary that is never read\n";
 const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Decoding array names\n"
                              "Decoding array units\n"
@@ -79,21 +64,12 @@ std::string array_block(const std::string& name, const std::vector<double>& valu
   return test_support::block_bytes(name, 0x803, test_support::doubles_bytes(values));
 }
 
-// The six columns of kMap, each value times its unit's factor.
+// The six columns of small_rf_map as blocks.
 std::string map_blocks() {
-  const std::vector<std::vector<double>> numbers = {
-      {0.0, 0.0, 0.0, 1.0, 1.0, 1.0},      {0.0, 1.0, 2.0, 0.0, 1.0, 2.0},
-      {15.0, 12.5, 8.0, 14.0, 12.0, 7.5},  {0.0, 2.0, -3.0, 0.0, 2.5, -3.5},
-      {15.0, 13.0, 8.5, 14.0, 12.5, 8.25}, {0.0, 5e3, 1e4, 0.0, 5.5e3, 1.1e4}};
-  const char* names[] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
-  const double factors[] = {0.01, 0.01, 1e6, 1e6, 1e6, 1.25664e-6};
+  const std::vector<std::vector<double>> columns = test_support::small_rf_map_columns();
   std::string bytes;
-  for (std::size_t k = 0; k < 6; ++k) {
-    std::vector<double> scaled;
-    for (double number : numbers[k])
-      scaled.push_back(factors[k] * number);
-    bytes += array_block(names[k], scaled);
-  }
+  for (std::size_t k = 0; k < columns.size(); ++k)
+    bytes += array_block(test_support::small_rf_map_names[k], columns[k]);
   return bytes;
 }
 
@@ -120,7 +96,7 @@ std::string utf8_of(const std::filesystem::path& path) {
 
 class Converter : public testing::Test {
 protected:
-  void SetUp() override { write_file(input_, kMap); }
+  void SetUp() override { write_file(input_, small_rf_map); }
 
   ProcessResult run(std::vector<std::string> args, const test_support::RunOptions& options = {}) {
     args.insert(args.begin(), NORVALEX_BINARY);
@@ -316,7 +292,7 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
   const std::filesystem::path input = dir_.path() / u8"carte-\u00E9t\u00E9-\u20AC.sf7";
   const std::filesystem::path output = dir_.path() / u8"r\u00E9sultat-\U0001F600.tqs";
   const std::filesystem::path missing = dir_.path() / u8"manquant-\u00E9.sf7";
-  write_file(input, kMap);
+  write_file(input, small_rf_map);
   ProcessResult result = run({"-o", utf8_of(output), utf8_of(input)});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
@@ -332,15 +308,15 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
 }
 
 // The bytes of the Linux build on every kind of output: the committed example output and the
-// hand-built bytes of kMap, from LF and from CR LF input, through an output file, standard
+// hand-built bytes of small_rf_map, from LF and from CR LF input, through an output file, standard
 // output redirected to a file, and a pipe.
 TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
   TempDir dir;
   const std::string example = NORVALEX_SOURCE_DIR "/examples/pillbox-tm010";
   const std::string example_bytes = mask_time(read_file(example + ".tqs"));
   write_file(dir.file("example-crlf.sf7"), crlf_of(read_file(example + ".sf7")));
-  write_file(dir.file("map.sf7"), kMap);
-  write_file(dir.file("map-crlf.sf7"), crlf_of(kMap));
+  write_file(dir.file("map.sf7"), small_rf_map);
+  write_file(dir.file("map-crlf.sf7"), crlf_of(small_rf_map));
   struct Case {
     std::string input;
     std::string expected;

@@ -11,11 +11,7 @@
 #include <string>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 using test_support::TempDir;
@@ -80,23 +76,14 @@ TEST(Positions, Are64BitsWide) {
 }
 
 TEST(Positions, APipeHasNone) {
-  int ends[2];
-#ifdef _WIN32
-  ASSERT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
-#else
-  ASSERT_EQ(pipe(ends), 0);
-#endif
-  std::FILE* reader = fdopen(ends[0], "rb");
-  ASSERT_NE(reader, nullptr);
+  const test_support::PipeStream pipe;
   errno = 0;
-  EXPECT_EQ(platform_tell(reader), -1);
+  EXPECT_EQ(platform_tell(pipe.reader), -1);
   EXPECT_EQ(errno, ESPIPE);
   PlatformFileKind kind = PlatformFileKind::regular;
   std::int64_t length = 0;
-  EXPECT_EQ(platform_file_status(reader, kind, length), 0);
+  EXPECT_EQ(platform_file_status(pipe.reader, kind, length), 0);
   EXPECT_EQ(kind, PlatformFileKind::other);
-  std::fclose(reader);
-  close(ends[1]);
 }
 
 TEST(OutputError, AClosedPipeIsEpipe) {

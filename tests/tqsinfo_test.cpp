@@ -21,6 +21,9 @@ using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::RunOptions;
+using test_support::small_rf_map;
+using test_support::small_rf_map_columns;
+using test_support::small_rf_map_names;
 using test_support::StdoutMode;
 using test_support::write_file;
 
@@ -28,36 +31,6 @@ namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 const double NaN = std::numeric_limits<double>::quiet_NaN();
-
-// A 2 x 3 map; norvalex renames the code page 437 names to |E| and Bphi.
-const char kMap[] = "Poisson Superfish\nProgram SF7 test map\n\nZ and R increments:    1    2\n\n"
-                    "   Z     R     Ez     Er    \xB3"
-                    "E\xB3    H\xED \n"
-                    " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
-                    "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
-                    "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
-                    "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
-                    "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
-                    "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
-                    "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n";
-const char* const kNames[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
-
-// The columns as norvalex stores them: each number times its unit's factor.
-std::vector<std::vector<double>> map_columns() {
-  const double numbers[6][6] = {{0, 0, 0, 1, 1, 1},
-                                {0, 1, 2, 0, 1, 2},
-                                {15, 12.5, 8, 14, 12, 7.5},
-                                {0, 2, -3, 0, 2.5, -3.5},
-                                {15, 13, 8.5, 14, 12.5, 8.25},
-                                {0, 5e3, 1e4, 0, 5.5e3, 1.1e4}};
-  const double factors[6] = {0.01, 0.01, 1e6, 1e6, 1e6, 1.25664e-6};
-  std::vector<std::vector<double>> columns(6);
-  for (std::size_t c = 0; c < 6; ++c) {
-    for (double number : numbers[c])
-      columns[c].push_back(factors[c] * number);
-  }
-  return columns;
-}
 
 // Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
 // sums rounded after every addition, the population variance; NaN stands for a failed one.
@@ -142,7 +115,7 @@ double json_value(const std::string& line, const std::string& key) {
 class Tqsinfo : public testing::Test {
 protected:
   void SetUp() override {
-    write_file(sf7_, kMap);
+    write_file(sf7_, small_rf_map);
     ASSERT_EQ(norvalex({"-o", map_}).exit_status, 0);
     // A fixed creation time, so that the listing is known.
     std::string bytes = read_file(map_);
@@ -201,7 +174,8 @@ std::string block_table(int number, std::int64_t offset, bool creator) {
   }
   for (int k = 0; k < 6; ++k) {
     std::snprintf(row, sizeof row, "%5d  %-*s  0x803      double array         6     48  %6lld\n",
-                  number + k, width, kNames[k], static_cast<long long>(offset + 24 + 72 * k));
+                  number + k, width, small_rf_map_names[k],
+                  static_cast<long long>(offset + 24 + 72 * k));
     rows += row;
   }
   return rows;
@@ -247,18 +221,19 @@ TEST_F(Tqsinfo, ListsTheHeaderAndTheBlocksOfEverySeries) {
 TEST_F(Tqsinfo, StatisticsOfEveryColumnOfEverySeriesAreTheDefinedOnes) {
   const ProcessResult result = run({"--stats", "--json", series_});
   ASSERT_EQ(result.exit_status, 0) << result.err;
-  const std::vector<std::vector<double>> columns = map_columns();
+  const std::vector<std::vector<double>> columns = small_rf_map_columns();
   const char* const stats[7] = {"Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N"};
   std::size_t checked = 0;
   for (const std::string& line : lines_of(result.out)) {
     if (line.find("\"stats\"") == std::string::npos)
       continue;
     const std::size_t column = checked % 6; // three series of the same six columns
-    EXPECT_NE(line.find("\"name\": \"" + std::string(kNames[column]) + "\""), std::string::npos);
+    EXPECT_NE(line.find("\"name\": \"" + std::string(small_rf_map_names[column]) + "\""),
+              std::string::npos);
     const std::vector<double> expected = expected_stats(columns[column]);
     for (std::size_t s = 0; s < 7; ++s) {
       EXPECT_EQ(bits_of(json_value(line, stats[s])), bits_of(expected[s]))
-          << kNames[column] << " " << stats[s];
+          << small_rf_map_names[column] << " " << stats[s];
     }
     ++checked;
   }
@@ -345,7 +320,7 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
   EXPECT_EQ(result.out, document);
 }
 
-TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
+TEST_F(Tqsinfo, Checsmall_rf_map_namesTheFirstDefectAndItsOffset) {
   struct Case {
     std::string path;
     std::string verdict; // after "<path>: "
@@ -406,7 +381,7 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
   const std::string built = dir_.file("awkward.tqs");
   write_file(built, file_header(0) + doubles_block("x", awkward) + doubles_block("y", special));
 
-  const std::vector<std::vector<double>> columns = map_columns();
+  const std::vector<std::vector<double>> columns = small_rf_map_columns();
   struct Case {
     std::vector<std::string> args;
     std::string header;

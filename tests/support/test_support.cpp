@@ -106,6 +106,44 @@ std::FILE* open_bytes(std::string_view bytes) {
   return stream;
 }
 
+std::vector<std::vector<double>> small_rf_map_columns() {
+  const double numbers[6][6] = {{0, 0, 0, 1, 1, 1},
+                                {0, 1, 2, 0, 1, 2},
+                                {15, 12.5, 8, 14, 12, 7.5},
+                                {0, 2, -3, 0, 2.5, -3.5},
+                                {15, 13, 8.5, 14, 12.5, 8.25},
+                                {0, 5e3, 1e4, 0, 5.5e3, 1.1e4}};
+  const double factors[6] = {0.01, 0.01, 1e6, 1e6, 1e6, 1.25664e-6};
+  std::vector<std::vector<double>> columns(6);
+  for (std::size_t c = 0; c < 6; ++c) {
+    for (double number : numbers[c])
+      columns[c].push_back(factors[c] * number);
+  }
+  return columns;
+}
+
+PipeStream::PipeStream() {
+  int ends[2];
+#ifdef _WIN32
+  if (_pipe(ends, 4096, _O_BINARY) != 0)
+#else
+  if (pipe(ends) != 0)
+#endif
+    throw std::runtime_error("cannot open a pipe");
+  reader = fdopen(ends[0], "rb");
+  write_end = ends[1];
+  if (!reader) {
+    close(ends[0]);
+    close(ends[1]);
+    throw std::runtime_error("cannot open a stream on a pipe");
+  }
+}
+
+PipeStream::~PipeStream() {
+  std::fclose(reader);
+  close(write_end);
+}
+
 std::string le32(std::uint32_t value) {
   std::string bytes;
   for (int shift = 0; shift < 32; shift += 8)
