@@ -43,7 +43,7 @@ void scan_fast(benchmark::State& state, bool mixed_layout) {
       p = scan_point_fast(memo, p, text.data() + size, values);
     benchmark::DoNotOptimize(values);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
 void scan_exact(benchmark::State& state) {
@@ -59,7 +59,7 @@ void scan_exact(benchmark::State& state) {
     for (const std::string& line : lines)
       benchmark::DoNotOptimize(scan_point_exact(line.c_str(), values));
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 
 BENCHMARK_CAPTURE(scan_fast, same_layout, false);
