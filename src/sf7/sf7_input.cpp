@@ -21,7 +21,8 @@ bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size) 
 
 void fill_sf7_input(Sf7Input& input, std::size_t count) {
   const std::size_t rest = static_cast<std::size_t>(input.end - input.pos);
-  if (rest >= count || input.drained)
+  // A rest of up to SF7_INPUT_LOOKAHEAD bytes is what fits in front of a block read ahead.
+  if (rest >= std::min(count, SF7_INPUT_LOOKAHEAD) || input.drained)
     return;
   if (input.ahead.ready) {
     char* const front = input.ahead.storage.get() + SF7_INPUT_LOOKAHEAD - rest;
