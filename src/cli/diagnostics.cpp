@@ -9,16 +9,6 @@ std::int32_t input_line_number = 0;
 
 namespace {
 
-[[gnu::format(printf, 1, 0)]] std::string format_text(const char* format, std::va_list args) {
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, format, args);
-  return text;
-}
-
 // "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text. File
 // names and texts hold bytes from outside, so their control bytes are escaped; the newline that
 // ends the caller's text is the program's own.
@@ -28,7 +18,7 @@ namespace {
   if (file != nullptr) {
     text = std::string(file) + "(" + std::to_string(line) + "): ";
   }
-  text += format_text(format, args);
+  text += format_whole_text(format, args);
   std::fputs("Error: ", stderr);
   print_stderr_escaped(text.c_str());
 }
@@ -36,7 +26,7 @@ namespace {
 [[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
                                                          std::va_list args) {
   const std::string line = escape_control_bytes(program_name) + ": " + severity + ": " +
-                           escape_control_bytes(format_text(format, args)) + "\n";
+                           escape_control_bytes(format_whole_text(format, args)) + "\n";
   // Buffered TQS data on standard output leaves the process ahead of the message.
   std::fflush(stdout);
   std::fflush(stderr);

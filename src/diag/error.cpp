@@ -9,19 +9,6 @@
 
 namespace {
 
-// The whole formatted text, however long: the texts of input errors are never cut.
-[[gnu::format(printf, 1, 0)]] std::string format_whole(const char* format, std::va_list args) {
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length <= 0)
-    return {};
-  std::string text(static_cast<std::size_t>(length), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, format, args);
-  return text;
-}
-
 std::string format_message(Message message, ...) {
   std::va_list args;
   va_start(args, message);
@@ -71,7 +58,7 @@ void raise_message(Message message) {
 void raise_input_error(const char* file_name, std::int32_t line_number, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::string detail = format_whole(format, args);
+  std::string detail = format_whole_text(format, args);
   va_end(args);
   std::string text = std::string(file_name) + "(" + std::to_string(line_number) + "): " + detail;
   throw Error(ErrorOrigin::input_line, text, -1, file_name, line_number, 0);
@@ -80,7 +67,7 @@ void raise_input_error(const char* file_name, std::int32_t line_number, const ch
 void raise_input_failure(const char* file_name, int error_number, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::string text = format_whole(format, args);
+  std::string text = format_whole_text(format, args);
   va_end(args);
   throw Error(ErrorOrigin::input_file, text, -1, file_name, -1, error_number);
 }

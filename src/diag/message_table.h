@@ -54,3 +54,6 @@ constexpr const char* message_format(Message message) {
 // Formats a message row with its arguments, cut at MESSAGE_TEXT_LIMIT characters.
 [[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_message_text(const char* format,
                                                                                 std::va_list args);
+// The whole formatted text, however long: for texts that are never cut (input errors, progress).
+[[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_whole_text(const char* format,
+                                                                              std::va_list args);

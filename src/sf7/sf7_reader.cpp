@@ -254,12 +254,7 @@ void read_units(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
     return;
   std::va_list args;
   va_start(args, format);
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  std::vsnprintf(line.data(), line.size() + 1, format, args);
+  const std::string line = format_whole_text(format, args);
   va_end(args);
   reading.options.progress(line.c_str());
 }
