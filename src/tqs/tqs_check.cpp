@@ -46,14 +46,7 @@ public:
     if (!stream_) {
       norvalex::raise_file_error(name, errno);
     }
-    PlatformFileKind kind;
-    if (const int error_number = platform_file_status(stream_.get(), kind, length_)) {
-      norvalex::raise_file_error(name, error_number);
-    }
-    if (kind != PlatformFileKind::regular) {
-      // Blocks are found by their offsets, as in the loader.
-      norvalex::raise_file_error(name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
-    }
+    length_ = tqs_file_length(file());
   }
 
   // The first defect, or an offset of -1 when there is none.
@@ -71,11 +64,7 @@ public:
   }
 
 private:
-  void read_at(std::int64_t offset, void* buffer, std::size_t bytes) {
-    const TqsFile file{stream_.get(), name_};
-    tqs_seek_to(file, offset);
-    tqs_read_item(file, buffer, bytes);
-  }
+  TqsFile file() const { return {stream_.get(), name_}; }
 
   // Checks the file header, or the "creator" block that stands in for it, and moves `offset` to
   // the first block.
@@ -83,13 +72,12 @@ private:
     unsigned char start[sizeof(TqsFileHeader)] = {};
     const std::int64_t available = std::min(length_, static_cast<std::int64_t>(sizeof start));
     if (available > 0) {
-      read_at(0, start, static_cast<std::size_t>(available));
+      tqs_read_at(file(), 0, start, static_cast<std::size_t>(available));
     }
     if (available >= static_cast<std::int64_t>(sizeof(TqsBlockHeader))) {
       TqsBlockHeader block;
       std::memcpy(&block, start, sizeof block);
-      if (block.type == TQS_CREATOR_TYPE &&
-          std::memcmp(block.name, TQS_CREATOR_NAME, sizeof TQS_CREATOR_NAME) == 0) {
+      if (tqs_is_creator_block(block.type, block.name)) {
         return {-1, {}}; // appended to a new file: the block is checked as any other
       }
     }
@@ -123,7 +111,7 @@ private:
                        static_cast<long long>(length_ - offset));
     }
     TqsBlockHeader block;
-    read_at(offset, &block, sizeof block);
+    tqs_read_at(file(), offset, &block, sizeof block);
     if (!has_nul(block.name)) {
       return defect_at(offset, "block name without its NUL");
     }
@@ -144,7 +132,7 @@ private:
       }
       const std::int64_t last = data_offset + block.size - 1;
       char last_byte;
-      read_at(last, &last_byte, 1);
+      tqs_read_at(file(), last, &last_byte, 1);
       if (last_byte != '\0') {
         return defect_at(last, "string without its closing NUL");
       }

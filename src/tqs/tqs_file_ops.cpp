@@ -120,8 +120,8 @@ TqsTarget tqs_find_target(const char* name) {
   return as_named; // a loop of links: the open reports it
 }
 
-int tqs_open_in_place(const char* name, bool append) {
-  return open(name, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0666);
+int tqs_open_in_place(const char* name) {
+  return open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_TRUNC, 0666);
 }
 
 int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target_fd) {

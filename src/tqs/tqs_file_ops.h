@@ -28,9 +28,8 @@ struct TqsTarget {
 
 TqsTarget tqs_find_target(const char* name);
 
-// Opens `name` by its name for writing: created if missing, and emptied, or with `append`
-// written at its end. Returns the descriptor.
-int tqs_open_in_place(const char* name, bool append);
+// Opens `name` by its name for writing: created if missing, and emptied. Returns the descriptor.
+int tqs_open_in_place(const char* name);
 
 // The name of a temporary file for `target_path` in its `folder` (the path's folder part with its
 // separator, or ""): a dot, the file's name cut to 200 bytes, ".tmp-" and six letters mixed from

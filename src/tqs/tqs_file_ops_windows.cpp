@@ -207,10 +207,9 @@ TqsTarget tqs_find_target(const char* name) {
   return regular ? TqsTarget{TqsTargetKind::regular, path} : as_named;
 }
 
-int tqs_open_in_place(const char* name, bool append) {
-  const int fd =
-      _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (append ? _O_APPEND : _O_TRUNC),
-            _S_IREAD | _S_IWRITE);
+int tqs_open_in_place(const char* name) {
+  const int fd = _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | _O_TRUNC,
+                       _S_IREAD | _S_IWRITE);
   if (fd < 0 && errno == EACCES && is_folder(name))
     errno = EISDIR;
   if (fd < 0 && errno == EINVAL)

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 // Records go to and from files as their exact memory image, and array data go straight from the
@@ -46,6 +47,11 @@ inline constexpr std::uint32_t TQS_TYPE_SIZE4_90 = 0x90;
 // each appended series.
 inline constexpr char TQS_CREATOR_NAME[] = "creator";
 inline constexpr std::uint32_t TQS_CREATOR_TYPE = TQS_FLAG_SINGLE | TQS_TYPE_STRING;
+
+inline bool tqs_is_creator_block(std::uint32_t type, const char (&name)[TQS_NAME_SIZE]) {
+  return type == TQS_CREATOR_TYPE &&
+         std::memcmp(name, TQS_CREATOR_NAME, sizeof TQS_CREATOR_NAME) == 0;
+}
 
 struct TqsFileHeader {
   std::uint32_t magic;

@@ -14,27 +14,6 @@ namespace {
 using norvalex::raise_file_error;
 using norvalex::raise_file_message;
 
-// The length of the file behind `file`, which must be a regular file.
-std::int64_t file_length(const TqsFile& file) {
-  PlatformFileKind kind;
-  std::int64_t length = 0;
-  if (const int error_number = platform_file_status(file.stream, kind, length)) {
-    raise_file_error(file.name, error_number);
-  }
-  if (kind != PlatformFileKind::regular) {
-    // Blocks are found by their offsets, which a folder, a pipe or a terminal does not have.
-    raise_file_error(file.name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
-  }
-  return length;
-}
-
-// Reads `bytes` bytes at `offset`. The caller has checked them against the file's length, so a
-// short read means the file shrank or failed.
-void read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes) {
-  tqs_seek_to(file, offset);
-  tqs_read_item(file, buffer, bytes);
-}
-
 void free_nodes(TqsNode* node) {
   while (node) {
     TqsNode* next = node->next;
@@ -81,13 +60,12 @@ std::int64_t first_block_offset(TqsInput& input) {
   unsigned char start[sizeof(TqsFileHeader)] = {};
   const std::int64_t available = std::min(input.length, static_cast<std::int64_t>(sizeof start));
   if (available > 0) {
-    read_at(input.file, 0, start, static_cast<std::size_t>(available));
+    tqs_read_at(input.file, 0, start, static_cast<std::size_t>(available));
   }
   if (available >= static_cast<std::int64_t>(sizeof(TqsBlockHeader))) {
     TqsBlockHeader block;
     std::memcpy(&block, start, sizeof block);
-    if (block.type == TQS_CREATOR_TYPE &&
-        std::memcmp(block.name, TQS_CREATOR_NAME, sizeof TQS_CREATOR_NAME) == 0) {
+    if (tqs_is_creator_block(block.type, block.name)) {
       return 0; // appended to a new file: no header of its own
     }
   }
@@ -116,7 +94,7 @@ void read_blocks(TqsInput& input, TqsNode* root, std::int64_t offset) {
       raise_file_message(Message::unexpected_end_of_file, input.file.name);
     }
     TqsBlockHeader block;
-    read_at(input.file, offset, &block, sizeof block);
+    tqs_read_at(input.file, offset, &block, sizeof block);
     if (!std::memchr(block.name, '\0', sizeof block.name)) {
       raise_file_message(Message::not_a_tq_file, input.file.name);
     }
@@ -155,7 +133,7 @@ TqsNode* tqs_read_tree(const char* name) {
   }
   tree.root = new_node(input);
   tree.root->type = tree.root->stored_type = TQS_FLAG_GROUP;
-  input.length = file_length(input.file);
+  input.length = tqs_file_length(input.file);
   tree.root->data_offset = first_block_offset(input);
   read_blocks(input, tree.root, tree.root->data_offset);
   TqsNode* root = tree.root;

@@ -62,3 +62,20 @@ void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
   }
   norvalex::raise_file_message(Message::unexpected_end_of_file, file.name);
 }
+
+std::int64_t tqs_file_length(const TqsFile& file) {
+  PlatformFileKind kind;
+  std::int64_t length = 0;
+  if (const int error_number = platform_file_status(file.stream, kind, length)) {
+    norvalex::raise_file_error(file.name, error_number);
+  }
+  if (kind != PlatformFileKind::regular) {
+    norvalex::raise_file_error(file.name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
+  }
+  return length;
+}
+
+void tqs_read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes) {
+  tqs_seek_to(file, offset);
+  tqs_read_item(file, buffer, bytes);
+}

@@ -28,6 +28,14 @@ NORVALEX_TQS_API int tqs_seek(std::FILE* stream, std::int64_t offset, int whence
 // Positions the stream of `file` at `offset` from the start; throws message 0 on failure.
 NORVALEX_TQS_API void tqs_seek_to(const TqsFile& file, std::int64_t offset);
 
+// The length of the regular file behind `file`; throws message 0 for anything else (EISDIR for a
+// folder, ESPIPE for a pipe or a terminal), whose blocks cannot be found by their offsets.
+NORVALEX_TQS_API std::int64_t tqs_file_length(const TqsFile& file);
+
+// Reads `bytes` bytes at `offset` as one item (tqs_seek_to, then tqs_read_item).
+NORVALEX_TQS_API void tqs_read_at(const TqsFile& file, std::int64_t offset, void* buffer,
+                                  std::size_t bytes);
+
 // Reads `bytes` bytes as one item. A short read throws message 0 when the stream's error
 // indicator is set, otherwise message 2 ("Unexpected end of file").
 NORVALEX_TQS_API void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes);

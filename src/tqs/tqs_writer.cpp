@@ -90,12 +90,12 @@ int open_descriptor(TqsOutput& output, const char* name, bool append) {
     return tqs_duplicate(fd);
   }
   if (target.kind == TqsTargetKind::in_place)
-    return tqs_open_in_place(name, false);
+    return tqs_open_in_place(name);
   output.target_path = target.path;
   const int fd = tqs_create_temp(target, output.temp_path, output.target_fd);
   // A file that may be written in a folder that takes no new file can only be written in place.
   if (fd < 0 && (errno == EACCES || errno == EPERM) && target.kind == TqsTargetKind::regular)
-    return tqs_open_in_place(name, false);
+    return tqs_open_in_place(name);
   return fd;
 }
 
@@ -144,7 +144,7 @@ void tqs_write_header(TqsOutput& output, const char* creator, std::uint8_t creat
                       std::uint8_t second_version0, std::uint8_t second_version1) {
   if (output.append) {
     // Appended blocks follow bytes of unknown origin; this block tells who wrote the ones after.
-    tqs_write_string(output, "creator", 0, creator);
+    tqs_write_string(output, TQS_CREATOR_NAME, 0, creator);
     return;
   }
   TqsFileHeader header;

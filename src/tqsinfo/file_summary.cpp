@@ -6,8 +6,7 @@
 #include <utility>
 
 bool is_creator_block(const TqsNode& node) {
-  return node.type == TQS_CREATOR_TYPE &&
-         std::memcmp(node.name, TQS_CREATOR_NAME, sizeof TQS_CREATOR_NAME) == 0;
+  return tqs_is_creator_block(node.type, node.name);
 }
 
 std::string field_text(const char* bytes, std::size_t size) {
