@@ -67,6 +67,17 @@ std::uint64_t name_entropy() {
          static_cast<std::uint64_t>(now.tv_nsec) ^ static_cast<std::uint64_t>(getpid()) << 32;
 }
 
+// -1 with the errno of the failure, after closing the descriptor of an append and removing the
+// file at `path` when this run `created` it: a failed open leaves no file behind.
+int fail_closing_append(int fd, const char* path, bool created) {
+  const int error_number = errno;
+  if (created)
+    unlink(path);
+  close(fd);
+  errno = error_number;
+  return -1;
+}
+
 // Steps whose failure does no harm hand their result here, where it is dropped.
 void allow_failure(int) {}
 
@@ -186,11 +197,11 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
     }
     struct stat opened {};
     if (fstat(fd, &opened) != 0)
-      return fail_closing(fd);
+      return fail_closing_append(fd, path, created);
     if (!S_ISREG(opened.st_mode))
       return fd; // a FIFO or a device: nothing to lock or cut back
     if (lock_file(fd) != 0)
-      return fail_closing(fd);
+      return fail_closing_append(fd, path, created);
     // While this waited, the file may have been removed (an append that created it failed) or
     // replaced: then the lock is of no use and the file now in its place is opened instead.
     struct stat current {};
@@ -198,7 +209,7 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
                      current.st_ino == opened.st_ino)) {
       const off_t end = lseek(fd, 0, SEEK_END);
       if (end < 0)
-        return fail_closing(fd);
+        return fail_closing_append(fd, path, created);
       length = end;
       return fd;
     }

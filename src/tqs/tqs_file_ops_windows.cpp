@@ -87,6 +87,17 @@ int fail_as_folder_or_last_error(const char* name) {
   return -1;
 }
 
+// -1 with errno kept, after closing the descriptor of an append and removing the file at `path`
+// when this run `created` it: a failed open leaves no file behind.
+int fail_closing_append(int fd, const char* path, bool created) {
+  const int error_number = errno;
+  if (created)
+    DeleteFileA(path); // opened with FILE_SHARE_DELETE: gone when the descriptor closes
+  _close(fd);
+  errno = error_number;
+  return -1;
+}
+
 HANDLE open_handle(const char* path, DWORD access, DWORD disposition) {
   return CreateFileA(path, access, SHARE_ALL, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -208,8 +219,8 @@ TqsTarget tqs_find_target(const char* name) {
 }
 
 int tqs_open_in_place(const char* name) {
-  const int fd = _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | _O_TRUNC,
-                       _S_IREAD | _S_IWRITE);
+  const int fd =
+      _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | _O_TRUNC, _S_IREAD | _S_IWRITE);
   if (fd < 0 && errno == EACCES && is_folder(name))
     errno = EISDIR;
   if (fd < 0 && errno == EINVAL)
@@ -306,26 +317,22 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
       return fail_as_folder_or_last_error(path);
     }
     const int fd = descriptor_of(handle, _O_WRONLY | _O_APPEND);
-    if (fd < 0)
+    if (fd < 0) {
+      if (created)
+        DeleteFileA(path);
       return -1;
+    }
     if (GetFileType(handle) != FILE_TYPE_DISK)
       return fd; // a device or a pipe: nothing to lock or cut back
     if (!lock_handle(handle)) {
-      const int error_number = error_number_of(GetLastError());
-      _close(fd);
-      errno = error_number;
-      return -1;
+      errno = error_number_of(GetLastError());
+      return fail_closing_append(fd, path, created);
     }
     // While this waited, the file may have been removed (an append that created it failed) or
     // replaced: then the lock is of no use and the file now in its place is opened instead.
     if (in_place || still_at_path(handle, path)) {
       length = _lseeki64(fd, 0, SEEK_END);
-      if (length < 0) {
-        const int error_number = errno;
-        _close(fd);
-        errno = error_number;
-      }
-      return length < 0 ? -1 : fd;
+      return length < 0 ? fail_closing_append(fd, path, created) : fd;
     }
     const bool removed = delete_pending(handle);
     _close(fd);
