@@ -4,6 +4,7 @@
 // (norvalex/__init__.py) gives them their shape. Every call releases the GIL while it reads or
 // writes; each call has state of its own, so calls from several threads at once do not meet.
 #include "convert/field_map_writer.h"
+#include "norvalex/version.h"
 #include "sf7/sf7_reader.h"
 #include "tqs/tqs_loader.h"
 #include "tqs/tqs_stats.h"
@@ -69,10 +70,7 @@ void raise_python_error(const norvalex::Error& error) {
   PyErr_SetObject(error_class, exception.ptr());
 }
 
-struct FreeMemory {
-  void operator()(void* memory) const { std::free(memory); }
-};
-using Memory = std::unique_ptr<void, FreeMemory>;
+using Memory = std::unique_ptr<void, FreeDeleter>;
 
 // A 1-D numpy array over `count` elements at `memory`, which it takes over and frees.
 template <class Element> py::array owning_array(Memory& memory, std::size_t count) {
@@ -194,12 +192,15 @@ py::dict stats(const std::string& path, const std::string& name) {
   {
     py::gil_scoped_release released;
     const TqsTree tree = tqs_load_tree(path.c_str());
+    // One pass over the array gives every row's value.
+    ArrayStats array_stats;
+    const bool any = tqs_array_stats(&array_stats, tree.get(), name.c_str(), 0) != 0;
     for (const StatEntry& entry : tqs_stat_table) {
       if (entry.function == nullptr) {
         break;
       }
       double value = 0;
-      const bool found = entry.function(tree.get(), name.c_str(), &value, 0) != 0;
+      const bool found = any && tqs_stat_value(&entry, &array_stats, &value) != 0;
       results.emplace_back(entry.name, found ? std::optional(value) : std::nullopt);
     }
   }
@@ -213,7 +214,7 @@ py::dict stats(const std::string& path, const std::string& name) {
 } // namespace
 
 PYBIND11_MODULE(_core, module) {
-  module.attr("__version__") = NORVALEX_VERSION;
+  module.attr("__version__") = NORVALEX_VERSION_STRING;
   error_class = PyErr_NewExceptionWithDoc(
       "norvalex.Error", "A failure of the norvalex libraries; str() is the program's message text.",
       PyExc_ValueError, nullptr);

@@ -18,7 +18,7 @@ void Output::write_over(std::size_t keep) {
   if (pending_.size() <= keep) {
     return;
   }
-  if (std::fwrite(pending_.data(), 1, pending_.size(), stdout) != pending_.size()) {
+  if (!platform_write_record(pending_.data(), pending_.size(), stdout)) {
     norvalex::raise_file_error("-", platform_output_error(errno));
   }
   pending_.clear();
