@@ -1,7 +1,6 @@
 #include "sf7/sf7_portable_scan.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <system_error>

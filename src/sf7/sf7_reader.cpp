@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <optional>
@@ -405,9 +404,13 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
     if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
       fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
     const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
-    if (split.far == nullptr ||
-        !helper->start(input.pos, split.far, split.stop, input.end, index, total,
+    if (split.far == nullptr) {
+      read_point(input, reading, line, memo, targets, map, index++);
+      continue;
+    }
+    if (!helper->start(input.pos, split.far, split.stop, input.end, index, total,
                        sf7_read_ahead_wanted(input) ? &input : nullptr)) {
+      helper.reset(); // no thread to be had: the reading goes on alone, without trying again
       read_point(input, reading, line, memo, targets, map, index++);
       continue;
     }
