@@ -773,6 +773,31 @@ TEST(InterruptedOutput, ARunWaitingForTheLockOfAnAppendEndsAtOnce) {
   }
 }
 
+// `-o FIFO` writes into the FIFO in place; its open waits for a reader, and an interruption ends
+// that wait at once.
+TEST(InterruptedOutput, ARunWaitingForAFifosReaderEndsAtOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows folders hold no FIFOs";
+#else
+  TempDir dir;
+  write_file(dir.file("in.sf7"), map_text("2 1", 6));
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RunOptions interruptible;
+  interruptible.interruptible = true;
+  test_support::RunningProgram program =
+      test_support::start_program({NORVALEX_BINARY, "-o", fifo, dir.file("in.sf7")}, interruptible);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  test_support::interrupt_program(program);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const bool ended = test_support::program_has_ended(program);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK); // lets a waiting run go on
+  EXPECT_TRUE(ended) << "still waiting for a reader after the interruption";
+  EXPECT_TRUE(test_support::ended_by_interruption(test_support::finish_program(program)));
+  close(reader);
+#endif
+}
+
 // A run waits for an append under way in another program (this test, through the library): an
 // append lands after its series, a replacement takes the file's place only once it has ended.
 TEST(ConcurrentAppends, ARunWaitsForAnAppendUnderWay) {

@@ -35,8 +35,9 @@ int tqs_open_output(const char* output_name, const char* append_name, TqsOutput&
   }
   // No signal may fall between the creation of a temporary file and the note of its undo. An
   // append opens with the signals free: it may wait for the lock of another append, and must
-  // stay interruptible there.
-  const InterruptionHold hold(!append);
+  // stay interruptible there; so must the open of a FIFO, which waits for a reader, and like any
+  // special file is written in place, without a temporary file.
+  const InterruptionHold hold(!append && !platform_is_special_file(output_name));
   const int result = tqs_open_file(output, append ? append_name : output_name, append);
   note_output_undo(output);
   return result;

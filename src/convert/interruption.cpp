@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -97,16 +98,22 @@ void undo_output_on_interruption() {
 }
 
 void note_output_undo(const TqsOutput& output) {
+  // An append is noted with the signals free: the fences keep the compiler from moving the
+  // note's fields past the flag, so the handler never acts on a half-written note.
   undo_noted = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   undo_path[0] = '\0';
   undo_fd = -1;
+  bool noted = false;
   if (!output.temp_path.empty()) {
-    undo_noted = copy_path(output.temp_path);
+    noted = copy_path(output.temp_path);
   } else if (output.target_fd >= 0 && output.start_length >= 0) {
     undo_fd = output.target_fd;
     undo_length = static_cast<off_t>(output.start_length);
-    undo_noted = !output.remove_target || copy_path(output.target_path);
+    noted = !output.remove_target || copy_path(output.target_path);
   }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  undo_noted = noted;
 }
 
 InterruptionHold::InterruptionHold(bool hold) : held_(hold), previous_() {

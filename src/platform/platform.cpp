@@ -204,6 +204,10 @@ int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t
   return 0;
 }
 
+bool platform_is_special_file(const char*) {
+  return false;
+}
+
 void platform_advise_huge_pages(void*, std::size_t) {}
 
 #else
@@ -266,6 +270,11 @@ int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t
                                    : PlatformFileKind::other;
   length = status.st_size;
   return 0;
+}
+
+bool platform_is_special_file(const char* name) {
+  struct stat status {};
+  return stat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
 }
 
 void platform_advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t size) {

@@ -64,6 +64,10 @@ enum class PlatformFileKind { regular, directory, other };
 NORVALEX_DIAG_API int platform_file_status(std::FILE* stream, PlatformFileKind& kind,
                                            std::int64_t& length);
 
+// True when `name` names a FIFO, a device or a socket: written in place, and its open may wait
+// (a FIFO's for a reader). Windows has no such names whose open waits: false there.
+NORVALEX_DIAG_API bool platform_is_special_file(const char* name);
+
 // getc without the stream's lock: the readers are the stream's only users.
 inline int platform_getc_unlocked(std::FILE* stream) {
 #ifdef _WIN32
