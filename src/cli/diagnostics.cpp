@@ -34,13 +34,6 @@ namespace {
   std::fflush(stderr);
 }
 
-// The line of an input's failure: "Error: " and `text`, which carries no newline.
-void print_input_error(const char* text) {
-  std::fputs("Error: ", stderr);
-  std::fputs(escape_control_bytes(text).c_str(), stderr);
-  std::fputc('\n', stderr);
-}
-
 } // namespace
 
 // The argument list is ended before the process is: a process-end hook may throw instead.
@@ -114,11 +107,9 @@ void report_library_error(const norvalex::Error& error) {
   case norvalex::ErrorOrigin::input_line:
     // The text is "<file>(<line>): <detail>", the location that report_error prints.
     input_line_number = error.line_number();
-    print_input_error(error.what());
-    break;
+    [[fallthrough]];
   case norvalex::ErrorOrigin::input_file:
-    print_input_error(error.what());
-    break;
+    report_fatal("%s\n", error.what());
   }
   end_process(1);
 }
