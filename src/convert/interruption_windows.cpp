@@ -1,7 +1,6 @@
 // The interruption's undo on Windows. The system runs a console control handler on a thread of
 // its own while the main thread goes on, so the handler first takes the lock that an output's
-// opening holds until its undo is noted, and stops the main thread before it cuts an appended
-// file back, so that no write can follow the cut.
+// opening holds until its undo is noted, and stops the main thread before it undoes the output.
 #include "convert/interruption.h"
 
 #include <fcntl.h>
@@ -27,15 +26,18 @@ BOOL WINAPI undo_output_and_end(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
     return FALSE;
   AcquireSRWLockExclusive(&undo_lock);
-  if (undo_path[0] != '\0') {
-    // The file was created to be shared for deletion: it goes whatever the main thread does
-    // with it, and once renamed into place it is whole and no longer found here.
-    DeleteFileA(undo_path);
-  } else if (undo_handle != INVALID_HANDLE_VALUE && main_thread != nullptr) {
+  // The main thread stops first: neither a write after the cut nor a failed rename of a
+  // temporary file just deleted (with its error line) can follow.
+  if (main_thread != nullptr) {
     SuspendThread(main_thread);
     alignas(16) CONTEXT context{}; // returns once the thread has stopped
     context.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(main_thread, &context);
+  }
+  if (undo_path[0] != '\0') {
+    // Once renamed into place the file is whole and no longer found here.
+    DeleteFileA(undo_path);
+  } else if (undo_handle != INVALID_HANDLE_VALUE && main_thread != nullptr) {
     if (undo_remove) {
       FILE_DISPOSITION_INFO remove{TRUE};
       SetFileInformationByHandle(undo_handle, FileDispositionInfo, &remove, sizeof remove);
