@@ -170,17 +170,19 @@ bool platform_read_record(void* data, std::size_t bytes, std::FILE* stream) {
   return true;
 }
 
-std::FILE* platform_open_file(const char* name, const char* mode) {
-  std::FILE* stream = std::fopen(name, mode);
-  if (stream == nullptr && errno == EACCES) {
+int platform_open_error(const char* name, int error_number) {
+  if (error_number == EACCES) {
     const DWORD attributes = GetFileAttributesA(name);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      errno = EISDIR;
-  } else if (stream == nullptr && errno == EINVAL) {
-    // A name that Windows cannot hold (with a control character or one of <>:"|?*) names no
-    // file, as a name in a missing folder does on Linux.
-    errno = ENOENT;
+      return EISDIR;
   }
+  return error_number == EINVAL ? ENOENT : error_number;
+}
+
+std::FILE* platform_open_file(const char* name, const char* mode) {
+  std::FILE* stream = std::fopen(name, mode);
+  if (stream == nullptr)
+    errno = platform_open_error(name, errno);
   return stream;
 }
 

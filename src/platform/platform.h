@@ -68,6 +68,13 @@ NORVALEX_DIAG_API int platform_file_status(std::FILE* stream, PlatformFileKind& 
 // (a FIFO's for a reader). Windows has no such names whose open waits: false there.
 NORVALEX_DIAG_API bool platform_is_special_file(const char* name);
 
+#ifdef _WIN32
+// The error number of a failed open of `name` as on Linux: a folder refused with "Permission
+// denied" is "Is a directory", and a name that Windows cannot hold (a control character or one
+// of <>:"|?*) names no file, as a name in a missing folder.
+NORVALEX_DIAG_API int platform_open_error(const char* name, int error_number);
+#endif
+
 // getc without the stream's lock: the readers are the stream's only users.
 inline int platform_getc_unlocked(std::FILE* stream) {
 #ifdef _WIN32

@@ -9,6 +9,8 @@
 // waits for the lock of whoever holds it open.
 #include "tqs/tqs_file_ops.h"
 
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -75,15 +77,9 @@ int fail_with_last_error() {
   return -1;
 }
 
-bool is_folder(const char* name) {
-  const DWORD attributes = GetFileAttributesA(name);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A folder opened as a file fails with "Permission denied" on Windows; it is "Is a directory".
+// A failed open of `name`: -1 with errno set from the last system error, as on Linux.
 int fail_as_folder_or_last_error(const char* name) {
-  const DWORD error = GetLastError();
-  errno = error == ERROR_ACCESS_DENIED && is_folder(name) ? EISDIR : error_number_of(error);
+  errno = platform_open_error(name, error_number_of(GetLastError()));
   return -1;
 }
 
@@ -221,10 +217,8 @@ TqsTarget tqs_find_target(const char* name) {
 int tqs_open_in_place(const char* name) {
   const int fd =
       _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | _O_TRUNC, _S_IREAD | _S_IWRITE);
-  if (fd < 0 && errno == EACCES && is_folder(name))
-    errno = EISDIR;
-  if (fd < 0 && errno == EINVAL)
-    errno = ENOENT; // a name that Windows cannot hold, as ERROR_INVALID_NAME above
+  if (fd < 0)
+    errno = platform_open_error(name, errno);
   return fd;
 }
 
