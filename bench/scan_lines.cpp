@@ -1,8 +1,9 @@
 // Micro-benchmarks of one point line's scan: the fast scan on lines that keep the layout of the
 // line before (read from its memo), on lines that do not (classified in full), and the exact
 // path's "%lf" scan of the same lines.
+#include "norvalex/sf7.h"
+#include "sf7/sf7_exact.h"
 #include "sf7/sf7_fast_scan.h"
-#include "sf7/sf7_reader.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,6 +12,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 namespace {
 

@@ -1,6 +1,6 @@
 # The installed package: the CMake configuration that find_package(norvalex) reads, with the
-# exported targets norvalex::diag, norvalex::tqs and norvalex::sf7, and norvalex.pc for
-# pkg-config.
+# exported targets norvalex::diag, norvalex::tqs and norvalex::sf7 (and norvalex::platform, which
+# they link), and norvalex.pc for pkg-config.
 include(CMakePackageConfigHelpers)
 
 set(NORVALEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/norvalex)
@@ -31,8 +31,11 @@ foreach(dir LIBDIR INCLUDEDIR)
   endif()
 endforeach()
 set(NORVALEX_PC_CFLAGS "")
+# A static build links the platform layer, which each shared library holds inside it.
+set(NORVALEX_PC_PLATFORM " -lnorvalex_platform")
 if(BUILD_SHARED_LIBS)
   set(NORVALEX_PC_CFLAGS " -DNORVALEX_SHARED")
+  set(NORVALEX_PC_PLATFORM "")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/norvalex.pc.in ${PROJECT_BINARY_DIR}/norvalex.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/norvalex.pc DESTINATION ${NORVALEX_PC_DIR})

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <numbers>
 
+using namespace norvalex;
+
 int main() {
   constexpr double cavity_radius_cm = 5.0;
   constexpr double cavity_length_cm = 10.0;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace norvalex;
+
 namespace {
 
 constexpr std::size_t MAX_ROWS = 16;

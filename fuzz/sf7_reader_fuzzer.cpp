@@ -5,8 +5,9 @@
 // buffers and arrays. Every line is also scanned by the portable "%lf" scan, which must find
 // what glibc's sscanf finds, bit for bit.
 #include "fuzz_support.h"
+#include "norvalex/sf7.h"
+#include "sf7/sf7_exact.h"
 #include "sf7/sf7_portable_scan.h"
-#include "sf7/sf7_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+using namespace norvalex;
 
 namespace {
 

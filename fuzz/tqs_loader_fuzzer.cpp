@@ -5,9 +5,7 @@
 // agrees with the loader, and the statistics of each node read from the file equal those from
 // memory.
 #include "fuzz_support.h"
-#include "tqs/tqs_check.h"
-#include "tqs/tqs_loader.h"
-#include "tqs/tqs_stats.h"
+#include "norvalex/tqs.h"
 
 #include <unistd.h>
 
@@ -16,6 +14,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 namespace {
 

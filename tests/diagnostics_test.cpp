@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace norvalex;
+
 using test_support::run_in_child;
 
 namespace {

@@ -1,10 +1,9 @@
 // The libraries as another program embeds them: every failure arrives as a norvalex::Error with
 // its text and fields, and readings in several threads at once do not meet.
-#include "sf7/sf7_reader.h"
+#include "norvalex/sf7.h"
+#include "norvalex/tqs.h"
+#include "sf7/sf7_exact.h"
 #include "support/test_support.h"
-#include "tqs/tqs_loader.h"
-#include "tqs/tqs_stats.h"
-#include "tqs/tqs_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using namespace norvalex;
 
 using test_support::TempDir;
 using test_support::write_file;
@@ -76,7 +77,7 @@ TEST(LibraryErrors, CarryTheProgramsTextAndTheirFields) {
        [&] {
          TqsOutput output;
          tqs_open_file(output, "/dev/full", false);
-         tqs_write_header(output, "TEST", 1, 0, "", 0, 0);
+         tqs_write_header(output, {.creator = "TEST", .creator_version = {1, 0}});
          tqs_close_output(output);
        },
        ErrorOrigin::message, "\"/dev/full\": No space left on device", 0, "/dev/full", -1, ENOSPC},
@@ -151,7 +152,7 @@ TEST(Concurrency, ReadingsInTwoThreadsGiveWhatEachGivesAlone) {
     paths.push_back(dir.file(seed == 0 ? "map0.sf7" : "map1.sf7"));
     write_file(paths.back(), seeded_map(seed));
     FieldMap map;
-    read_field_map_file(paths.back().c_str(), map, {nullptr, seed == 1, 4096});
+    read_field_map_file(paths.back().c_str(), map, {}, {seed == 1, 4096});
     alone.push_back(all_values(map));
   }
   ASSERT_NE(alone[0], alone[1]);
@@ -162,13 +163,13 @@ TEST(Concurrency, ReadingsInTwoThreadsGiveWhatEachGivesAlone) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 200; ++round) {
         FieldMap map;
-        read_field_map_file(paths[t].c_str(), map, {nullptr, t == 1, 4096});
+        read_field_map_file(paths[t].c_str(), map, {}, {t == 1, 4096});
         together[t] = all_values(map);
         // A failing reading in the other thread must not show its line count here.
         errors[t] = test_support::thrown_text([&] {
-          Sf7Reading reading{paths[t].c_str(), 0, {nullptr, t == 0, 4096}};
+          Sf7Reading reading{paths[t].c_str(), 0, {}};
           std::FILE* empty = test_support::open_bytes("");
-          read_field_map(empty, reading, map);
+          read_field_map(empty, reading, map, {t == 0, 4096});
         });
         if (together[t] != alone[t] || errors[t] != paths[t] + "(0): Unexpected end of file")
           return;
@@ -194,7 +195,7 @@ TEST(Concurrency, LoadsInTwoThreadsGiveWhatEachGivesAlone) {
     paths.push_back(dir.file(t == 0 ? "t0.tqs" : "t1.tqs"));
     TqsOutput output;
     tqs_open_file(output, paths.back().c_str(), false);
-    tqs_write_header(output, "TEST", 1, 0, "", 0, 0);
+    tqs_write_header(output, {.creator = "TEST", .creator_version = {1, 0}});
     // Blocks close together, so that loads read their way through the short gaps.
     for (int block = 0; block < 40; ++block) {
       const std::vector<double> values(100, t * 100.0 + block);

@@ -2,8 +2,8 @@
 // outputs, unreadable and damaged inputs. Every run either converts or ends by itself with
 // exactly one line on standard error and exit status 1, never by a signal; a defective input
 // leaves every output as it was and writes nothing on standard output.
+#include "norvalex/tqs.h"
 #include "support/test_support.h"
-#include "tqs/tqs_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+using namespace norvalex;
 
 namespace fs = std::filesystem;
 using test_support::ProcessResult;
@@ -813,7 +815,7 @@ TEST(ConcurrentAppends, ARunWaitsForAnAppendUnderWay) {
     write_file(out, kOldBytes);
     std::optional<TqsOutput> held(std::in_place);
     tqs_open_file(*held, out.c_str(), true);
-    tqs_write_header(*held, "HELD", 1, 0, "", 0, 0);
+    tqs_write_header(*held, {.creator = "HELD", .creator_version = {1, 0}});
     test_support::RunningProgram program =
         test_support::start_program({NORVALEX_BINARY, option, out, input});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace norvalex;
+
 using test_support::run_in_child;
 
 namespace {

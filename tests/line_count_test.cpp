@@ -1,5 +1,6 @@
 // The count of input lines that error lines show, at the end of its range.
-#include "sf7/sf7_reader.h"
+#include "norvalex/sf7.h"
+#include "sf7/sf7_exact.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+
+using namespace norvalex;
 
 namespace {
 
@@ -33,9 +36,9 @@ TEST(LineCount, StopsAtTheLargestCountInsteadOfWrapping) {
     for (const bool exact : {false, true}) {
       auto result = test_support::run_in_child([&] {
         std::FILE* input = test_support::open_bytes(c.text);
-        Sf7Reading reading{"long.sf7", kLargest - c.lines_left, {nullptr, exact}};
+        Sf7Reading reading{"long.sf7", kLargest - c.lines_left, {}};
         FieldMap field_map;
-        read_field_map(input, reading, field_map);
+        read_field_map(input, reading, field_map, {exact});
       });
       const std::string label = std::string(c.label) + (exact ? ", exact path" : ", blocks");
       EXPECT_EQ(result.signal, 0) << label;

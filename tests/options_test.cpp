@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace norvalex;
+
 namespace {
 
 // What `body` writes to standard error; the parse runs in this process.

@@ -14,6 +14,8 @@
 #include <windows.h>
 #endif
 
+using namespace norvalex;
+
 using test_support::TempDir;
 
 namespace {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace norvalex;
+
 using test_support::bits_of;
 
 namespace {

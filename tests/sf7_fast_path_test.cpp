@@ -3,10 +3,11 @@
 // line end, read with block boundaries everywhere. Both ways must agree on every bit, every line
 // number and every error.
 #include "cli/process.h"
+#include "norvalex/sf7.h"
+#include "sf7/sf7_exact.h"
 #include "sf7/sf7_fast_scan.h"
 #include "sf7/sf7_input.h"
 #include "sf7/sf7_portable_scan.h"
-#include "sf7/sf7_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 using test_support::bits_of;
 using test_support::run_in_child;
@@ -453,12 +456,12 @@ MapShape generated_map(Rng& rng) {
 test_support::ProcessResult read_map_in_child(const std::string& text, bool exact_path,
                                               std::size_t block_size) {
   return run_in_child([&] {
-    Sf7Reading reading{"map.sf7", 0, {print_stderr, exact_path, block_size}};
+    Sf7Reading reading{"map.sf7", 0, {print_stderr}};
     // Closed also when the reading throws: on Windows the body runs in this process.
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(test_support::open_bytes(text),
                                                                  std::fclose);
     FieldMap map;
-    read_field_map(stream.get(), reading, map);
+    read_field_map(stream.get(), reading, map, {exact_path, block_size});
     std::printf("%d %d line %d\n", map.dim1, map.dim2, reading.line_number);
     const auto points = static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
     for (const FieldColumn& column : map.columns) {
@@ -633,10 +636,10 @@ TEST(ExactPathSwitch, ReadsLineByLineOnlyWhenSet) {
   // (small) input by then. This shows that the switch really selects the other path.
   const std::string text = uniform_map("", "1 2 3 4 5 6", 2) + "more text after the map\n";
   for (bool exact_path : {true, false}) {
-    Sf7Reading reading{"map.sf7", 0, {nullptr, exact_path}};
+    Sf7Reading reading{"map.sf7", 0, {}};
     std::FILE* stream = test_support::open_bytes(text);
     FieldMap map;
-    read_field_map(stream, reading, map);
+    read_field_map(stream, reading, map, {exact_path});
     const long expected =
         exact_path ? static_cast<long>(text.find("more")) : static_cast<long>(text.size());
     EXPECT_EQ(std::ftell(stream), expected) << exact_path;

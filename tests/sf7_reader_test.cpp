@@ -1,7 +1,8 @@
 // The field-map reader on small maps written here: grid sizes, renaming and units, scaling,
 // line handling, and the exact error line for every defect of the input.
 #include "cli/process.h"
-#include "sf7/sf7_reader.h"
+#include "norvalex/sf7.h"
+#include "sf7/sf7_exact.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 using test_support::run_in_child;
 using test_support::sf7_point_line;
@@ -44,9 +47,9 @@ std::FILE* open_text(const std::string& text) {
 // Reads a map from "in.sf7" with the progress lines on standard error when `verbose` is set;
 // returns the number of lines read.
 std::int32_t read_text(const std::string& text, FieldMap& map, int verbose = 0) {
-  Sf7Reading reading{"in.sf7", 0, {verbose ? print_stderr : nullptr, kExactPath}};
+  Sf7Reading reading{"in.sf7", 0, {verbose ? print_stderr : nullptr}};
   std::FILE* stream = open_text(text);
-  read_field_map(stream, reading, map);
+  read_field_map(stream, reading, map, {kExactPath});
   std::fclose(stream);
   return reading.line_number;
 }
@@ -170,9 +173,9 @@ TEST(InputDefects, UnreadableStreamNamesTheSystemError) {
   test_support::TempDir dir;
   auto result = run_in_child([&] {
     std::FILE* folder = std::fopen(dir.path().string().c_str(), "r");
-    Sf7Reading reading{"maps", 0, {nullptr, kExactPath}};
+    Sf7Reading reading{"maps", 0, {}};
     FieldMap map;
-    read_field_map(folder, reading, map);
+    read_field_map(folder, reading, map, {kExactPath});
   });
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err, "Error: maps: Is a directory\n");

@@ -1,10 +1,12 @@
 // Element sizes of the type codes. The record images are checked byte for byte through the
 // writer's golden files.
-#include "tqs/tqs_format.h"
+#include "norvalex/tqs.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+
+using namespace norvalex;
 
 namespace {
 

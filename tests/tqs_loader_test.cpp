@@ -2,9 +2,8 @@
 // statistic of every column, the tree has one child per block with its offsets and nothing
 // loaded, and damaged files are refused with one numbered message instead of being read past
 // their end, with nothing left open.
+#include "norvalex/tqs.h"
 #include "support/test_support.h"
-#include "tqs/tqs_loader.h"
-#include "tqs/tqs_stats.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +23,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 using namespace std::string_literals;
 using test_support::block_bytes;

@@ -1,8 +1,8 @@
 // The statistics over trees built here in memory, the walk and the child lookup they rest on,
 // 64-bit stream positions, and lazy loading: when it reads, when it seeks, and the error of each
 // load failure, with the node left unloaded.
+#include "norvalex/tqs.h"
 #include "support/test_support.h"
-#include "tqs/tqs_stats.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +24,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+using namespace norvalex;
 
 using test_support::doubles_bytes;
 using test_support::run_in_child;

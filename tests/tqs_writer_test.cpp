@@ -2,8 +2,8 @@
 // status of each refusal and write failure.
 #include "cli/process.h"
 #include "convert/converter_output.h"
+#include "norvalex/tqs.h"
 #include "support/test_support.h"
-#include "tqs/tqs_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +28,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+using namespace norvalex;
 
 using namespace std::string_literals;
 using test_support::block_bytes;
@@ -99,7 +101,7 @@ std::size_t buffer_size(std::FILE* stream) {
 void write_converter_start(const char* output_name, const char* append_name) {
   TqsOutput output;
   tqs_open_output(output_name, append_name, output);
-  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+  tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
   tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
   tqs_close_output(output);
 }
@@ -157,7 +159,7 @@ TEST(TqsWriter, HeaderCarriesTheCreationTime) {
   auto result = run_writer([&] {
     TqsOutput output;
     tqs_open_output(path.c_str(), nullptr, output);
-    tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+    tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     tqs_close_output(output);
   });
   const std::time_t after = std::time(nullptr);
@@ -171,11 +173,14 @@ TEST(TqsWriter, HeaderCarriesTheCreationTime) {
 TEST(TqsWriter, FilledHeaderDefinesEveryByteAndCutsLongNames) {
   TqsFileHeader header;
   std::memset(&header, 0xAA, sizeof header); // whatever was there before must not leak out
-  tqs_fill_header(header, "NORVALEX", 1, 0, "", 0, 0);
+  tqs_fill_header(header, {.creator = "NORVALEX", .creator_version = {1, 0}});
   std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
   EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
 
-  tqs_fill_header(header, "a-creator-name-of-20", 2, 3, "second-name-of-twenty", 4, 5);
+  tqs_fill_header(header, {.creator = "a-creator-name-of-20",
+                           .creator_version = {2, 3},
+                           .second_name = "second-name-of-twenty",
+                           .second_version = {4, 5}});
   bytes.assign(reinterpret_cast<const char*>(&header), sizeof header);
   EXPECT_EQ(bytes.substr(8, 16), "a-creator-name-\0"s);
   EXPECT_EQ(bytes.substr(24, 16), "second-name-of-\0"s);
@@ -197,7 +202,7 @@ TEST(TqsWriter, WritesAConverterShapedFile) {
   auto result = run_writer([&] {
     TqsOutput output;
     tqs_open_output(path.c_str(), nullptr, output);
-    tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+    tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     for (std::size_t column = 0; column < 6; ++column) {
       tqs_write_array(output, names[column], 6, TQS_TYPE_DOUBLE, columns[column].data());
     }
@@ -307,7 +312,7 @@ TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
       auto result = run_writer([&] {
         TqsOutput output;
         tqs_open_file(output, out.c_str(), append);
-        tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+        tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
         tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
         failure.fail(output);
       });
@@ -520,7 +525,7 @@ TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
         [&] {
           TqsOutput output;
           tqs_open_output(c.output, nullptr, output);
-          tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+          tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
           tqs_write_array(output, "Bphi", c.count, TQS_TYPE_DOUBLE, values.data());
           if (c.count > 2) {
             std::fputs("large array written\n", stderr);
@@ -549,7 +554,7 @@ TEST(TqsWriter, GivesEveryStreamTheFullBuffer) {
         [&] {
           TqsOutput output;
           tqs_open_output(to_stdout ? nullptr : path.c_str(), nullptr, output);
-          tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+          tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
           tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
           if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {
             end_process(3);

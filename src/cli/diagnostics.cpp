@@ -1,8 +1,12 @@
 #include "cli/diagnostics.h"
 
+#include "diag/raise.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+
+namespace norvalex {
 
 const char* input_file_name = "";
 std::int32_t input_line_number = 0;
@@ -96,20 +100,22 @@ void report_message(std::span<const MessageEntry> table, int number, ...) {
   handler("%s", text.c_str());
 }
 
-void report_library_error(const norvalex::Error& error) {
+void report_library_error(const Error& error) {
   switch (error.origin()) {
-  case norvalex::ErrorOrigin::message: {
+  case ErrorOrigin::message: {
     const MessageEntry& entry = library_messages[static_cast<std::size_t>(error.message_number())];
     MessageHandler handler = *entry.handler_slot;
     handler("%s", error.what());
     break;
   }
-  case norvalex::ErrorOrigin::input_line:
+  case ErrorOrigin::input_line:
     // The text is "<file>(<line>): <detail>", the location that report_error prints.
     input_line_number = error.line_number();
     [[fallthrough]];
-  case norvalex::ErrorOrigin::input_file:
+  case ErrorOrigin::input_file:
     report_fatal("%s\n", error.what());
   }
   end_process(1);
 }
+
+} // namespace norvalex

@@ -6,12 +6,13 @@
 #pragma once
 
 #include "cli/process.h"
-#include "diag/error.h"
-#include "diag/message_table.h"
+#include "norvalex/error.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
+
+namespace norvalex {
 
 // Location of the converter's errors: the input path as given on the command line and the
 // number of input lines read so far (0 before the first line). Set from a reading's error.
@@ -51,13 +52,15 @@ void report_message(std::span<const MessageEntry> table, int number, ...);
 // Prints `error` as the program's error line: a library message through its row's handler, a
 // defect of the input as report_error does, any other failure of the input as report_fatal
 // does. Then ends the process with status 1.
-[[noreturn]] void report_library_error(const norvalex::Error& error);
+[[noreturn]] void report_library_error(const Error& error);
 
 // Runs `body`; an error it throws ends the run through report_library_error.
 template <class Body> void run_reporting_errors(Body&& body) {
   try {
     body();
-  } catch (const norvalex::Error& error) {
+  } catch (const Error& error) {
     report_library_error(error);
   }
 }
+
+} // namespace norvalex

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace norvalex {
+
 namespace {
 
 void append_letter_to_help_line(int letter) {
@@ -103,3 +105,5 @@ void print_help(OptionTable table, int long_form, PrintFunction print) {
   }
   end_process(0);
 }
+
+} // namespace norvalex

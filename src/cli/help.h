@@ -5,6 +5,8 @@
 #include "cli/options.h"
 #include "cli/process.h"
 
+namespace norvalex {
+
 // Prints `banner` and "\n".
 void print_version(const char* banner, PrintFunction print);
 
@@ -16,3 +18,5 @@ void print_usage(OptionTable table, PrintFunction print, int grouped);
 // Prints the grouped usage line (`long_form` zero) or the long help with the title line and one
 // line per option (`long_form` non-zero), then ends the process with status 0.
 [[noreturn]] void print_help(OptionTable table, int long_form, PrintFunction print);
+
+} // namespace norvalex

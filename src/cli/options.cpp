@@ -1,11 +1,13 @@
 #include "cli/options.h"
 
 #include "cli/process.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
+
+namespace norvalex {
 
 int unknown_option_count = 0;
 char help_line[HELP_LINE_SIZE] = "";
@@ -101,3 +103,5 @@ int parse_options(int* argc, char*** argv, OptionTable table) {
   }
   return unknown_option_count;
 }
+
+} // namespace norvalex

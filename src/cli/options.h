@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace norvalex {
+
 // Called with the option's value and the row's target; the terminator row's callback is called
 // with the row's description and the rest of the word from the unknown letter on.
 using OptionCallback = void (*)(const char* value, void* target);
@@ -50,3 +52,5 @@ void set_string(const char* value, void* target);
 
 // Terminator callback: prints `text`, the rest of the word and "\n" as one line on standard error.
 void warn_unknown_option(const char* text, void* rest_of_word);
+
+} // namespace norvalex

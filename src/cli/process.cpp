@@ -1,7 +1,22 @@
 #include "cli/process.h"
 
+#include "platform/process.h"
+
 #include <cstdio>
 #include <cstdlib>
+
+namespace norvalex {
+
+void prepare_process(bool writes_files) {
+  platform_binary_standard_streams();
+  if (!writes_files) {
+    platform_ignore_broken_pipe_signal();
+    return;
+  }
+  occupy_closed_standard_descriptors();
+  ignore_output_failure_signals();
+  undo_output_on_interruption();
+}
 
 // Never read before the option parser sets it, but a message raised without a parse (a test)
 // still gets a sensible name.
@@ -46,3 +61,5 @@ void end_process(int status) {
     process_end_hook(status);
   std::exit(status);
 }
+
+} // namespace norvalex

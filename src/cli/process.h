@@ -1,9 +1,20 @@
-// The running program as the command-line layer sees it: the name it was invoked under, the
-// print operation for standard error, and the one way a run ends.
+// The running program as the command-line layer sees it: its process set-up, the name it was
+// invoked under, the print operation for standard error, and the one way a run ends.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+namespace norvalex {
+
+// Sets up the process of a program before it reads its command line: standard output and
+// standard error in binary mode (the same bytes on Windows as on Linux, line ends of messages
+// included), and a write into a pipe whose reader has quit failing with EPIPE, reported as an
+// error line, instead of ending the process silently. A program that writes files
+// (`writes_files`) also gets its closed standard descriptors occupied, a file-size limit reported
+// as "File too large" like a full disk, and its output undone when the run is interrupted
+// (platform/process.h).
+void prepare_process(bool writes_files);
 
 // Name under which the program was invoked: the first word after its last "/" (on Windows also
 // "\\" and ":", without ".exe"), by platform_program_name; set by the option parser.
@@ -31,3 +42,5 @@ void print_stderr_escaped(const char* line);
 // or with help. A hook that returns changes nothing: the process then ends as always.
 using ProcessEndHook = void (*)(int status);
 extern ProcessEndHook process_end_hook;
+
+} // namespace norvalex

@@ -1,5 +1,7 @@
 #include "convert/converter_options.h"
 
+namespace norvalex {
+
 int short_help = 0;
 int long_help = 0;
 int verbose = 0;
@@ -17,3 +19,5 @@ constexpr OptionSpec converter_options[7] = {
 };
 
 const char version_banner[] = "norvalex - Sep  3 2008";
+
+} // namespace norvalex

@@ -4,6 +4,8 @@
 
 #include "cli/options.h"
 
+namespace norvalex {
+
 // Zero or null until an option sets them.
 extern int short_help;          // -h; also wanted when the positional count is not exactly one
 extern int long_help;           // -H
@@ -15,3 +17,5 @@ extern const char* append_file; // -a outfile
 extern const OptionSpec converter_options[7];
 
 extern const char version_banner[];
+
+} // namespace norvalex

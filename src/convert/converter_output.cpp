@@ -1,10 +1,13 @@
 #include "convert/converter_output.h"
 
 #include "cli/diagnostics.h"
-#include "convert/interruption.h"
 #include "platform/platform.h"
+#include "platform/process.h"
+#include "tqs/tqs_output_state.h"
 
 #include <cstring>
+
+namespace norvalex {
 
 namespace {
 
@@ -39,6 +42,8 @@ int tqs_open_output(const char* output_name, const char* append_name, TqsOutput&
   // special file is written in place, without a temporary file.
   const InterruptionHold hold(!append && !platform_is_special_file(output_name));
   const int result = tqs_open_file(output, append ? append_name : output_name, append);
-  note_output_undo(output);
+  note_output_undo(tqs_output_undo(output));
   return result;
 }
+
+} // namespace norvalex

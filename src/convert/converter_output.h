@@ -1,12 +1,16 @@
 // Where the converter's TQS data go, as its command line asks.
 #pragma once
 
-#include "tqs/tqs_writer.h"
+#include "norvalex/tqs.h"
+
+namespace norvalex {
 
 // Opens standard output when neither name is given or either is exactly "-", otherwise the
 // named file: replaced for `output_name`, written at its end for `append_name` (tqs_open_file),
-// with the undo of the file noted for an interrupting signal (src/convert/interruption.h).
+// with the undo of the file noted for an interrupting signal (platform/process.h).
 // Giving both names and a terminal on standard output are refused with messages 9 and 10, which
 // end the process; a file that cannot be opened throws. Returns 0 when the stream got its full
 // buffer, -1 otherwise.
 int tqs_open_output(const char* output_name, const char* append_name, TqsOutput& output);
+
+} // namespace norvalex

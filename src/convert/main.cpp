@@ -2,17 +2,18 @@
 // and only then opens the output and writes the map's columns as one TQS file.
 #include "cli/diagnostics.h"
 #include "cli/help.h"
+#include "cli/process.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
-#include "convert/field_map_writer.h"
-#include "convert/interruption.h"
-#include "platform/platform.h"
-#include "sf7/sf7_reader.h"
-#include "tqs/tqs_writer.h"
+#include "norvalex/sf7.h"
+#include "norvalex/tqs.h"
+#include "sf7/sf7_exact.h"
 
 #include <cstdio>
 
 namespace {
+
+using namespace norvalex;
 
 // The benchmark's reference build reads every line by the exact path.
 #ifdef NORVALEX_READ_EXACT_PATH_ONLY
@@ -24,9 +25,10 @@ constexpr bool read_exact_path_only = false;
 void convert(const char* input_name) {
   Sf7ReadOptions read_options;
   read_options.progress = verbose ? print_stderr_escaped : nullptr;
-  read_options.exact_path_only = read_exact_path_only;
+  Sf7ReadTuning tuning;
+  tuning.exact_path_only = read_exact_path_only;
   FieldMap map;
-  read_field_map_file(input_name, map, read_options);
+  read_field_map_file(input_name, map, read_options, tuning);
   if (verbose)
     std::fputs("Writing results to TQS\n", stderr);
 
@@ -40,14 +42,11 @@ void convert(const char* input_name) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // The same bytes as on Linux on both streams, line ends of messages included.
-  platform_binary_standard_streams();
-  occupy_closed_standard_descriptors();
+  using namespace norvalex;
   // A reader that quits early makes a write fail with EPIPE, and a file-size limit with EFBIG:
   // both are reported like a full disk, with the output undone, instead of ending the process
   // silently.
-  ignore_output_failure_signals();
-  undo_output_on_interruption();
+  prepare_process(true);
   if (parse_options(&argc, &argv, converter_options) != 0)
     print_stderr("\n");
   if (argc != 1)

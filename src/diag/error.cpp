@@ -1,4 +1,4 @@
-#include "diag/error.h"
+#include "diag/raise.h"
 
 #include "platform/platform.h"
 
@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+namespace norvalex {
 
 namespace {
 
@@ -22,8 +24,6 @@ constexpr int number_of(Message message) {
 }
 
 } // namespace
-
-namespace norvalex {
 
 Error::Error(ErrorOrigin origin, const std::string& text, int message_number, std::string file_name,
              std::int32_t line_number, int system_error)

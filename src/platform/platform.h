@@ -1,10 +1,8 @@
-// The calls that differ between Linux and Windows, each with one meaning on both: the programs
-// and libraries use these and no system header of their own, so that they give the same bytes,
-// messages and exit statuses everywhere. Compiled into norvalex_diag, whose shared library
-// exports them for the layers above (NORVALEX_DIAG_API); the header is not installed.
+// The calls that differ between Linux and Windows, each with one meaning on both: the libraries
+// and programs use these and no system header of their own, so that they give the same bytes,
+// messages and exit statuses everywhere. The bottom layer: it includes nothing of the project's.
+// POSIX systems in platform_posix.cpp, Windows in platform_windows.cpp.
 #pragma once
-
-#include "diag/api.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,65 +12,53 @@
 #include <stdio.h> // _getc_nolock
 #endif
 
+namespace norvalex {
+
 // Makes `stream` pass its bytes unchanged: no CR LF for a line feed, no end at a 0x1A byte.
 // Windows only; POSIX streams are binary already. Flushes what the stream holds first.
-NORVALEX_DIAG_API void platform_set_binary(std::FILE* stream);
-
-// Standard output and standard error in binary mode, before anything is written to them: a
-// program's messages then end in a line feed alone on Windows too.
-NORVALEX_DIAG_API void platform_binary_standard_streams();
+void platform_set_binary(std::FILE* stream);
 
 // True when `stream` is a terminal. On Windows a console; the NUL device is none.
-NORVALEX_DIAG_API bool platform_is_terminal(std::FILE* stream);
-
-// Writes to a pipe whose reader has quit do not raise a signal (SIGPIPE, where it exists) but
-// fail with EPIPE, so that they are reported like a full disk.
-NORVALEX_DIAG_API void platform_ignore_broken_pipe_signal();
+bool platform_is_terminal(std::FILE* stream);
 
 // The error number of a failed write, flush or close, given errno: a closed pipe is EPIPE on
 // Windows too, where the C library reports it as EINVAL.
-NORVALEX_DIAG_API int platform_output_error(int error_number);
+int platform_output_error(int error_number);
 
 // The system's text for `error_number`, as glibc words it on every platform.
-NORVALEX_DIAG_API const char* platform_error_text(int error_number);
-
-// The program's name in `argv0`: the part after the last '/' (on Windows also '\\' and ':'),
-// and on Windows without a last ".exe" in any case, which is cut off in place.
-NORVALEX_DIAG_API const char* platform_program_name(char* argv0);
+const char* platform_error_text(int error_number);
 
 // fopen with a UTF-8 file name. A folder, which Windows refuses to open with "Permission
 // denied", fails with EISDIR there, as it does (or as its first read does) on Linux; a name that
 // Windows cannot hold, with "Invalid argument" there, fails with ENOENT.
-NORVALEX_DIAG_API std::FILE* platform_open_file(const char* name, const char* mode);
+std::FILE* platform_open_file(const char* name, const char* mode);
 
 // fwrite and fread of `bytes` bytes, all or nothing as one record: true when all were written or
 // read. Windows' C library fails on records of 2 GiB and more (with errno 0), so there they are
 // handed over in pieces.
-NORVALEX_DIAG_API bool platform_write_record(const void* data, std::size_t bytes,
-                                             std::FILE* stream);
-NORVALEX_DIAG_API bool platform_read_record(void* data, std::size_t bytes, std::FILE* stream);
+bool platform_write_record(const void* data, std::size_t bytes, std::FILE* stream);
+bool platform_read_record(void* data, std::size_t bytes, std::FILE* stream);
 
 // Position of `stream` in bytes, 64 bits wide; -1 (errno set) when it has none, as a pipe.
-NORVALEX_DIAG_API std::int64_t platform_tell(std::FILE* stream);
+std::int64_t platform_tell(std::FILE* stream);
 
 // Moves `stream` to byte `offset` from the start; 0, or -1 with errno set.
-NORVALEX_DIAG_API int platform_seek(std::FILE* stream, std::int64_t offset);
+int platform_seek(std::FILE* stream, std::int64_t offset);
 
 enum class PlatformFileKind { regular, directory, other };
 
 // What the file behind `stream` is and, for a regular file, its length. 0, or the error number.
-NORVALEX_DIAG_API int platform_file_status(std::FILE* stream, PlatformFileKind& kind,
-                                           std::int64_t& length);
+int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t& length);
 
 // True when `name` names a FIFO, a device or a socket: written in place, and its open may wait
 // (a FIFO's for a reader). Windows has no such names whose open waits: false there.
-NORVALEX_DIAG_API bool platform_is_special_file(const char* name);
+bool platform_is_special_file(const char* name);
 
 #ifdef _WIN32
 // The error number of a failed open of `name` as on Linux: a folder refused with "Permission
 // denied" is "Is a directory", and a name that Windows cannot hold (a control character or one
 // of <>:"|?*) names no file, as a name in a missing folder.
-NORVALEX_DIAG_API int platform_open_error(const char* name, int error_number);
+int platform_open_error(const char* name, int error_number);
 #endif
 
 // getc without the stream's lock: the readers are the stream's only users.
@@ -86,7 +72,7 @@ inline int platform_getc_unlocked(std::FILE* stream) {
 
 // Asks the system to back the whole pages inside a large array with huge pages where it can;
 // a hint only, and nothing where no such hint exists.
-NORVALEX_DIAG_API void platform_advise_huge_pages(void* memory, std::size_t size);
+void platform_advise_huge_pages(void* memory, std::size_t size);
 
 // glibc's texts for the error numbers a file operation can give, by symbolic name, so that a
 // C library with other texts (or with "Unknown error" for some) prints the same messages.
@@ -94,5 +80,7 @@ struct PlatformErrorText {
   int number;
   const char* text;
 };
-extern NORVALEX_DIAG_API const PlatformErrorText platform_error_texts[];
-extern NORVALEX_DIAG_API const std::size_t platform_error_text_count;
+extern const PlatformErrorText platform_error_texts[];
+extern const std::size_t platform_error_text_count;
+
+} // namespace norvalex

@@ -3,12 +3,10 @@
 // buffers, and norvalex::Error becomes a Python exception. The package's Python side
 // (norvalex/__init__.py) gives them their shape. Every call releases the GIL while it reads or
 // writes; each call has state of its own, so calls from several threads at once do not meet.
-#include "convert/field_map_writer.h"
+#include "norvalex/error.h"
+#include "norvalex/sf7.h"
+#include "norvalex/tqs.h"
 #include "norvalex/version.h"
-#include "sf7/sf7_reader.h"
-#include "tqs/tqs_loader.h"
-#include "tqs/tqs_stats.h"
-#include "tqs/tqs_writer.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -27,6 +25,8 @@ namespace py = pybind11;
 
 namespace {
 
+using namespace norvalex;
+
 // norvalex.Error, a ValueError; created once with the module and kept for its whole life.
 PyObject* error_class = nullptr;
 
@@ -43,12 +43,12 @@ py::object decode_path_text(const std::string& text) {
 // Memory that ran out is a MemoryError; a file that cannot be opened, read or written is the
 // OSError of its error number (FileNotFoundError, PermissionError, ...); every other failure is
 // a norvalex.Error whose text is the program's message.
-void raise_python_error(const norvalex::Error& error) {
+void raise_python_error(const Error& error) {
   if (error.system_error() == ENOMEM) {
     PyErr_SetString(PyExc_MemoryError, error.what());
     return;
   }
-  const bool about_a_file = error.origin() == norvalex::ErrorOrigin::input_file ||
+  const bool about_a_file = error.origin() == ErrorOrigin::input_file ||
                             error.message_number() == static_cast<int>(Message::system_error);
   if (about_a_file && error.system_error() != 0) {
     const py::object file_name = decode_path_text(error.file_name());
@@ -61,20 +61,19 @@ void raise_python_error(const norvalex::Error& error) {
   if (!error.file_name().empty()) {
     exception.attr("filename") = decode_path_text(error.file_name());
   }
-  if (error.origin() == norvalex::ErrorOrigin::input_line) {
+  if (error.origin() == ErrorOrigin::input_line) {
     exception.attr("lineno") = error.line_number();
   }
-  if (error.origin() == norvalex::ErrorOrigin::message) {
+  if (error.origin() == ErrorOrigin::message) {
     exception.attr("message_number") = error.message_number();
   }
   PyErr_SetObject(error_class, exception.ptr());
 }
 
-using Memory = std::unique_ptr<void, FreeDeleter>;
-
-// A 1-D numpy array over `count` elements at `memory`, which it takes over and frees.
-template <class Element> py::array owning_array(Memory& memory, std::size_t count) {
-  const py::capsule owner(memory.get(), [](void* data) { std::free(data); });
+// A 1-D numpy array over the `count` elements of `memory`, which it takes over and frees.
+template <class Element>
+py::array owning_array(std::unique_ptr<Element[]>& memory, std::size_t count) {
+  const py::capsule owner(memory.get(), [](void* data) { delete[] static_cast<Element*>(data); });
   memory.release();
   return py::array_t<Element>(static_cast<py::ssize_t>(count),
                               static_cast<const Element*>(owner.get_pointer()), owner);
@@ -93,8 +92,7 @@ py::tuple read_sf7(const std::string& path) {
   for (FieldColumn& column : map.columns) {
     py::object values = py::none(); // a dropped column has no array
     if (column.data) {
-      Memory memory(column.data.release());
-      values = owning_array<double>(memory, points);
+      values = owning_array(column.data, points);
     }
     columns.append(py::make_tuple(py::bytes(column.out_name), py::bytes(column.out_unit),
                                   py::bytes(column.sf7_name.data()),
@@ -110,7 +108,7 @@ std::string text_field(const char (&field)[TQS_NAME_SIZE]) {
 struct StoredBlock {
   std::string name;
   std::uint32_t type;
-  Memory data;
+  std::unique_ptr<std::uint8_t[]> data;
   std::size_t size;
 };
 
@@ -129,10 +127,7 @@ py::tuple read_tqs(const std::string& path) {
     }
     for (const TqsNode* node = tree->first_child; node; node = node->next) {
       // At least one byte, so that an empty block has a buffer too.
-      Memory data(std::malloc(node->stored_size + std::size_t{1}));
-      if (!data) {
-        norvalex::raise_message(Message::not_enough_memory);
-      }
+      std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[node->stored_size + std::size_t{1}]);
       if (node->stored_size != 0) {
         tqs_read_stored_data(node, data.get());
       }
@@ -152,8 +147,8 @@ py::tuple read_tqs(const std::string& path) {
   }
   py::list block_tuples;
   for (StoredBlock& block : blocks) {
-    block_tuples.append(py::make_tuple(py::bytes(block.name), block.type,
-                                       owning_array<std::uint8_t>(block.data, block.size)));
+    block_tuples.append(
+        py::make_tuple(py::bytes(block.name), block.type, owning_array(block.data, block.size)));
   }
   return py::make_tuple(header_tuple, block_tuples);
 }
@@ -193,15 +188,9 @@ py::dict stats(const std::string& path, const std::string& name) {
     py::gil_scoped_release released;
     const TqsTree tree = tqs_load_tree(path.c_str());
     // One pass over the array gives every row's value.
-    ArrayStats array_stats;
-    const bool any = tqs_array_stats(&array_stats, tree.get(), name.c_str(), 0) != 0;
-    for (const StatEntry& entry : tqs_stat_table) {
-      if (entry.function == nullptr) {
-        break;
-      }
-      double value = 0;
-      const bool found = any && tqs_stat_value(&entry, &array_stats, &value) != 0;
-      results.emplace_back(entry.name, found ? std::optional(value) : std::nullopt);
+    const TqsStatValues values = tqs_all_stats(tree.get(), name.c_str());
+    for (std::size_t row = 0; row + 1 < tqs_stat_table.size(); ++row) {
+      results.emplace_back(tqs_stat_table[row].name, values.row(row));
     }
   }
   py::dict out;
@@ -231,7 +220,7 @@ PYBIND11_MODULE(_core, module) {
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       std::rethrow_exception(thrown);
-    } catch (const norvalex::Error& error) {
+    } catch (const Error& error) {
       raise_python_error(error);
     }
   });

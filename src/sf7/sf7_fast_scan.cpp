@@ -19,6 +19,8 @@ static_assert(std::endian::native == std::endian::little,
               "the eight-byte digit scan takes the first character as the lowest byte");
 #endif
 
+namespace norvalex {
+
 namespace {
 
 // Every power of ten up to 1e22 is a double exactly; so is every integer up to 2^53. A product
@@ -370,3 +372,5 @@ const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end
   return scan_point_general(line, end, values);
 #endif
 }
+
+} // namespace norvalex

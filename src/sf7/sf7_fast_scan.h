@@ -13,12 +13,14 @@
 //   library is compiled with -ffp-contract=off); elsewhere every number goes through from_chars.
 #pragma once
 
-#include "sf7_reader.h"
+#include "sf7/sf7_exact.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+namespace norvalex {
 
 // Zero bytes that must follow the buffered text given to scan_point_fast: it classifies up to
 // 144 bytes from the start of a line at once, whatever the line's length.
@@ -57,3 +59,5 @@ struct Sf7ScanMemo {
 // `memo` carries what one line teaches the scan of the next ones; it never changes a result.
 const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end,
                             std::span<double, SF7_COLUMN_COUNT> values) noexcept;
+
+} // namespace norvalex

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace norvalex {
+
 bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size) {
   input.stream = stream;
   input.capacity = std::max(block_size, SF7_INPUT_MIN_BLOCK_SIZE);
@@ -109,3 +111,5 @@ bool block_line_goes_on(Sf7Input& input, const LineBuffer& line) {
 bool sf7_input_failed(const Sf7Input& input) {
   return std::ferror(input.stream) != 0;
 }
+
+} // namespace norvalex

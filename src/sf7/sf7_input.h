@@ -3,12 +3,14 @@
 // at most 1023 characters, a CR LF line end read as LF, the last line without its line feed).
 #pragma once
 
-#include "sf7_fast_scan.h"
-#include "sf7_reader.h"
+#include "sf7/sf7_exact.h"
+#include "sf7/sf7_fast_scan.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+
+namespace norvalex {
 
 // Raw bytes that cover any line the line buffer holds whole, with its line end: 1022
 // characters and CR LF. Also enough for one piece of a longer line and the byte after it.
@@ -63,3 +65,5 @@ bool block_line_goes_on(Sf7Input& input, const LineBuffer& line);
 
 // True when the stream failed to read (as opposed to ending).
 bool sf7_input_failed(const Sf7Input& input);
+
+} // namespace norvalex

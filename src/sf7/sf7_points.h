@@ -2,12 +2,14 @@
 // arrays at the point's index.
 #pragma once
 
-#include "sf7_reader.h"
+#include "sf7/sf7_exact.h"
 
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <span>
+
+namespace norvalex {
 
 // A dropped column (factor 0) has no array, so its products all land in one scratch double
 // (mask 0 keeps its index at 0). Every value is then stored as one product, without a test of
@@ -43,3 +45,5 @@ struct Sf7PointTargets {
     return !overflow;
   }
 };
+
+} // namespace norvalex

@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+namespace norvalex {
+
 namespace {
 
 bool is_scan_space(char c) {
@@ -221,3 +223,5 @@ int scan_point_portable(const char* line, std::span<double, SF7_COLUMN_COUNT> va
   }
   return found;
 }
+
+} // namespace norvalex

@@ -5,9 +5,11 @@
 // sscanf on generated and awkward lines.
 #pragma once
 
-#include "sf7_reader.h"
+#include "sf7/sf7_exact.h"
 
 #include <span>
+
+namespace norvalex {
 
 // One "%lf" directive at `text`: skips white space, then takes the longest text that glibc's
 // scanner takes (decimal and hexadecimal numbers, "inf", "infinity", "nan" in any case, with a
@@ -19,3 +21,5 @@ const char* scan_double_as_glibc(const char* text, double& value) noexcept;
 // "%lf%lf%lf%lf%lf%lf" over `line`: how many of the six numbers were converted, stopping at the
 // first directive that fails, as sscanf's count (an input failure before the first counts 0).
 int scan_point_portable(const char* line, std::span<double, SF7_COLUMN_COUNT> values) noexcept;
+
+} // namespace norvalex

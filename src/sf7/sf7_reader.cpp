@@ -1,6 +1,6 @@
-#include "sf7/sf7_reader.h"
+#include "sf7/sf7_exact.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
 #include "platform/platform.h"
 #include "sf7/sf7_fast_scan.h"
 #include "sf7/sf7_input.h"
@@ -13,8 +13,11 @@
 #include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
+
+namespace norvalex {
 
 // The renamed names are code page 437 bytes: a box-drawing vertical line (0xB3) around E or B,
 // and the letter phi (0xED) after H or A.
@@ -77,9 +80,6 @@ int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> value
 }
 
 namespace {
-
-using norvalex::raise_input_error;
-using norvalex::raise_input_failure;
 
 // Counts one more line read. The count is 32 bits wide, so no error line could name a line after
 // line 2147483647: such an input is refused there instead of wrapping the count.
@@ -268,7 +268,7 @@ void allocate_columns(const Sf7Reading& reading, FieldMap& map) {
   for (FieldColumn& column : map.columns) {
     if (column.factor == 0)
       continue;
-    column.data.reset(static_cast<double*>(std::malloc(points * sizeof(double))));
+    column.data.reset(new (std::nothrow) double[points]);
     if (!column.data)
       raise_out_of_memory(reading);
     platform_advise_huge_pages(column.data.get(), points * sizeof(double));
@@ -472,24 +472,36 @@ struct FileCloser {
 
 } // namespace
 
-void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
-  if (reading.options.exact_path_only) {
+void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map,
+                    const Sf7ReadTuning& tuning) {
+  if (tuning.exact_path_only) {
     read_map(input, reading, map);
     return;
   }
   // The whole input goes through the block buffer, header lines included.
   Sf7Input blocks;
-  if (!open_sf7_input(blocks, input, reading.options.block_size))
+  if (!open_sf7_input(blocks, input, tuning.block_size))
     raise_out_of_memory(reading);
   read_map(blocks, reading, map);
 }
 
-void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options) {
+void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
+  read_field_map(input, reading, map, Sf7ReadTuning{});
+}
+
+void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options,
+                         const Sf7ReadTuning& tuning) {
   Sf7Reading reading{path, 0, options};
   // Binary: the reader reads CR LF as LF itself, and a text stream on Windows would also end at
   // a 0x1A byte.
   const std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
   if (!input)
     raise_read_failure(reading, errno);
-  read_field_map(input.get(), reading, map);
+  read_field_map(input.get(), reading, map, tuning);
 }
+
+void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options) {
+  read_field_map_file(path, map, options, Sf7ReadTuning{});
+}
+
+} // namespace norvalex

@@ -4,6 +4,8 @@
 #include <array>
 #include <system_error>
 
+namespace norvalex {
+
 namespace {
 
 // Line feeds in [p, end). Byte counters over chunks of a fixed length that cannot overflow them
@@ -99,3 +101,5 @@ Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
     read_sf7_ahead(*job.read_ahead);
   return result;
 }
+
+} // namespace norvalex

@@ -5,15 +5,17 @@
 // and error is the one the reading alone gives.
 #pragma once
 
-#include "sf7_fast_scan.h"
-#include "sf7_input.h"
-#include "sf7_points.h"
-#include "sf7_reader.h"
+#include "sf7/sf7_exact.h"
+#include "sf7/sf7_fast_scan.h"
+#include "sf7/sf7_input.h"
+#include "sf7/sf7_points.h"
 
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <thread>
+
+namespace norvalex {
 
 class Sf7ScanHelper {
 public:
@@ -66,3 +68,5 @@ private:
   bool pending_ = false; // a job waits for the thread or runs
   bool quit_ = false;
 };
+
+} // namespace norvalex

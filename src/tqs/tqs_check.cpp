@@ -1,9 +1,8 @@
-#include "tqs/tqs_check.h"
+#include "norvalex/tqs.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
 #include "platform/platform.h"
-#include "tqs/tqs_format.h"
-#include "tqs/tqs_position.h"
+#include "tqs/tqs_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,8 @@
 #include <memory>
 #include <string>
 #include <utility>
+
+namespace norvalex {
 
 namespace {
 
@@ -44,7 +45,7 @@ public:
   explicit Walk(const char* name) : name_(name) {
     stream_.reset(platform_open_file(name, "rb"));
     if (!stream_) {
-      norvalex::raise_file_error(name, errno);
+      raise_file_error(name, errno);
     }
     length_ = tqs_file_length(file());
   }
@@ -156,3 +157,5 @@ TqsCheck tqs_check_file(const char* name) {
   Defect found = Walk(name).first_defect();
   return {found.offset < 0 ? 1 : 0, found.offset, std::move(found.text)};
 }
+
+} // namespace norvalex

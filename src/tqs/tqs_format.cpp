@@ -1,6 +1,8 @@
-#include "tqs/tqs_format.h"
+#include "norvalex/tqs.h"
 
 #include <array>
+
+namespace norvalex {
 
 namespace {
 
@@ -34,3 +36,5 @@ int tqs_element_size(std::uint32_t type) {
   }
   return -1;
 }
+
+} // namespace norvalex

@@ -1,7 +1,8 @@
-#include "tqs/tqs_loader.h"
+#include "norvalex/tqs.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
 #include "platform/platform.h"
+#include "tqs/tqs_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,10 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace norvalex {
 
-using norvalex::raise_file_error;
-using norvalex::raise_file_message;
+namespace {
 
 void free_nodes(TqsNode* node) {
   while (node) {
@@ -47,7 +47,7 @@ struct TreeUnderConstruction {
 TqsNode* new_node(TqsInput& input) {
   auto* node = static_cast<TqsNode*>(std::calloc(1, sizeof(TqsNode)));
   if (!node) {
-    norvalex::raise_message(Message::not_enough_memory);
+    raise_message(Message::not_enough_memory);
   }
   node->owner = TQS_OWNER_LOADER;
   node->file = &input.file;
@@ -123,7 +123,7 @@ TqsNode* tqs_read_tree(const char* name) {
   TreeUnderConstruction tree;
   tree.input = static_cast<TqsInput*>(std::calloc(1, sizeof(TqsInput)));
   if (!tree.input) {
-    norvalex::raise_message(Message::not_enough_memory);
+    raise_message(Message::not_enough_memory);
   }
   TqsInput& input = *tree.input;
   input.file.name = name;
@@ -155,7 +155,7 @@ void tqs_free_tree(TqsNode* root) {
   }
   const TqsInput* input = tqs_tree_input(root);
   if (!input || root->parent) {
-    norvalex::raise_message(Message::invalid_memory_representation);
+    raise_message(Message::invalid_memory_representation);
   }
   std::FILE* stream = input->file.stream;
   free_nodes(root);
@@ -172,3 +172,5 @@ void TqsTreeDeleter::operator()(TqsNode* root) const noexcept {
 TqsTree tqs_load_tree(const char* name) {
   return TqsTree(tqs_read_tree(name));
 }
+
+} // namespace norvalex

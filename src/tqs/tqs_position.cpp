@@ -1,9 +1,11 @@
-#include "tqs/tqs_position.h"
+#include "tqs/tqs_io.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
 #include "platform/platform.h"
 
 #include <cerrno>
+
+namespace norvalex {
 
 // fpos_t is opaque (on glibc a record of an offset and a conversion state), so no portable code
 // can turn what fgetpos gives into a byte offset; the platform layer's calls speak in 64-bit
@@ -50,7 +52,7 @@ void tqs_seek_to(const TqsFile& file, std::int64_t offset) {
   }
   // tqs_seek returns its own refusals (22, 9) without storing them in errno; the message must
   // name them, not whatever errno held before.
-  norvalex::raise_file_error(file.name, result > 0 ? result : errno);
+  raise_file_error(file.name, result > 0 ? result : errno);
 }
 
 void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
@@ -58,19 +60,19 @@ void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
     return;
   }
   if (std::ferror(file.stream)) {
-    norvalex::raise_file_error(file.name, errno);
+    raise_file_error(file.name, errno);
   }
-  norvalex::raise_file_message(Message::unexpected_end_of_file, file.name);
+  raise_file_message(Message::unexpected_end_of_file, file.name);
 }
 
 std::int64_t tqs_file_length(const TqsFile& file) {
   PlatformFileKind kind;
   std::int64_t length = 0;
   if (const int error_number = platform_file_status(file.stream, kind, length)) {
-    norvalex::raise_file_error(file.name, error_number);
+    raise_file_error(file.name, error_number);
   }
   if (kind != PlatformFileKind::regular) {
-    norvalex::raise_file_error(file.name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
+    raise_file_error(file.name, kind == PlatformFileKind::directory ? EISDIR : ESPIPE);
   }
   return length;
 }
@@ -79,3 +81,5 @@ void tqs_read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::si
   tqs_seek_to(file, offset);
   tqs_read_item(file, buffer, bytes);
 }
+
+} // namespace norvalex

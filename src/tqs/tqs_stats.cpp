@@ -1,14 +1,18 @@
-#include "tqs/tqs_stats.h"
+#include "norvalex/tqs.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
+#include "tqs/tqs_io.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <span>
+
+namespace norvalex {
 
 const std::array<StatEntry, 8> tqs_stat_table{{
     {"Min", stat_min},
@@ -189,12 +193,12 @@ public:
     left_ = node->stored_size / sizeof(double) * sizeof(double);
     if (left_ > 0 && !node->file) {
       // Stored data without a file to read it from, as tqs_load_data refuses it.
-      norvalex::raise_message(Message::invalid_memory_representation);
+      raise_message(Message::invalid_memory_representation);
     }
     if (left_ > 0) {
       buffer_.reset(static_cast<unsigned char*>(std::malloc(std::min(left_, STREAM_PIECE_SIZE))));
       if (!buffer_) {
-        norvalex::raise_message(Message::not_enough_memory);
+        raise_message(Message::not_enough_memory);
       }
     }
   }
@@ -336,6 +340,31 @@ void tqs_nodes_stats(ArrayStats* stats, TqsNode* const* nodes, std::size_t count
   }
 }
 
+TqsStatValues tqs_stat_values(const ArrayStats& stats) {
+  TqsStatValues values;
+  std::optional<double>* const fields[] = {&values.min, &values.max, &values.range, &values.avg,
+                                           &values.std, &values.sum, &values.count};
+  static_assert(std::size(fields) == stat_picks.size(), "one field per statistic");
+  for (std::size_t row = 0; row < stat_picks.size(); ++row) {
+    double value;
+    if (pick_stat(row, stats, &value)) {
+      *fields[row] = value;
+    }
+  }
+  return values;
+}
+
+const std::optional<double>& TqsStatValues::row(std::size_t row) const {
+  const std::optional<double>* const fields[] = {&min, &max, &range, &avg, &std, &sum, &count};
+  return *fields[row];
+}
+
+TqsStatValues tqs_all_stats(TqsNode* node, const char* name, bool whole_tree) {
+  ArrayStats stats;
+  tqs_array_stats(&stats, node, name, whole_tree ? 1 : 0);
+  return tqs_stat_values(stats);
+}
+
 int tqs_stat_value(const StatEntry* entry, const ArrayStats* stats, double* out) {
   for (std::size_t row = 0; row < stat_picks.size(); ++row) {
     if (entry && entry->function == tqs_stat_table[row].function) {
@@ -344,3 +373,5 @@ int tqs_stat_value(const StatEntry* entry, const ArrayStats* stats, double* out)
   }
   return 0;
 }
+
+} // namespace norvalex

@@ -1,11 +1,14 @@
-#include "tqs/tqs_tree.h"
+#include "norvalex/tqs.h"
 
-#include "diag/error.h"
+#include "diag/raise.h"
+#include "tqs/tqs_io.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+namespace norvalex {
 
 namespace {
 
@@ -29,7 +32,7 @@ void move_to(const TqsFile& file, std::int64_t target) {
 const TqsFile& stored_data_file(const TqsNode* node) {
   if (!node->file) {
     // Stored data without a file to read it from: the tree was built wrongly.
-    norvalex::raise_message(Message::invalid_memory_representation);
+    raise_message(Message::invalid_memory_representation);
   }
   return *node->file;
 }
@@ -75,7 +78,7 @@ void tqs_load_data(TqsNode* node) {
   const std::size_t bytes = std::max(node->size, node->stored_size);
   std::unique_ptr<void, FreeDeleter> buffer(std::malloc(bytes));
   if (!buffer) {
-    norvalex::raise_message(Message::not_enough_memory);
+    raise_message(Message::not_enough_memory);
   }
   tqs_read_stored_data(node, buffer.get());
   node->data = buffer.release();
@@ -88,3 +91,5 @@ void tqs_read_stored_data(const TqsNode* node, void* buffer) {
   move_to(file, node->data_offset);
   tqs_read_item(file, buffer, node->stored_size);
 }
+
+} // namespace norvalex

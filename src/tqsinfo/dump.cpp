@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace norvalex {
+
 namespace {
 
 std::vector<std::string> split_names(const char* names) {
@@ -92,3 +94,5 @@ void write_dump(Output& out, FileSummary& file, const char* names, int series_nu
     out.write_over(std::size_t{1} << 20);
   }
 }
+
+} // namespace norvalex

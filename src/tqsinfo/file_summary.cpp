@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace norvalex {
+
 bool is_creator_block(const TqsNode& node) {
   return tqs_is_creator_block(node.type, node.name);
 }
@@ -91,21 +93,6 @@ FileSummary summarize_file(const char* path) {
   return summary;
 }
 
-namespace {
-
-StatValues stat_values(const ArrayStats& stats) {
-  StatValues values;
-  for (std::size_t row = 0; row < STAT_COUNT; ++row) {
-    double value;
-    if (tqs_stat_value(&tqs_stat_table[row], &stats, &value)) {
-      values[row] = value;
-    }
-  }
-  return values;
-}
-
-} // namespace
-
 void add_statistics(FileSummary& summary) {
   std::vector<BlockSummary*> blocks;
   std::vector<TqsNode*> nodes;
@@ -121,6 +108,8 @@ void add_statistics(FileSummary& summary) {
   std::vector<ArrayStats> stats(nodes.size());
   tqs_nodes_stats(stats.data(), nodes.data(), nodes.size());
   for (std::size_t k = 0; k < blocks.size(); ++k) {
-    blocks[k]->stats = stat_values(stats[k]);
+    blocks[k]->stats = tqs_stat_values(stats[k]);
   }
 }
+
+} // namespace norvalex

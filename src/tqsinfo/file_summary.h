@@ -3,9 +3,7 @@
 // with the blocks appended after it), with the statistics of the arrays of doubles on request.
 #pragma once
 
-#include "tqs/tqs_format.h"
-#include "tqs/tqs_loader.h"
-#include "tqs/tqs_stats.h"
+#include "norvalex/tqs.h"
 
 #include <array>
 #include <cstdint>
@@ -13,18 +11,19 @@
 #include <string>
 #include <vector>
 
-// The values of the rows of tqs_stat_table, in its order; empty where a statistic fails.
+namespace norvalex {
+
+// The rows of tqs_stat_table, without its closing row.
 inline constexpr std::size_t STAT_COUNT = tqs_stat_table.size() - 1;
-using StatValues = std::array<std::optional<double>, STAT_COUNT>;
 
 struct BlockSummary {
-  TqsNode* node;                   // the block's node in the file's tree
-  int number;                      // counted from 1 in file order
-  std::string name;                // the bytes of the name field up to its NUL
-  std::uint32_t type;              // type word
-  std::uint32_t bytes;             // data bytes (the size word)
-  std::int64_t offset;             // byte offset of the data in the file
-  std::optional<StatValues> stats; // only for arrays of doubles, when asked for
+  TqsNode* node;                      // the block's node in the file's tree
+  int number;                         // counted from 1 in file order
+  std::string name;                   // the bytes of the name field up to its NUL
+  std::uint32_t type;                 // type word
+  std::uint32_t bytes;                // data bytes (the size word)
+  std::int64_t offset;                // byte offset of the data in the file
+  std::optional<TqsStatValues> stats; // only for arrays of doubles, when asked for
 };
 
 struct SeriesSummary {
@@ -63,3 +62,5 @@ std::optional<std::uint32_t> element_count(std::uint32_t type, std::uint32_t byt
 
 // The creation time of a header as UTC in ISO 8601 ("2024-12-07T15:16:05Z").
 std::string iso_8601_utc(std::int32_t seconds);
+
+} // namespace norvalex

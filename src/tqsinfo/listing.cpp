@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+namespace norvalex {
+
 namespace {
 
 // A table of text cells under headings, in columns as wide as their widest cell, two spaces
@@ -115,7 +117,8 @@ void write_statistics(Output& out, const SeriesSummary& series) {
       continue;
     }
     std::vector<std::string> cells{std::to_string(block.number), listing_text(block.name)};
-    for (const std::optional<double>& value : *block.stats) {
+    for (std::size_t row = 0; row < STAT_COUNT; ++row) {
+      const std::optional<double>& value = block.stats->row(row);
       cells.push_back(value ? shortest_text(*value) : "-");
     }
     table.add_row(std::move(cells));
@@ -189,7 +192,7 @@ void write_json_block(Output& out, const BlockSummary& block) {
   if (block.stats) {
     out << ", \"stats\": {";
     for (std::size_t row = 0; row < STAT_COUNT; ++row) {
-      const std::optional<double>& value = (*block.stats)[row];
+      const std::optional<double>& value = block.stats->row(row);
       out << (row == 0 ? "" : ", ") << json_string(tqs_stat_table[row].name) << ": "
           << (value ? json_number(*value) : "null");
     }
@@ -235,3 +238,5 @@ void write_json_file(Output& out, const FileSummary& file, bool first) {
 void write_json_end(Output& out) {
   out << "\n  ]\n}\n";
 }
+
+} // namespace norvalex

@@ -4,6 +4,8 @@
 #include "tqsinfo/file_summary.h"
 #include "tqsinfo/output.h"
 
+namespace norvalex {
+
 // The listing of one file: the header lines, then per series a table of its blocks and, where
 // statistics were added, a table of them. A file after the first starts with an empty line.
 void write_listing(Output& out, const FileSummary& file, bool first);
@@ -13,3 +15,5 @@ void write_listing(Output& out, const FileSummary& file, bool first);
 void write_json_start(Output& out);
 void write_json_file(Output& out, const FileSummary& file, bool first);
 void write_json_end(Output& out);
+
+} // namespace norvalex

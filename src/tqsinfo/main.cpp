@@ -2,8 +2,8 @@
 // text or JSON; writes arrays as text columns; checks the structure of files. All of it through
 // the TQS library's public interface.
 #include "cli/diagnostics.h"
-#include "platform/platform.h"
-#include "tqs/tqs_check.h"
+#include "cli/process.h"
+#include "norvalex/tqs.h"
 #include "tqsinfo/dump.h"
 #include "tqsinfo/file_summary.h"
 #include "tqsinfo/listing.h"
@@ -14,6 +14,8 @@
 #include <vector>
 
 namespace {
+
+using namespace norvalex;
 
 // Options that ask for more than one kind of output, or for nothing that they could change.
 void refuse_mixed_options(const Command& command) {
@@ -57,7 +59,7 @@ int run(const Command& command) {
   }
   if (command.dump_names) {
     FileSummary file = summarize_file(command.files[0]);
-    write_dump(out, file, command.dump_names, command.series.value_or(1));
+    write_dump(out, file, command.dump_names->c_str(), command.series.value_or(1));
     out.finish();
     return 0;
   }
@@ -89,11 +91,8 @@ int run(const Command& command) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // The same bytes as on Linux on both streams: no CR before the line feeds on Windows.
-  platform_binary_standard_streams();
-  // A reader that quits early makes a write fail with EPIPE, reported as an error line, instead of
-  // ending the process silently.
-  platform_ignore_broken_pipe_signal();
+  using namespace norvalex;
+  prepare_process(false);
   program_name = "tqsinfo"; // until the parse takes the name from the command line
   int status = 0;
   run_reporting_errors([&] {

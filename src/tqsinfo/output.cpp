@@ -1,13 +1,15 @@
 #include "tqsinfo/output.h"
 
 #include "cli/diagnostics.h"
-#include "diag/error.h"
+#include "diag/raise.h"
 #include "platform/platform.h"
 
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+
+namespace norvalex {
 
 Output& Output::operator<<(std::string_view text) {
   pending_ += text;
@@ -19,7 +21,7 @@ void Output::write_over(std::size_t keep) {
     return;
   }
   if (!platform_write_record(pending_.data(), pending_.size(), stdout)) {
-    norvalex::raise_file_error("-", platform_output_error(errno));
+    raise_file_error("-", platform_output_error(errno));
   }
   pending_.clear();
 }
@@ -31,7 +33,7 @@ void Output::finish() {
 
 void flush_stdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    norvalex::raise_file_error("-", platform_output_error(errno));
+    raise_file_error("-", platform_output_error(errno));
   }
 }
 
@@ -98,3 +100,5 @@ std::string json_number(double value) {
   }
   return shortest_text(value);
 }
+
+} // namespace norvalex

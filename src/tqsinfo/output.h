@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace norvalex {
+
 // Collects text and writes it to standard output. A failed write (a full disk, a reader that has
 // quit) throws message 0 for "-" with the system's text.
 class Output {
@@ -44,3 +46,5 @@ std::string json_string(std::string_view bytes);
 // A JSON number in its shortest round-trip form, -0.0 as "-0.0"; "NaN", "Infinity" and
 // "-Infinity" as strings.
 std::string json_number(double value);
+
+} // namespace norvalex

@@ -61,7 +61,8 @@ if(PKG_CONFIG)
   run(${PKG_CONFIG} --cflags --libs norvalex)
   separate_arguments(pc_flags UNIX_COMMAND "${output}")
   separate_arguments(extra_flags UNIX_COMMAND "${CONSUMER_FLAGS}")
-  run(${CXX} -std=c++20 ${extra_flags} ${consumer_source}/consumer.cpp ${pc_flags}
+  # The flags alone, as a user takes them: the standard the headers need comes with them.
+  run(${CXX} ${extra_flags} ${consumer_source}/consumer.cpp ${pc_flags}
       -o ${WORK_DIR}/consumer-pc${suffix})
   file(MAKE_DIRECTORY ${WORK_DIR}/pc)
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${pc_folder}/.. ${EMULATOR}

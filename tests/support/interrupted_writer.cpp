@@ -7,8 +7,8 @@
 //   interrupted_writer -o|-a FILE      (exit status 0 when the interruption did not end it)
 #include "cli/diagnostics.h"
 #include "convert/converter_output.h"
-#include "convert/interruption.h"
-#include "tqs/tqs_writer.h"
+#include "norvalex/tqs.h"
+#include "platform/process.h"
 
 #include <chrono>
 #include <csignal>
@@ -20,6 +20,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+using namespace norvalex;
 
 namespace {
 
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
   run_reporting_errors([&] {
     TqsOutput output;
     tqs_open_output(append ? nullptr : argv[2], append ? argv[2] : nullptr, output);
-    tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+    tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     tqs_write_array(output, "first", count, TQS_TYPE_DOUBLE, values.data());
     std::fflush(output.stream); // in the file, so that there is something to undo
     interrupt_this_process();

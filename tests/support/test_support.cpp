@@ -30,6 +30,8 @@
 #include <tuple>
 #include <utility>
 
+using namespace norvalex;
+
 namespace fs = std::filesystem;
 
 namespace test_support {

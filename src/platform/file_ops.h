@@ -1,13 +1,15 @@
 // The file-system calls behind the writer's promise that a failed output leaves every file as it
 // was: finding what a name stands for, the temporary file that replaces a file whole, the lock
 // and the cut back of an append. All of the platform's calls of the writer are here, POSIX in
-// tqs_file_ops.cpp and Windows in tqs_file_ops_windows.cpp. Every function that can fail
-// returns -1 with the system's error number in errno and throws nothing.
+// file_ops_posix.cpp and Windows in file_ops_windows.cpp. Every function that can fail returns
+// -1 with the system's error number in errno and throws nothing.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+namespace norvalex {
 
 // What a named output is, and so how it is written.
 enum class TqsTargetKind {
@@ -17,6 +19,18 @@ enum class TqsTargetKind {
   // that the system refuses (whose open then reports why), and a link through /proc such as
   // /dev/stdout, which names an open file rather than a place in a folder.
   in_place,
+};
+
+// How an output file that is not finished yet is undone: the writer keeps it up to date, and a
+// program's interruption handler reads a copy of it (process.h).
+struct OutputUndo {
+  std::string temp_path;   // the temporary file that replaces the target at the close, or ""
+  std::string target_path; // the file replaced or appended to, symbolic links followed
+  // A descriptor of the target that holds its lock: the file replaced (locked at the rename)
+  // or the file appended to (locked from the open, and cut back through it); -1 when none.
+  int target_fd = -1;
+  std::int64_t start_length = -1; // the appended file's length under the lock; -1: no cut back
+  bool remove_target = false;     // the append created the file: undone by removing it
 };
 
 struct TqsTarget {
@@ -70,3 +84,5 @@ int tqs_close_file(int fd);
 // A binary stream on `fd`, which it then owns, written at the end of the file with `append`.
 // On failure `fd` is closed.
 std::FILE* tqs_stream_of(int fd, bool append);
+
+} // namespace norvalex

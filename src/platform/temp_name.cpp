@@ -1,6 +1,8 @@
-#include "tqs/tqs_file_ops.h"
+#include "platform/file_ops.h"
 
 #include <atomic>
+
+namespace norvalex {
 
 namespace {
 
@@ -25,3 +27,5 @@ std::string tqs_temp_name(const std::string& folder, const std::string& target_p
   }
   return name;
 }
+
+} // namespace norvalex

@@ -1,16 +1,20 @@
-#include "convert/field_map_writer.h"
+#include "norvalex/sf7.h"
+
+#include "diag/raise.h"
 
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
 
+namespace norvalex {
+
 void write_double_columns(TqsOutput& output, std::span<const DoubleColumn> columns) {
-  tqs_write_header(output, "NORVALEX", 1, 0, "", 0, 0);
+  tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
   for (const DoubleColumn& column : columns) {
     // The writer's count is 32 bits wide: a longer column must not be written as a wrapped one.
     if (column.values.size() > std::numeric_limits<std::int32_t>::max()) {
-      norvalex::raise_file_error(output.name, EOVERFLOW);
+      raise_file_error(output.name, EOVERFLOW);
     }
     tqs_write_array(output, column.name, static_cast<std::int32_t>(column.values.size()),
                     TQS_TYPE_DOUBLE, column.values.data());
@@ -28,3 +32,5 @@ void write_field_map(TqsOutput& output, const FieldMap& map) {
   }
   write_double_columns(output, std::span(columns).first(written));
 }
+
+} // namespace norvalex

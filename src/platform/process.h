@@ -1,14 +1,29 @@
-// The converter's process set-up against closed descriptors and interruptions, and the undo of
-// its output when a run is interrupted: by SIGINT, SIGTERM or SIGHUP on POSIX systems
-// (interruption.cpp), by Ctrl-C, Ctrl-Break or the closing of its console on Windows
-// (interruption_windows.cpp). The system's calls for these are kept here.
+// The system calls that only the programs make on their process: binary standard streams, the
+// program's name, descriptors and signals that output failures and interruptions arrive by, and
+// the undo of an output when a run is interrupted: by SIGINT, SIGTERM or SIGHUP on POSIX systems
+// (process_posix.cpp), by Ctrl-C, Ctrl-Break or the closing of its console on Windows
+// (process_windows.cpp). The command-line layer sets a program's process up with these.
 #pragma once
 
-#include "tqs/tqs_writer.h"
+#include "platform/file_ops.h"
 
 #ifndef _WIN32
 #include <csignal>
 #endif
+
+namespace norvalex {
+
+// Standard output and standard error in binary mode, before anything is written to them: a
+// program's messages then end in a line feed alone on Windows too.
+void platform_binary_standard_streams();
+
+// Writes to a pipe whose reader has quit do not raise a signal (SIGPIPE, where it exists) but
+// fail with EPIPE, so that they are reported like a full disk.
+void platform_ignore_broken_pipe_signal();
+
+// The program's name in `argv0`: the part after the last '/' (on Windows also '\\' and ':'),
+// and on Windows without a last ".exe" in any case, which is cut off in place.
+const char* platform_program_name(char* argv0);
 
 // Opens /dev/null (NUL on Windows), read-only, on each of descriptors 0, 1 and 2 that is closed, so
 // that no file or pipe the program opens takes its place and receives what is meant for it. A write
@@ -26,11 +41,11 @@ void ignore_output_failure_signals();
 // console program ended by Ctrl-C, STATUS_CONTROL_C_EXIT (0xC000013A).
 void undo_output_on_interruption();
 
-// Notes in static storage what undoes `output` (its temporary file to remove, or the appended
+// Notes in static storage what undoes an output (its temporary file to remove, or the appended
 // file to cut back or remove), for the signal handler. Called with the signals held back, right
 // after the output was opened. The note may outlive the output: the handler's steps then find
 // nothing (the temporary file renamed or removed, the descriptor closed) and do nothing.
-void note_output_undo(const TqsOutput& output);
+void note_output_undo(const OutputUndo& undo);
 
 // Holds the interruptions back while it lives (when `hold` is set), so that none falls between
 // the creation of an output file and the note of its undo. On Windows the handler then waits.
@@ -47,3 +62,5 @@ private:
   sigset_t previous_;
 #endif
 };
+
+} // namespace norvalex

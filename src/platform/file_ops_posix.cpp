@@ -1,4 +1,4 @@
-#include "tqs/tqs_file_ops.h"
+#include "platform/file_ops.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,6 +14,8 @@
 #include <cstring>
 #include <ctime>
 #include <utility>
+
+namespace norvalex {
 
 namespace {
 
@@ -244,3 +246,5 @@ std::FILE* tqs_stream_of(int fd, bool append) {
     fail_closing(fd);
   return stream;
 }
+
+} // namespace norvalex

@@ -1,6 +1,8 @@
-#include "diag/message_table.h"
+#include "diag/raise.h"
 
 #include <cstdio>
+
+namespace norvalex {
 
 std::string format_message_text(const char* format, std::va_list args) {
   char text[MESSAGE_TEXT_LIMIT + 1];
@@ -19,3 +21,5 @@ std::string format_whole_text(const char* format, std::va_list args) {
   std::vsnprintf(text.data(), text.size() + 1, format, args);
   return text;
 }
+
+} // namespace norvalex

@@ -1,6 +1,4 @@
-#include "convert/interruption.h"
-
-#include "platform/platform.h"
+#include "platform/process.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+
+namespace norvalex {
 
 namespace {
 
@@ -40,7 +40,7 @@ bool still_at_path(int fd, const char* path) {
 }
 
 // Async-signal-safe calls only.
-extern "C" void undo_output_and_end(int signal_number) {
+void undo_output_and_end(int signal_number) {
   if (undo_noted) {
     if (undo_fd < 0) {
       unlink(undo_path);
@@ -97,7 +97,7 @@ void undo_output_on_interruption() {
   }
 }
 
-void note_output_undo(const TqsOutput& output) {
+void note_output_undo(const OutputUndo& output) {
   // An append is noted with the signals free: the fences keep the compiler from moving the
   // note's fields past the flag, so the handler never acts on a half-written note.
   undo_noted = 0;
@@ -126,3 +126,16 @@ InterruptionHold::~InterruptionHold() {
   if (held_)
     sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }
+
+void platform_binary_standard_streams() {}
+
+void platform_ignore_broken_pipe_signal() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+const char* platform_program_name(char* argv0) {
+  const char* slash = std::strrchr(argv0, '/');
+  return slash ? slash + 1 : argv0;
+}
+
+} // namespace norvalex

@@ -7,7 +7,7 @@
 // thread still writes. A file that anyone holds open cannot be replaced on Windows (not even by
 // its own last handle), so a replacement closes its handle of the target before the rename and
 // waits for the lock of whoever holds it open.
-#include "tqs/tqs_file_ops.h"
+#include "platform/file_ops.h"
 
 #include "platform/platform.h"
 
@@ -18,6 +18,8 @@
 
 #include <cerrno>
 #include <utility>
+
+namespace norvalex {
 
 namespace {
 
@@ -375,3 +377,5 @@ std::FILE* tqs_stream_of(int fd, bool append) {
   }
   return stream;
 }
+
+} // namespace norvalex

@@ -1,13 +1,17 @@
 // The interruption's undo on Windows. The system runs a console control handler on a thread of
 // its own while the main thread goes on, so the handler first takes the lock that an output's
 // opening holds until its undo is noted, and stops the main thread before it undoes the output.
-#include "convert/interruption.h"
+#include "platform/process.h"
+
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cstring>
+
+namespace norvalex {
 
 namespace {
 
@@ -68,7 +72,7 @@ void undo_output_on_interruption() {
   SetConsoleCtrlHandler(undo_output_and_end, TRUE);
 }
 
-void note_output_undo(const TqsOutput& output) {
+void note_output_undo(const OutputUndo& output) {
   if (!lock_held_by_hold)
     AcquireSRWLockExclusive(&undo_lock);
   undo_path[0] = '\0';
@@ -98,3 +102,24 @@ InterruptionHold::~InterruptionHold() {
     ReleaseSRWLockExclusive(&undo_lock);
   }
 }
+
+void platform_binary_standard_streams() {
+  platform_set_binary(stdout);
+  platform_set_binary(stderr);
+}
+
+void platform_ignore_broken_pipe_signal() {}
+
+const char* platform_program_name(char* argv0) {
+  char* name = argv0;
+  for (char* p = argv0; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\' || *p == ':')
+      name = p + 1;
+  }
+  const std::size_t length = std::strlen(name);
+  if (length >= 4 && _stricmp(name + length - 4, ".exe") == 0)
+    name[length - 4] = '\0';
+  return name;
+}
+
+} // namespace norvalex

@@ -1,0 +1,25 @@
+// The checked moves and reads that every load from a TQS file shares.
+#pragma once
+
+#include "norvalex/tqs.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace norvalex {
+
+// Positions the stream of `file` at `offset` from the start; throws message 0 on failure.
+void tqs_seek_to(const TqsFile& file, std::int64_t offset);
+
+// The length of the regular file behind `file`; throws message 0 for anything else (EISDIR for a
+// folder, ESPIPE for a pipe or a terminal), whose blocks cannot be found by their offsets.
+std::int64_t tqs_file_length(const TqsFile& file);
+
+// Reads `bytes` bytes at `offset` as one item (tqs_seek_to, then tqs_read_item).
+void tqs_read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::size_t bytes);
+
+// Reads `bytes` bytes as one item. A short read throws message 0 when the stream's error
+// indicator is set, otherwise message 2 ("Unexpected end of file").
+void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes);
+
+} // namespace norvalex
