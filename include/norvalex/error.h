@@ -37,10 +37,16 @@
 #else
 #define NORVALEX_SF7_API NORVALEX_IMPORT_
 #endif
+#if defined(norvalex_mesh_EXPORTS)
+#define NORVALEX_MESH_API NORVALEX_EXPORT_
+#else
+#define NORVALEX_MESH_API NORVALEX_IMPORT_
+#endif
 #else
 #define NORVALEX_DIAG_API
 #define NORVALEX_TQS_API
 #define NORVALEX_SF7_API
+#define NORVALEX_MESH_API
 #endif
 
 namespace norvalex {
