@@ -1,0 +1,160 @@
+// Field meshes: one in-memory model of a 2-D (or 1-D) field map of the Superfish solver, read
+// from an SF7 table (every column), a T7 grid file or an openPMD field mesh (HDF5, BeamPhysics
+// extension). The grid and the attributes have the openPMD meaning; field components are
+// complex amplitudes in SI units (V/m, T); values lie in C order over the openPMD axes
+// (cylindrical: nr rows of nz values), whatever order the file had. Every failure throws
+// norvalex::Error (error.h); a defect of a file is located at its line.
+#pragma once
+
+#include "norvalex/error.h"
+
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace norvalex {
+
+// mu0 in H/m as the accelerator codes' field readers take it (CODATA 2018), for H in A/m to B
+// in T. The converter keeps its own rounded factor for its TQS files (unit_rules).
+inline constexpr double MESH_MU0 = 1.25663706212e-6;
+
+enum class MeshGeometry {
+  cylindrical, // axes r, theta, z; one theta plane
+  rectangular, // axes x, y, z; one z plane
+};
+
+enum class FieldKind { electric, magnetic };
+
+// The forms a mesh travels in.
+enum class MeshForm { sf7, t7, openpmd, tqs };
+
+// What the solver computed, as far as the file tells.
+enum class ProblemKind { unknown, rf, electrostatic, magnetostatic };
+
+// Values owned by a mesh: `size` elements allocated with std::malloc and not initialized, freed
+// with std::free. release() hands the memory over to a caller, who then frees it with std::free.
+template <class Element> class MeshArray {
+public:
+  MeshArray() = default;
+  // Allocates `size` elements; an empty array when the memory cannot be had (check with data()).
+  explicit MeshArray(std::size_t size)
+      : data_(size == 0 ? nullptr : static_cast<Element*>(std::malloc(size * sizeof(Element)))),
+        size_(data_ ? size : 0) {}
+  MeshArray(MeshArray&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+  MeshArray& operator=(MeshArray&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
+  MeshArray(const MeshArray&) = delete;
+  MeshArray& operator=(const MeshArray&) = delete;
+  ~MeshArray() { std::free(data_); }
+
+  Element* data() noexcept { return data_; }
+  const Element* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+  Element& operator[](std::size_t k) noexcept { return data_[k]; }
+  const Element& operator[](std::size_t k) const noexcept { return data_[k]; }
+  Element* release() noexcept {
+    size_ = 0;
+    return std::exchange(data_, nullptr);
+  }
+
+private:
+  Element* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// One axis of the grid: its label, number of points, spacing and the coordinate of its first
+// point (gridSize, gridSpacing and gridOriginOffset), lengths in m.
+struct MeshAxis {
+  std::string label;
+  std::int64_t points = 1;
+  double spacing = 0;
+  double origin = 0;
+};
+
+// An electric or magnetic field component along one axis: complex amplitudes in V/m or T, one
+// per grid point. A static field has imaginary parts 0.
+struct MeshComponent {
+  FieldKind field = FieldKind::electric;
+  std::string axis; // one of the mesh's axis labels
+  MeshArray<std::complex<double>> values;
+
+  // "electricField/z", "magneticField/theta", ...: the openPMD component name.
+  NORVALEX_MESH_API std::string name() const;
+};
+
+// One of a table's other columns (potential, vector potential, gradients, ...): its output name
+// ("V", "Az", "dBy/dx"), its SI unit and its real values in SI units, one per grid point.
+struct MeshColumn {
+  std::string name;
+  std::string unit;
+  MeshArray<double> values;
+};
+
+// Where a mesh came from.
+struct MeshSource {
+  std::string file;
+  MeshForm form = MeshForm::sf7;
+  ProblemKind problem = ProblemKind::unknown;
+};
+
+struct FieldMesh {
+  MeshGeometry geometry = MeshGeometry::cylindrical;
+  // In openPMD order: r, theta, z (cylindrical) or x, y, z (rectangular). The theta axis, or the
+  // z axis of a rectangular mesh, has one point; a 1-D mesh has one point on a second axis too.
+  std::array<MeshAxis, 3> axes;
+  double frequency = 0;      // the RF frequency in Hz (fundamentalFrequency); 0 for a static map
+  std::int64_t harmonic = 0; // 1 for an RF map, 0 for a static one
+  double rf_phase = 0;       // RFphase
+  double field_scale = 1;    // fieldScale
+  std::string anchor = "beginning"; // eleAnchorPt
+  std::vector<MeshComponent> components;
+  std::vector<MeshColumn> columns;
+  MeshSource source;
+
+  // Grid points: the product of the axes' points.
+  NORVALEX_MESH_API std::size_t point_count() const;
+  // The component of `field` along `axis`, or null.
+  NORVALEX_MESH_API const MeshComponent* component(FieldKind field, std::string_view axis) const;
+};
+
+// The choices that a file may leave to the reader.
+struct MeshReadOptions {
+  // A static T7 file does not say which field it holds, nor whether it is planar.
+  std::optional<FieldKind> field;
+  std::optional<MeshGeometry> geometry; // static T7: cylindrical unless rectangular is given
+  // An RF SF7 table states no frequency: reading it as a mesh needs it, in Hz.
+  std::optional<double> frequency;
+};
+
+// The form of the file `path`, told from its first bytes: a TQS file (its magic or a "creator"
+// block), an HDF5 file (openPMD), a T7 file (a first line of three numbers), else an SF7 table.
+// A file that cannot be opened throws as the readers do.
+NORVALEX_MESH_API MeshForm detect_mesh_form(const char* path);
+
+// Reads the file `path` as a mesh, in the form detect_mesh_form tells.
+NORVALEX_MESH_API FieldMesh read_mesh(const char* path, const MeshReadOptions& options = {});
+
+// The readers of each form. A defect of the file throws "<file>(<line>): <what is wrong>", a
+// choice the file leaves open and the options do not make throws "<file>: <what to give>"; no
+// partial mesh is ever returned.
+NORVALEX_MESH_API FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options = {});
+NORVALEX_MESH_API FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options = {});
+// Needs a build with HDF5; without, it throws "<file>: openPMD files are not supported by this
+// build (no HDF5)".
+NORVALEX_MESH_API FieldMesh read_openpmd_mesh(const char* path,
+                                              const MeshReadOptions& options = {});
+// True when this build reads and writes openPMD files.
+NORVALEX_MESH_API bool mesh_has_openpmd();
+
+} // namespace norvalex
