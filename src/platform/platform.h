@@ -33,6 +33,11 @@ const char* platform_error_text(int error_number);
 // Windows cannot hold, with "Invalid argument" there, fails with ENOENT.
 std::FILE* platform_open_file(const char* name, const char* mode);
 
+// Opens `name` for reading in binary mode, as platform_open_file does, but without waiting: the
+// open of a FIFO that no program writes returns at once (its reads then find the end), where
+// fopen would wait for a writer forever.
+std::FILE* platform_open_input(const char* name);
+
 // fwrite and fread of `bytes` bytes, all or nothing as one record: true when all were written or
 // read. Windows' C library fails on records of 2 GiB and more (with errno 0), so there they are
 // handed over in pieces.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,22 @@ const char* platform_error_text(int error_number) {
 
 std::FILE* platform_open_file(const char* name, const char* mode) {
   return std::fopen(name, mode);
+}
+
+std::FILE* platform_open_input(const char* name) {
+  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  // Reads wait for data again, as on any stream; only the open was not to wait.
+  const int flags = fcntl(fd, F_GETFL);
+  std::FILE* stream =
+      flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, "rb");
+  if (stream == nullptr) {
+    const int error_number = errno;
+    close(fd);
+    errno = error_number;
+  }
+  return stream;
 }
 
 bool platform_write_record(const void* data, std::size_t bytes, std::FILE* stream) {

@@ -116,6 +116,11 @@ std::FILE* platform_open_file(const char* name, const char* mode) {
   return stream;
 }
 
+std::FILE* platform_open_input(const char* name) {
+  // No open of a Windows file waits for a writer.
+  return platform_open_file(name, "rb");
+}
+
 std::int64_t platform_tell(std::FILE* stream) {
   return has_positions(stream) ? _ftelli64(stream) : -1;
 }
