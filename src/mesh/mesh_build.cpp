@@ -1,0 +1,47 @@
+#include "mesh/mesh_build.h"
+
+namespace norvalex {
+
+FieldMesh new_mesh(MeshGeometry geometry) {
+  FieldMesh mesh;
+  mesh.geometry = geometry;
+  const bool cylindrical = geometry == MeshGeometry::cylindrical;
+  const char* const labels[3] = {cylindrical ? "r" : "x", cylindrical ? "theta" : "y", "z"};
+  for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
+    mesh.axes[k].label = labels[k];
+  }
+  return mesh;
+}
+
+int axis_index(const FieldMesh& mesh, std::string_view label) {
+  for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
+    if (mesh.axes[k].label == label) {
+      return static_cast<int>(k);
+    }
+  }
+  return -1;
+}
+
+MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis) {
+  MeshArray<std::complex<double>> values(mesh.point_count());
+  if (values.data() == nullptr) {
+    return nullptr;
+  }
+  return &mesh.components.emplace_back(MeshComponent{field, std::string(axis), std::move(values)});
+}
+
+MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit) {
+  MeshArray<double> values(mesh.point_count());
+  if (values.data() == nullptr) {
+    return nullptr;
+  }
+  return &mesh.columns.emplace_back(
+      MeshColumn{std::string(name), std::string(unit), std::move(values)});
+}
+
+double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {
+  // Each step rounds once: the difference, the quotient and the change of unit.
+  return (max_cm - min_cm) / static_cast<double>(intervals) / 100;
+}
+
+} // namespace norvalex

@@ -1,0 +1,30 @@
+// What the readers of every form share: the axes of each geometry, the allocation of a mesh's
+// arrays, and the check that a grid fits in memory.
+#pragma once
+
+#include "norvalex/mesh.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace norvalex {
+
+// Most grid points a mesh holds: as many as an SF7 table may have.
+inline constexpr std::int64_t MESH_MAX_POINTS = 536'870'911;
+
+// A mesh of `geometry` with its axes labelled, each of one point at 0.
+FieldMesh new_mesh(MeshGeometry geometry);
+
+// Index of the axis `label` in `mesh`'s axes, or -1.
+int axis_index(const FieldMesh& mesh, std::string_view label);
+
+// Adds the component of `field` along `axis` with room for every point, values not set; null
+// when the memory cannot be had.
+MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis);
+// Adds a real column with room for every point; null when the memory cannot be had.
+MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
+
+// The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them.
+double spacing_of(double min_cm, double max_cm, std::int64_t intervals);
+
+} // namespace norvalex

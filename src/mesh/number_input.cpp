@@ -1,0 +1,187 @@
+#include "mesh/number_input.h"
+
+#include "diag/raise.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace norvalex {
+
+namespace {
+
+constexpr std::size_t BLOCK_SIZE = std::size_t{1} << 20;
+// Zero bytes after the buffered text: the fast scan may look this far past a line's end.
+constexpr std::size_t PADDING = 192;
+// A token is shown in an error line up to this many bytes.
+constexpr std::size_t SHOWN_TOKEN = 40;
+
+bool is_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// One token, [token, end), as strtod reads it: true when all of it is one number.
+bool scan_token(const char* token, const char* end, double& value) {
+  char text[128];
+  const auto length = static_cast<std::size_t>(end - token);
+  if (length == 0 || length >= sizeof text)
+    return false;
+  std::memcpy(text, token, length);
+  text[length] = '\0';
+  char* stop = nullptr;
+  value = std::strtod(text, &stop);
+  return stop == text + length;
+}
+
+} // namespace
+
+struct NumberInput::Buffer {
+  std::FILE* stream = nullptr;
+  std::unique_ptr<char[]> storage; // BLOCK_SIZE bytes and PADDING more
+  char* pos = nullptr;             // next unread byte
+  char* end = nullptr;             // end of the bytes read, followed by PADDING zeros
+  char* line_end = nullptr;        // end of the current line's readable part
+  bool line_complete = true;       // line_end is the line's line feed or the file's end
+  bool drained = false;            // the stream gave its last byte
+
+  // Keeps the unread bytes, moved to the front, and reads more after them.
+  void fill(const char* name) {
+    char* const front = storage.get();
+    const auto rest = static_cast<std::size_t>(end - pos);
+    std::memmove(front, pos, rest);
+    const std::size_t room = BLOCK_SIZE - rest;
+    const std::size_t got = std::fread(front + rest, 1, room, stream);
+    if (got < room) {
+      if (std::ferror(stream)) {
+        const int error_number = errno;
+        raise_input_failure(name, error_number, "%s: %s", name, platform_error_text(error_number));
+      }
+      drained = true;
+    }
+    pos = front;
+    end = front + rest + got;
+    line_end = pos;
+    std::memset(end, 0, PADDING);
+  }
+};
+
+NumberInput::NumberInput(std::FILE* stream, const char* name)
+    : name_(name), buffer_(std::make_unique<Buffer>()) {
+  Buffer& b = *buffer_;
+  b.stream = stream;
+  b.storage.reset(new (std::nothrow) char[BLOCK_SIZE + PADDING]);
+  if (!b.storage)
+    raise_input_failure(name, ENOMEM, "Not enough memory");
+  b.pos = b.end = b.line_end = b.storage.get();
+  std::memset(b.end, 0, PADDING);
+}
+
+NumberInput::~NumberInput() = default;
+
+bool NumberInput::next_line() {
+  Buffer& b = *buffer_;
+  for (;;) {
+    if (b.pos < b.line_end)
+      return true;
+    const bool continues = !b.line_complete;
+    if (!continues && b.pos < b.end && *b.pos == '\n')
+      ++b.pos; // the line feed of the line just read
+    for (;;) {
+      auto* const feed =
+          static_cast<char*>(std::memchr(b.pos, '\n', static_cast<std::size_t>(b.end - b.pos)));
+      if (feed != nullptr) {
+        b.line_end = feed;
+        b.line_complete = true;
+        break;
+      }
+      if (b.drained) {
+        b.line_end = b.end;
+        b.line_complete = true;
+        break;
+      }
+      if (b.pos > b.storage.get() || b.end < b.storage.get() + BLOCK_SIZE) {
+        b.fill(name_);
+        continue;
+      }
+      // A line longer than the buffer is read up to its last white space in it, then goes on.
+      char* cut = b.end;
+      while (cut > b.pos && !is_space(cut[-1]))
+        --cut;
+      if (cut == b.pos)
+        raise_not_a_number(b.pos, b.pos + SHOWN_TOKEN);
+      b.line_end = cut;
+      b.line_complete = false;
+      break;
+    }
+    if (b.pos == b.end && b.line_complete)
+      return false; // nothing after the last line feed
+    if (!continues) {
+      if (line_number_ == INT32_MAX)
+        raise_input_error(name_, line_number_, "More than %d lines", INT32_MAX);
+      ++line_number_;
+    }
+  }
+}
+
+void NumberInput::raise_not_a_number(const char* token, const char* end) const {
+  const auto length = static_cast<std::size_t>(end - token);
+  const std::string shown(token, std::min(length, SHOWN_TOKEN));
+  raise_input_error(name_, line_number_, "Not a number: %s%s", shown.c_str(),
+                    length > SHOWN_TOKEN ? "..." : "");
+}
+
+std::size_t NumberInput::read_numbers(std::span<double> values) {
+  Buffer& b = *buffer_;
+  std::size_t count = 0;
+  while (count < values.size()) {
+    if (b.pos == b.line_end && !next_line())
+      break;
+    while (b.pos < b.line_end && is_space(*b.pos))
+      ++b.pos;
+    if (b.pos == b.line_end)
+      continue;
+    char* token_end = b.pos;
+    while (token_end < b.line_end && !is_space(*token_end))
+      ++token_end;
+    if (!scan_token(b.pos, token_end, values[count]))
+      raise_not_a_number(b.pos, token_end);
+    ++count;
+    b.pos = token_end;
+  }
+  return count;
+}
+
+std::ptrdiff_t NumberInput::read_line(std::span<double> values) {
+  Buffer& b = *buffer_;
+  if (!next_line())
+    return -1;
+  std::size_t count = 0;
+  // One line: its numbers up to its end, which may lie beyond this buffer's part of it.
+  for (;;) {
+    while (b.pos < b.line_end && is_space(*b.pos))
+      ++b.pos;
+    if (b.pos == b.line_end) {
+      if (b.line_complete || !next_line())
+        break;
+      continue;
+    }
+    char* token_end = b.pos;
+    while (token_end < b.line_end && !is_space(*token_end))
+      ++token_end;
+    double value = 0;
+    if (!scan_token(b.pos, token_end, value))
+      raise_not_a_number(b.pos, token_end);
+    if (count < values.size())
+      values[count] = value;
+    ++count;
+    b.pos = token_end;
+  }
+  return static_cast<std::ptrdiff_t>(std::min(count, values.size() + 1));
+}
+
+} // namespace norvalex

@@ -1,0 +1,244 @@
+// T7 grid files, the form in which SF7 writes a map for trackers: three header lines (the second
+// tells the kind: one number, the frequency of an RF map, or three, the second range of a static
+// one), then the values as one stream of numbers, four a point (Ez, Er, |E| in MV/m and H-phi
+// in A/m, z varying fastest) or two a point (the field along r and z, or x and y, in G or V/cm,
+// the first coordinate varying fastest). Lengths are in cm and the counts are intervals.
+#include "norvalex/mesh.h"
+
+#include "diag/raise.h"
+#include "mesh/mesh_build.h"
+#include "mesh/number_input.h"
+#include "platform/platform.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <string>
+
+namespace norvalex {
+
+namespace {
+
+// Values a chunk of the stream is read in.
+constexpr std::size_t CHUNK = 4096;
+
+// The shortest text of a number, for messages.
+std::string number_text(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return {text, result.ptr};
+}
+
+// One range line of the header: min and max in cm, and the intervals between the points.
+struct Range {
+  double min_cm;
+  double max_cm;
+  std::int64_t intervals;
+
+  std::int64_t points() const { return intervals + 1; }
+};
+
+Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
+  const double intervals = numbers[2];
+  if (!(intervals >= 1) || intervals != std::floor(intervals) ||
+      intervals >= static_cast<double>(MESH_MAX_POINTS)) {
+    raise_input_error(input.name(), input.line_number(),
+                      "Interval count is no whole number from 1 on: %s",
+                      number_text(intervals).c_str());
+  }
+  if (!std::isfinite(numbers[0]) || !std::isfinite(numbers[1]) || !(numbers[1] > numbers[0])) {
+    raise_input_error(input.name(), input.line_number(), "Range is not from a minimum to a larger "
+                                                         "maximum: %s %s",
+                      number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
+  }
+  return {numbers[0], numbers[1], static_cast<std::int64_t>(intervals)};
+}
+
+// The numbers of a header line, which must be `wanted` (or, for line 2, one or three).
+std::ptrdiff_t header_line(NumberInput& input, std::array<double, 3>& numbers) {
+  return input.read_line(numbers);
+}
+
+[[noreturn]] void raise_header(const NumberInput& input, const char* expected) {
+  raise_input_error(input.name(), input.line_number(), "Not a T7 header line: %s expected",
+                    expected);
+}
+
+Range read_range(NumberInput& input) {
+  std::array<double, 3> numbers{};
+  if (header_line(input, numbers) != 3)
+    raise_header(input, "three numbers (min, max and intervals)");
+  return range_of(input, numbers);
+}
+
+void set_axis(MeshAxis& axis, const Range& range) {
+  axis.points = range.points();
+  axis.origin = range.min_cm / 100;
+  axis.spacing = spacing_of(range.min_cm, range.max_cm, range.intervals);
+}
+
+// Where the values of stream point n go: the C-order index over the mesh's axes.
+struct PointOrder {
+  std::size_t fast;  // points along the axis that varies fastest in the file
+  bool transposed;   // the file's fast axis is the mesh's first (slow) one
+  std::size_t slow;  // points along the other axis
+
+  std::size_t index(std::size_t n) const {
+    return transposed ? (n % fast) * slow + n / fast : n;
+  }
+};
+
+// Reads the stream of `values_per_point` numbers a point into `store(index, values)`; exactly
+// `points` points, no value more or less.
+template <class Store>
+void read_points(NumberInput& input, std::size_t points, std::size_t values_per_point,
+                 const PointOrder& order, Store store) {
+  const std::size_t total = points * values_per_point;
+  std::unique_ptr<double[]> chunk(new (std::nothrow) double[CHUNK]);
+  if (!chunk)
+    raise_input_failure(input.name(), ENOMEM, "Not enough memory");
+  std::array<double, 4> point{};
+  std::size_t read = 0;
+  std::size_t in_point = 0;
+  std::size_t point_number = 0;
+  while (read < total) {
+    const std::size_t got = input.read_numbers({chunk.get(), std::min(CHUNK, total - read)});
+    if (got == 0) {
+      raise_input_error(input.name(), input.line_number(),
+                        "Too few values: the grid needs %zu, the file holds %zu", total, read);
+    }
+    for (std::size_t k = 0; k < got; ++k) {
+      point[in_point++] = chunk[k];
+      if (in_point == values_per_point) {
+        store(order.index(point_number++), point);
+        in_point = 0;
+      }
+    }
+    read += got;
+  }
+  double extra = 0;
+  if (input.read_numbers({&extra, 1}) != 0) {
+    raise_input_error(input.name(), input.line_number(),
+                      "Too many values: the grid needs %zu", total);
+  }
+}
+
+[[noreturn]] void raise_grid_memory(const NumberInput& input, const Range& a, const Range& b) {
+  raise_input_error(input.name(), input.line_number(), "Not enough memory for %lld*%lld points",
+                    static_cast<long long>(a.points()), static_cast<long long>(b.points()));
+}
+
+void check_grid(const NumberInput& input, const Range& a, const Range& b) {
+  if (a.points() > MESH_MAX_POINTS / b.points()) {
+    raise_input_error(input.name(), input.line_number(), "Grid too large: %lld*%lld points",
+                      static_cast<long long>(a.points()), static_cast<long long>(b.points()));
+  }
+}
+
+FieldMesh read_rf(NumberInput& input, const Range& z, double frequency_mhz,
+                  const MeshReadOptions& options) {
+  if (options.geometry && *options.geometry != MeshGeometry::cylindrical) {
+    raise_input_failure(input.name(), 0, "%s: an RF T7 file holds a cylindrical map",
+                        input.name());
+  }
+  if (!std::isfinite(frequency_mhz) || !(frequency_mhz > 0)) {
+    raise_input_error(input.name(), input.line_number(), "Frequency is no positive number: %s",
+                      number_text(frequency_mhz).c_str());
+  }
+  const Range r = read_range(input);
+  check_grid(input, r, z);
+  FieldMesh mesh = new_mesh(MeshGeometry::cylindrical);
+  set_axis(mesh.axes[0], r);
+  set_axis(mesh.axes[2], z);
+  mesh.frequency = frequency_mhz * 1e6;
+  mesh.harmonic = 1;
+  mesh.source.problem = ProblemKind::rf;
+  if (add_component(mesh, FieldKind::electric, "r") == nullptr ||
+      add_component(mesh, FieldKind::electric, "z") == nullptr ||
+      add_component(mesh, FieldKind::magnetic, "theta") == nullptr)
+    raise_grid_memory(input, r, z);
+  std::complex<double>* const e_r = mesh.components[0].values.data();
+  std::complex<double>* const e_z = mesh.components[1].values.data();
+  std::complex<double>* const b_theta = mesh.components[2].values.data();
+  // z varies fastest, as in the mesh's own order. E oscillates as cos(wt) and H-phi as
+  // -sin(wt): with fields as exp(-iwt), E is real and B-theta = -i mu0 H-phi.
+  const PointOrder order{static_cast<std::size_t>(z.points()), false,
+                         static_cast<std::size_t>(r.points())};
+  read_points(input, mesh.point_count(), 4, order,
+              [&](std::size_t index, const std::array<double, 4>& v) {
+                e_z[index] = {v[0] * 1e6, 0};
+                e_r[index] = {v[1] * 1e6, 0};
+                b_theta[index] = {0, -(MESH_MU0 * v[3])};
+              });
+  return mesh;
+}
+
+FieldMesh read_static(NumberInput& input, const Range& first, const Range& second,
+                      const MeshReadOptions& options) {
+  if (!options.field) {
+    raise_input_failure(input.name(), 0,
+                        "%s: a static T7 file does not say which field it holds: give the field, "
+                        "electric or magnetic",
+                        input.name());
+  }
+  check_grid(input, first, second);
+  const MeshGeometry geometry = options.geometry.value_or(MeshGeometry::cylindrical);
+  FieldMesh mesh = new_mesh(geometry);
+  const bool cylindrical = geometry == MeshGeometry::cylindrical;
+  // The first coordinate (r or x) is the mesh's first axis; the second is z or y.
+  set_axis(mesh.axes[0], first);
+  set_axis(mesh.axes[cylindrical ? 2 : 1], second);
+  const FieldKind field = *options.field;
+  const bool magnetic = field == FieldKind::magnetic;
+  mesh.source.problem = magnetic ? ProblemKind::magnetostatic : ProblemKind::electrostatic;
+  const char* const second_axis = cylindrical ? "z" : "y";
+  if (add_component(mesh, field, mesh.axes[0].label) == nullptr ||
+      add_component(mesh, field, second_axis) == nullptr)
+    raise_grid_memory(input, first, second);
+  std::complex<double>* const along_first = mesh.components[0].values.data();
+  std::complex<double>* const along_second = mesh.components[1].values.data();
+  // G to T, or V/cm to V/m.
+  const double factor = magnetic ? 1e-4 : 100;
+  // The first coordinate varies fastest in the file: the mesh holds it as its slow axis.
+  const PointOrder order{static_cast<std::size_t>(first.points()), true,
+                         static_cast<std::size_t>(second.points())};
+  read_points(input, mesh.point_count(), 2, order,
+              [&](std::size_t index, const std::array<double, 4>& v) {
+                along_first[index] = {v[0] * factor, 0};
+                along_second[index] = {v[1] * factor, 0};
+              });
+  return mesh;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+} // namespace
+
+FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
+  const std::unique_ptr<std::FILE, FileCloser> stream(platform_open_input(path));
+  if (!stream) {
+    const int error_number = errno;
+    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
+  }
+  NumberInput input(stream.get(), path);
+  const Range first = read_range(input);
+  std::array<double, 3> line2{};
+  const std::ptrdiff_t count = header_line(input, line2);
+  FieldMesh mesh;
+  if (count == 1) {
+    mesh = read_rf(input, first, line2[0], options);
+  } else if (count == 3) {
+    mesh = read_static(input, first, range_of(input, line2), options);
+  } else {
+    raise_header(input, "one number (the frequency in MHz) or three (min, max and intervals)");
+  }
+  mesh.source.file = path;
+  mesh.source.form = MeshForm::t7;
+  return mesh;
+}
+
+} // namespace norvalex
