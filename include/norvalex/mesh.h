@@ -7,6 +7,7 @@
 #pragma once
 
 #include "norvalex/error.h"
+#include "norvalex/tqs.h"
 
 #include <array>
 #include <complex>
@@ -150,11 +151,59 @@ NORVALEX_MESH_API FieldMesh read_mesh(const char* path, const MeshReadOptions& o
 // partial mesh is ever returned.
 NORVALEX_MESH_API FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options = {});
 NORVALEX_MESH_API FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options = {});
+// A TQS file written from a map: the converter's arrays of an SF7 table, or a mesh's.
+NORVALEX_MESH_API FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options = {});
 // Needs a build with HDF5; without, it throws "<file>: openPMD files are not supported by this
 // build (no HDF5)".
 NORVALEX_MESH_API FieldMesh read_openpmd_mesh(const char* path,
                                               const MeshReadOptions& options = {});
 // True when this build reads and writes openPMD files.
 NORVALEX_MESH_API bool mesh_has_openpmd();
+
+// The field on the mesh's axis: along z on the row at r = 0 of a cylindrical mesh, or along the
+// one axis of more than one point of a 1-D mesh. Its component is the electric field along that
+// axis (Ez), or the magnetic one (Bz) for a mesh without electric field.
+struct OnAxisField {
+  int axis = 2;                             // the index of the axis in the mesh's axes
+  const MeshComponent* component = nullptr; // Ez or Bz
+  std::size_t first = 0;                    // index of the axis's first point in the mesh
+  std::size_t stride = 1;                   // and the step between two points
+};
+
+// The mesh's on-axis field; throws "<file>: no field on the axis: ..." saying why there is none
+// (a rectangular 2-D mesh, a cylindrical one whose r does not start at 0, neither Ez nor Bz).
+NORVALEX_MESH_API OnAxisField on_axis_field(const FieldMesh& mesh);
+
+// The largest |Ez| (or |Bz|) on the axis and the position along the axis (in m) where it is
+// first found.
+struct OnAxisPeak {
+  double value = 0;
+  double position = 0;
+};
+NORVALEX_MESH_API OnAxisPeak on_axis_peak(const FieldMesh& mesh);
+
+// Multiplies every field component and every column (potentials and gradients follow the field)
+// by `factor`.
+NORVALEX_MESH_API void scale_mesh(FieldMesh& mesh, double factor);
+// Scales the mesh so that its on-axis peak becomes `peak` (V/m or T); throws for a mesh without
+// an on-axis field or whose peak is 0.
+NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
+
+// The forms a mesh is written in.
+enum class MeshFormat {
+  tqs,     // the arrays that the converter writes for the SF7 table of the same map
+  openpmd, // an openPMD field mesh (HDF5)
+  t7,      // a T7 grid file, RF or static as the mesh is
+  on_axis, // two text columns: the position along the axis in m and Ez in V/m (or Bz in T)
+};
+
+// Writes `mesh` in `format` into `output`, which tqs_open_file or tqs_use_stream opened; the
+// caller closes it, and a failed write leaves the target as it was (see TqsOutput). A mesh that
+// the format cannot hold is refused before anything is written: "<file>: <why>", the file being
+// the mesh's source. openPMD needs a file of its own: an output opened on a named regular file.
+NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output);
+
+// Opens `path` (replaced whole), writes `mesh` in `format` and closes it.
+NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path);
 
 } // namespace norvalex

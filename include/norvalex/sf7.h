@@ -104,12 +104,15 @@ struct DoubleColumn {
   std::span<const double> values;
 };
 
-// The converter's TQS output, which the program and the Python module share so that both write
+// The converter's TQS output, which the programs and the Python module share so that all write
 // the same bytes: the file header of creator "NORVALEX" 1.0 (or its "creator" block when
 // appending), then every column, in order, as an array block of doubles. A column too long for a
 // block is refused as tqs_write_array refuses it.
 NORVALEX_SF7_API void write_double_columns(TqsOutput& output,
                                            std::span<const DoubleColumn> columns);
+// The two parts of it: the header, and one column's block.
+NORVALEX_SF7_API void write_converter_header(TqsOutput& output);
+NORVALEX_SF7_API void write_double_column(TqsOutput& output, const DoubleColumn& column);
 
 // Writes the columns of `map` that have a factor other than 0, in file order, as
 // write_double_columns does.

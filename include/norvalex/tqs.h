@@ -172,6 +172,10 @@ NORVALEX_TQS_API void tqs_write_string(TqsOutput& output, const char* name, std:
 NORVALEX_TQS_API void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header,
                                       const void* data);
 
+// Writes `size` bytes from `data` as they are: for the outputs of other forms (text tables, say)
+// that go through the same output with the same guarantees.
+NORVALEX_TQS_API void tqs_write_bytes(TqsOutput& output, const void* data, std::size_t size);
+
 // Flushes a caller's stream and leaves it open, or closes the file the writer opened: a
 // temporary file is written through to the storage device and renamed over its target; an
 // appended file is unlocked. A failure that shows only now throws like any other write failure,

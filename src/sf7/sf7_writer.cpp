@@ -9,15 +9,23 @@
 
 namespace norvalex {
 
-void write_double_columns(TqsOutput& output, std::span<const DoubleColumn> columns) {
+void write_converter_header(TqsOutput& output) {
   tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
+}
+
+void write_double_column(TqsOutput& output, const DoubleColumn& column) {
+  // The writer's count is 32 bits wide: a longer column must not be written as a wrapped one.
+  if (column.values.size() > std::numeric_limits<std::int32_t>::max()) {
+    raise_file_error(output.name, EOVERFLOW);
+  }
+  tqs_write_array(output, column.name, static_cast<std::int32_t>(column.values.size()),
+                  TQS_TYPE_DOUBLE, column.values.data());
+}
+
+void write_double_columns(TqsOutput& output, std::span<const DoubleColumn> columns) {
+  write_converter_header(output);
   for (const DoubleColumn& column : columns) {
-    // The writer's count is 32 bits wide: a longer column must not be written as a wrapped one.
-    if (column.values.size() > std::numeric_limits<std::int32_t>::max()) {
-      raise_file_error(output.name, EOVERFLOW);
-    }
-    tqs_write_array(output, column.name, static_cast<std::int32_t>(column.values.size()),
-                    TQS_TYPE_DOUBLE, column.values.data());
+    write_double_column(output, column);
   }
 }
 

@@ -216,6 +216,12 @@ void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header, const void
   }
 }
 
+void tqs_write_bytes(TqsOutput& output, const void* data, std::size_t size) {
+  if (size != 0) {
+    write_record(output, data, size);
+  }
+}
+
 void tqs_close_output(TqsOutput& output) {
   std::FILE* const stream = output.stream;
   // Only an output that tqs_open_file or tqs_use_stream opened can be closed.

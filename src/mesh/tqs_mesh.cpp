@@ -1,0 +1,186 @@
+// TQS files written from a map (by the converter, or as a mesh's TQS arrays) read back as
+// meshes: the first two arrays are the coordinates of every point, the first varying fastest;
+// the field components, H-phi and the other columns follow by name.
+#include "norvalex/mesh.h"
+
+#include "diag/raise.h"
+#include "mesh/mesh_build.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvalex {
+
+namespace {
+
+// The converter's factor for H in A/m: its files hold H-phi as "Bphi" (or "H") in T by it.
+constexpr double CONVERTER_MU0 = 1.25664e-6;
+
+struct Array {
+  std::string name;
+  TqsNode* node;
+};
+
+[[noreturn]] void raise_tqs_mesh(const char* path, const char* why) {
+  raise_input_failure(path, 0, "%s: not readable as a mesh: %s", path, why);
+}
+
+// The SI unit of a column the converter writes, by its name.
+const char* unit_of(std::string_view name) {
+  if (name == "V")
+    return "V";
+  if (name == "Az" || name == "Aphi")
+    return "Tm";
+  if (name.starts_with("dB"))
+    return "T/m";
+  return "";
+}
+
+// The values of one array, read from the file straight into doubles.
+std::vector<double> doubles_of(const TqsNode* node) {
+  std::vector<double> values(node->stored_size / sizeof(double));
+  if (!values.empty())
+    tqs_read_stored_data(node, values.data());
+  return values;
+}
+
+// Origin and spacing of the coordinate `values` that steps every `stride` points through
+// `count` points: false when they do not lie on such a grid.
+bool grid_of(const std::vector<double>& values, std::size_t stride, std::size_t count,
+             MeshAxis& axis) {
+  axis.points = static_cast<std::int64_t>(count);
+  axis.origin = values[0];
+  axis.spacing = count > 1 ? (values[(count - 1) * stride] - values[0]) /
+                                 static_cast<double>(count - 1)
+                           : 0;
+  if (count > 1 && !(axis.spacing > 0))
+    return false;
+  // The table's coordinates are rounded to the solver's digits: a thousandth of a step is room.
+  const double room = 1e-3 * axis.spacing;
+  for (std::size_t n = 0; n < values.size(); ++n) {
+    const double expected =
+        axis.origin + static_cast<double>((n / stride) % count) * axis.spacing;
+    if (!(std::abs(values[n] - expected) <= room))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
+  const TqsTree tree = tqs_load_tree(path);
+  std::vector<Array> arrays;
+  for (TqsNode* node = tree->first_child; node != nullptr; node = node->next) {
+    if (tqs_is_creator_block(node->type, node->name)) {
+      if (node != tree->first_child)
+        raise_tqs_mesh(path, "it holds more than one series of arrays");
+      continue;
+    }
+    if ((node->type & TQS_TYPE_CODE_MASK) != TQS_TYPE_DOUBLE)
+      continue;
+    arrays.push_back({std::string(node->name, strnlen(node->name, TQS_NAME_SIZE)), node});
+  }
+  if (arrays.size() < 3)
+    raise_tqs_mesh(path, "fewer than three arrays of doubles");
+  const std::string lead = arrays[0].name;
+  const std::string trail = arrays[1].name;
+  const bool cylindrical = (lead == "Z" && trail == "R") || (lead == "R" && trail == "Z");
+  const bool rectangular = (lead == "X" && trail == "Y") || (lead == "Y" && trail == "X");
+  if (!cylindrical && !rectangular)
+    raise_tqs_mesh(path, "its first two arrays are not the coordinates R and Z, or X and Y");
+  const std::size_t points = arrays[0].node->stored_size / sizeof(double);
+  for (const Array& array : arrays) {
+    if (array.node->stored_size != points * sizeof(double))
+      raise_tqs_mesh(path, "its arrays differ in length");
+  }
+  if (points == 0)
+    raise_tqs_mesh(path, "its arrays are empty");
+  if (points > static_cast<std::size_t>(MESH_MAX_POINTS))
+    raise_tqs_mesh(path, "its grid is too large");
+  const std::vector<double> lead_values = doubles_of(arrays[0].node);
+  const std::vector<double> trail_values = doubles_of(arrays[1].node);
+  // The lead coordinate runs through its points before the trailing one takes a step.
+  std::size_t run = 1;
+  while (run < points && trail_values[run] == trail_values[0])
+    ++run;
+  if (points % run != 0)
+    raise_tqs_mesh(path, "its coordinates do not form a grid");
+
+  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
+  mesh.source = {path, MeshForm::tqs, ProblemKind::unknown};
+  const auto lower = [](const std::string& name) {
+    return std::string(1, static_cast<char>(name[0] - 'A' + 'a'));
+  };
+  const int lead_axis = axis_index(mesh, lower(lead));
+  const int trail_axis = axis_index(mesh, lower(trail));
+  if (!grid_of(lead_values, 1, run, mesh.axes[static_cast<std::size_t>(lead_axis)]) ||
+      !grid_of(trail_values, run, points / run, mesh.axes[static_cast<std::size_t>(trail_axis)]))
+    raise_tqs_mesh(path, "its coordinates do not form a grid");
+  // The table's lead coordinate is the mesh's slower axis when it comes first among the axes.
+  const bool transposed = lead_axis < trail_axis && points / run > 1;
+  const std::size_t n_lead = run;
+  const std::size_t n_trail = points / run;
+  const auto mesh_index = [&](std::size_t n) {
+    return transposed ? (n % n_lead) * n_trail + n / n_lead : n;
+  };
+
+  bool rf = false;
+  bool electric = false;
+  bool magnetic = false;
+  for (std::size_t k = 2; k < arrays.size(); ++k) {
+    const std::string& name = arrays[k].name;
+    rf |= name == "Bphi" || name == "H";
+    electric |= name.size() == 2 && name[0] == 'E';
+    magnetic |= name.size() == 2 && name[0] == 'B';
+  }
+  if (rf) {
+    if (!options.frequency) {
+      raise_input_failure(path, 0, "%s: an RF map's TQS file states no frequency: give the "
+                                   "frequency in Hz", path);
+    }
+    mesh.frequency = *options.frequency;
+    mesh.harmonic = 1;
+    mesh.source.problem = ProblemKind::rf;
+  } else if (electric != magnetic) {
+    mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
+  }
+
+  for (std::size_t k = 2; k < arrays.size(); ++k) {
+    const std::string& name = arrays[k].name;
+    if (name == "|E|" || name == "|B|")
+      continue;
+    const std::vector<double> values = doubles_of(arrays[k].node);
+    const auto value = [&](std::size_t n) { return values[n]; };
+    const bool h_phi = name == "Bphi" || name == "H";
+    const std::string axis = name.size() == 2 ? std::string(1, name[1]) : std::string();
+    const bool field = name.size() == 2 && (name[0] == 'E' || name[0] == 'B') &&
+                       axis_index(mesh, axis) >= 0;
+    if (h_phi || field) {
+      const FieldKind kind = h_phi || name[0] == 'B' ? FieldKind::magnetic : FieldKind::electric;
+      MeshComponent* component =
+          add_component(mesh, kind, h_phi ? (cylindrical ? "theta" : "z") : axis);
+      if (component == nullptr)
+        raise_input_failure(path, ENOMEM, "Not enough memory");
+      for (std::size_t n = 0; n < points; ++n) {
+        // H-phi in A/m is the value over the converter's factor; B-theta = -i mu0 H.
+        component->values[mesh_index(n)] =
+            h_phi ? std::complex<double>(0, -(MESH_MU0 * (value(n) / CONVERTER_MU0)))
+                  : std::complex<double>(value(n), 0);
+      }
+    } else {
+      MeshColumn* column = add_column(mesh, name, unit_of(name));
+      if (column == nullptr)
+        raise_input_failure(path, ENOMEM, "Not enough memory");
+      for (std::size_t n = 0; n < points; ++n)
+        column->values[mesh_index(n)] = value(n);
+    }
+  }
+  return mesh;
+}
+
+} // namespace norvalex
