@@ -320,7 +320,7 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
   EXPECT_EQ(result.out, document);
 }
 
-TEST_F(Tqsinfo, Checsmall_rf_map_namesTheFirstDefectAndItsOffset) {
+TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
   struct Case {
     std::string path;
     std::string verdict; // after "<path>: "
