@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+using test_support::kSmallRfMap;
 using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::run_program;
-using test_support::small_rf_map;
 using test_support::TempDir;
 using test_support::write_file;
 
@@ -64,12 +64,12 @@ std::string array_block(const std::string& name, const std::vector<double>& valu
   return test_support::block_bytes(name, 0x803, test_support::doubles_bytes(values));
 }
 
-// The six columns of small_rf_map as blocks.
+// The six columns of kSmallRfMap as blocks.
 std::string map_blocks() {
   const std::vector<std::vector<double>> columns = test_support::small_rf_map_columns();
   std::string bytes;
   for (std::size_t k = 0; k < columns.size(); ++k)
-    bytes += array_block(test_support::small_rf_map_names[k], columns[k]);
+    bytes += array_block(test_support::kSmallRfMapNames[k], columns[k]);
   return bytes;
 }
 
@@ -96,7 +96,7 @@ std::string utf8_of(const std::filesystem::path& path) {
 
 class Converter : public testing::Test {
 protected:
-  void SetUp() override { write_file(input_, small_rf_map); }
+  void SetUp() override { write_file(input_, kSmallRfMap); }
 
   ProcessResult run(std::vector<std::string> args, const test_support::RunOptions& options = {}) {
     args.insert(args.begin(), NORVALEX_BINARY);
@@ -292,7 +292,7 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
   const std::filesystem::path input = dir_.path() / u8"carte-\u00E9t\u00E9-\u20AC.sf7";
   const std::filesystem::path output = dir_.path() / u8"r\u00E9sultat-\U0001F600.tqs";
   const std::filesystem::path missing = dir_.path() / u8"manquant-\u00E9.sf7";
-  write_file(input, small_rf_map);
+  write_file(input, kSmallRfMap);
   ProcessResult result = run({"-o", utf8_of(output), utf8_of(input)});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
@@ -308,15 +308,15 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
 }
 
 // The bytes of the Linux build on every kind of output: the committed example output and the
-// hand-built bytes of small_rf_map, from LF and from CR LF input, through an output file, standard
+// hand-built bytes of kSmallRfMap, from LF and from CR LF input, through an output file, standard
 // output redirected to a file, and a pipe.
 TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
   TempDir dir;
   const std::string example = NORVALEX_SOURCE_DIR "/examples/pillbox-tm010";
   const std::string example_bytes = mask_time(read_file(example + ".tqs"));
   write_file(dir.file("example-crlf.sf7"), crlf_of(read_file(example + ".sf7")));
-  write_file(dir.file("map.sf7"), small_rf_map);
-  write_file(dir.file("map-crlf.sf7"), crlf_of(small_rf_map));
+  write_file(dir.file("map.sf7"), kSmallRfMap);
+  write_file(dir.file("map-crlf.sf7"), crlf_of(kSmallRfMap));
   struct Case {
     std::string input;
     std::string expected;

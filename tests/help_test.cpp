@@ -57,7 +57,7 @@ TEST(ConverterHelp, LongHelpAfterTheBanner) {
                         " -a outfile  Append output to outfile\n");
 }
 
-constexpr OptionSpec terminator = {0, nullptr, nullptr, nullptr, "Warning: unknown option -"};
+constexpr OptionSpec kTerminator = {0, nullptr, nullptr, nullptr, "Warning: unknown option -"};
 
 OptionSpec header(const char* positional, const char* description = nullptr, int letter = ' ') {
   return {letter, nullptr, nullptr, positional, description};
@@ -88,7 +88,7 @@ TEST(Usage, EachRunOfAdjacentFlagsFormsOneBracket) {
   for (const Case& c : cases) {
     std::vector<OptionSpec> table = {header("file")};
     table.insert(table.end(), c.rows.begin(), c.rows.end());
-    table.push_back(terminator);
+    table.push_back(kTerminator);
     program_name = "tool";
     std::strcpy(help_line, "left over"); // from an earlier warning: never part of the usage
     printed.clear();
@@ -125,7 +125,7 @@ TEST(LongHelp, ColumnFollowsTheLongestArgumentName) {
   };
   for (const Case& c : cases) {
     std::vector<OptionSpec> table = c.rows;
-    table.push_back(terminator);
+    table.push_back(kTerminator);
     EXPECT_EQ(help_text(table.data(), 1), c.expected);
   }
 }
@@ -134,7 +134,7 @@ TEST(LongLines, AreCutToTheBufferAndKeepTheirNewline) {
   // Every line assembled in help_line holds at most 255 characters, its newline included.
   const std::string name(300, 'n'), argument(300, 'a'), positional(300, 'p');
   const OptionSpec table[] = {header(positional.c_str(), "Tool"),
-                              with_argument('o', argument.c_str()), flag('v'), terminator};
+                              with_argument('o', argument.c_str()), flag('v'), kTerminator};
   const std::string usage = "usage: " + name + " "; // printed directly, never cut
   const std::string positional_line = positional.substr(0, 254) + "\n";
   EXPECT_EQ(help_text(table, 0, name.c_str()),
@@ -146,7 +146,7 @@ TEST(LongLines, AreCutToTheBufferAndKeepTheirNewline) {
 }
 
 TEST(ControlBytes, OfTheProgramNameAreEscapedAndNeverSplitByTheCut) {
-  const OptionSpec table[] = {header("file", "Tool"), flag('v'), terminator};
+  const OptionSpec table[] = {header("file", "Tool"), flag('v'), kTerminator};
   struct Case {
     std::string name;
     int long_form;

@@ -35,9 +35,9 @@ using test_support::write_file;
 
 namespace {
 
-constexpr double LARGEST = std::numeric_limits<double>::max();
-constexpr double INF = std::numeric_limits<double>::infinity();
-const double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kLargest = std::numeric_limits<double>::max();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Equal values, or both NaN.
 bool same_value(double a, double b) {
@@ -121,7 +121,7 @@ void expect_results(const Results& actual, const Results& expected, const std::s
   }
 }
 
-const Results ALL_FAIL{};
+const Results kAllFail{};
 
 // ---------------------------------------------------------------------------------------------
 // The table and the lookup by name
@@ -162,8 +162,8 @@ TEST(Statistics, OfOneArrayUnderItsParent) {
     Results expected; // Min, Max, Max-Min, Avg, Std, Sum, N
   };
   const std::vector<Case> cases = {
-      {"no elements", "", ALL_FAIL},
-      {"seven bytes are no element", std::string(7, '\x11'), ALL_FAIL},
+      {"no elements", "", kAllFail},
+      {"seven bytes are no element", std::string(7, '\x11'), kAllFail},
       {"one element", doubles_bytes({2.5}), {2.5, 2.5, 0.0, 2.5, std::nullopt, 2.5, 1.0}},
       {"two equal elements", doubles_bytes({-3, -3}), {-3.0, -3.0, 0.0, -3.0, 0.0, -6.0, 2.0}},
       {"four elements", doubles_bytes({5, -2, 9, 0}), {-2.0, 9.0, 11.0, 3.0, sqrt_18_5, 12.0, 4.0}},
@@ -171,9 +171,9 @@ TEST(Statistics, OfOneArrayUnderItsParent) {
        doubles_bytes({1, 4}) + "\x01\x02\x03\x04",
        {1.0, 4.0, 3.0, 2.5, 1.5, 5.0, 2.0}},
       {"only NaN elements",
-       doubles_bytes({NaN, NaN}),
-       {LARGEST, -LARGEST, -INF, NaN, NaN, NaN, 2.0}},
-      {"a NaN among numbers", doubles_bytes({1, NaN, 3}), {1.0, 3.0, 2.0, NaN, NaN, NaN, 3.0}},
+       doubles_bytes({kNaN, kNaN}),
+       {kLargest, -kLargest, -kInf, kNaN, kNaN, kNaN, 2.0}},
+      {"a NaN among numbers", doubles_bytes({1, kNaN, 3}), {1.0, 3.0, 2.0, kNaN, kNaN, kNaN, 3.0}},
       // sum_sq - sum * sum / N rounds to -1.2e-18 here: clamped to 0, not the root of it.
       {"a variance that rounds below zero",
        doubles_bytes({0.1, 0.1, 0.1}),
@@ -209,12 +209,12 @@ TEST(Statistics, FailWithoutAChildOfTheName) {
   TqsNode* x = tree.array(root, "x", {1, 2, 3});
   tree.array(root, "dup", {1});
   tree.array(root, "dup", {2});
-  expect_results(all_stats(root, "X", 0), ALL_FAIL, "the lookup is case-sensitive");
-  expect_results(all_stats(root, "xx", 0), ALL_FAIL, "a longer name");
-  expect_results(all_stats(root, "dup", 0), ALL_FAIL, "two children of the name");
-  expect_results(all_stats(x, "x", 0), ALL_FAIL, "applied to the array node itself");
-  expect_results(all_stats(nullptr, "x", 0), ALL_FAIL, "a null node");
-  expect_results(all_stats(nullptr, "x", 1), ALL_FAIL, "a null node, whole tree");
+  expect_results(all_stats(root, "X", 0), kAllFail, "the lookup is case-sensitive");
+  expect_results(all_stats(root, "xx", 0), kAllFail, "a longer name");
+  expect_results(all_stats(root, "dup", 0), kAllFail, "two children of the name");
+  expect_results(all_stats(x, "x", 0), kAllFail, "applied to the array node itself");
+  expect_results(all_stats(nullptr, "x", 0), kAllFail, "a null node");
+  expect_results(all_stats(nullptr, "x", 1), kAllFail, "a null node, whole tree");
 }
 
 TEST(Statistics, OfANodeReachRepeatedNamesAndTakeOnlyTheTablesRows) {
@@ -224,8 +224,8 @@ TEST(Statistics, OfANodeReachRepeatedNamesAndTakeOnlyTheTablesRows) {
   TqsNode* second = tree.array(root, "dup", {10});
   expect_results(node_stats(first), {1.0, 2.0, 1.0, 1.5, 0.5, 3.0, 2.0}, "first of two");
   expect_results(node_stats(second), {10.0, 10.0, 0.0, 10.0, std::nullopt, 10.0, 1.0}, "second");
-  expect_results(node_stats(root), ALL_FAIL, "a group node holds no data");
-  expect_results(node_stats(nullptr), ALL_FAIL, "a null node");
+  expect_results(node_stats(root), kAllFail, "a group node holds no data");
+  expect_results(node_stats(nullptr), kAllFail, "a null node");
 
   ArrayStats stats;
   ASSERT_EQ(tqs_node_stats(&stats, first), 1);
@@ -248,8 +248,8 @@ TEST(Statistics, StartValuesAreSetEvenWhenNothingIsFound) {
   EXPECT_EQ(tqs_array_stats(&stats, nullptr, name, 0), 0);
   EXPECT_EQ(stats.name, name); // the caller's text, not a copy
   EXPECT_EQ(stats.count, 0);
-  EXPECT_EQ(stats.min, LARGEST);
-  EXPECT_EQ(stats.max, -LARGEST);
+  EXPECT_EQ(stats.min, kLargest);
+  EXPECT_EQ(stats.max, -kLargest);
   EXPECT_EQ(stats.sum, 0);
   EXPECT_EQ(stats.sum_sq, 0);
   EXPECT_EQ(stats.avg, 7); // not set without elements
@@ -295,7 +295,7 @@ TEST(WholeTree, PoolsTheElementsOfTheArraysUnderEveryGroupNode) {
   expect_results(all_stats(t.root, "x", 1), {1.0, 300.0, 299.0, sum / 6, deviation, sum, 6.0}, "x");
   // Only the group whose "dup" is unique contributes.
   expect_results(all_stats(t.root, "dup", 1), {7.0, 7.0, 0.0, 7.0, std::nullopt, 7.0, 1.0}, "dup");
-  expect_results(all_stats(t.root, "none", 1), ALL_FAIL, "none");
+  expect_results(all_stats(t.root, "none", 1), kAllFail, "none");
 }
 
 TEST(WholeTree, GivesTheSameResultFromAnyNodeOfTheTree) {
@@ -312,7 +312,7 @@ TEST(WholeTree, FindsNothingInATreeWithoutGroupNodes) {
   tree.array(root, "x", {1, 2});
   TqsNode* inner = tree.plain(root, "inner");
   tree.array(inner, "x", {3});
-  expect_results(all_stats(root, "x", 1), ALL_FAIL, "whole tree");
+  expect_results(all_stats(root, "x", 1), kAllFail, "whole tree");
   // The single-node mode does not look at the node's type word.
   expect_results(all_stats(root, "x", 0), {1.0, 2.0, 1.0, 1.5, 0.5, 3.0, 2.0}, "under root");
 }

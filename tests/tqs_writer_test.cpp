@@ -44,22 +44,22 @@ using test_support::write_file;
 namespace {
 
 // Golden bytes, written out by hand from the format's byte layout.
-const std::string BPHI_BLOCK = "Bphi\0\0\0\0\0\0\0\0\0\0\0\0"
+const std::string kBphiBlock = "Bphi\0\0\0\0\0\0\0\0\0\0\0\0"
                                "\x03\x08\0\0"
                                "\x10\0\0\0"
                                "\0\0\0\0\0\0\xF0\x3F"
                                "\0\0\0\0\0\0\0\x40"s;
-const std::string CREATOR_BLOCK = "creator\0\0\0\0\0\0\0\0\0"
+const std::string kCreatorBlock = "creator\0\0\0\0\0\0\0\0\0"
                                   "\x01\x04\0\0"
                                   "\x09\0\0\0"
                                   "NORVALEX\0"s;
 // The converter's header with the creation time (bytes 4 to 7) masked to zeros.
-const std::string MASKED_HEADER = "\x75\x4C\x9F\x05"
+const std::string kMaskedHeader = "\x75\x4C\x9F\x05"
                                   "\0\0\0\0"
                                   "NORVALEX\0\0\0\0\0\0\0\0"
                                   "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"
                                   "\x01\x01\x01\0\0\0\0\0"s;
-const double BPHI_VALUES[] = {1.0, 2.0};
+const double kBphiValues[] = {1.0, 2.0};
 
 std::string mask_created(std::string bytes) {
   if (bytes.size() >= 8) {
@@ -102,7 +102,7 @@ void write_converter_start(const char* output_name, const char* append_name) {
   TqsOutput output;
   tqs_open_output(output_name, append_name, output);
   tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
-  tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+  tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues);
   tqs_close_output(output);
 }
 
@@ -114,8 +114,8 @@ TEST(TqsWriter, WritesBlocksByteForByte) {
   };
   const std::string long_name = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   const std::vector<Case> cases = {
-      {"doubles", [](auto& out) { tqs_write_array(out, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES); },
-       BPHI_BLOCK},
+      {"doubles", [](auto& out) { tqs_write_array(out, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues); },
+       kBphiBlock},
       {"empty text", [](auto& out) { tqs_write_string(out, "s", 0, ""); },
        block_bytes("s", 0x401, "\0"s)},
       {"caller's flags", [](auto& out) { tqs_write_string(out, "v", 0x100, "ab"); },
@@ -165,7 +165,7 @@ TEST(TqsWriter, HeaderCarriesTheCreationTime) {
   const std::time_t after = std::time(nullptr);
   ASSERT_EQ(result.exit_status, 0);
   const std::string bytes = read_file(path);
-  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+  EXPECT_EQ(mask_created(bytes), kMaskedHeader);
   EXPECT_GE(created_of(bytes), before);
   EXPECT_LE(created_of(bytes), after);
 }
@@ -175,7 +175,7 @@ TEST(TqsWriter, FilledHeaderDefinesEveryByteAndCutsLongNames) {
   std::memset(&header, 0xAA, sizeof header); // whatever was there before must not leak out
   tqs_fill_header(header, {.creator = "NORVALEX", .creator_version = {1, 0}});
   std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+  EXPECT_EQ(mask_created(bytes), kMaskedHeader);
 
   tqs_fill_header(header, {.creator = "a-creator-name-of-20",
                            .creator_version = {2, 3},
@@ -209,7 +209,7 @@ TEST(TqsWriter, WritesAConverterShapedFile) {
     tqs_close_output(output);
   });
   ASSERT_EQ(result.exit_status, 0);
-  std::string expected = MASKED_HEADER;
+  std::string expected = kMaskedHeader;
   for (std::size_t column = 0; column < 6; ++column) {
     expected += block_bytes(names[column], 0x803, doubles_bytes(columns[column]));
   }
@@ -227,10 +227,10 @@ TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
   };
   const std::string old_bytes = "\x75\x4C\x9F\x05 old\0\xFF data\n"s; // odd length on purpose
   const std::vector<Case> cases = {
-      {"new output file", false, false, MASKED_HEADER + BPHI_BLOCK},
-      {"existing output file", false, true, MASKED_HEADER + BPHI_BLOCK},
-      {"new append file", true, false, CREATOR_BLOCK + BPHI_BLOCK},
-      {"existing append file", true, true, CREATOR_BLOCK + BPHI_BLOCK},
+      {"new output file", false, false, kMaskedHeader + kBphiBlock},
+      {"existing output file", false, true, kMaskedHeader + kBphiBlock},
+      {"new append file", true, false, kCreatorBlock + kBphiBlock},
+      {"existing append file", true, true, kCreatorBlock + kBphiBlock},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -313,7 +313,7 @@ TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
         TqsOutput output;
         tqs_open_file(output, out.c_str(), append);
         tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
-        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues);
         failure.fail(output);
       });
       std::string text = failure.text;
@@ -335,8 +335,8 @@ TEST(TqsWriter, DashAloneMeansStandardOutput) {
     const char* file; // nullptr: the data go to standard output
     std::string expected;
   };
-  const std::string normal = MASKED_HEADER + BPHI_BLOCK;
-  const std::string appended = CREATOR_BLOCK + BPHI_BLOCK;
+  const std::string normal = kMaskedHeader + kBphiBlock;
+  const std::string appended = kCreatorBlock + kBphiBlock;
   const std::vector<Case> cases = {
       {nullptr, nullptr, nullptr, normal}, {"-", nullptr, nullptr, normal},
       {nullptr, "-", nullptr, appended},   {"--", nullptr, "--", normal},
@@ -417,7 +417,7 @@ TEST(TqsWriter, RefusesATerminalOnStandardOutputOnly) {
   }
   auto result = run_writer([&] { write_converter_start(path.c_str(), nullptr); }, terminal);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(mask_created(read_file(path)), MASKED_HEADER + BPHI_BLOCK);
+  EXPECT_EQ(mask_created(read_file(path)), kMaskedHeader + kBphiBlock);
 }
 
 TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
@@ -442,13 +442,13 @@ TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
     auto result = run_writer([&] {
       TqsOutput output;
       tqs_open_output(nullptr, nullptr, output);
-      tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+      tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues);
       tqs_write_array(output, "bad", c.count, c.type, nullptr);
     });
     const std::string text = c.expected_text;
     EXPECT_EQ(result.exit_status, 1) << text;
     EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n");
-    EXPECT_EQ(result.out, BPHI_BLOCK) << text;
+    EXPECT_EQ(result.out, kBphiBlock) << text;
   }
 }
 

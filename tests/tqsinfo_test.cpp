@@ -17,20 +17,20 @@
 using test_support::bits_of;
 using test_support::block_bytes;
 using test_support::doubles_bytes;
+using test_support::kSmallRfMap;
+using test_support::kSmallRfMapNames;
 using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::RunOptions;
-using test_support::small_rf_map;
 using test_support::small_rf_map_columns;
-using test_support::small_rf_map_names;
 using test_support::StdoutMode;
 using test_support::write_file;
 
 namespace {
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-const double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
 // sums rounded after every addition, the population variance; NaN stands for a failed one.
@@ -104,18 +104,18 @@ double json_value(const std::string& line, const std::string& key) {
   const std::string value =
       line.substr(at + key.size() + 4, line.find_first_of(",}", at) - (at + key.size() + 4));
   if (value == "\"Infinity\"")
-    return INF;
+    return kInf;
   if (value == "\"-Infinity\"")
-    return -INF;
+    return -kInf;
   if (value == "null" || value == "\"NaN\"")
-    return NaN;
+    return kNaN;
   return std::strtod(value.c_str(), nullptr);
 }
 
 class Tqsinfo : public testing::Test {
 protected:
   void SetUp() override {
-    write_file(sf7_, small_rf_map);
+    write_file(sf7_, kSmallRfMap);
     ASSERT_EQ(norvalex({"-o", map_}).exit_status, 0);
     // A fixed creation time, so that the listing is known.
     std::string bytes = read_file(map_);
@@ -174,7 +174,7 @@ std::string block_table(int number, std::int64_t offset, bool creator) {
   }
   for (int k = 0; k < 6; ++k) {
     std::snprintf(row, sizeof row, "%5d  %-*s  0x803      double array         6     48  %6lld\n",
-                  number + k, width, small_rf_map_names[k],
+                  number + k, width, kSmallRfMapNames[k],
                   static_cast<long long>(offset + 24 + 72 * k));
     rows += row;
   }
@@ -228,12 +228,12 @@ TEST_F(Tqsinfo, StatisticsOfEveryColumnOfEverySeriesAreTheDefinedOnes) {
     if (line.find("\"stats\"") == std::string::npos)
       continue;
     const std::size_t column = checked % 6; // three series of the same six columns
-    EXPECT_NE(line.find("\"name\": \"" + std::string(small_rf_map_names[column]) + "\""),
+    EXPECT_NE(line.find("\"name\": \"" + std::string(kSmallRfMapNames[column]) + "\""),
               std::string::npos);
     const std::vector<double> expected = expected_stats(columns[column]);
     for (std::size_t s = 0; s < 7; ++s) {
       EXPECT_EQ(bits_of(json_value(line, stats[s])), bits_of(expected[s]))
-          << small_rf_map_names[column] << " " << stats[s];
+          << kSmallRfMapNames[column] << " " << stats[s];
     }
     ++checked;
   }
@@ -247,7 +247,7 @@ std::string mixed_file() {
   return file_header(0) + doubles_block("q\"uote", {1, 2, 3, 4}) +
          block_bytes("\x01\xB3", 0x401, std::string("v\\al\0", 5)) +
          block_bytes("ints", 0x802, le32(7) + le32(8)) + block_bytes("odd", 0x807, "abc") +
-         doubles_block("nan", {NaN, INF}) + doubles_block("none", {}) + creator_block("OTHER\t") +
+         doubles_block("nan", {kNaN, kInf}) + doubles_block("none", {}) + creator_block("OTHER\t") +
          doubles_block("one", {-0.0});
 }
 
@@ -377,7 +377,7 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
                                        1.0 / 3,
                                        1234567890123456789.0,
                                        -1e-300};
-  const std::vector<double> special = {INF, -INF, NaN, 1, 2, 3, 4, 5};
+  const std::vector<double> special = {kInf, -kInf, kNaN, 1, 2, 3, 4, 5};
   const std::string built = dir_.file("awkward.tqs");
   write_file(built, file_header(0) + doubles_block("x", awkward) + doubles_block("y", special));
 

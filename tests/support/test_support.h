@@ -51,25 +51,25 @@ struct PipeStream {
 
 // A 2 x 3 RF map whose code page 437 names norvalex renames to |E| and Bphi, with a summary line
 // after the points that is never read.
-inline const std::string small_rf_map = "Poisson Superfish\n"
-                                        "Program SF7 test map\n"
-                                        "\n"
-                                        "Z and R increments:    1    2\n"
-                                        "\n"
-                                        "   Z     R     Ez     Er    \xB3"
-                                        "E\xB3    H\xED \n"
-                                        " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
-                                        "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
-                                        "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
-                                        "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
-                                        "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
-                                        "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
-                                        "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
-                                        "Summary that is never read\n";
+inline const std::string kSmallRfMap = "Poisson Superfish\n"
+                                       "Program SF7 test map\n"
+                                       "\n"
+                                       "Z and R increments:    1    2\n"
+                                       "\n"
+                                       "   Z     R     Ez     Er    \xB3"
+                                       "E\xB3    H\xED \n"
+                                       " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
+                                       "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
+                                       "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
+                                       "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
+                                       "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
+                                       "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
+                                       "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
+                                       "Summary that is never read\n";
 
-// The output names of small_rf_map's columns, and the columns as norvalex stores them: each
+// The output names of kSmallRfMap's columns, and the columns as norvalex stores them: each
 // number times its unit's factor.
-inline constexpr const char* small_rf_map_names[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
+inline constexpr const char* kSmallRfMapNames[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
 std::vector<std::vector<double>> small_rf_map_columns();
 
 // TQS bytes built by hand: a little-endian 32-bit word, doubles in their file representation,
