@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+using test_support::golden_text;
 using test_support::kSmallRfMap;
 using test_support::le32;
 using test_support::ProcessResult;
@@ -19,18 +20,6 @@ using test_support::TempDir;
 using test_support::write_file;
 
 namespace {
-
-const std::string kUsage = "usage: norvalex [-hHv] [-o outfile] [-a outfile] SF7file\n";
-const std::string kLongHelp = "norvalex - Sep  3 2008\n"
-                              "norvalex - Superfish SF7 to TQS converter\n"
-                              "usage: norvalex [options] SF7file\n"
-                              "\n"
-                              "options:\n"
-                              " -h          Give short help and quit\n"
-                              " -H          Give long help and quit\n"
-                              " -v          Verbose mode\n"
-                              " -o outfile  Write output to outfile\n"
-                              " -a outfile  Append output to outfile\n";
 
 const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Decoding array names\n"
@@ -113,22 +102,24 @@ TEST_F(Converter, HelpAndUsageEndWithStatus0) {
     std::string expected;
   };
   const std::string in = input_;
+  const std::string usage = golden_text("norvalex-usage.txt");
+  const std::string long_help = golden_text("norvalex-long-help.txt");
   const std::vector<Case> cases = {
-      {{}, kUsage},
-      {{"-h"}, kUsage},
-      {{"-h", in}, kUsage},
-      {{in, "-v"}, kUsage}, // options after the file name are positional words
-      {{in, in}, kUsage},
-      {{"-o"}, "\n" + kUsage}, // an option without its argument
-      {{"-vo"}, "\n" + kUsage},
-      {{in, "-o"}, kUsage},
-      {{"-H"}, kLongHelp},
-      {{"-H", in}, kLongHelp},
-      {{"-h", "-H"}, kLongHelp},
-      {{"-Hh"}, kLongHelp},
-      {{"-x", "-H"}, "Warning: unknown option -x\n\n" + kLongHelp},
+      {{}, usage},
+      {{"-h"}, usage},
+      {{"-h", in}, usage},
+      {{in, "-v"}, usage}, // options after the file name are positional words
+      {{in, in}, usage},
+      {{"-o"}, "\n" + usage}, // an option without its argument
+      {{"-vo"}, "\n" + usage},
+      {{in, "-o"}, usage},
+      {{"-H"}, long_help},
+      {{"-H", in}, long_help},
+      {{"-h", "-H"}, long_help},
+      {{"-Hh"}, long_help},
+      {{"-x", "-H"}, "Warning: unknown option -x\n\n" + long_help},
       {{"-x\x07", "-H"},
-       "Warning: unknown option -x\\x07\nWarning: unknown option -\\x07\n\n" + kLongHelp},
+       "Warning: unknown option -x\\x07\nWarning: unknown option -\\x07\n\n" + long_help},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);

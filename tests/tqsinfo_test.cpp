@@ -420,17 +420,7 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
 }
 
 TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
-  const std::string help =
-      "tqsinfo 1.0 - list, summarize, dump and check TQS files\n"
-      "usage: tqsinfo [-hVsjc] [-d names] [-n number] FILE...\n\noptions:\n"
-      " -h, --help           Give this help and quit\n"
-      " -V, --version        Print the version and quit\n"
-      " -s, --stats          Add the statistics of every array of doubles\n"
-      " -j, --json           Print the listing as one JSON document\n"
-      " -c, --check          Check each file's structure: OK, or its first defect\n"
-      " -d, --dump names     Write these arrays (names separated by commas) as columns\n"
-      " -n, --series number  The series whose arrays --dump writes (default 1)\n\n"
-      "Options stand in front of the file names; -- ends them.\n";
+  const std::string help = test_support::golden_text("tqsinfo-help.txt");
   struct Case {
     std::vector<std::string> args;
     std::string expected;

@@ -90,6 +90,10 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
+std::string golden_text(std::string_view name) {
+  return read_file(fs::path(NORVALEX_GOLDEN_DIR) / name);
+}
+
 std::FILE* open_bytes(std::string_view bytes) {
 #ifdef _WIN32
   static int serial = 0;

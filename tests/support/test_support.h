@@ -35,6 +35,11 @@ std::string sf7_point_line(int n);
 std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
 
+// The bytes of the golden file `name` of tests/golden: a fixed text that a program writes (its
+// help, say), kept there once for every test that compares with it. Read in binary mode, so that
+// it compares byte for byte on every system.
+std::string golden_text(std::string_view name);
+
 // A stream that reads `bytes`, which must outlive it: in memory where the C library can do that
 // (fmemopen), else a temporary file that is deleted when the stream is closed.
 std::FILE* open_bytes(std::string_view bytes);
