@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+using test_support::crlf_of;
 using test_support::golden_text;
 using test_support::kSmallRfMap;
 using test_support::le32;
+using test_support::mask_created;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::run_program;
@@ -60,21 +62,6 @@ std::string map_blocks() {
   for (std::size_t k = 0; k < columns.size(); ++k)
     bytes += array_block(test_support::kSmallRfMapNames[k], columns[k]);
   return bytes;
-}
-
-// Zeroes the creation time of every file header in `bytes` that starts at `offset`.
-std::string mask_time(std::string bytes, std::size_t offset = 0) {
-  if (bytes.size() >= offset + 8 && bytes.compare(offset, 4, "\x75\x4C\x9F\x05") == 0) {
-    bytes.replace(offset + 4, 4, std::string(4, '\0'));
-  }
-  return bytes;
-}
-
-std::string crlf_of(const std::string& text) {
-  std::string crlf;
-  for (char c : text)
-    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return crlf;
 }
 
 // A path as the UTF-8 bytes a program gets in its argument vector.
@@ -139,10 +126,10 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.size(), 48U + 6 * (24 + 8 * 6));
-  EXPECT_EQ(mask_time(result.out), whole);
+  EXPECT_EQ(mask_created(result.out), whole);
 
   result = run({"-o", "-", input_});
-  EXPECT_EQ(mask_time(result.out), whole);
+  EXPECT_EQ(mask_created(result.out), whole);
   result = run({"-a", "-", input_});
   EXPECT_EQ(result.out, appended);
 
@@ -150,7 +137,7 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   result = run({"-o" + out, input_});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(mask_time(read_file(out)), whole);
+  EXPECT_EQ(mask_created(read_file(out)), whole);
 
   // Appending after the file's own blocks: every old byte stays, twice over.
   result = run({"-a", out, input_});
@@ -158,7 +145,7 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   result = run({"-va", out, input_});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, kVerbose);
-  EXPECT_EQ(mask_time(read_file(out)), whole + appended + appended);
+  EXPECT_EQ(mask_created(read_file(out)), whole + appended + appended);
 
   const std::string fresh = dir_.file("fresh.tqs");
   result = run({"-a", fresh, input_});
@@ -172,7 +159,7 @@ TEST_F(Converter, UnknownOptionsWarnAndTheConversionGoesOn) {
                                     "Warning: unknown option -q\n"
                                     "\n") +
                             kVerbose);
-  EXPECT_EQ(mask_time(result.out), file_header() + map_blocks());
+  EXPECT_EQ(mask_created(result.out), file_header() + map_blocks());
 }
 
 TEST_F(Converter, ErrorsEndWithOneLineAndStatus1) {
@@ -287,10 +274,10 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
   ProcessResult result = run({"-o", utf8_of(output), utf8_of(input)});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(mask_time(read_file(output)), file_header() + map_blocks());
+  EXPECT_EQ(mask_created(read_file(output)), file_header() + map_blocks());
 
   result = run({"-a", utf8_of(output), utf8_of(input)});
-  EXPECT_EQ(mask_time(read_file(output)),
+  EXPECT_EQ(mask_created(read_file(output)),
             file_header() + map_blocks() + creator_block() + map_blocks());
 
   result = run({utf8_of(missing)});
@@ -304,7 +291,7 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
 TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
   TempDir dir;
   const std::string example = NORVALEX_SOURCE_DIR "/examples/pillbox-tm010";
-  const std::string example_bytes = mask_time(read_file(example + ".tqs"));
+  const std::string example_bytes = mask_created(read_file(example + ".tqs"));
   write_file(dir.file("example-crlf.sf7"), crlf_of(read_file(example + ".sf7")));
   write_file(dir.file("map.sf7"), kSmallRfMap);
   write_file(dir.file("map-crlf.sf7"), crlf_of(kSmallRfMap));
@@ -324,12 +311,12 @@ TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
     ProcessResult result = run_program({NORVALEX_BINARY, "-o", out, c.input});
     EXPECT_EQ(result.exit_status, 0) << c.input;
     EXPECT_EQ(result.err, "") << c.input;
-    EXPECT_EQ(mask_time(read_file(out)), c.expected) << c.input;
+    EXPECT_EQ(mask_created(read_file(out)), c.expected) << c.input;
     result = run_program({NORVALEX_BINARY, c.input});
-    EXPECT_EQ(mask_time(result.out), c.expected) << c.input << ", standard output to a file";
+    EXPECT_EQ(mask_created(result.out), c.expected) << c.input << ", standard output to a file";
     result = run_program({NORVALEX_BINARY, c.input}, piped);
     EXPECT_EQ(result.exit_status, 0) << c.input;
-    EXPECT_EQ(mask_time(result.out), c.expected) << c.input << ", standard output to a pipe";
+    EXPECT_EQ(mask_created(result.out), c.expected) << c.input << ", standard output to a pipe";
   }
   // The progress lines end in a line feed alone, as every message does.
   const ProcessResult verbose =
@@ -343,7 +330,8 @@ TEST(BundledExample, ConvertsToTheFileShippedBesideIt) {
   ProcessResult result =
       run_program({NORVALEX_BINARY, "-o", dir.file("out.tqs"), example + ".sf7"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(mask_time(read_file(dir.file("out.tqs"))), mask_time(read_file(example + ".tqs")));
+  EXPECT_EQ(mask_created(read_file(dir.file("out.tqs"))),
+            mask_created(read_file(example + ".tqs")));
 }
 
 } // namespace

@@ -94,6 +94,20 @@ std::string golden_text(std::string_view name) {
   return read_file(fs::path(NORVALEX_GOLDEN_DIR) / name);
 }
 
+std::set<std::string> entries_of(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::string crlf_of(const std::string& text) {
+  std::string crlf;
+  for (char c : text)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return crlf;
+}
+
 std::FILE* open_bytes(std::string_view bytes) {
 #ifdef _WIN32
   static int serial = 0;
@@ -174,6 +188,12 @@ std::string block_bytes(std::string name, std::uint32_t type, const std::string&
 
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data) {
   return block_bytes(std::move(name), type, data, static_cast<std::uint32_t>(data.size()));
+}
+
+std::string mask_created(std::string bytes) {
+  if (bytes.size() >= 8)
+    bytes.replace(4, 4, 4, '\0');
+  return bytes;
 }
 
 std::uint32_t read_le32(const std::string& bytes, std::size_t offset) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,12 @@ std::string read_file(const std::filesystem::path& path);
 // help, say), kept there once for every test that compares with it. Read in binary mode, so that
 // it compares byte for byte on every system.
 std::string golden_text(std::string_view name);
+
+// The names in a folder: a run that failed or was interrupted must leave no temporary file.
+std::set<std::string> entries_of(const std::filesystem::path& folder);
+
+// `text` with every line feed made a CR LF.
+std::string crlf_of(const std::string& text);
 
 // A stream that reads `bytes`, which must outlive it: in memory where the C library can do that
 // (fmemopen), else a temporary file that is deleted when the stream is closed.
@@ -85,6 +92,8 @@ std::string doubles_bytes(const std::vector<double>& values);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data,
                         std::uint32_t size);
+// A TQS file with its creation time (bytes 4 to 7) zeroed.
+std::string mask_created(std::string bytes);
 // The 32-bit word at `offset` of `bytes`, read little-endian.
 std::uint32_t read_le32(const std::string& bytes, std::size_t offset);
 // The bits of a double, so that a NaN compares equal to the same NaN.
