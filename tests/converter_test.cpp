@@ -13,7 +13,6 @@
 using test_support::crlf_of;
 using test_support::golden_text;
 using test_support::kSmallRfMap;
-using test_support::le32;
 using test_support::mask_created;
 using test_support::ProcessResult;
 using test_support::read_file;
@@ -37,22 +36,14 @@ const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Reading file\n"
                              "Writing results to TQS\n";
 
-std::string name_field(const std::string& name) {
-  return name + std::string(16 - name.size(), '\0');
-}
-
 // The file header as written, with a zero creation time.
 std::string file_header() {
-  return le32(0x059F4C75) + le32(0) + name_field("NORVALEX") + name_field("") +
-         std::string("\x01\x01\x01\x00\x00\x00\x00\x00", 8);
+  return test_support::file_header_bytes({.creator = "NORVALEX", .versions = {1, 0, 0, 0}});
 }
 
+// The "creator" block that starts an appended series.
 std::string creator_block() {
-  return name_field("creator") + le32(0x401) + le32(9) + std::string("NORVALEX", 9);
-}
-
-std::string array_block(const std::string& name, const std::vector<double>& values) {
-  return test_support::block_bytes(name, 0x803, test_support::doubles_bytes(values));
+  return test_support::creator_block("NORVALEX");
 }
 
 // The six columns of kSmallRfMap as blocks.
@@ -60,7 +51,7 @@ std::string map_blocks() {
   const std::vector<std::vector<double>> columns = test_support::small_rf_map_columns();
   std::string bytes;
   for (std::size_t k = 0; k < columns.size(); ++k)
-    bytes += array_block(test_support::kSmallRfMapNames[k], columns[k]);
+    bytes += test_support::doubles_block(test_support::kSmallRfMapNames[k], columns[k]);
   return bytes;
 }
 

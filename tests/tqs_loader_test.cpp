@@ -156,17 +156,11 @@ void expect_column_stats(TqsNode* node, const char* name, int whole_tree,
 // Building TQS bytes by hand
 
 std::string header_bytes(std::uint8_t version0 = 1, std::uint8_t version1 = 1) {
-  std::string bytes = "\x75\x4C\x9F\x05"
-                      "\0\0\0\0"
-                      "HANDMADE\0\0\0\0\0\0\0\0"
-                      "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"s;
-  bytes += static_cast<char>(version0);
-  bytes += static_cast<char>(version1);
-  bytes += "\0\0\0\0\0\0"s;
-  return bytes;
+  return test_support::file_header_bytes(
+      {.creator = "HANDMADE", .format_version = {version0, version1}});
 }
 
-const std::string kCreatorBlock = block_bytes("creator", 0x401, "NORVALEX\0"s);
+const std::string kCreatorBlock = test_support::creator_block("NORVALEX");
 
 // ---------------------------------------------------------------------------------------------
 // Files that norvalex writes

@@ -16,7 +16,8 @@
 
 using test_support::bits_of;
 using test_support::block_bytes;
-using test_support::doubles_bytes;
+using test_support::creator_block;
+using test_support::doubles_block;
 using test_support::kSmallRfMap;
 using test_support::kSmallRfMapNames;
 using test_support::le32;
@@ -47,23 +48,10 @@ std::vector<double> expected_stats(const std::vector<double>& values) {
   return {min, max, max - min, sum / n, variance < 0 ? 0 : std::sqrt(variance), sum, n};
 }
 
-std::string name_field(std::string name) {
-  name.resize(16, '\0');
-  return name;
-}
-
 // A file header of creator TEST 1.2, second name "SECOND" 3.4, created at `created`.
 std::string file_header(std::int32_t created) {
-  return le32(0x059F4C75) + le32(static_cast<std::uint32_t>(created)) + name_field("TEST") +
-         name_field("SECOND") + std::string("\x01\x01\x01\x02\x03\x04\x00\x00", 8);
-}
-
-std::string creator_block(const std::string& value) {
-  return block_bytes("creator", 0x401, value + std::string(1, '\0'));
-}
-
-std::string doubles_block(const std::string& name, const std::vector<double>& values) {
-  return block_bytes(name, 0x803, doubles_bytes(values));
+  return test_support::file_header_bytes(
+      {.creator = "TEST", .second_name = "SECOND", .created = created, .versions = {1, 2, 3, 4}});
 }
 
 // The start of an error line about `path`: "\"<path>\": ".

@@ -196,6 +196,29 @@ std::string mask_created(std::string bytes) {
   return bytes;
 }
 
+std::string name_field(std::string name) {
+  name.resize(16, '\0');
+  return name;
+}
+
+std::string doubles_block(const std::string& name, const std::vector<double>& values) {
+  return block_bytes(name, 0x803, doubles_bytes(values));
+}
+
+std::string creator_block(const std::string& creator) {
+  return block_bytes("creator", 0x401, creator + std::string(1, '\0'));
+}
+
+std::string file_header_bytes(const HeaderFields& fields) {
+  std::string bytes = le32(0x059F4C75) + le32(static_cast<std::uint32_t>(fields.created)) +
+                      name_field(fields.creator) + name_field(fields.second_name);
+  for (std::uint8_t byte : fields.format_version)
+    bytes += static_cast<char>(byte);
+  for (std::uint8_t byte : fields.versions)
+    bytes += static_cast<char>(byte);
+  return bytes + std::string(2, '\0');
+}
+
 std::uint32_t read_le32(const std::string& bytes, std::size_t offset) {
   std::uint32_t value = 0;
   for (std::size_t i = 4; i-- > 0;)

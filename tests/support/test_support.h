@@ -2,6 +2,7 @@
 // built program in a child process with its standard output and standard error captured.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -92,6 +93,21 @@ std::string doubles_bytes(const std::vector<double>& values);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data,
                         std::uint32_t size);
+// A 16-byte name field: `name` padded with NULs, or its first 16 bytes (without a NUL).
+std::string name_field(std::string name);
+// An array block of doubles, and the "creator" string block that starts an appended series.
+std::string doubles_block(const std::string& name, const std::vector<double>& values);
+std::string creator_block(const std::string& creator);
+// What a file header holds besides its magic.
+struct HeaderFields {
+  std::string creator{};     // in a name field (name_field)
+  std::string second_name{}; // likewise
+  std::int32_t created = 0;
+  std::array<std::uint8_t, 2> format_version{1, 1};
+  std::array<std::uint8_t, 4> versions{}; // the creator's two bytes, then the second name's
+};
+// The 48 bytes of a file header.
+std::string file_header_bytes(const HeaderFields& fields);
 // A TQS file with its creation time (bytes 4 to 7) zeroed.
 std::string mask_created(std::string bytes);
 // The 32-bit word at `offset` of `bytes`, read little-endian.
