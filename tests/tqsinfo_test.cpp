@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+using test_support::about;
 using test_support::bits_of;
 using test_support::block_bytes;
 using test_support::creator_block;
@@ -52,13 +53,6 @@ std::vector<double> expected_stats(const std::vector<double>& values) {
 std::string file_header(std::int32_t created) {
   return test_support::file_header_bytes(
       {.creator = "TEST", .second_name = "SECOND", .created = created, .versions = {1, 2, 3, 4}});
-}
-
-// The start of an error line about `path`: "\"<path>\": ".
-std::string about(const std::string& path) {
-  std::string text = "\"";
-  text.append(path).append("\": ");
-  return text;
 }
 
 // `text` as a JSON string's characters: a Windows path has backslashes.

@@ -230,6 +230,12 @@ std::uint64_t bits_of(double value) {
   return std::bit_cast<std::uint64_t>(value);
 }
 
+std::string about(const std::string& path) {
+  std::string text = "\"";
+  text.append(path).append("\": ");
+  return text;
+}
+
 std::string thrown_text(const std::function<void()>& body) {
   try {
     body();

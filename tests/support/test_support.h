@@ -115,6 +115,9 @@ std::uint32_t read_le32(const std::string& bytes, std::size_t offset);
 // The bits of a double, so that a NaN compares equal to the same NaN.
 std::uint64_t bits_of(double value);
 
+// The start of an error text about the file `path`: "\"<path>\": ".
+std::string about(const std::string& path);
+
 // The text of the norvalex::Error that `body` throws, or "" when it throws none.
 std::string thrown_text(const std::function<void()>& body);
 
