@@ -1,5 +1,6 @@
-// Helpers shared by the test programs: temporary folders and files, and running code or the
-// built program in a child process with its standard output and standard error captured.
+// Helpers shared by the test programs: temporary folders and files, the golden texts, field maps
+// and TQS bytes built by hand, and running code or the built program in a child process with its
+// standard output and standard error captured.
 #pragma once
 
 #include <array>
