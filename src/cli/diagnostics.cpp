@@ -118,4 +118,9 @@ void report_library_error(const Error& error) {
   end_process(1);
 }
 
+void refuse(const std::string& text) {
+  fatal_message_handler("%s", text.c_str());
+  end_process(1); // the handler has ended the process already
+}
+
 } // namespace norvalex

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace norvalex {
 
@@ -53,6 +54,10 @@ void report_message(std::span<const MessageEntry> table, int number, ...);
 // defect of the input as report_error does, any other failure of the input as report_fatal
 // does. Then ends the process with status 1.
 [[noreturn]] void report_library_error(const Error& error);
+
+// Ends the run with "<program>: Error: <text>" on standard error and status 1: a command line
+// or a request that the program refuses.
+[[noreturn]] void refuse(const std::string& text);
 
 // Runs `body`; an error it throws ends the run through report_library_error.
 template <class Body> void run_reporting_errors(Body&& body) {

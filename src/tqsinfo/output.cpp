@@ -37,11 +37,6 @@ void flush_stdout() {
   }
 }
 
-void refuse(const std::string& text) {
-  fatal_message_handler("%s", text.c_str());
-  end_process(1); // the handler has ended the process already
-}
-
 std::string shortest_text(double value) {
   char text[32]; // the longest form, "-2.2250738585072014e-308", has 24 characters
   const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);

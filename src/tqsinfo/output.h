@@ -2,6 +2,8 @@
 // forms of numbers and texts in it, and tqsinfo's own error lines.
 #pragma once
 
+#include "cli/diagnostics.h"
+
 #include <string>
 #include <string_view>
 
@@ -24,9 +26,6 @@ public:
 private:
   std::string pending_;
 };
-
-// Ends the run with "tqsinfo: Error: <text>" on standard error and status 1.
-[[noreturn]] void refuse(const std::string& text);
 
 // Flushes standard output; a write that failed now or before throws message 0 for "-".
 void flush_stdout();

@@ -2,17 +2,15 @@
 
 #include "cli/diagnostics.h"
 #include "cli/help.h"
+#include "cli/long_options.h"
 #include "tqsinfo/output.h"
 
 #include "norvalex/version.h"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <string_view>
 
 namespace norvalex {
 
@@ -29,8 +27,8 @@ struct OptionTargets {
   const char* series_text = nullptr;
 };
 
-// The option table with its targets in `targets`. The terminator has no callback: unknown letters
-// are found while the words are split, where the first one is noted.
+// The option table with its targets in `targets`. The terminator has no callback: the command
+// line's split notes the first unknown letter.
 std::array<OptionSpec, 9> option_table(OptionTargets& targets) {
   return {{
       {' ', nullptr, nullptr, "FILE...", "list, summarize, dump and check TQS files"},
@@ -48,151 +46,24 @@ std::array<OptionSpec, 9> option_table(OptionTargets& targets) {
   }};
 }
 
-struct LongOption {
-  const char* name;
-  char letter;
-};
-
 constexpr LongOption long_options[] = {
     {"help", 'h'},  {"version", 'V'}, {"stats", 's'},  {"json", 'j'},
     {"check", 'c'}, {"dump", 'd'},    {"series", 'n'},
 };
-
-const OptionSpec* option_row(OptionTable table, char letter) {
-  for (const OptionSpec* row = table + 1; row->letter != 0; ++row) {
-    if (row->letter == letter) {
-      return row;
-    }
-  }
-  return nullptr;
-}
-
-const char* long_name(char letter) {
-  for (const LongOption& option : long_options) {
-    if (option.letter == letter) {
-      return option.name;
-    }
-  }
-  return nullptr;
-}
 
 void print_stdout(const char* text) {
   std::fputs(text, stdout);
 }
 
 [[noreturn]] void print_tqsinfo_help(OptionTable table) {
-  std::printf("%s %s - %s\n", program_name, NORVALEX_VERSION_STRING, table[0].description);
+  std::printf("%s %s - %s\n", shown_program_name().c_str(), NORVALEX_VERSION_STRING,
+              table[0].description);
   print_usage(table, print_stdout, 1);
   std::printf("\noptions:\n");
-  for (const OptionSpec* row = table + 1; row->letter != 0; ++row) {
-    std::string text = std::string(" -") + static_cast<char>(row->letter) + ", --" +
-                       long_name(static_cast<char>(row->letter));
-    if (row->argument_name) {
-      text += std::string(" ") + row->argument_name;
-    }
-    text.resize(std::max<std::size_t>(text.size() + 2, 22), ' ');
-    std::printf("%s%s\n", text.c_str(), row->description);
-  }
+  print_option_lines(table, long_options, print_stdout);
   std::printf("\nOptions stand in front of the file names; -- ends them.\n");
   flush_stdout();
   end_process(0);
-}
-
-// The option words in front of the file names, each long option turned into its letter and an
-// option's value into a word of its own, for parse_options; and the file names, which are the
-// words from the first one that is no option on, and every word after "--". The words point into
-// the command line, or into `made` for those made here; the program's name is the command line's
-// first word itself, so that it outlives the parse.
-struct SplitWords {
-  std::vector<char*> option_words;
-  std::deque<std::string> made;
-  std::vector<const char*> files;
-  char unknown_letter = 0; // the first option letter without a row
-
-  char* make(std::string word) { return made.emplace_back(std::move(word)).data(); }
-};
-
-[[noreturn]] void refuse_missing_argument(std::string_view word, char letter) {
-  const std::string option =
-      word.starts_with("--") ? std::string("--") + long_name(letter) : std::string("-") + letter;
-  refuse("option " + option + " needs an argument");
-}
-
-// Appends the letter of the long option `word` ("--name" or "--name=value") and its value, if
-// given in the word; returns the row when its value is the next word.
-const OptionSpec* add_long_option(OptionTable table, std::string_view word, SplitWords& split) {
-  const std::size_t equals = word.find('=');
-  const std::string name(word.substr(2, equals == std::string_view::npos ? equals : equals - 2));
-  for (const LongOption& option : long_options) {
-    if (name != option.name) {
-      continue;
-    }
-    const OptionSpec* row = option_row(table, option.letter);
-    split.option_words.push_back(split.make(std::string("-") + option.letter));
-    if (equals == std::string_view::npos) {
-      return row->argument_name ? row : nullptr;
-    }
-    if (!row->argument_name) {
-      refuse("option --" + name + " takes no argument");
-    }
-    split.option_words.push_back(split.make(std::string(word.substr(equals + 1))));
-    return nullptr;
-  }
-  refuse("unknown option --" + name);
-}
-
-// The row of the letter in the word of short options `word` whose value is the next word: the
-// first letter that takes a value, when it ends the word. Notes the first letter without a row,
-// as the parse meets it: letters after one that takes a value are that value.
-const OptionSpec* value_in_next_word(OptionTable table, std::string_view word, SplitWords& split) {
-  for (std::size_t k = 1; k < word.size(); ++k) {
-    const OptionSpec* row = option_row(table, word[k]);
-    if (!row && split.unknown_letter == 0) {
-      split.unknown_letter = word[k];
-    }
-    if (row && row->argument_name) {
-      return k + 1 == word.size() ? row : nullptr;
-    }
-  }
-  return nullptr;
-}
-
-SplitWords split_words(OptionTable table, int argc, char** argv) {
-  SplitWords split;
-  static char default_name[] = "tqsinfo"; // for a command line without even a first word
-  split.option_words.push_back(argc > 0 ? argv[0] : default_name);
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--") {
-      ++i;
-      break;
-    }
-    if (word.size() < 2 || word[0] != '-') {
-      // The first file name; options after it are refused, as they would not be read.
-      for (int k = i; k < argc; ++k) {
-        if (argv[k][0] == '-' && argv[k][1] != '\0') {
-          refuse(std::string("option after the file names: ") + argv[k]);
-        }
-      }
-      break;
-    }
-    const OptionSpec* row = nullptr;
-    if (word[1] == '-') {
-      row = add_long_option(table, word, split);
-    } else {
-      split.option_words.push_back(argv[i]);
-      row = value_in_next_word(table, word, split);
-    }
-    if (row) {
-      if (i + 1 == argc) {
-        refuse_missing_argument(word, static_cast<char>(row->letter));
-      }
-      split.option_words.push_back(argv[++i]);
-    }
-  }
-  split.files.assign(argv + i, argv + argc);
-  return split;
 }
 
 } // namespace
@@ -200,19 +71,12 @@ SplitWords split_words(OptionTable table, int argc, char** argv) {
 Command read_command_line(int argc, char** argv) {
   OptionTargets targets;
   const std::array<OptionSpec, 9> table = option_table(targets);
-  SplitWords split = split_words(table.data(), argc, argv);
-  int count = static_cast<int>(split.option_words.size());
-  char** vector = split.option_words.data();
-  // Every value is in place, so the parse reads every word.
-  parse_options(&count, &vector, table.data());
-  if (split.unknown_letter != 0) {
-    refuse(std::string("unknown option -") + split.unknown_letter);
-  }
+  const CommandLine words(table.data(), long_options, argc, argv);
   if (targets.help) {
     print_tqsinfo_help(table.data());
   }
   if (targets.version) {
-    std::printf("%s %s\n", program_name, NORVALEX_VERSION_STRING);
+    std::printf("%s %s\n", shown_program_name().c_str(), NORVALEX_VERSION_STRING);
     flush_stdout();
     end_process(0);
   }
@@ -233,7 +97,7 @@ Command read_command_line(int argc, char** argv) {
     }
     command.series = number;
   }
-  command.files = split.files;
+  command.files = words.operands();
   if (command.files.empty()) {
     refuse("no file given; \"tqsinfo --help\" lists the options");
   }
