@@ -1,8 +1,8 @@
 // --dump: arrays of doubles of one series written as whitespace-separated text columns.
 #pragma once
 
+#include "cli/text_output.h"
 #include "tqsinfo/file_summary.h"
-#include "tqsinfo/output.h"
 
 namespace norvalex {
 

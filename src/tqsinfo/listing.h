@@ -1,8 +1,8 @@
 // The two forms of tqsinfo's report on files: the text listing and one JSON document.
 #pragma once
 
+#include "cli/text_output.h"
 #include "tqsinfo/file_summary.h"
-#include "tqsinfo/output.h"
 
 namespace norvalex {
 

@@ -3,11 +3,11 @@
 // the TQS library's public interface.
 #include "cli/diagnostics.h"
 #include "cli/process.h"
+#include "cli/text_output.h"
 #include "norvalex/tqs.h"
 #include "tqsinfo/dump.h"
 #include "tqsinfo/file_summary.h"
 #include "tqsinfo/listing.h"
-#include "tqsinfo/output.h"
 #include "tqsinfo/tqsinfo_options.h"
 
 #include <string>

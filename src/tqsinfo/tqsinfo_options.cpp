@@ -3,7 +3,7 @@
 #include "cli/diagnostics.h"
 #include "cli/help.h"
 #include "cli/long_options.h"
-#include "tqsinfo/output.h"
+#include "cli/text_output.h"
 
 #include "norvalex/version.h"
 

@@ -1,4 +1,4 @@
-#include "tqsinfo/output.h"
+#include "cli/text_output.h"
 
 #include "cli/diagnostics.h"
 #include "diag/raise.h"

@@ -1,5 +1,5 @@
-// tqsinfo's output: standard output written in large pieces with every failure reported, the
-// forms of numbers and texts in it, and tqsinfo's own error lines.
+// The programs' text on standard output: written in large pieces with every failure reported, and
+// the forms of numbers and texts in it, in listings and in JSON.
 #pragma once
 
 #include "cli/diagnostics.h"
