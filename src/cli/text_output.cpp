@@ -4,6 +4,7 @@
 #include "diag/raise.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -29,6 +30,39 @@ void Output::write_over(std::size_t keep) {
 void Output::finish() {
   write_over(0);
   flush_stdout();
+}
+
+void TextTable::write(Output& out) const {
+  std::vector<std::size_t> widths;
+  for (const Column& column : columns_) {
+    widths.push_back(std::string_view(column.heading).size());
+  }
+  for (const std::vector<std::string>& row : rows_) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      widths[c] = std::max(widths[c], row[c].size());
+    }
+  }
+  std::vector<std::string> headings;
+  for (const Column& column : columns_) {
+    headings.emplace_back(column.heading);
+  }
+  write_row(out, headings, widths);
+  for (const std::vector<std::string>& row : rows_) {
+    write_row(out, row, widths);
+  }
+}
+
+void TextTable::write_row(Output& out, const std::vector<std::string>& cells,
+                          const std::vector<std::size_t>& widths) const {
+  std::string line;
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const std::string padding(widths[c] - cells[c].size(), ' ');
+    line += c == 0 ? "" : "  ";
+    line += columns_[c].right_aligned ? padding + cells[c] : cells[c] + padding;
+  }
+  // No spaces at the end of a line.
+  line.erase(line.find_last_not_of(' ') + 1);
+  out << line << "\n";
 }
 
 void flush_stdout() {

@@ -6,6 +6,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace norvalex {
 
@@ -25,6 +27,28 @@ public:
 
 private:
   std::string pending_;
+};
+
+// A table of text cells under headings, in columns as wide as their widest cell, two spaces
+// apart; numbers are aligned to the right.
+class TextTable {
+public:
+  struct Column {
+    const char* heading;
+    bool right_aligned;
+  };
+
+  explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
+
+  void add_row(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+  void write(Output& out) const;
+
+private:
+  void write_row(Output& out, const std::vector<std::string>& cells,
+                 const std::vector<std::size_t>& widths) const;
+
+  std::vector<Column> columns_;
+  std::vector<std::vector<std::string>> rows_;
 };
 
 // Flushes standard output; a write that failed now or before throws message 0 for "-".

@@ -8,57 +8,6 @@ namespace norvalex {
 
 namespace {
 
-// A table of text cells under headings, in columns as wide as their widest cell, two spaces
-// apart; numbers are aligned to the right.
-class Table {
-public:
-  struct Column {
-    const char* heading;
-    bool right_aligned;
-  };
-
-  explicit Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
-
-  void add_row(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
-
-  void write(Output& out) const {
-    std::vector<std::size_t> widths;
-    for (const Column& column : columns_) {
-      widths.push_back(std::string_view(column.heading).size());
-    }
-    for (const std::vector<std::string>& row : rows_) {
-      for (std::size_t c = 0; c < row.size(); ++c) {
-        widths[c] = std::max(widths[c], row[c].size());
-      }
-    }
-    std::vector<std::string> headings;
-    for (const Column& column : columns_) {
-      headings.emplace_back(column.heading);
-    }
-    write_row(out, headings, widths);
-    for (const std::vector<std::string>& row : rows_) {
-      write_row(out, row, widths);
-    }
-  }
-
-private:
-  void write_row(Output& out, const std::vector<std::string>& cells,
-                 const std::vector<std::size_t>& widths) const {
-    std::string line;
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      const std::string padding(widths[c] - cells[c].size(), ' ');
-      line += c == 0 ? "" : "  ";
-      line += columns_[c].right_aligned ? padding + cells[c] : cells[c] + padding;
-    }
-    // No spaces at the end of a line.
-    line.erase(line.find_last_not_of(' ') + 1);
-    out << line << "\n";
-  }
-
-  std::vector<Column> columns_;
-  std::vector<std::vector<std::string>> rows_;
-};
-
 std::string hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", value);
@@ -89,7 +38,7 @@ void write_header(Output& out, const FileSummary& file) {
 }
 
 void write_blocks(Output& out, const SeriesSummary& series) {
-  Table table({{"block", true},
+  TextTable table({{"block", true},
                {"name", false},
                {"type word", false},
                {"type", false},
@@ -106,11 +55,11 @@ void write_blocks(Output& out, const SeriesSummary& series) {
 }
 
 void write_statistics(Output& out, const SeriesSummary& series) {
-  std::vector<Table::Column> columns{{"block", true}, {"name", false}};
+  std::vector<TextTable::Column> columns{{"block", true}, {"name", false}};
   for (std::size_t row = 0; row < STAT_COUNT; ++row) {
     columns.push_back({tqs_stat_table[row].name, true});
   }
-  Table table(columns);
+  TextTable table(columns);
   bool any = false;
   for (const BlockSummary& block : series.blocks) {
     if (!block.stats) {
