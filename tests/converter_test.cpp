@@ -10,27 +10,17 @@
 #include <string>
 #include <vector>
 
-using test_support::le32;
+using test_support::crlf_of;
+using test_support::golden_text;
+using test_support::kSmallRfMap;
+using test_support::mask_created;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::run_program;
-using test_support::small_rf_map;
 using test_support::TempDir;
 using test_support::write_file;
 
 namespace {
-
-const std::string kUsage = "usage: norvalex [-hHv] [-o outfile] [-a outfile] SF7file\n";
-const std::string kLongHelp = "norvalex - Sep  3 2008\n"
-                              "norvalex - Superfish SF7 to TQS converter\n"
-                              "usage: norvalex [options] SF7file\n"
-                              "\n"
-                              "options:\n"
-                              " -h          Give short help and quit\n"
-                              " -H          Give long help and quit\n"
-                              " -v          Verbose mode\n"
-                              " -o outfile  Write output to outfile\n"
-                              " -a outfile  Append output to outfile\n";
 
 const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Decoding array names\n"
@@ -46,46 +36,23 @@ const char* const kVerbose = "Grid dimensions: 2*3=6 points\n"
                              "Reading file\n"
                              "Writing results to TQS\n";
 
-std::string name_field(const std::string& name) {
-  return name + std::string(16 - name.size(), '\0');
-}
-
 // The file header as written, with a zero creation time.
 std::string file_header() {
-  return le32(0x059F4C75) + le32(0) + name_field("NORVALEX") + name_field("") +
-         std::string("\x01\x01\x01\x00\x00\x00\x00\x00", 8);
+  return test_support::file_header_bytes({.creator = "NORVALEX", .versions = {1, 0, 0, 0}});
 }
 
+// The "creator" block that starts an appended series.
 std::string creator_block() {
-  return name_field("creator") + le32(0x401) + le32(9) + std::string("NORVALEX", 9);
+  return test_support::creator_block("NORVALEX");
 }
 
-std::string array_block(const std::string& name, const std::vector<double>& values) {
-  return test_support::block_bytes(name, 0x803, test_support::doubles_bytes(values));
-}
-
-// The six columns of small_rf_map as blocks.
+// The six columns of kSmallRfMap as blocks.
 std::string map_blocks() {
   const std::vector<std::vector<double>> columns = test_support::small_rf_map_columns();
   std::string bytes;
   for (std::size_t k = 0; k < columns.size(); ++k)
-    bytes += array_block(test_support::small_rf_map_names[k], columns[k]);
+    bytes += test_support::doubles_block(test_support::kSmallRfMapNames[k], columns[k]);
   return bytes;
-}
-
-// Zeroes the creation time of every file header in `bytes` that starts at `offset`.
-std::string mask_time(std::string bytes, std::size_t offset = 0) {
-  if (bytes.size() >= offset + 8 && bytes.compare(offset, 4, "\x75\x4C\x9F\x05") == 0) {
-    bytes.replace(offset + 4, 4, std::string(4, '\0'));
-  }
-  return bytes;
-}
-
-std::string crlf_of(const std::string& text) {
-  std::string crlf;
-  for (char c : text)
-    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return crlf;
 }
 
 // A path as the UTF-8 bytes a program gets in its argument vector.
@@ -96,7 +63,7 @@ std::string utf8_of(const std::filesystem::path& path) {
 
 class Converter : public testing::Test {
 protected:
-  void SetUp() override { write_file(input_, small_rf_map); }
+  void SetUp() override { write_file(input_, kSmallRfMap); }
 
   ProcessResult run(std::vector<std::string> args, const test_support::RunOptions& options = {}) {
     args.insert(args.begin(), NORVALEX_BINARY);
@@ -113,22 +80,24 @@ TEST_F(Converter, HelpAndUsageEndWithStatus0) {
     std::string expected;
   };
   const std::string in = input_;
+  const std::string usage = golden_text("norvalex-usage.txt");
+  const std::string long_help = golden_text("norvalex-long-help.txt");
   const std::vector<Case> cases = {
-      {{}, kUsage},
-      {{"-h"}, kUsage},
-      {{"-h", in}, kUsage},
-      {{in, "-v"}, kUsage}, // options after the file name are positional words
-      {{in, in}, kUsage},
-      {{"-o"}, "\n" + kUsage}, // an option without its argument
-      {{"-vo"}, "\n" + kUsage},
-      {{in, "-o"}, kUsage},
-      {{"-H"}, kLongHelp},
-      {{"-H", in}, kLongHelp},
-      {{"-h", "-H"}, kLongHelp},
-      {{"-Hh"}, kLongHelp},
-      {{"-x", "-H"}, "Warning: unknown option -x\n\n" + kLongHelp},
+      {{}, usage},
+      {{"-h"}, usage},
+      {{"-h", in}, usage},
+      {{in, "-v"}, usage}, // options after the file name are positional words
+      {{in, in}, usage},
+      {{"-o"}, "\n" + usage}, // an option without its argument
+      {{"-vo"}, "\n" + usage},
+      {{in, "-o"}, usage},
+      {{"-H"}, long_help},
+      {{"-H", in}, long_help},
+      {{"-h", "-H"}, long_help},
+      {{"-Hh"}, long_help},
+      {{"-x", "-H"}, "Warning: unknown option -x\n\n" + long_help},
       {{"-x\x07", "-H"},
-       "Warning: unknown option -x\\x07\nWarning: unknown option -\\x07\n\n" + kLongHelp},
+       "Warning: unknown option -x\\x07\nWarning: unknown option -\\x07\n\n" + long_help},
   };
   for (const Case& c : cases) {
     ProcessResult result = run(c.args);
@@ -148,10 +117,10 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.size(), 48U + 6 * (24 + 8 * 6));
-  EXPECT_EQ(mask_time(result.out), whole);
+  EXPECT_EQ(mask_created(result.out), whole);
 
   result = run({"-o", "-", input_});
-  EXPECT_EQ(mask_time(result.out), whole);
+  EXPECT_EQ(mask_created(result.out), whole);
   result = run({"-a", "-", input_});
   EXPECT_EQ(result.out, appended);
 
@@ -159,7 +128,7 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   result = run({"-o" + out, input_});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(mask_time(read_file(out)), whole);
+  EXPECT_EQ(mask_created(read_file(out)), whole);
 
   // Appending after the file's own blocks: every old byte stays, twice over.
   result = run({"-a", out, input_});
@@ -167,7 +136,7 @@ TEST_F(Converter, WritesTheMapToEveryKindOfOutput) {
   result = run({"-va", out, input_});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, kVerbose);
-  EXPECT_EQ(mask_time(read_file(out)), whole + appended + appended);
+  EXPECT_EQ(mask_created(read_file(out)), whole + appended + appended);
 
   const std::string fresh = dir_.file("fresh.tqs");
   result = run({"-a", fresh, input_});
@@ -181,7 +150,7 @@ TEST_F(Converter, UnknownOptionsWarnAndTheConversionGoesOn) {
                                     "Warning: unknown option -q\n"
                                     "\n") +
                             kVerbose);
-  EXPECT_EQ(mask_time(result.out), file_header() + map_blocks());
+  EXPECT_EQ(mask_created(result.out), file_header() + map_blocks());
 }
 
 TEST_F(Converter, ErrorsEndWithOneLineAndStatus1) {
@@ -292,14 +261,14 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
   const std::filesystem::path input = dir_.path() / u8"carte-\u00E9t\u00E9-\u20AC.sf7";
   const std::filesystem::path output = dir_.path() / u8"r\u00E9sultat-\U0001F600.tqs";
   const std::filesystem::path missing = dir_.path() / u8"manquant-\u00E9.sf7";
-  write_file(input, small_rf_map);
+  write_file(input, kSmallRfMap);
   ProcessResult result = run({"-o", utf8_of(output), utf8_of(input)});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(mask_time(read_file(output)), file_header() + map_blocks());
+  EXPECT_EQ(mask_created(read_file(output)), file_header() + map_blocks());
 
   result = run({"-a", utf8_of(output), utf8_of(input)});
-  EXPECT_EQ(mask_time(read_file(output)),
+  EXPECT_EQ(mask_created(read_file(output)),
             file_header() + map_blocks() + creator_block() + map_blocks());
 
   result = run({utf8_of(missing)});
@@ -308,15 +277,15 @@ TEST_F(Converter, ReadsAndWritesFilesWithNonAsciiNames) {
 }
 
 // The bytes of the Linux build on every kind of output: the committed example output and the
-// hand-built bytes of small_rf_map, from LF and from CR LF input, through an output file, standard
+// hand-built bytes of kSmallRfMap, from LF and from CR LF input, through an output file, standard
 // output redirected to a file, and a pipe.
 TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
   TempDir dir;
   const std::string example = NORVALEX_SOURCE_DIR "/examples/pillbox-tm010";
-  const std::string example_bytes = mask_time(read_file(example + ".tqs"));
+  const std::string example_bytes = mask_created(read_file(example + ".tqs"));
   write_file(dir.file("example-crlf.sf7"), crlf_of(read_file(example + ".sf7")));
-  write_file(dir.file("map.sf7"), small_rf_map);
-  write_file(dir.file("map-crlf.sf7"), crlf_of(small_rf_map));
+  write_file(dir.file("map.sf7"), kSmallRfMap);
+  write_file(dir.file("map-crlf.sf7"), crlf_of(kSmallRfMap));
   struct Case {
     std::string input;
     std::string expected;
@@ -333,12 +302,12 @@ TEST(SameBytes, OnEveryKindOfOutputFromEveryLineEnd) {
     ProcessResult result = run_program({NORVALEX_BINARY, "-o", out, c.input});
     EXPECT_EQ(result.exit_status, 0) << c.input;
     EXPECT_EQ(result.err, "") << c.input;
-    EXPECT_EQ(mask_time(read_file(out)), c.expected) << c.input;
+    EXPECT_EQ(mask_created(read_file(out)), c.expected) << c.input;
     result = run_program({NORVALEX_BINARY, c.input});
-    EXPECT_EQ(mask_time(result.out), c.expected) << c.input << ", standard output to a file";
+    EXPECT_EQ(mask_created(result.out), c.expected) << c.input << ", standard output to a file";
     result = run_program({NORVALEX_BINARY, c.input}, piped);
     EXPECT_EQ(result.exit_status, 0) << c.input;
-    EXPECT_EQ(mask_time(result.out), c.expected) << c.input << ", standard output to a pipe";
+    EXPECT_EQ(mask_created(result.out), c.expected) << c.input << ", standard output to a pipe";
   }
   // The progress lines end in a line feed alone, as every message does.
   const ProcessResult verbose =
@@ -352,7 +321,8 @@ TEST(BundledExample, ConvertsToTheFileShippedBesideIt) {
   ProcessResult result =
       run_program({NORVALEX_BINARY, "-o", dir.file("out.tqs"), example + ".sf7"});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(mask_time(read_file(dir.file("out.tqs"))), mask_time(read_file(example + ".tqs")));
+  EXPECT_EQ(mask_created(read_file(dir.file("out.tqs"))),
+            mask_created(read_file(example + ".tqs")));
 }
 
 } // namespace

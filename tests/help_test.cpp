@@ -11,6 +11,7 @@
 
 using namespace norvalex;
 
+using test_support::golden_text;
 using test_support::run_in_child;
 
 namespace {
@@ -33,8 +34,7 @@ std::string help_text(OptionTable table, int long_form, const char* name = "tool
 }
 
 TEST(ConverterHelp, ShortHelpIsTheGroupedUsageLine) {
-  EXPECT_EQ(help_text(converter_options, 0, "norvalex"),
-            "usage: norvalex [-hHv] [-o outfile] [-a outfile] SF7file\n");
+  EXPECT_EQ(help_text(converter_options, 0, "norvalex"), golden_text("norvalex-usage.txt"));
 }
 
 TEST(ConverterHelp, LongHelpAfterTheBanner) {
@@ -45,19 +45,10 @@ TEST(ConverterHelp, LongHelpAfterTheBanner) {
   });
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "norvalex - Sep  3 2008\n"
-                        "norvalex - Superfish SF7 to TQS converter\n"
-                        "usage: norvalex [options] SF7file\n"
-                        "\n"
-                        "options:\n"
-                        " -h          Give short help and quit\n"
-                        " -H          Give long help and quit\n"
-                        " -v          Verbose mode\n"
-                        " -o outfile  Write output to outfile\n"
-                        " -a outfile  Append output to outfile\n");
+  EXPECT_EQ(result.err, golden_text("norvalex-long-help.txt"));
 }
 
-constexpr OptionSpec terminator = {0, nullptr, nullptr, nullptr, "Warning: unknown option -"};
+constexpr OptionSpec kTerminator = {0, nullptr, nullptr, nullptr, "Warning: unknown option -"};
 
 OptionSpec header(const char* positional, const char* description = nullptr, int letter = ' ') {
   return {letter, nullptr, nullptr, positional, description};
@@ -88,7 +79,7 @@ TEST(Usage, EachRunOfAdjacentFlagsFormsOneBracket) {
   for (const Case& c : cases) {
     std::vector<OptionSpec> table = {header("file")};
     table.insert(table.end(), c.rows.begin(), c.rows.end());
-    table.push_back(terminator);
+    table.push_back(kTerminator);
     program_name = "tool";
     std::strcpy(help_line, "left over"); // from an earlier warning: never part of the usage
     printed.clear();
@@ -125,7 +116,7 @@ TEST(LongHelp, ColumnFollowsTheLongestArgumentName) {
   };
   for (const Case& c : cases) {
     std::vector<OptionSpec> table = c.rows;
-    table.push_back(terminator);
+    table.push_back(kTerminator);
     EXPECT_EQ(help_text(table.data(), 1), c.expected);
   }
 }
@@ -134,7 +125,7 @@ TEST(LongLines, AreCutToTheBufferAndKeepTheirNewline) {
   // Every line assembled in help_line holds at most 255 characters, its newline included.
   const std::string name(300, 'n'), argument(300, 'a'), positional(300, 'p');
   const OptionSpec table[] = {header(positional.c_str(), "Tool"),
-                              with_argument('o', argument.c_str()), flag('v'), terminator};
+                              with_argument('o', argument.c_str()), flag('v'), kTerminator};
   const std::string usage = "usage: " + name + " "; // printed directly, never cut
   const std::string positional_line = positional.substr(0, 254) + "\n";
   EXPECT_EQ(help_text(table, 0, name.c_str()),
@@ -146,7 +137,7 @@ TEST(LongLines, AreCutToTheBufferAndKeepTheirNewline) {
 }
 
 TEST(ControlBytes, OfTheProgramNameAreEscapedAndNeverSplitByTheCut) {
-  const OptionSpec table[] = {header("file", "Tool"), flag('v'), terminator};
+  const OptionSpec table[] = {header("file", "Tool"), flag('v'), kTerminator};
   struct Case {
     std::string name;
     int long_form;

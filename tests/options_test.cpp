@@ -167,11 +167,10 @@ TEST(ConverterCommandLine, OverlongUnknownWordGivesOneCutWarningLine) {
   EXPECT_EQ(parse.warnings, "Warning: unknown option -x" + std::string(228, 'v') + "\n");
 }
 
-int first_flag = 0;
-int second_flag = 0;
-const char* name_value = nullptr;
-
 TEST(OtherTables, FirstRowWinsAndTerminatorWithoutCallbackCountsSilently) {
+  int first_flag = 0;
+  int second_flag = 0;
+  const char* name_value = nullptr;
   const OptionSpec table[] = {
       {' ', nullptr, nullptr, "file", nullptr},
       {'x', &first_flag, set_flag, nullptr, "first"},

@@ -34,7 +34,7 @@ struct EndingPath {
   const char* name;
   std::function<void()> run;
   int status;
-  const char* message; // what the path writes on standard error before it ends
+  std::string message; // what the path writes on standard error before it ends
 };
 
 const std::vector<EndingPath>& ending_paths() {
@@ -59,7 +59,7 @@ const std::vector<EndingPath>& ending_paths() {
          program_name = "norvalex";
          print_help(converter_options, 0, print_stderr);
        },
-       0, "usage: norvalex [-hHv] [-o outfile] [-a outfile] SF7file\n"},
+       0, test_support::golden_text("norvalex-usage.txt")},
       {"long help",
        [] {
          program_name = "norvalex";

@@ -80,7 +80,7 @@ std::string layout_number(Rng& rng) {
 
 // Numbers of every other form, and words that are not numbers or not only numbers.
 // clang-format off
-const std::vector<std::string> awkward_tokens = {
+const std::vector<std::string> kAwkwardTokens = {
     "007", "+5", "-0", "+0.0", "-0.000000E+00", ".5", "+.5", "-.5", "5.", "-5.",
     "1e5", "1E+05", "1e-05", "1.e5", "1e", "1e+", "1E-", "1ex", "e5", ".", "-", "+", ".e5",
     "0x1p3", "0X1P-2", "0x10", "-0x1.8p1", "0x", "0xg",
@@ -119,7 +119,7 @@ GeneratedLine point_line(Rng& rng) {
     if (k > 0)
       line.text += separator(rng);
     if (awkward_line && chance(rng, 0.3)) {
-      line.text += pick_from(rng, awkward_tokens);
+      line.text += pick_from(rng, kAwkwardTokens);
       line.plain = line.plain && k >= 6;
     } else {
       line.text += chance(rng, 0.5) ? ordinary_number(rng) : layout_number(rng);
@@ -207,7 +207,7 @@ TEST(PortableScan, AgreesWithGlibcOnEveryGeneratedLine) {
 
 // Point lines in the layouts the solver writes, some of them near the 128 bytes the scan
 // classifies at once.
-const std::vector<std::string> layout_lines = {
+const std::vector<std::string> kLayoutLines = {
     "   2.35000      0.950000      3.492054E+02 -1.755038E+02  3.908273E+02  8.707823E+02",
     "  5.000000E-02   0.00000      0.000000E+00  0.000000E+00  0.000000E+00  0.000000E+00",
     "   50.6061       0.00000      2.988860E+01  0.000000E+00  2.988860E+01  0.000000E+00\r",
@@ -242,11 +242,11 @@ TEST(FastScan, AgreesWithTheExactScanOnLinesOfOneLayout) {
   // what the scan remembers. Exponents such as E+97 are beyond its exact products.
   Rng rng(31337);
   Sf7ScanMemo memo;
-  for (const std::string& first : layout_lines) {
+  for (const std::string& first : kLayoutLines) {
     std::string line = first;
     for (int n = 0; n < 4000; ++n) {
       line = chance(rng, 0.02) ? first : next_in_layout(rng, line);
-      std::string buffer = line + "\n" + layout_lines[0] + "\n";
+      std::string buffer = line + "\n" + kLayoutLines[0] + "\n";
       const std::size_t text_size = buffer.size();
       buffer.append(SF7_SCAN_PADDING, '\0');
       std::array<double, SF7_COLUMN_COUNT> fast{};
@@ -375,9 +375,9 @@ TEST(BlockInput, ReadsCrLfAcrossEveryBlockBoundary) {
 
 // ---- Whole maps -------------------------------------------------------------------------------
 
-const std::vector<std::string> unit_words = {"(cm)",   "(mm)",  "(G)",    "(G-cm)",
+const std::vector<std::string> kUnitWords = {"(cm)",   "(mm)",  "(G)",    "(G-cm)",
                                              "(MV/m)", "(A/m)", "(V/cm)", "(V)"};
-const std::vector<std::string> name_words = {"R",
+const std::vector<std::string> kNameWords = {"R",
                                              "Z",
                                              "Er",
                                              "Ez",
@@ -421,8 +421,8 @@ MapShape generated_map(Rng& rng) {
   std::string names;
   std::string units;
   for (int k = 0; k < SF7_COLUMN_COUNT; ++k) {
-    names += separator(rng) + pick_from(rng, name_words);
-    units += separator(rng) + pick_from(rng, unit_words);
+    names += separator(rng) + pick_from(rng, kNameWords);
+    units += separator(rng) + pick_from(rng, kUnitWords);
   }
   if (chance(rng, 0.02)) {
     units = " (cm) (cm) (kV) (V) (V) (V)";
@@ -567,9 +567,9 @@ TEST(ReadFieldMap, AgreesOnMapsInTheSolversLayout) {
     const std::string end = chance(rng, 0.5) ? "\r\n" : "\n";
     std::string text = "Program SF7" + end + "R and Z increments: 49 39" + end + end +
                        "R Z Er Ez |E| V" + end + "(cm) (cm) (V/cm) (V/cm) (V/cm) (V)" + end;
-    std::string line = pick_from(rng, layout_lines);
+    std::string line = pick_from(rng, kLayoutLines);
     for (int n = 0; n < 50 * 40; ++n) {
-      line = chance(rng, 0.01) ? pick_from(rng, layout_lines) : next_in_layout(rng, line);
+      line = chance(rng, 0.01) ? pick_from(rng, kLayoutLines) : next_in_layout(rng, line);
       text += line + end;
     }
     const std::size_t block_size = std::array<std::size_t, 3>{SF7_INPUT_MIN_BLOCK_SIZE, 7777,

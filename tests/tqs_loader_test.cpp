@@ -54,7 +54,7 @@ struct Column {
 };
 
 // The fifth name is "|E|" in code page 437, which the converter renames.
-const Column COLUMNS[6] = {
+const Column kColumns[6] = {
     {"R", "(cm)", "R", 0.01},
     {"Z", "(cm)", "Z", 0.01},
     {"Er", "(V/cm)", "Er", 100},
@@ -64,7 +64,7 @@ const Column COLUMNS[6] = {
      "(V/cm)", "|E|", 100},
     {"V", "(V)", "V", 1},
 };
-constexpr int POINTS = 3 * 4; // increments 2 and 3
+constexpr int kPoints = 3 * 4; // increments 2 and 3
 
 // The number of column `c` at point `k` as the map writes it: mixed signs, magnitudes and forms.
 std::string number_text(int k, int c) {
@@ -80,13 +80,13 @@ std::string number_text(int k, int c) {
 
 std::string field_map_text() {
   std::string text = "Test map for the loader\nProgram SF7 fixture\nR and Z increments: 2 3\n\n";
-  for (const Column& column : COLUMNS)
+  for (const Column& column : kColumns)
     text += "  "s + column.sf7_name;
   text += "\n";
-  for (const Column& column : COLUMNS)
+  for (const Column& column : kColumns)
     text += "  "s + column.unit;
   text += "\n";
-  for (int k = 0; k < POINTS; ++k) {
+  for (int k = 0; k < kPoints; ++k) {
     for (int c = 0; c < 6; ++c)
       text += "  " + number_text(k, c);
     text += "\n";
@@ -97,8 +97,8 @@ std::string field_map_text() {
 // The values of column `c` as stored: each number times the column's factor.
 std::vector<double> column_values(int c) {
   std::vector<double> values;
-  for (int k = 0; k < POINTS; ++k)
-    values.push_back(COLUMNS[c].factor * std::strtod(number_text(k, c).c_str(), nullptr));
+  for (int k = 0; k < kPoints; ++k)
+    values.push_back(kColumns[c].factor * std::strtod(number_text(k, c).c_str(), nullptr));
   return values;
 }
 
@@ -156,17 +156,11 @@ void expect_column_stats(TqsNode* node, const char* name, int whole_tree,
 // Building TQS bytes by hand
 
 std::string header_bytes(std::uint8_t version0 = 1, std::uint8_t version1 = 1) {
-  std::string bytes = "\x75\x4C\x9F\x05"
-                      "\0\0\0\0"
-                      "HANDMADE\0\0\0\0\0\0\0\0"
-                      "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"s;
-  bytes += static_cast<char>(version0);
-  bytes += static_cast<char>(version1);
-  bytes += "\0\0\0\0\0\0"s;
-  return bytes;
+  return test_support::file_header_bytes(
+      {.creator = "HANDMADE", .format_version = {version0, version1}});
 }
 
-const std::string CREATOR = block_bytes("creator", 0x401, "NORVALEX\0"s);
+const std::string kCreatorBlock = test_support::creator_block("NORVALEX");
 
 // ---------------------------------------------------------------------------------------------
 // Files that norvalex writes
@@ -180,11 +174,11 @@ TEST(RoundTrip, EveryStatisticOfEveryColumnComesBack) {
   const std::vector<TqsNode*> blocks = children(root);
   ASSERT_EQ(blocks.size(), 6U);
   for (int c = 0; c < 6; ++c) {
-    EXPECT_STREQ(blocks[static_cast<std::size_t>(c)]->name, COLUMNS[c].tqs_name);
-    expect_column_stats(root, COLUMNS[c].tqs_name, 0, column_values(c));
+    EXPECT_STREQ(blocks[static_cast<std::size_t>(c)]->name, kColumns[c].tqs_name);
+    expect_column_stats(root, kColumns[c].tqs_name, 0, column_values(c));
     // The root is a group node: the whole tree holds just these arrays, from wherever asked.
-    expect_column_stats(root, COLUMNS[c].tqs_name, 1, column_values(c));
-    expect_column_stats(blocks[5], COLUMNS[c].tqs_name, 1, column_values(c));
+    expect_column_stats(root, kColumns[c].tqs_name, 1, column_values(c));
+    expect_column_stats(blocks[5], kColumns[c].tqs_name, 1, column_values(c));
   }
   tqs_free_tree(root);
 }
@@ -273,7 +267,7 @@ TEST(RoundTrip, TheTreeHoldsEveryBlockHeaderAndNoData) {
   const TqsInput* input = tqs_tree_input(root);
   ASSERT_NE(input, nullptr);
   EXPECT_EQ(input->file.name, out.c_str()); // borrowed
-  EXPECT_EQ(input->length, 48 + 6 * (24 + 8 * POINTS));
+  EXPECT_EQ(input->length, 48 + 6 * (24 + 8 * kPoints));
   EXPECT_EQ(input->has_header, 1);
   EXPECT_STREQ(input->header.creator, "NORVALEX");
   EXPECT_EQ(root->type, TQS_FLAG_GROUP);
@@ -289,12 +283,12 @@ TEST(RoundTrip, TheTreeHoldsEveryBlockHeaderAndNoData) {
     EXPECT_EQ(block->first_child, nullptr);
     EXPECT_EQ(block->type, 0x803U);
     EXPECT_EQ(block->stored_type, 0x803U);
-    EXPECT_EQ(block->size, 8U * POINTS);
-    EXPECT_EQ(block->stored_size, 8U * POINTS);
+    EXPECT_EQ(block->size, 8U * kPoints);
+    EXPECT_EQ(block->stored_size, 8U * kPoints);
     EXPECT_EQ(block->data_offset, offset + 24);
     EXPECT_EQ(block->file, &input->file);
     EXPECT_EQ(block->data, nullptr);
-    offset += 24 + 8 * POINTS;
+    offset += 24 + 8 * kPoints;
   }
   // A statistic loads the one array it needs.
   stat("Sum", root, "Ez", 0);
@@ -369,7 +363,7 @@ TEST(ReadTree, TakesBlocksOfEveryKindAndSize) {
   const std::string path = dir.file("mixed.tqs");
   write_file(path, header_bytes() + block_bytes("empty", 0x803, "") +
                        block_bytes("odd", 0x820, "abc") +
-                       block_bytes("x", 0x803, doubles_bytes({2, 6})) + CREATOR +
+                       block_bytes("x", 0x803, doubles_bytes({2, 6})) + kCreatorBlock +
                        block_bytes("grp", TQS_FLAG_GROUP, ""));
   TqsNode* root = tqs_read_tree(path.c_str());
   ASSERT_NE(root, nullptr);
@@ -416,7 +410,7 @@ TEST(ReadTree, RefusesADamagedFileWithOneLine) {
   const std::vector<Case> cases = {
       {"an empty file", "", not_tqs},
       {"shorter than a header", header_1_1.substr(0, 47), not_tqs},
-      {"a creator block header cut short", CREATOR.substr(0, 23), not_tqs},
+      {"a creator block header cut short", kCreatorBlock.substr(0, 23), not_tqs},
       {"a wrong magic", "\x75\x4C\x9F\x06" + header_1_1.substr(4) + x_block, not_tqs},
       {"the magic in the other byte order", "\x05\x9F\x4C\x75" + header_1_1.substr(4), not_tqs},
       {"a block that is not a creator block first", x_block + x_block, not_tqs},
@@ -432,7 +426,7 @@ TEST(ReadTree, RefusesADamagedFileWithOneLine) {
       {"the end inside block data", header_1_1 + x_block.substr(0, 39), eof},
       {"a size word far beyond the file", header_1_1 + block_bytes("x", 0x803, "", 0xFFFFFFFF),
        eof},
-      {"the end inside a creator block's data", CREATOR.substr(0, 32), eof},
+      {"the end inside a creator block's data", kCreatorBlock.substr(0, 32), eof},
   };
   for (const Case& c : cases) {
     write_file(path, c.bytes);

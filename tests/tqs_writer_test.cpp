@@ -1,9 +1,10 @@
-// The bytes the writer puts into files and onto standard output, and the one line and exit
-// status of each refusal and write failure.
+// The bytes the writer puts into files and onto a caller's stream, and the one line and exit
+// status of each refusal and write failure. Where the converter sends them is
+// converter_output_test's.
 #include "cli/process.h"
-#include "convert/converter_output.h"
 #include "norvalex/tqs.h"
 #include "support/test_support.h"
+#include "support/writer_runs.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,11 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
-#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -33,77 +33,33 @@ using namespace norvalex;
 
 using namespace std::string_literals;
 using test_support::block_bytes;
+using test_support::buffer_size;
 using test_support::doubles_bytes;
-using test_support::ProcessResult;
+using test_support::entries_of;
+using test_support::kBphiBlock;
+using test_support::kBphiValues;
+using test_support::kCreatorBlock;
+using test_support::kMaskedHeader;
+using test_support::mask_created;
 using test_support::read_file;
+using test_support::run_writer;
 using test_support::RunOptions;
 using test_support::StdoutMode;
 using test_support::TempDir;
+using test_support::write_bphi_series;
 using test_support::write_file;
 
 namespace {
-
-// Golden bytes, written out by hand from the format's byte layout.
-const std::string BPHI_BLOCK = "Bphi\0\0\0\0\0\0\0\0\0\0\0\0"
-                               "\x03\x08\0\0"
-                               "\x10\0\0\0"
-                               "\0\0\0\0\0\0\xF0\x3F"
-                               "\0\0\0\0\0\0\0\x40"s;
-const std::string CREATOR_BLOCK = "creator\0\0\0\0\0\0\0\0\0"
-                                  "\x01\x04\0\0"
-                                  "\x09\0\0\0"
-                                  "NORVALEX\0"s;
-// The converter's header with the creation time (bytes 4 to 7) masked to zeros.
-const std::string MASKED_HEADER = "\x75\x4C\x9F\x05"
-                                  "\0\0\0\0"
-                                  "NORVALEX\0\0\0\0\0\0\0\0"
-                                  "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"
-                                  "\x01\x01\x01\0\0\0\0\0"s;
-const double BPHI_VALUES[] = {1.0, 2.0};
-
-std::string mask_created(std::string bytes) {
-  if (bytes.size() >= 8) {
-    bytes.replace(4, 4, 4, '\0');
-  }
-  return bytes;
-}
 
 std::int32_t created_of(const std::string& bytes) {
   return static_cast<std::int32_t>(test_support::read_le32(bytes, 4));
 }
 
-// Writer calls run in a child, since every failure ends the process.
-ProcessResult run_writer(const std::function<void()>& body, const RunOptions& options = {}) {
-  return test_support::run_in_child(
-      [&] {
-        program_name = "norvalex";
-#ifndef _WIN32
-        // The test program wrote to standard output before the fork; reopening gives the child
-        // the unused stream a program starts with.
-        if (options.stdout_mode == StdoutMode::file && !std::freopen(nullptr, "wb", stdout)) {
-          end_process(125);
-        }
-#endif
-        body();
-      },
-      options);
-}
-
-// The size of the buffer that `stream` was given.
-std::size_t buffer_size(std::FILE* stream) {
-#ifdef _WIN32
-  return static_cast<std::size_t>(stream->_bufsiz);
-#else
-  return __fbufsize(stream);
-#endif
-}
-
-void write_converter_start(const char* output_name, const char* append_name) {
+// The start of a conversion's output in the file `name`, replaced or appended to.
+void write_start(const char* name, bool append) {
   TqsOutput output;
-  tqs_open_output(output_name, append_name, output);
-  tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
-  tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
-  tqs_close_output(output);
+  tqs_open_file(output, name, append);
+  write_bphi_series(output);
 }
 
 TEST(TqsWriter, WritesBlocksByteForByte) {
@@ -114,8 +70,8 @@ TEST(TqsWriter, WritesBlocksByteForByte) {
   };
   const std::string long_name = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   const std::vector<Case> cases = {
-      {"doubles", [](auto& out) { tqs_write_array(out, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES); },
-       BPHI_BLOCK},
+      {"doubles", [](auto& out) { tqs_write_array(out, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues); },
+       kBphiBlock},
       {"empty text", [](auto& out) { tqs_write_string(out, "s", 0, ""); },
        block_bytes("s", 0x401, "\0"s)},
       {"caller's flags", [](auto& out) { tqs_write_string(out, "v", 0x100, "ab"); },
@@ -142,7 +98,7 @@ TEST(TqsWriter, WritesBlocksByteForByte) {
     const std::string path = dir.file("out.tqs");
     auto result = run_writer([&] {
       TqsOutput output;
-      tqs_open_output(path.c_str(), nullptr, output);
+      tqs_open_file(output, path.c_str(), false);
       c.write(output);
       tqs_close_output(output);
     });
@@ -158,14 +114,14 @@ TEST(TqsWriter, HeaderCarriesTheCreationTime) {
   const std::time_t before = std::time(nullptr);
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_output(path.c_str(), nullptr, output);
+    tqs_open_file(output, path.c_str(), false);
     tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     tqs_close_output(output);
   });
   const std::time_t after = std::time(nullptr);
   ASSERT_EQ(result.exit_status, 0);
   const std::string bytes = read_file(path);
-  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+  EXPECT_EQ(mask_created(bytes), kMaskedHeader);
   EXPECT_GE(created_of(bytes), before);
   EXPECT_LE(created_of(bytes), after);
 }
@@ -175,7 +131,7 @@ TEST(TqsWriter, FilledHeaderDefinesEveryByteAndCutsLongNames) {
   std::memset(&header, 0xAA, sizeof header); // whatever was there before must not leak out
   tqs_fill_header(header, {.creator = "NORVALEX", .creator_version = {1, 0}});
   std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-  EXPECT_EQ(mask_created(bytes), MASKED_HEADER);
+  EXPECT_EQ(mask_created(bytes), kMaskedHeader);
 
   tqs_fill_header(header, {.creator = "a-creator-name-of-20",
                            .creator_version = {2, 3},
@@ -201,7 +157,7 @@ TEST(TqsWriter, WritesAConverterShapedFile) {
   const std::string path = dir.file("map.tqs");
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_output(path.c_str(), nullptr, output);
+    tqs_open_file(output, path.c_str(), false);
     tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     for (std::size_t column = 0; column < 6; ++column) {
       tqs_write_array(output, names[column], 6, TQS_TYPE_DOUBLE, columns[column].data());
@@ -209,7 +165,7 @@ TEST(TqsWriter, WritesAConverterShapedFile) {
     tqs_close_output(output);
   });
   ASSERT_EQ(result.exit_status, 0);
-  std::string expected = MASKED_HEADER;
+  std::string expected = kMaskedHeader;
   for (std::size_t column = 0; column < 6; ++column) {
     expected += block_bytes(names[column], 0x803, doubles_bytes(columns[column]));
   }
@@ -227,10 +183,10 @@ TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
   };
   const std::string old_bytes = "\x75\x4C\x9F\x05 old\0\xFF data\n"s; // odd length on purpose
   const std::vector<Case> cases = {
-      {"new output file", false, false, MASKED_HEADER + BPHI_BLOCK},
-      {"existing output file", false, true, MASKED_HEADER + BPHI_BLOCK},
-      {"new append file", true, false, CREATOR_BLOCK + BPHI_BLOCK},
-      {"existing append file", true, true, CREATOR_BLOCK + BPHI_BLOCK},
+      {"new output file", false, false, kMaskedHeader + kBphiBlock},
+      {"existing output file", false, true, kMaskedHeader + kBphiBlock},
+      {"new append file", true, false, kCreatorBlock + kBphiBlock},
+      {"existing append file", true, true, kCreatorBlock + kBphiBlock},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -238,9 +194,7 @@ TEST(TqsWriter, EmptiesAnOutputFileAndKeepsTheBytesOfAnAppendFile) {
     if (c.exists) {
       write_file(path, old_bytes);
     }
-    auto result = run_writer([&] {
-      write_converter_start(c.append ? nullptr : path.c_str(), c.append ? path.c_str() : nullptr);
-    });
+    auto result = run_writer([&] { write_start(path.c_str(), c.append); });
     EXPECT_EQ(result.exit_status, 0) << c.label;
     const std::string kept = c.append && c.exists ? old_bytes : "";
     const std::string bytes = read_file(path);
@@ -260,13 +214,6 @@ void fail_later_writes(TqsOutput& output) {
   dup2(read_only, fileno(output.stream));
   close(read_only);
 #endif
-}
-
-std::set<std::string> entries_of(const std::filesystem::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
 }
 
 // A failure after a file output was opened and written to undoes it: the target is as it was
@@ -313,7 +260,7 @@ TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
         TqsOutput output;
         tqs_open_file(output, out.c_str(), append);
         tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
-        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+        tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues);
         failure.fail(output);
       });
       std::string text = failure.text;
@@ -328,96 +275,28 @@ TEST(TqsWriter, AFailedFileOutputLeavesTheTargetAsItWas) {
   }
 }
 
-TEST(TqsWriter, DashAloneMeansStandardOutput) {
-  struct Case {
-    const char* output;
-    const char* append;
-    const char* file; // nullptr: the data go to standard output
-    std::string expected;
-  };
-  const std::string normal = MASKED_HEADER + BPHI_BLOCK;
-  const std::string appended = CREATOR_BLOCK + BPHI_BLOCK;
-  const std::vector<Case> cases = {
-      {nullptr, nullptr, nullptr, normal}, {"-", nullptr, nullptr, normal},
-      {nullptr, "-", nullptr, appended},   {"--", nullptr, "--", normal},
-      {"-x", nullptr, "-x", normal},       {nullptr, "--", "--", appended},
-  };
-  for (const Case& c : cases) {
-    const std::string label = std::string(c.output ? c.output : "null") + ", " +
-                              std::string(c.append ? c.append : "null");
-    TempDir dir;
-    auto result = run_writer([&] {
-      std::filesystem::current_path(dir.path());
-      write_converter_start(c.output, c.append);
-    });
-    EXPECT_EQ(result.exit_status, 0) << label;
-    const std::string bytes = c.file ? read_file(dir.path() / c.file) : result.out;
-    EXPECT_EQ(c.append ? bytes : mask_created(bytes), c.expected) << label;
-    if (c.file) {
-      EXPECT_EQ(result.out, "") << label;
-    }
-  }
-}
-
 TEST(TqsWriter, RefusesAnOutputItCannotOpen) {
   TempDir dir;
-  const std::string kept = dir.file("kept.tqs");
-  const std::string other = dir.file("other.tqs");
   const std::string missing = dir.file("no-such-folder/out.tqs");
-  write_file(kept, "keep me");
   struct Case {
-    const char* output;
-    const char* append;
+    const char* name;
+    bool append;
     std::string expected_err;
   };
   const std::vector<Case> cases = {
-      {kept.c_str(), other.c_str(),
-       "norvalex: Error: Output cannot be written to \"" + kept + "\" and appended to \"" + other +
-           "\" at the same time\n"},
-      {"-", "-",
-       "norvalex: Error: Output cannot be written to \"-\" and appended to \"-\" at the same "
-       "time\n"},
-      {"", nullptr, "norvalex: Error: \"\": No such file or directory\n"},
-      {missing.c_str(), nullptr,
-       "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
-      {nullptr, missing.c_str(),
-       "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
+      {"", false, "norvalex: Error: \"\": No such file or directory\n"},
+      {missing.c_str(), false, "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
+      {missing.c_str(), true, "norvalex: Error: \"" + missing + "\": No such file or directory\n"},
   };
   for (const Case& c : cases) {
     auto result = run_writer([&] {
-      write_converter_start(c.output, c.append);
+      write_start(c.name, c.append);
       std::fputs("went on\n", stderr);
     });
     EXPECT_EQ(result.exit_status, 1) << c.expected_err;
     EXPECT_EQ(result.err, c.expected_err);
     EXPECT_EQ(result.out, "") << c.expected_err;
   }
-  // Refused before anything was opened: the output file is not emptied, the append file not made.
-  EXPECT_EQ(read_file(kept), "keep me");
-  EXPECT_FALSE(std::filesystem::exists(other));
-}
-
-TEST(TqsWriter, RefusesATerminalOnStandardOutputOnly) {
-#ifdef _WIN32
-  GTEST_SKIP() << "no pseudo-terminal on Windows";
-#endif
-  TempDir dir;
-  const std::string path = dir.file("out.tqs");
-  const RunOptions terminal{StdoutMode::terminal, ""};
-  for (const char* output : {static_cast<const char*>(nullptr), "-"}) {
-    for (const char* append : {static_cast<const char*>(nullptr), "-"}) {
-      if (output && append) {
-        continue;
-      }
-      auto result = run_writer([&] { write_converter_start(output, append); }, terminal);
-      EXPECT_EQ(result.exit_status, 1);
-      EXPECT_EQ(result.err,
-                "norvalex: Error: TQS output can not be read from or written to a terminal\n");
-    }
-  }
-  auto result = run_writer([&] { write_converter_start(path.c_str(), nullptr); }, terminal);
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(mask_created(read_file(path)), MASKED_HEADER + BPHI_BLOCK);
 }
 
 TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
@@ -441,14 +320,14 @@ TEST(TqsWriter, RefusesAnArrayItCannotDescribeBeforeWritingAnyOfIt) {
   for (const Case& c : cases) {
     auto result = run_writer([&] {
       TqsOutput output;
-      tqs_open_output(nullptr, nullptr, output);
-      tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, BPHI_VALUES);
+      tqs_use_stream(output, stdout, "-", false);
+      tqs_write_array(output, "Bphi", 2, TQS_TYPE_DOUBLE, kBphiValues);
       tqs_write_array(output, "bad", c.count, c.type, nullptr);
     });
     const std::string text = c.expected_text;
     EXPECT_EQ(result.exit_status, 1) << text;
     EXPECT_EQ(result.err, "norvalex: Error: " + text + "\n");
-    EXPECT_EQ(result.out, BPHI_BLOCK) << text;
+    EXPECT_EQ(result.out, kBphiBlock) << text;
   }
 }
 
@@ -467,7 +346,7 @@ TEST(TqsWriter, AcceptsTheLargestArrayTheSizeWordDescribes) {
 #endif
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_output(discard, nullptr, output);
+    tqs_open_file(output, discard, false);
     tqs_write_array(output, "big", (1 << 30) - 1, TQS_TYPE_SIZE4_02, data);
     tqs_close_output(output);
   });
@@ -524,7 +403,11 @@ TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
     auto result = run_writer(
         [&] {
           TqsOutput output;
-          tqs_open_output(c.output, nullptr, output);
+          if (c.output) {
+            tqs_open_file(output, c.output, false);
+          } else {
+            tqs_use_stream(output, stdout, "-", false);
+          }
           tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
           tqs_write_array(output, "Bphi", c.count, TQS_TYPE_DOUBLE, values.data());
           if (c.count > 2) {
@@ -539,35 +422,29 @@ TEST(TqsWriter, ReportsAWriteFailureThatShowsOnlyAtTheEnd) {
   }
 }
 
-TEST(TqsWriter, GivesEveryStreamTheFullBuffer) {
+TEST(TqsWriter, GivesEveryFileItOpensTheFullBuffer) {
   // Header, block header and data fill the buffer exactly: nothing may reach the file before
   // the close.
   const std::vector<double> values((TQS_BUFFER_SIZE - 48 - 24) / 8, 0.25);
   const auto count = static_cast<std::int32_t>(values.size());
   TempDir dir;
-  for (bool to_stdout : {false, true}) {
-    const std::string path = dir.file("out.tqs");
-    write_file(path, "");
-    const RunOptions options =
-        to_stdout ? RunOptions{StdoutMode::file, path} : RunOptions{StdoutMode::capture, ""};
-    auto result = run_writer(
-        [&] {
-          TqsOutput output;
-          tqs_open_output(to_stdout ? nullptr : path.c_str(), nullptr, output);
-          tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
-          tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
-          if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {
-            end_process(3);
-          }
-          if (std::filesystem::file_size(path) != 0) {
-            end_process(4);
-          }
-          tqs_close_output(output);
-        },
-        options);
-    EXPECT_EQ(result.exit_status, 0) << (to_stdout ? "standard output" : "file");
-    EXPECT_EQ(std::filesystem::file_size(path), TQS_BUFFER_SIZE);
-  }
+  const std::string path = dir.file("out.tqs");
+  write_file(path, "");
+  auto result = run_writer([&] {
+    TqsOutput output;
+    tqs_open_file(output, path.c_str(), false);
+    tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
+    tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
+    if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {
+      end_process(3);
+    }
+    if (std::filesystem::file_size(path) != 0) {
+      end_process(4);
+    }
+    tqs_close_output(output);
+  });
+  EXPECT_EQ(result.exit_status, 0) << "file";
+  EXPECT_EQ(std::filesystem::file_size(path), TQS_BUFFER_SIZE);
 }
 
 } // namespace

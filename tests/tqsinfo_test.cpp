@@ -14,23 +14,25 @@
 #include <string>
 #include <vector>
 
+using test_support::about;
 using test_support::bits_of;
 using test_support::block_bytes;
-using test_support::doubles_bytes;
+using test_support::creator_block;
+using test_support::doubles_block;
+using test_support::kSmallRfMap;
+using test_support::kSmallRfMapNames;
 using test_support::le32;
 using test_support::ProcessResult;
 using test_support::read_file;
 using test_support::RunOptions;
-using test_support::small_rf_map;
 using test_support::small_rf_map_columns;
-using test_support::small_rf_map_names;
 using test_support::StdoutMode;
 using test_support::write_file;
 
 namespace {
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-const double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
 // sums rounded after every addition, the population variance; NaN stands for a failed one.
@@ -47,30 +49,10 @@ std::vector<double> expected_stats(const std::vector<double>& values) {
   return {min, max, max - min, sum / n, variance < 0 ? 0 : std::sqrt(variance), sum, n};
 }
 
-std::string name_field(std::string name) {
-  name.resize(16, '\0');
-  return name;
-}
-
 // A file header of creator TEST 1.2, second name "SECOND" 3.4, created at `created`.
 std::string file_header(std::int32_t created) {
-  return le32(0x059F4C75) + le32(static_cast<std::uint32_t>(created)) + name_field("TEST") +
-         name_field("SECOND") + std::string("\x01\x01\x01\x02\x03\x04\x00\x00", 8);
-}
-
-std::string creator_block(const std::string& value) {
-  return block_bytes("creator", 0x401, value + std::string(1, '\0'));
-}
-
-std::string doubles_block(const std::string& name, const std::vector<double>& values) {
-  return block_bytes(name, 0x803, doubles_bytes(values));
-}
-
-// The start of an error line about `path`: "\"<path>\": ".
-std::string about(const std::string& path) {
-  std::string text = "\"";
-  text.append(path).append("\": ");
-  return text;
+  return test_support::file_header_bytes(
+      {.creator = "TEST", .second_name = "SECOND", .created = created, .versions = {1, 2, 3, 4}});
 }
 
 // `text` as a JSON string's characters: a Windows path has backslashes.
@@ -104,18 +86,18 @@ double json_value(const std::string& line, const std::string& key) {
   const std::string value =
       line.substr(at + key.size() + 4, line.find_first_of(",}", at) - (at + key.size() + 4));
   if (value == "\"Infinity\"")
-    return INF;
+    return kInf;
   if (value == "\"-Infinity\"")
-    return -INF;
+    return -kInf;
   if (value == "null" || value == "\"NaN\"")
-    return NaN;
+    return kNaN;
   return std::strtod(value.c_str(), nullptr);
 }
 
 class Tqsinfo : public testing::Test {
 protected:
   void SetUp() override {
-    write_file(sf7_, small_rf_map);
+    write_file(sf7_, kSmallRfMap);
     ASSERT_EQ(norvalex({"-o", map_}).exit_status, 0);
     // A fixed creation time, so that the listing is known.
     std::string bytes = read_file(map_);
@@ -174,7 +156,7 @@ std::string block_table(int number, std::int64_t offset, bool creator) {
   }
   for (int k = 0; k < 6; ++k) {
     std::snprintf(row, sizeof row, "%5d  %-*s  0x803      double array         6     48  %6lld\n",
-                  number + k, width, small_rf_map_names[k],
+                  number + k, width, kSmallRfMapNames[k],
                   static_cast<long long>(offset + 24 + 72 * k));
     rows += row;
   }
@@ -228,12 +210,12 @@ TEST_F(Tqsinfo, StatisticsOfEveryColumnOfEverySeriesAreTheDefinedOnes) {
     if (line.find("\"stats\"") == std::string::npos)
       continue;
     const std::size_t column = checked % 6; // three series of the same six columns
-    EXPECT_NE(line.find("\"name\": \"" + std::string(small_rf_map_names[column]) + "\""),
+    EXPECT_NE(line.find("\"name\": \"" + std::string(kSmallRfMapNames[column]) + "\""),
               std::string::npos);
     const std::vector<double> expected = expected_stats(columns[column]);
     for (std::size_t s = 0; s < 7; ++s) {
       EXPECT_EQ(bits_of(json_value(line, stats[s])), bits_of(expected[s]))
-          << small_rf_map_names[column] << " " << stats[s];
+          << kSmallRfMapNames[column] << " " << stats[s];
     }
     ++checked;
   }
@@ -247,7 +229,7 @@ std::string mixed_file() {
   return file_header(0) + doubles_block("q\"uote", {1, 2, 3, 4}) +
          block_bytes("\x01\xB3", 0x401, std::string("v\\al\0", 5)) +
          block_bytes("ints", 0x802, le32(7) + le32(8)) + block_bytes("odd", 0x807, "abc") +
-         doubles_block("nan", {NaN, INF}) + doubles_block("none", {}) + creator_block("OTHER\t") +
+         doubles_block("nan", {kNaN, kInf}) + doubles_block("none", {}) + creator_block("OTHER\t") +
          doubles_block("one", {-0.0});
 }
 
@@ -320,7 +302,7 @@ TEST_F(Tqsinfo, ListingAndDocumentShowEveryKindOfBlock) {
   EXPECT_EQ(result.out, document);
 }
 
-TEST_F(Tqsinfo, Checsmall_rf_map_namesTheFirstDefectAndItsOffset) {
+TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
   struct Case {
     std::string path;
     std::string verdict; // after "<path>: "
@@ -377,7 +359,7 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
                                        1.0 / 3,
                                        1234567890123456789.0,
                                        -1e-300};
-  const std::vector<double> special = {INF, -INF, NaN, 1, 2, 3, 4, 5};
+  const std::vector<double> special = {kInf, -kInf, kNaN, 1, 2, 3, 4, 5};
   const std::string built = dir_.file("awkward.tqs");
   write_file(built, file_header(0) + doubles_block("x", awkward) + doubles_block("y", special));
 
@@ -420,17 +402,7 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
 }
 
 TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
-  const std::string help =
-      "tqsinfo 1.0 - list, summarize, dump and check TQS files\n"
-      "usage: tqsinfo [-hVsjc] [-d names] [-n number] FILE...\n\noptions:\n"
-      " -h, --help           Give this help and quit\n"
-      " -V, --version        Print the version and quit\n"
-      " -s, --stats          Add the statistics of every array of doubles\n"
-      " -j, --json           Print the listing as one JSON document\n"
-      " -c, --check          Check each file's structure: OK, or its first defect\n"
-      " -d, --dump names     Write these arrays (names separated by commas) as columns\n"
-      " -n, --series number  The series whose arrays --dump writes (default 1)\n\n"
-      "Options stand in front of the file names; -- ends them.\n";
+  const std::string help = test_support::golden_text("tqsinfo-help.txt");
   struct Case {
     std::vector<std::string> args;
     std::string expected;

@@ -1,8 +1,8 @@
-// A writer that is interrupted while it writes, for fault_test: it opens its output as the
-// converter does, with the converter's undo of an interrupted output, writes a header and an
-// array, interrupts itself and goes on writing until the interruption ends it. SIGTERM's handler
-// runs at once in the writing thread; on Windows Ctrl-C is handled on a thread of its own while
-// this one writes on.
+// A writer that is interrupted while it writes, for converter_faulty_output_test: it opens its
+// output as the converter does, with the converter's undo of an interrupted output, writes a header
+// and an array, interrupts itself and goes on writing until the interruption ends it. SIGTERM's
+// handler runs at once in the writing thread; on Windows Ctrl-C is handled on a thread of its own
+// while this one writes on.
 //
 //   interrupted_writer -o|-a FILE      (exit status 0 when the interruption did not end it)
 #include "cli/diagnostics.h"

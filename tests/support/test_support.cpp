@@ -90,6 +90,24 @@ std::string read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
+std::string golden_text(std::string_view name) {
+  return read_file(fs::path(NORVALEX_GOLDEN_DIR) / name);
+}
+
+std::set<std::string> entries_of(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::string crlf_of(const std::string& text) {
+  std::string crlf;
+  for (char c : text)
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return crlf;
+}
+
 std::FILE* open_bytes(std::string_view bytes) {
 #ifdef _WIN32
   static int serial = 0;
@@ -172,6 +190,35 @@ std::string block_bytes(std::string name, std::uint32_t type, const std::string&
   return block_bytes(std::move(name), type, data, static_cast<std::uint32_t>(data.size()));
 }
 
+std::string mask_created(std::string bytes) {
+  if (bytes.size() >= 8)
+    bytes.replace(4, 4, 4, '\0');
+  return bytes;
+}
+
+std::string name_field(std::string name) {
+  name.resize(16, '\0');
+  return name;
+}
+
+std::string doubles_block(const std::string& name, const std::vector<double>& values) {
+  return block_bytes(name, 0x803, doubles_bytes(values));
+}
+
+std::string creator_block(const std::string& creator) {
+  return block_bytes("creator", 0x401, creator + std::string(1, '\0'));
+}
+
+std::string file_header_bytes(const HeaderFields& fields) {
+  std::string bytes = le32(0x059F4C75) + le32(static_cast<std::uint32_t>(fields.created)) +
+                      name_field(fields.creator) + name_field(fields.second_name);
+  for (std::uint8_t byte : fields.format_version)
+    bytes += static_cast<char>(byte);
+  for (std::uint8_t byte : fields.versions)
+    bytes += static_cast<char>(byte);
+  return bytes + std::string(2, '\0');
+}
+
 std::uint32_t read_le32(const std::string& bytes, std::size_t offset) {
   std::uint32_t value = 0;
   for (std::size_t i = 4; i-- > 0;)
@@ -181,6 +228,12 @@ std::uint32_t read_le32(const std::string& bytes, std::size_t offset) {
 
 std::uint64_t bits_of(double value) {
   return std::bit_cast<std::uint64_t>(value);
+}
+
+std::string about(const std::string& path) {
+  std::string text = "\"";
+  text.append(path).append("\": ");
+  return text;
 }
 
 std::string thrown_text(const std::function<void()>& body) {

@@ -1,11 +1,14 @@
-// Helpers shared by the test programs: temporary folders and files, and running code or the
-// built program in a child process with its standard output and standard error captured.
+// Helpers shared by the test programs: temporary folders and files, the golden texts, field maps
+// and TQS bytes built by hand, and running code or the built program in a child process with its
+// standard output and standard error captured.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +38,17 @@ std::string sf7_point_line(int n);
 std::string sf7_point_lines(int count);
 std::string read_file(const std::filesystem::path& path);
 
+// The bytes of the golden file `name` of tests/golden: a fixed text that a program writes (its
+// help, say), kept there once for every test that compares with it. Read in binary mode, so that
+// it compares byte for byte on every system.
+std::string golden_text(std::string_view name);
+
+// The names in a folder: a run that failed or was interrupted must leave no temporary file.
+std::set<std::string> entries_of(const std::filesystem::path& folder);
+
+// `text` with every line feed made a CR LF.
+std::string crlf_of(const std::string& text);
+
 // A stream that reads `bytes`, which must outlive it: in memory where the C library can do that
 // (fmemopen), else a temporary file that is deleted when the stream is closed.
 std::FILE* open_bytes(std::string_view bytes);
@@ -51,25 +65,25 @@ struct PipeStream {
 
 // A 2 x 3 RF map whose code page 437 names norvalex renames to |E| and Bphi, with a summary line
 // after the points that is never read.
-inline const std::string small_rf_map = "Poisson Superfish\n"
-                                        "Program SF7 test map\n"
-                                        "\n"
-                                        "Z and R increments:    1    2\n"
-                                        "\n"
-                                        "   Z     R     Ez     Er    \xB3"
-                                        "E\xB3    H\xED \n"
-                                        " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
-                                        "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
-                                        "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
-                                        "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
-                                        "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
-                                        "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
-                                        "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
-                                        "Summary that is never read\n";
+inline const std::string kSmallRfMap = "Poisson Superfish\n"
+                                       "Program SF7 test map\n"
+                                       "\n"
+                                       "Z and R increments:    1    2\n"
+                                       "\n"
+                                       "   Z     R     Ez     Er    \xB3"
+                                       "E\xB3    H\xED \n"
+                                       " (cm)  (cm)  (MV/m) (MV/m) (MV/m) (A/m) \n"
+                                       "  0.0   0.0   1.5E+01  0.0  1.5E+01  0.0\n"
+                                       "  0.0   1.0   1.25E+01  2.0  1.3E+01  5.0E+03\n"
+                                       "  0.0   2.0   8.0E+00  -3.0  8.5E+00  1.0E+04\n"
+                                       "  1.0   0.0   1.4E+01  0.0  1.4E+01  0.0\n"
+                                       "  1.0   1.0   1.2E+01  2.5  1.25E+01  5.5E+03\n"
+                                       "  1.0   2.0   7.5E+00  -3.5  8.25E+00  1.1E+04\n"
+                                       "Summary that is never read\n";
 
-// The output names of small_rf_map's columns, and the columns as norvalex stores them: each
+// The output names of kSmallRfMap's columns, and the columns as norvalex stores them: each
 // number times its unit's factor.
-inline constexpr const char* small_rf_map_names[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
+inline constexpr const char* kSmallRfMapNames[6] = {"Z", "R", "Ez", "Er", "|E|", "Bphi"};
 std::vector<std::vector<double>> small_rf_map_columns();
 
 // TQS bytes built by hand: a little-endian 32-bit word, doubles in their file representation,
@@ -80,10 +94,30 @@ std::string doubles_bytes(const std::vector<double>& values);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data);
 std::string block_bytes(std::string name, std::uint32_t type, const std::string& data,
                         std::uint32_t size);
+// A 16-byte name field: `name` padded with NULs, or its first 16 bytes (without a NUL).
+std::string name_field(std::string name);
+// An array block of doubles, and the "creator" string block that starts an appended series.
+std::string doubles_block(const std::string& name, const std::vector<double>& values);
+std::string creator_block(const std::string& creator);
+// What a file header holds besides its magic.
+struct HeaderFields {
+  std::string creator{};     // in a name field (name_field)
+  std::string second_name{}; // likewise
+  std::int32_t created = 0;
+  std::array<std::uint8_t, 2> format_version{1, 1};
+  std::array<std::uint8_t, 4> versions{}; // the creator's two bytes, then the second name's
+};
+// The 48 bytes of a file header.
+std::string file_header_bytes(const HeaderFields& fields);
+// A TQS file with its creation time (bytes 4 to 7) zeroed.
+std::string mask_created(std::string bytes);
 // The 32-bit word at `offset` of `bytes`, read little-endian.
 std::uint32_t read_le32(const std::string& bytes, std::size_t offset);
 // The bits of a double, so that a NaN compares equal to the same NaN.
 std::uint64_t bits_of(double value);
+
+// The start of an error text about the file `path`: "\"<path>\": ".
+std::string about(const std::string& path);
 
 // The text of the norvalex::Error that `body` throws, or "" when it throws none.
 std::string thrown_text(const std::function<void()>& body);
