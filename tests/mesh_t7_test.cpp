@@ -86,10 +86,10 @@ TEST(T7Mesh, StaticMapIsTurnedIntoTheMeshsOrder) {
     const char* second; // the axis of line 2 and of the second value
     double factor;
   };
-  for (const Case& c : {Case{"magnetic", {}, FieldKind::magnetic, "r", "z", 1e-4},
-                        Case{"electric", {}, FieldKind::electric, "r", "z", 100},
-                        Case{"planar", MeshGeometry::rectangular, FieldKind::magnetic, "x", "y",
-                             1e-4}}) {
+  for (const Case& c :
+       {Case{"magnetic", {}, FieldKind::magnetic, "r", "z", 1e-4},
+        Case{"electric", {}, FieldKind::electric, "r", "z", 100},
+        Case{"planar", MeshGeometry::rectangular, FieldKind::magnetic, "x", "y", 1e-4}}) {
     MeshReadOptions options;
     options.field = c.field;
     options.geometry = c.geometry;
@@ -111,8 +111,7 @@ TEST(T7Mesh, StaticMapIsTurnedIntoTheMeshsOrder) {
       const std::size_t index = (n % 2) * 3 + n / 2;
       const double x = static_cast<double>(n);
       EXPECT_EQ(along_first[index], std::complex<double>(x * c.factor, 0)) << c.what << n;
-      EXPECT_EQ(along_second[index], std::complex<double>((100 + x) * c.factor, 0))
-          << c.what << n;
+      EXPECT_EQ(along_second[index], std::complex<double>((100 + x) * c.factor, 0)) << c.what << n;
     }
   }
 }
@@ -161,7 +160,8 @@ TEST(T7Mesh, EveryDefectIsOneLocatedError) {
       {"reversed range", "52 50 2\n1\n0 1 1\n",
        "(1): Range is not from a minimum to a larger maximum: 52 50"},
       {"no frequency", "50 52 2\n-1\n0 1 1\n", "(2): Frequency is no positive number: -1"},
-      {"grid too large", "0 1 100000\n1\n0 1 100000\n", "(3): Grid too large: 100001*100001 points"},
+      {"grid too large", "0 1 100000\n1\n0 1 100000\n",
+       "(3): Grid too large: 100001*100001 points"},
       {"a word", "50 52 2\n1\n0 1 1\n0 0 0 0\n1 x 1 1\n", "(5): Not a number: x"},
       {"a glued word", "50 52 2\n1\n0 1 1\n0 0 0 0\n1 1.5e3V 1 1\n", "(5): Not a number: 1.5e3V"},
       {"too few", kRfMap.substr(0, kRfMap.size() - 3) + "\n",

@@ -136,6 +136,9 @@ struct MeshReadOptions {
   std::optional<MeshGeometry> geometry; // static T7: cylindrical unless rectangular is given
   // An RF SF7 table states no frequency: reading it as a mesh needs it, in Hz.
   std::optional<double> frequency;
+  // Reads an RF table without it all the same, for a look at what the file holds: the mesh's
+  // frequency is then 0 and its harmonic 1.
+  bool frequency_may_be_unknown = false;
 };
 
 // The form of the file `path`, told from its first bytes: a TQS file (its magic or a "creator"
@@ -185,8 +188,10 @@ NORVALEX_MESH_API OnAxisPeak on_axis_peak(const FieldMesh& mesh);
 // Multiplies every field component and every column (potentials and gradients follow the field)
 // by `factor`.
 NORVALEX_MESH_API void scale_mesh(FieldMesh& mesh, double factor);
-// Scales the mesh so that its on-axis peak becomes `peak` (V/m or T); throws for a mesh without
-// an on-axis field or whose peak is 0.
+// The factor that makes the mesh's on-axis peak `peak` (V/m or T); throws for a mesh without an
+// on-axis field or whose peak is 0.
+NORVALEX_MESH_API double normalization_factor(const FieldMesh& mesh, double peak);
+// Scales the mesh by normalization_factor(mesh, peak).
 NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
 
 // The forms a mesh is written in.

@@ -1,6 +1,5 @@
 #include "norvalex/mesh.h"
 
-
 namespace norvalex {
 
 std::string MeshComponent::name() const {

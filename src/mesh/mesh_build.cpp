@@ -1,5 +1,7 @@
 #include "mesh/mesh_build.h"
 
+#include <algorithm>
+
 namespace norvalex {
 
 FieldMesh new_mesh(MeshGeometry geometry) {
@@ -37,6 +39,14 @@ MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view 
   }
   return &mesh.columns.emplace_back(
       MeshColumn{std::string(name), std::string(unit), std::move(values)});
+}
+
+std::array<UnitRule, unit_rules.size() + 1> units_with_gradient() {
+  std::array<UnitRule, unit_rules.size() + 1> rules{};
+  std::copy(unit_rules.begin(), unit_rules.end() - 1, rules.begin());
+  rules[unit_rules.size() - 1] = {"(G/cm)", "T/m", 0.01};
+  rules[unit_rules.size()] = unit_rules.back(); // the closing row
+  return rules;
 }
 
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {

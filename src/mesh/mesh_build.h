@@ -3,6 +3,9 @@
 #pragma once
 
 #include "norvalex/mesh.h"
+#include "norvalex/sf7.h"
+
+#include <array>
 
 #include <cstdint>
 #include <string_view>
@@ -26,5 +29,9 @@ MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view 
 
 // The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them.
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals);
+
+// The converter's units (unit_rules) and the solver's gradient unit, (G/cm) in T/m, ended by a
+// null row.
+std::array<UnitRule, unit_rules.size() + 1> units_with_gradient();
 
 } // namespace norvalex

@@ -143,11 +143,15 @@ void scale_mesh(FieldMesh& mesh, double factor) {
   }
 }
 
-void normalize_mesh(FieldMesh& mesh, double peak) {
+double normalization_factor(const FieldMesh& mesh, double peak) {
   const OnAxisPeak found = on_axis_peak(mesh);
   if (found.value == 0)
     raise_mesh_error(mesh, "its field on the axis is 0 everywhere: nothing to normalize");
-  scale_mesh(mesh, peak / found.value);
+  return peak / found.value;
+}
+
+void normalize_mesh(FieldMesh& mesh, double peak) {
+  scale_mesh(mesh, normalization_factor(mesh, peak));
 }
 
 } // namespace norvalex

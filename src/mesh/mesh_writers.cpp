@@ -6,6 +6,7 @@
 #include "mesh/mesh_build.h"
 #include "mesh/openpmd.h"
 #include "mesh/real_fields.h"
+#include "mesh/sf7_tqs.h"
 #include "norvalex/sf7.h"
 #include "tqs/tqs_output_state.h"
 
@@ -129,7 +130,8 @@ void write_t7(const FieldMesh& mesh, TqsOutput& output) {
     const MeshComponent* b_theta = mesh.component(FieldKind::magnetic, "theta");
     refuse_other_components(mesh, {ez, er, b_theta}, "an RF T7 file");
     write_range(out, z);
-    out.number(reading_back(mesh.frequency / 1e6, mesh.frequency, [](double x) { return x * 1e6; }));
+    out.number(
+        reading_back(mesh.frequency / 1e6, mesh.frequency, [](double x) { return x * 1e6; }));
     out.end_line();
     write_range(out, r);
     // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
@@ -200,7 +202,8 @@ void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
   for (std::int64_t n = 0; n < along.points; ++n) {
     out.number(along.origin + static_cast<double>(n) * along.spacing);
     out.text(" ");
-    out.number(fields.value(*axis.component, axis.first + static_cast<std::size_t>(n) * axis.stride));
+    out.number(
+        fields.value(*axis.component, axis.first + static_cast<std::size_t>(n) * axis.stride));
     out.end_line();
   }
   out.flush();
@@ -223,7 +226,7 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const RealFields fields(mesh);
   const bool rf = mesh.frequency != 0 || mesh.harmonic != 0;
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
-  const MeshAxis& slow = mesh.axes[0];                    // r or x
+  const MeshAxis& slow = mesh.axes[0];                   // r or x
   const MeshAxis& fast = mesh.axes[cylindrical ? 2 : 1]; // z or y
   const auto n_slow = static_cast<std::size_t>(slow.points);
   const auto n_fast = static_cast<std::size_t>(fast.points);
@@ -268,9 +271,8 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   if (rf) {
     // b = mu0 H, and the converter writes H in T with its own factor.
     const double factor = converter_factor("(A/m)");
-    write("Bphi", [&](std::size_t index) {
-      return factor * (at(fields, b_theta, index) / MESH_MU0);
-    });
+    write("Bphi",
+          [&](std::size_t index) { return factor * (at(fields, b_theta, index) / MESH_MU0); });
   }
   for (const MeshComponent& component : mesh.components) {
     if (&component == along_lead || &component == along_trail || &component == b_theta)
@@ -281,7 +283,29 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
     write(column.name, [&](std::size_t index) { return column.values[index]; });
 }
 
+
 } // namespace
+
+std::span<const UnitRule> sf7_tqs_units() {
+  static const std::array<UnitRule, unit_rules.size() + 1> rules = units_with_gradient();
+  return rules;
+}
+
+void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
+  const auto points = static_cast<std::size_t>(table.dim1) * static_cast<std::size_t>(table.dim2);
+  write_converter_header(output);
+  for (std::size_t k = 0; k < table.columns.size(); ++k) {
+    FieldColumn& column = table.columns[k];
+    if (!column.data)
+      continue;
+    double* const values = column.data.get();
+    if (factor != 1 && k >= 2) {
+      for (std::size_t n = 0; n < points; ++n)
+        values[n] *= factor;
+    }
+    write_double_column(output, {column.out_name, {values, points}});
+  }
+}
 
 void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
   switch (format) {

@@ -2,11 +2,11 @@
 
 #include "diag/raise.h"
 #include "platform/platform.h"
+#include "sf7/sf7_number_scan.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::size_t BLOCK_SIZE = std::size_t{1} << 20;
 // Zero bytes after the buffered text: the fast scan may look this far past a line's end.
-constexpr std::size_t PADDING = 192;
+constexpr std::size_t PADDING = SF7_SCAN_PADDING;
 // A token is shown in an error line up to this many bytes.
 constexpr std::size_t SHOWN_TOKEN = 40;
 
@@ -27,15 +27,7 @@ bool is_space(char c) {
 
 // One token, [token, end), as strtod reads it: true when all of it is one number.
 bool scan_token(const char* token, const char* end, double& value) {
-  char text[128];
-  const auto length = static_cast<std::size_t>(end - token);
-  if (length == 0 || length >= sizeof text)
-    return false;
-  std::memcpy(text, token, length);
-  text[length] = '\0';
-  char* stop = nullptr;
-  value = std::strtod(text, &stop);
-  return stop == text + length;
+  return scan_token_exact(token, end, value) == end;
 }
 
 } // namespace
@@ -48,6 +40,7 @@ struct NumberInput::Buffer {
   char* line_end = nullptr;        // end of the current line's readable part
   bool line_complete = true;       // line_end is the line's line feed or the file's end
   bool drained = false;            // the stream gave its last byte
+  Sf7ScanMemo memo;                // what the fast scan learnt of the last line
 
   // Keeps the unread bytes, moved to the front, and reads more after them.
   void fill(const char* name) {
@@ -139,8 +132,21 @@ std::size_t NumberInput::read_numbers(std::span<double> values) {
   Buffer& b = *buffer_;
   std::size_t count = 0;
   while (count < values.size()) {
-    if (b.pos == b.line_end && !next_line())
-      break;
+    if (b.pos == b.line_end) {
+      if (!next_line())
+        break;
+      // A whole line in the buffer, read in place when its words are plain numbers.
+      if (b.line_complete && b.line_end < b.end) {
+        std::size_t found = 0;
+        const char* next =
+            scan_line_numbers_fast(b.memo, b.pos, b.end, values.subspan(count), found);
+        if (next != nullptr) {
+          count += found;
+          b.pos = b.line_end; // at the line feed, which next_line takes
+          continue;
+        }
+      }
+    }
     while (b.pos < b.line_end && is_space(*b.pos))
       ++b.pos;
     if (b.pos == b.line_end)

@@ -49,8 +49,9 @@ Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
                       number_text(intervals).c_str());
   }
   if (!std::isfinite(numbers[0]) || !std::isfinite(numbers[1]) || !(numbers[1] > numbers[0])) {
-    raise_input_error(input.name(), input.line_number(), "Range is not from a minimum to a larger "
-                                                         "maximum: %s %s",
+    raise_input_error(input.name(), input.line_number(),
+                      "Range is not from a minimum to a larger "
+                      "maximum: %s %s",
                       number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
   }
   return {numbers[0], numbers[1], static_cast<std::int64_t>(intervals)};
@@ -81,13 +82,11 @@ void set_axis(MeshAxis& axis, const Range& range) {
 
 // Where the values of stream point n go: the C-order index over the mesh's axes.
 struct PointOrder {
-  std::size_t fast;  // points along the axis that varies fastest in the file
-  bool transposed;   // the file's fast axis is the mesh's first (slow) one
-  std::size_t slow;  // points along the other axis
+  std::size_t fast; // points along the axis that varies fastest in the file
+  bool transposed;  // the file's fast axis is the mesh's first (slow) one
+  std::size_t slow; // points along the other axis
 
-  std::size_t index(std::size_t n) const {
-    return transposed ? (n % fast) * slow + n / fast : n;
-  }
+  std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
 // Reads the stream of `values_per_point` numbers a point into `store(index, values)`; exactly
@@ -120,8 +119,8 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
   }
   double extra = 0;
   if (input.read_numbers({&extra, 1}) != 0) {
-    raise_input_error(input.name(), input.line_number(),
-                      "Too many values: the grid needs %zu", total);
+    raise_input_error(input.name(), input.line_number(), "Too many values: the grid needs %zu",
+                      total);
   }
 }
 
@@ -140,8 +139,7 @@ void check_grid(const NumberInput& input, const Range& a, const Range& b) {
 FieldMesh read_rf(NumberInput& input, const Range& z, double frequency_mhz,
                   const MeshReadOptions& options) {
   if (options.geometry && *options.geometry != MeshGeometry::cylindrical) {
-    raise_input_failure(input.name(), 0, "%s: an RF T7 file holds a cylindrical map",
-                        input.name());
+    raise_input_failure(input.name(), 0, "%s: an RF T7 file holds a cylindrical map", input.name());
   }
   if (!std::isfinite(frequency_mhz) || !(frequency_mhz > 0)) {
     raise_input_error(input.name(), input.line_number(), "Frequency is no positive number: %s",

@@ -54,16 +54,14 @@ bool grid_of(const std::vector<double>& values, std::size_t stride, std::size_t 
              MeshAxis& axis) {
   axis.points = static_cast<std::int64_t>(count);
   axis.origin = values[0];
-  axis.spacing = count > 1 ? (values[(count - 1) * stride] - values[0]) /
-                                 static_cast<double>(count - 1)
-                           : 0;
+  axis.spacing =
+      count > 1 ? (values[(count - 1) * stride] - values[0]) / static_cast<double>(count - 1) : 0;
   if (count > 1 && !(axis.spacing > 0))
     return false;
   // The table's coordinates are rounded to the solver's digits: a thousandth of a step is room.
   const double room = 1e-3 * axis.spacing;
   for (std::size_t n = 0; n < values.size(); ++n) {
-    const double expected =
-        axis.origin + static_cast<double>((n / stride) % count) * axis.spacing;
+    const double expected = axis.origin + static_cast<double>((n / stride) % count) * axis.spacing;
     if (!(std::abs(values[n] - expected) <= room))
       return false;
   }
@@ -139,11 +137,16 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     magnetic |= name.size() == 2 && name[0] == 'B';
   }
   if (rf) {
-    if (!options.frequency) {
-      raise_input_failure(path, 0, "%s: an RF map's TQS file states no frequency: give the "
-                                   "frequency in Hz", path);
+    if (!options.frequency && !options.frequency_may_be_unknown) {
+      raise_input_failure(path, 0,
+                          "%s: an RF map's TQS file states no frequency: give the "
+                          "frequency in Hz",
+                          path);
     }
-    mesh.frequency = *options.frequency;
+    if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0))) {
+      raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
+    }
+    mesh.frequency = options.frequency.value_or(0);
     mesh.harmonic = 1;
     mesh.source.problem = ProblemKind::rf;
   } else if (electric != magnetic) {
@@ -158,8 +161,8 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     const auto value = [&](std::size_t n) { return values[n]; };
     const bool h_phi = name == "Bphi" || name == "H";
     const std::string axis = name.size() == 2 ? std::string(1, name[1]) : std::string();
-    const bool field = name.size() == 2 && (name[0] == 'E' || name[0] == 'B') &&
-                       axis_index(mesh, axis) >= 0;
+    const bool field =
+        name.size() == 2 && (name[0] == 'E' || name[0] == 'B') && axis_index(mesh, axis) >= 0;
     if (h_phi || field) {
       const FieldKind kind = h_phi || name[0] == 'B' ? FieldKind::magnetic : FieldKind::electric;
       MeshComponent* component =

@@ -4,16 +4,19 @@
 // (norvalex/__init__.py) gives them their shape. Every call releases the GIL while it reads or
 // writes; each call has state of its own, so calls from several threads at once do not meet.
 #include "norvalex/error.h"
+#include "norvalex/mesh.h"
 #include "norvalex/sf7.h"
 #include "norvalex/tqs.h"
 #include "norvalex/version.h"
 
+#include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <complex>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -200,6 +203,197 @@ py::dict stats(const std::string& path, const std::string& name) {
   return out;
 }
 
+// A numpy array of `shape` over the values of `array`, which it takes over and frees.
+template <class Element>
+py::array handed_over(MeshArray<Element>& array, const std::vector<py::ssize_t>& shape) {
+  Element* data = array.data();
+  const py::capsule owner(data, [](void* memory) { std::free(memory); });
+  array.release();
+  return py::array_t<Element>(shape, data, owner);
+}
+
+constexpr const char* form_name(MeshForm form) {
+  switch (form) {
+  case MeshForm::sf7:
+    return "sf7";
+  case MeshForm::t7:
+    return "t7";
+  case MeshForm::openpmd:
+    return "openpmd";
+  case MeshForm::tqs:
+    return "tqs";
+  }
+  return "";
+}
+
+constexpr const char* problem_name(ProblemKind problem) {
+  switch (problem) {
+  case ProblemKind::rf:
+    return "rf";
+  case ProblemKind::electrostatic:
+    return "electrostatic";
+  case ProblemKind::magnetostatic:
+    return "magnetostatic";
+  case ProblemKind::unknown:
+    break;
+  }
+  return "unknown";
+}
+
+// (attributes, [(component name, values)], [(column name, unit, values)]): the mesh's grid and
+// attributes as a dict, its complex components and real columns as arrays of the grid's shape,
+// the reader's own arrays handed over without a copy. `field` is 0 (electric), 1 (magnetic) or
+// -1 (not given), `geometry` 0 (cylindrical), 1 (rectangular) or -1, `frequency` in Hz or None.
+py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
+                           std::optional<double> frequency) {
+  MeshReadOptions options;
+  if (field >= 0) {
+    options.field = field == 0 ? FieldKind::electric : FieldKind::magnetic;
+  }
+  if (geometry >= 0) {
+    options.geometry = geometry == 0 ? MeshGeometry::cylindrical : MeshGeometry::rectangular;
+  }
+  options.frequency = frequency;
+  FieldMesh mesh;
+  {
+    py::gil_scoped_release released;
+    mesh = norvalex::read_mesh(path.c_str(), options);
+  }
+  std::vector<py::ssize_t> shape;
+  py::list labels, sizes, spacings, origins;
+  for (const MeshAxis& axis : mesh.axes) {
+    shape.push_back(static_cast<py::ssize_t>(axis.points));
+    labels.append(axis.label);
+    sizes.append(axis.points);
+    spacings.append(axis.spacing);
+    origins.append(axis.origin);
+  }
+  py::dict attributes;
+  attributes["geometry"] =
+      mesh.geometry == MeshGeometry::cylindrical ? "cylindrical" : "rectangular";
+  attributes["axis_labels"] = py::tuple(labels);
+  attributes["grid_size"] = py::tuple(sizes);
+  attributes["grid_spacing"] = py::tuple(spacings);
+  attributes["grid_origin_offset"] = py::tuple(origins);
+  attributes["frequency"] = mesh.frequency;
+  attributes["harmonic"] = mesh.harmonic;
+  attributes["rf_phase"] = mesh.rf_phase;
+  attributes["field_scale"] = mesh.field_scale;
+  attributes["anchor"] = mesh.anchor;
+  attributes["file"] = decode_path_text(mesh.source.file);
+  attributes["form"] = form_name(mesh.source.form);
+  attributes["problem"] = problem_name(mesh.source.problem);
+  py::list components;
+  for (MeshComponent& component : mesh.components) {
+    components.append(py::make_tuple(component.name(), handed_over(component.values, shape)));
+  }
+  py::list columns;
+  for (MeshColumn& column : mesh.columns) {
+    columns.append(py::make_tuple(py::bytes(column.name), py::bytes(column.unit),
+                                  handed_over(column.values, shape)));
+  }
+  return py::make_tuple(attributes, components, columns);
+}
+
+using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
+
+// The mesh that Python's pieces describe, its arrays copied: the attributes as read_mesh gives
+// them, [(component name, complex values)] and [(column name, unit, real values)].
+FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
+                    const py::list& columns) {
+  FieldMesh mesh;
+  mesh.geometry = attributes["geometry"].cast<std::string>() == "rectangular"
+                      ? MeshGeometry::rectangular
+                      : MeshGeometry::cylindrical;
+  const auto labels = attributes["axis_labels"].cast<std::vector<std::string>>();
+  const auto sizes = attributes["grid_size"].cast<std::vector<std::int64_t>>();
+  const auto spacings = attributes["grid_spacing"].cast<std::vector<double>>();
+  const auto origins = attributes["grid_origin_offset"].cast<std::vector<double>>();
+  if (labels.size() != 3 || sizes.size() != 3 || spacings.size() != 3 || origins.size() != 3) {
+    throw py::value_error("a mesh has three axes");
+  }
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (sizes[k] < 1) {
+      throw py::value_error("every axis has a point or more");
+    }
+    mesh.axes[k] = {labels[k], sizes[k], spacings[k], origins[k]};
+  }
+  mesh.frequency = attributes["frequency"].cast<double>();
+  mesh.harmonic = attributes["harmonic"].cast<std::int64_t>();
+  mesh.rf_phase = attributes["rf_phase"].cast<double>();
+  mesh.field_scale = attributes["field_scale"].cast<double>();
+  mesh.anchor = attributes["anchor"].cast<std::string>();
+  mesh.source.file = attributes["file"].cast<std::string>();
+  const std::size_t points = mesh.point_count();
+  for (const py::handle item : components) {
+    const auto name = item.cast<py::tuple>()[0].cast<std::string>();
+    const auto values = item.cast<py::tuple>()[1].cast<ComplexArray>();
+    const std::size_t slash = name.find('/');
+    const std::string field = name.substr(0, slash);
+    if (slash == std::string::npos || (field != "electricField" && field != "magneticField")) {
+      throw py::value_error("not a field component: " + name);
+    }
+    if (static_cast<std::size_t>(values.size()) != points) {
+      throw py::value_error(name + " has " + std::to_string(values.size()) +
+                            " values, the grid " + std::to_string(points) + " points");
+    }
+    MeshArray<std::complex<double>> copy(points);
+    if (copy.data() == nullptr) {
+      throw std::bad_alloc();
+    }
+    std::copy(values.data(), values.data() + points, copy.data());
+    mesh.components.push_back({field == "electricField" ? FieldKind::electric : FieldKind::magnetic,
+                               name.substr(slash + 1), std::move(copy)});
+  }
+  for (const py::handle item : columns) {
+    const py::tuple column = item.cast<py::tuple>();
+    const auto values = column[2].cast<DoubleArray>();
+    if (static_cast<std::size_t>(values.size()) != points) {
+      throw py::value_error("a column has " + std::to_string(values.size()) +
+                            " values, the grid " + std::to_string(points) + " points");
+    }
+    MeshArray<double> copy(points);
+    if (copy.data() == nullptr) {
+      throw std::bad_alloc();
+    }
+    std::copy(values.data(), values.data() + points, copy.data());
+    mesh.columns.push_back(
+        {column[0].cast<std::string>(), column[1].cast<std::string>(), std::move(copy)});
+  }
+  return mesh;
+}
+
+// Writes the mesh into `path` in `format` (0 tqs, 1 openpmd, 2 t7, 3 on-axis).
+void write_mesh_file_from(const std::string& path, const py::dict& attributes,
+                          const py::list& components, const py::list& columns, int format) {
+  const FieldMesh mesh = mesh_from(attributes, components, columns);
+  py::gil_scoped_release released;
+  write_mesh_file(mesh, static_cast<MeshFormat>(format), path.c_str());
+}
+
+double normalization_factor_of(const py::dict& attributes, const py::list& components,
+                               const py::list& columns, double peak) {
+  const FieldMesh mesh = mesh_from(attributes, components, columns);
+  return normalization_factor(mesh, peak);
+}
+
+// (axis label, component name, positions in m, values) of the mesh's field on its axis.
+py::tuple on_axis_of(const py::dict& attributes, const py::list& components) {
+  const FieldMesh mesh = mesh_from(attributes, components, py::list());
+  const OnAxisField axis = on_axis_field(mesh);
+  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
+  const auto count = static_cast<std::size_t>(along.points);
+  py::array_t<double> positions(static_cast<py::ssize_t>(count));
+  py::array_t<std::complex<double>> values(static_cast<py::ssize_t>(count));
+  for (std::size_t n = 0; n < count; ++n) {
+    positions.mutable_at(static_cast<py::ssize_t>(n)) =
+        along.origin + static_cast<double>(n) * along.spacing;
+    values.mutable_at(static_cast<py::ssize_t>(n)) =
+        axis.component->values[axis.first + n * axis.stride];
+  }
+  return py::make_tuple(along.label, axis.component->name(), positions, values);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, module) {
@@ -230,4 +424,12 @@ PYBIND11_MODULE(_core, module) {
   module.def("write_tqs", &write_tqs, py::arg("path"), py::arg("columns"), py::arg("append"));
   module.def("convert", &convert, py::arg("sf7_path"), py::arg("tqs_path"), py::arg("append"));
   module.def("stats", &stats, py::arg("path"), py::arg("name"));
+  module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("field"),
+             py::arg("geometry"), py::arg("frequency"));
+  module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
+             py::arg("components"), py::arg("columns"), py::arg("format"));
+  module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
+             py::arg("components"), py::arg("columns"), py::arg("peak"));
+  module.def("on_axis", &on_axis_of, py::arg("attributes"), py::arg("components"));
+  module.attr("has_openpmd") = mesh_has_openpmd();
 }

@@ -5,6 +5,8 @@
     norvalex.write_tqs("out.tqs", {"Ez": m["Ez"]})
     norvalex.convert("cavity.sf7", "cavity.tqs")   # the same bytes as the norvalex program
     norvalex.stats("cavity.tqs", "Ez")     # {"Min": ..., "Max": ..., ..., "N": ...}
+    f = norvalex.read_mesh("cavity.t7")    # a field mesh from an SF7 table, a T7 or openPMD file
+    f.components["electricField/z"]       # complex128, shape f.grid_size, in V/m
 
 Texts of the files (names, units, strings) are bytes that the files do not say how to decode;
 they come as str decoded with code page 437, the code page of the solver's own names: every
@@ -22,8 +24,8 @@ import numpy as np
 from . import _core
 from ._core import Error, __version__
 
-__all__ = ["Error", "FieldMap", "Column", "TqsFile", "TqsHeader", "Block", "read_sf7",
-           "read_tqs", "write_tqs", "convert", "stats"]
+__all__ = ["Error", "FieldMap", "Column", "TqsFile", "TqsHeader", "Block", "Mesh", "read_sf7",
+           "read_tqs", "write_tqs", "convert", "stats", "read_mesh", "write_mesh"]
 
 TEXT_ENCODING = "cp437"
 NAME_LIMIT = 15  # bytes of a TQS name; its 16-byte field ends in a NUL
@@ -192,3 +194,146 @@ def stats(path, name):
     the one array `name` of a TQS file, read as doubles; None where a statistic has nothing
     to report (no element, a name that occurs more than once, "Std" of one element)."""
     return _core.stats(os.fsencode(path), _tqs_name(name))
+
+
+def _path(path):
+    """A path as the bytes the libraries take; a NUL in it would cut it short, as open() refuses."""
+    raw = os.fsencode(path)
+    if b"\0" in raw:
+        raise ValueError("embedded null byte")
+    return raw
+
+
+_FIELDS = {None: -1, "electric": 0, "magnetic": 1}
+_GEOMETRIES = {None: -1, "cylindrical": 0, "rectangular": 1}
+
+
+def _choice(value, choices, what):
+    if value not in choices:
+        names = " or ".join(repr(name) for name in choices if name is not None)
+        raise ValueError(f"{what} must be {names}, not {value!r}")
+    return choices[value]
+
+
+class Mesh:
+    """A field mesh: geometry ("cylindrical" with axes r, theta, z or "rectangular" with x, y,
+    z), the grid (grid_size, grid_spacing and grid_origin_offset per axis, lengths in m, in the
+    openPMD attributes' meaning), the RF frequency in Hz (0 for a static field) and harmonic,
+    the field components by openPMD name ("electricField/z") as complex amplitudes in V/m or T,
+    the table's other columns by name ("V", "Az") as real arrays in SI units, and where it came
+    from (file, form, problem). Every array has the shape grid_size, in C order (cylindrical:
+    nr rows of nz values)."""
+
+    def __init__(self, attributes, components, extra_columns, units):
+        self.geometry = attributes["geometry"]
+        self.axis_labels = attributes["axis_labels"]
+        self.grid_size = attributes["grid_size"]
+        self.grid_spacing = attributes["grid_spacing"]
+        self.grid_origin_offset = attributes["grid_origin_offset"]
+        self.frequency = attributes["frequency"]
+        self.harmonic = attributes["harmonic"]
+        self.rf_phase = attributes["rf_phase"]
+        self.field_scale = attributes["field_scale"]
+        self.anchor = attributes["anchor"]
+        self.file = attributes["file"]
+        self.form = attributes["form"]
+        self.problem = attributes["problem"]
+        self.components = components
+        self.extra_columns = extra_columns
+        self.units = units
+
+    @property
+    def grid_lower_bound(self):
+        """(0, 1, 0) for a cylindrical mesh (its one theta plane is number 1), (0, 0, 0) else."""
+        return (0, 1, 0) if self.geometry == "cylindrical" else (0, 0, 0)
+
+    def to_openpmd_data(self):
+        """The mesh as the accelerator codes' field-mesh classes take it: {"attrs": {openPMD
+        attributes}, "components": {name: complex128 array}}, the arrays shared, not copied."""
+        attrs = {"eleAnchorPt": self.anchor, "gridGeometry": self.geometry,
+                 "axisLabels": self.axis_labels, "gridLowerBound": self.grid_lower_bound,
+                 "gridOriginOffset": self.grid_origin_offset, "gridSpacing": self.grid_spacing,
+                 "gridSize": self.grid_size, "harmonic": self.harmonic,
+                 "fundamentalFrequency": self.frequency, "RFphase": self.rf_phase,
+                 "fieldScale": self.field_scale}
+        return {"attrs": attrs, "components": dict(self.components)}
+
+    def __repr__(self):
+        names = ", ".join([*self.components, *self.extra_columns])
+        return (f"Mesh({self.geometry}, grid_size={self.grid_size}, "
+                f"frequency={self.frequency!r}, [{names}])")
+
+    def _attributes(self):
+        return {"geometry": self.geometry, "axis_labels": tuple(self.axis_labels),
+                "grid_size": tuple(int(n) for n in self.grid_size),
+                "grid_spacing": tuple(float(d) for d in self.grid_spacing),
+                "grid_origin_offset": tuple(float(o) for o in self.grid_origin_offset),
+                "frequency": float(self.frequency), "harmonic": int(self.harmonic),
+                "rf_phase": float(self.rf_phase), "field_scale": float(self.field_scale),
+                "anchor": self.anchor, "file": self.file, "form": self.form,
+                "problem": self.problem}
+
+    def _pieces(self):
+        components = [(name, np.ascontiguousarray(values, dtype=np.complex128))
+                      for name, values in self.components.items()]
+        columns = [(name.encode(TEXT_ENCODING), self.units.get(name, "").encode(TEXT_ENCODING),
+                    np.ascontiguousarray(values, dtype=np.float64))
+                   for name, values in self.extra_columns.items()]
+        return self._attributes(), components, columns
+
+    def scaled(self, factor):
+        """A new Mesh with every field value (and every column) multiplied by `factor`."""
+        factor = float(factor)
+        return Mesh(self._attributes(),
+                    {name: values * factor for name, values in self.components.items()},
+                    {name: values * factor for name, values in self.extra_columns.items()},
+                    dict(self.units))
+
+    def normalized(self, value):
+        """A new Mesh scaled so that the peak of |Ez| (or |Bz|) on the axis is `value`, in V/m
+        or T: the axis is the row at r = 0 of a cylindrical mesh, or the line of a 1-D one."""
+        return self.scaled(_core.normalization_factor(*self._pieces(), float(value)))
+
+    def on_axis(self):
+        """(axis label, component name, positions in m, complex values) of the field on the
+        mesh's axis."""
+        return _core.on_axis(self._attributes(), self._pieces()[1])
+
+    def plot(self, path=None):
+        """Draws the field's magnitude over the grid and the field on the axis (matplotlib);
+        saves the figure to `path` when given, and returns it."""
+        from . import plot
+        return plot.plot_mesh(self, path)
+
+
+_COMPONENT_UNITS = {"electricField": "V/m", "magneticField": "T"}
+
+
+def read_mesh(path, *, field=None, geometry=None, frequency=None):
+    """Reads a field mesh from an SF7 table, a T7 file or an openPMD file, the form told from
+    the file's content. A static T7 file needs field="electric" or "magnetic" (and
+    geometry="rectangular" for a planar map); an RF SF7 table needs the frequency in Hz."""
+    attributes, components, columns = _core.read_mesh(
+        _path(path), _choice(field, _FIELDS, "field"),
+        _choice(geometry, _GEOMETRIES, "geometry"),
+        None if frequency is None else float(frequency))
+    units = {name: _COMPONENT_UNITS[name.split("/")[0]] for name, _ in components}
+    units.update((_text(name), _text(unit)) for name, unit, _ in columns)
+    return Mesh(attributes, dict(components),
+                {_text(name): values for name, _, values in columns}, units)
+
+
+_FORMATS = {"tqs": 0, "openpmd": 1, "t7": 2, "onaxis": 3}
+_EXTENSIONS = {".tqs": "tqs", ".h5": "openpmd", ".hdf5": "openpmd", ".t7": "t7", ".txt": "onaxis"}
+
+
+def write_mesh(path, mesh, format=None):
+    """Writes a Mesh as "tqs" (the arrays that norvalex writes for the SF7 table of the same
+    map), "openpmd", "t7" or "onaxis" (two text columns: the position on the axis in m and Ez
+    in V/m or Bz in T); `format` None takes it from the path's extension (.tqs, .h5 or .hdf5,
+    .t7, .txt). The file is replaced whole, or left as it was when the write fails."""
+    if format is None:
+        format = _EXTENSIONS.get(os.path.splitext(os.fsdecode(path))[1].lower())
+        if format is None:
+            raise ValueError(f"the format is not told by the extension of {path!r}: give format")
+    _core.write_mesh(_path(path), *mesh._pieces(), _choice(format, _FORMATS, "format"))

@@ -1,0 +1,32 @@
+// fieldmap's command line: a command word, then options from one table read by the project's
+// option parser (each with a long name), then the files.
+#pragma once
+
+#include "norvalex/mesh.h"
+
+#include <optional>
+#include <string>
+
+namespace norvalex {
+
+enum class FieldmapCommand { convert, info };
+
+struct FieldmapRequest {
+  FieldmapCommand command = FieldmapCommand::info;
+  std::string input;
+  std::string output;              // convert: a file name, or "-" for standard output
+  std::optional<MeshFormat> to;    // convert: the output's format, when not told by its name
+  MeshReadOptions read;            // the choices a file leaves open (--field, --planar, ...)
+  std::optional<double> scale;     // convert: every field value times this
+  std::optional<double> normalize; // convert: the on-axis peak set to this
+  bool json = false;               // info: one JSON document
+};
+
+// Reads the command line. Help and the version are printed on standard output and end the
+// process with status 0; a wrong command line ends it with one error line and status 1.
+FieldmapRequest read_fieldmap_command_line(int argc, char** argv);
+
+// The output's format told by its name's extension: .tqs, .h5 or .hdf5, .t7, .txt.
+std::optional<MeshFormat> format_of_name(const std::string& name);
+
+} // namespace norvalex

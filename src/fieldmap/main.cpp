@@ -1,0 +1,87 @@
+// fieldmap: takes a Superfish field map wherever it must go. `convert` reads an SF7 table, a T7
+// file, an openPMD file or a TQS file written from a map, and only then opens its output and
+// writes it as TQS, openPMD, T7 or an on-axis table; `info` tells what a file holds.
+#include "cli/diagnostics.h"
+#include "cli/process.h"
+#include "cli/program_output.h"
+#include "fieldmap/fieldmap_options.h"
+#include "fieldmap/info.h"
+#include "mesh/sf7_tqs.h"
+#include "norvalex/mesh.h"
+#include "norvalex/tqs.h"
+
+namespace {
+
+using namespace norvalex;
+
+// Opens OUT, after the whole input has been read: standard output for "-", else the named file,
+// replaced whole at the close.
+void open_output(const FieldmapRequest& request, TqsOutput& output) {
+  if (!is_standard_output_name(request.output.c_str())) {
+    open_output_file(output, request.output.c_str(), false);
+    return;
+  }
+  bool buffered = false;
+  if (!open_standard_output(output, false, buffered)) {
+    refuse("output can not be written to a terminal: give OUT a file name, or redirect "
+           "standard output");
+  }
+}
+
+void convert(const FieldmapRequest& request) {
+  const std::optional<MeshFormat> named = format_of_name(request.output);
+  const bool to_standard_output = is_standard_output_name(request.output.c_str());
+  const std::optional<MeshFormat> format = request.to ? request.to : named;
+  if (!format) {
+    refuse(to_standard_output ? "standard output has no extension: give its format with --to"
+                              : "OUT's format is not told by its extension: give it with --to");
+  }
+  if (*format == MeshFormat::openpmd && to_standard_output) {
+    refuse("an openPMD file is written by its name, not to standard output");
+  }
+  const char* input = request.input.c_str();
+  TqsOutput output;
+  if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
+    // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
+    Sf7Table table;
+    read_sf7_table_file(input, table, sf7_tqs_units());
+    double factor = request.scale.value_or(1);
+    if (request.normalize) {
+      MeshReadOptions options = request.read;
+      options.frequency_may_be_unknown = true; // the peak does not depend on it
+      factor = normalization_factor(read_sf7_mesh(input, options), *request.normalize);
+    }
+    open_output(request, output);
+    write_sf7_tqs(table, output, factor);
+  } else {
+    FieldMesh mesh = read_mesh(input, request.read);
+    if (request.scale) {
+      scale_mesh(mesh, *request.scale);
+    }
+    if (request.normalize) {
+      normalize_mesh(mesh, *request.normalize);
+    }
+    open_output(request, output);
+    write_mesh(mesh, *format, output);
+  }
+  tqs_close_output(output);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  using namespace norvalex;
+  // Writes to a closed pipe and past a file-size limit fail as errors, with the output undone;
+  // so does an interruption.
+  prepare_process(true);
+  program_name = "fieldmap"; // until the parse takes the name from the command line
+  run_reporting_errors([&] {
+    const FieldmapRequest request = read_fieldmap_command_line(argc, argv);
+    if (request.command == FieldmapCommand::convert) {
+      convert(request);
+    } else {
+      write_info(request);
+    }
+  });
+  return 0;
+}

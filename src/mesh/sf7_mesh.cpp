@@ -1,0 +1,263 @@
+// SF7 tables as meshes: every column read, the grid taken from the header's corner lines and
+// increment counts, the columns told by name and unit: field components (Ez, Er, Bx, By, H,
+// ...), derived magnitudes (|E|, |B|, left out), coordinates (the grid itself) and the table's
+// other columns (potentials, gradients, ...).
+#include "norvalex/mesh.h"
+
+#include "diag/raise.h"
+#include "mesh/mesh_build.h"
+#include "sf7/sf7_table.h"
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace norvalex {
+
+namespace {
+
+// The converter's units and the solver's gradient unit, with H kept in A/m: B-theta is made from
+// it with mu0 below.
+std::span<const UnitRule> mesh_units() {
+  static const std::array<UnitRule, unit_rules.size() + 1> rules = [] {
+    auto table = units_with_gradient();
+    for (UnitRule& rule : table) {
+      if (rule.sf7_unit != nullptr && std::strcmp(rule.sf7_unit, "(A/m)") == 0)
+        rule = {"(A/m)", "A/m", 1};
+    }
+    return table;
+  }();
+  return rules;
+}
+
+bool is_unit(const FieldColumn& column, std::string_view unit) {
+  return column.sf7_unit.data() == unit;
+}
+
+// What a column is in a mesh.
+enum class ColumnRole { component, magnitude, other };
+
+struct ColumnMeaning {
+  ColumnRole role = ColumnRole::other;
+  FieldKind field = FieldKind::electric;
+  std::string axis; // of a component
+};
+
+// A coordinate of the grid, by the column's name: "r", "z", "x" or "y", or empty.
+std::string coordinate_axis(const FieldColumn& column) {
+  const std::string_view name = column.sf7_name.data();
+  if (name.size() != 1 || (!is_unit(column, "(cm)") && !is_unit(column, "(mm)")))
+    return {};
+  switch (name[0]) {
+  case 'R':
+    return "r";
+  case 'Z':
+    return "z";
+  case 'X':
+    return "x";
+  case 'Y':
+    return "y";
+  default:
+    return {};
+  }
+}
+
+ColumnMeaning meaning_of(const FieldColumn& column, const FieldMesh& mesh) {
+  const std::string_view name = column.sf7_name.data();
+  const std::string_view out_name = column.out_name;
+  if (out_name == "|E|" || out_name == "|B|")
+    return {ColumnRole::magnitude, FieldKind::electric, {}};
+  // H-phi of an RF map, "H" or the code page 437 "H" with phi: the field round the axis, or
+  // across the plane of a rectangular map.
+  if ((name == "H" || out_name == "Bphi") && is_unit(column, "(A/m)")) {
+    return {ColumnRole::component, FieldKind::magnetic,
+            mesh.geometry == MeshGeometry::cylindrical ? "theta" : "z"};
+  }
+  if (name.size() == 2 && (name[0] == 'E' || name[0] == 'B')) {
+    const bool electric = name[0] == 'E';
+    const bool unit_fits = electric ? is_unit(column, "(MV/m)") || is_unit(column, "(V/cm)")
+                                    : is_unit(column, "(G)");
+    const std::string axis(1, name[1]);
+    if (unit_fits && axis_index(mesh, axis) >= 0)
+      return {ColumnRole::component, electric ? FieldKind::electric : FieldKind::magnetic, axis};
+  }
+  return {};
+}
+
+// Values of the coordinate pair in a corner line "(Zmin,Rmin) = (50,0.0)": the two names' first
+// letters and the two numbers.
+struct Corner {
+  char first_name;
+  char second_name;
+  double first;
+  double second;
+};
+
+bool parse_corner(const std::string& line, Corner& corner) {
+  const char* p = line.c_str();
+  while (*p == ' ')
+    ++p;
+  if (*p != '(')
+    return false;
+  corner.first_name = p[1];
+  const char* comma = std::strchr(p, ',');
+  const char* equals = std::strchr(p, '=');
+  if (comma == nullptr || equals == nullptr || comma > equals)
+    return false;
+  corner.second_name = comma[1];
+  const char* open = std::strchr(equals, '(');
+  if (open == nullptr)
+    return false;
+  char* stop = nullptr;
+  corner.first = std::strtod(open + 1, &stop);
+  if (stop == open + 1 || *stop != ',')
+    return false;
+  const char* second = stop + 1;
+  corner.second = std::strtod(second, &stop);
+  return stop != second && *stop == ')' && std::isfinite(corner.first) &&
+         std::isfinite(corner.second);
+}
+
+[[noreturn]] void raise_not_a_mesh(const char* path, const char* why) {
+  raise_input_failure(path, 0, "%s: not readable as a mesh: %s", path, why);
+}
+
+// The mesh's axis of the coordinate named by `letter` (R, Z, X or Y), or -1.
+int axis_of_letter(const FieldMesh& mesh, char letter) {
+  const char label[2] = {static_cast<char>(letter - 'A' + 'a'), '\0'};
+  return axis_index(mesh, label);
+}
+
+// Where point line n of the table goes in the mesh's C order: the first named coordinate
+// varies fastest in the file.
+struct TableOrder {
+  std::size_t fast;
+  std::size_t slow;
+  bool transposed; // the fast coordinate is the mesh's slower axis
+
+  std::size_t index(std::size_t n) const {
+    return transposed ? (n % fast) * slow + n / fast : n;
+  }
+};
+
+} // namespace
+
+FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
+  Sf7Table table;
+  read_sf7_table_file(path, table, mesh_units());
+  if (table.columns.size() < 2)
+    raise_not_a_mesh(path, "fewer than two columns");
+  const std::string first_axis = coordinate_axis(table.columns[0]);
+  const std::string second_axis = coordinate_axis(table.columns[1]);
+  const bool cylindrical = (first_axis == "r" && second_axis == "z") ||
+                           (first_axis == "z" && second_axis == "r");
+  const bool rectangular = (first_axis == "x" && second_axis == "y") ||
+                           (first_axis == "y" && second_axis == "x");
+  if (!cylindrical && !rectangular)
+    raise_not_a_mesh(path, "its first two columns are not R and Z, or X and Y, in (cm) or (mm)");
+  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
+  mesh.source = {path, MeshForm::sf7, ProblemKind::unknown};
+  const int fast_axis = axis_index(mesh, first_axis);
+  const int slow_axis = axis_index(mesh, second_axis);
+
+  Corner low{};
+  Corner high{};
+  if (!parse_corner(table.corner_lines[0], low) || !parse_corner(table.corner_lines[1], high) ||
+      axis_of_letter(mesh, low.first_name) != fast_axis ||
+      axis_of_letter(mesh, low.second_name) != slow_axis) {
+    raise_not_a_mesh(path, "no corner lines \"(min,min) = (a,b)\" of its coordinates before the "
+                           "increments line");
+  }
+  MeshAxis& fast = mesh.axes[static_cast<std::size_t>(fast_axis)];
+  MeshAxis& slow = mesh.axes[static_cast<std::size_t>(slow_axis)];
+  const std::int64_t fast_intervals = table.dim1 - 1;
+  const std::int64_t slow_intervals = table.dim2 - 1;
+  if (table.increment_counts == 1) {
+    // A line of points: a mesh when it runs along one coordinate, the other one constant.
+    if (low.second == high.second && low.first != high.first) {
+      fast.points = table.dim1;
+      fast.origin = low.first / 100;
+      fast.spacing = spacing_of(low.first, high.first, fast_intervals);
+      slow.origin = low.second / 100;
+    } else if (low.first == high.first && low.second != high.second) {
+      slow.points = table.dim1;
+      slow.origin = low.second / 100;
+      slow.spacing = spacing_of(low.second, high.second, fast_intervals);
+      fast.origin = low.first / 100;
+    } else {
+      raise_not_a_mesh(path, "its line of points runs along no coordinate (read it as columns)");
+    }
+  } else {
+    fast.points = table.dim1;
+    fast.origin = low.first / 100;
+    fast.spacing = spacing_of(low.first, high.first, fast_intervals);
+    slow.points = table.dim2;
+    slow.origin = low.second / 100;
+    slow.spacing = spacing_of(low.second, high.second, slow_intervals);
+  }
+  if ((fast.points > 1 && !(fast.spacing > 0)) || (slow.points > 1 && !(slow.spacing > 0)))
+    raise_not_a_mesh(path, "its corner lines give no grid of increasing coordinates");
+
+  bool rf = false;
+  bool electric = false;
+  bool magnetic = false;
+  for (const FieldColumn& column : table.columns) {
+    rf |= is_unit(column, "(MV/m)") || is_unit(column, "(A/m)");
+    electric |= is_unit(column, "(V/cm)") || is_unit(column, "(V)");
+    magnetic |= is_unit(column, "(G)") || is_unit(column, "(G-cm)");
+  }
+  if (rf) {
+    if (!options.frequency && !options.frequency_may_be_unknown) {
+      raise_input_failure(path, 0,
+                          "%s: an RF table states no frequency: give the frequency in Hz", path);
+    }
+    if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0))) {
+      raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
+    }
+    mesh.frequency = options.frequency.value_or(0);
+    mesh.harmonic = 1;
+    mesh.source.problem = ProblemKind::rf;
+  } else if (electric != magnetic) {
+    mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
+  }
+
+  // A table along a coordinate that is the mesh's slower one holds it fastest: transposed.
+  const TableOrder order{static_cast<std::size_t>(table.dim1),
+                         static_cast<std::size_t>(table.dim2),
+                         table.increment_counts == 2 && fast_axis < slow_axis};
+  const std::size_t points = mesh.point_count();
+  // The first two columns are the grid's coordinates.
+  for (std::size_t k = 2; k < table.columns.size(); ++k) {
+    FieldColumn& column = table.columns[k];
+    const ColumnMeaning meaning = meaning_of(column, mesh);
+    if (!column.data || meaning.role == ColumnRole::magnitude)
+      continue;
+    const double* const values = column.data.get();
+    if (meaning.role == ColumnRole::component) {
+      MeshComponent* component = add_component(mesh, meaning.field, meaning.axis);
+      if (component == nullptr)
+        raise_input_failure(path, ENOMEM, "Not enough memory");
+      std::complex<double>* const out = component->values.data();
+      // H-phi in A/m: with fields as exp(-iwt), B-theta = -i mu0 H-phi.
+      const bool h_phi = is_unit(column, "(A/m)");
+      for (std::size_t n = 0; n < points; ++n) {
+        out[order.index(n)] = h_phi ? std::complex<double>(0, -(MESH_MU0 * values[n]))
+                                    : std::complex<double>(values[n], 0);
+      }
+    } else {
+      MeshColumn* extra = add_column(mesh, column.out_name, column.out_unit);
+      if (extra == nullptr)
+        raise_input_failure(path, ENOMEM, "Not enough memory");
+      for (std::size_t n = 0; n < points; ++n)
+        extra->values[order.index(n)] = values[n];
+    }
+    column.data.reset(); // converted: the table's copy goes at once
+  }
+  return mesh;
+}
+
+} // namespace norvalex

@@ -1,0 +1,207 @@
+// Meshes written in every form that can hold them and read back: the same grid, attributes and
+// values, bit for bit where the form keeps doubles as they are, and to the last few bits where
+// it holds them in other units.
+#include "norvalex/mesh.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace norvalex;
+using test_support::TempDir;
+using test_support::write_file;
+
+namespace {
+
+// An RF map of 4 z points by 3 r points from r = 0, z fastest: (Ez, Er, |E|, H) per point.
+const std::string kRfT7 = "10 13 3\n"
+                          "1300.5\n"
+                          "0 2 2\n"
+                          "30.25 0 30.25 0\n29.5 0 29.5 0\n28.75 0 28.75 0\n27 0 27 0\n"
+                          "29.9 1.5 29.94 150\n29.1 1.25 29.13 155\n28.3 1.125 28.33 160\n"
+                          "26.6 1 26.62 165\n"
+                          "29.4 2.75 29.53 300\n28.6 2.5 28.71 305\n27.9 2.25 27.99 310\n"
+                          "26.1 2 26.18 315\n";
+
+// A static magnetic map of 3 r points by 2 z points, r fastest: (Br, Bz) in G.
+const std::string kStaticT7 = "0 1 2\n"
+                              "-5 5 1\n"
+                              "0 1200\n12.5 1190\n25 1150.25\n0 1300\n-12.5 1310.75\n-25 1320\n";
+
+// An electrostatic SF7 table with the potential, R fastest as the solver writes them.
+const std::string kStaticSf7 = "Poisson\nProgram SF7\n\n"
+                               "(Rmin,Zmin) = (0.0,1)\n"
+                               "(Rmax,Zmax) = (2,2)\n"
+                               "R and Z increments: 2 1\n\n"
+                               " R Z Er Ez |E| V\n"
+                               " (cm) (cm) (V/cm) (V/cm) (V/cm) (V)\n"
+                               " 0 1 0 100 100 10\n 1 1 5 101 101.1 11\n 2 1 10 102 102.5 12\n"
+                               " 0 2 0 110 110 20\n 1 2 6 111 111.2 21\n 2 2 12 112 112.6 22\n";
+
+struct Source {
+  const char* what;
+  const std::string& text;
+  const char* extension;
+  MeshReadOptions options;
+};
+
+MeshReadOptions with_field(FieldKind field, std::optional<MeshGeometry> geometry = {}) {
+  MeshReadOptions options;
+  options.field = field;
+  options.geometry = geometry;
+  return options;
+}
+
+MeshReadOptions with_frequency(double hz) {
+  MeshReadOptions options;
+  options.frequency = hz;
+  return options;
+}
+
+// The largest size of a component's values.
+double largest_value(const MeshComponent& component) {
+  double largest = 0;
+  for (std::size_t k = 0; k < component.values.size(); ++k)
+    largest = std::max(largest, std::abs(component.values[k]));
+  return largest;
+}
+
+// Every attribute, axis, component and column of `b` equal to `a`'s within `relative` of the
+// largest value (0: bit for bit).
+void expect_same_mesh(const FieldMesh& a, const FieldMesh& b, double relative,
+                      const std::string& what) {
+  EXPECT_EQ(a.geometry, b.geometry) << what;
+  EXPECT_EQ(a.frequency, b.frequency) << what;
+  EXPECT_EQ(a.harmonic, b.harmonic) << what;
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(a.axes[k].label, b.axes[k].label) << what;
+    EXPECT_EQ(a.axes[k].points, b.axes[k].points) << what << " axis " << k;
+    const double length_room = 1e-12 * std::max(a.axes[k].spacing, 1e-3);
+    EXPECT_NEAR(a.axes[k].origin, b.axes[k].origin, length_room) << what << " axis " << k;
+    EXPECT_NEAR(a.axes[k].spacing, b.axes[k].spacing, length_room) << what << " axis " << k;
+    if (relative == 0) {
+      EXPECT_EQ(a.axes[k].origin, b.axes[k].origin) << what << " axis " << k;
+      EXPECT_EQ(a.axes[k].spacing, b.axes[k].spacing) << what << " axis " << k;
+    }
+  }
+  for (const MeshComponent& component : a.components) {
+    const double room = relative * largest_value(component);
+    const MeshComponent* other = b.component(component.field, component.axis);
+    ASSERT_NE(other, nullptr) << what << ": " << component.name();
+    ASSERT_EQ(other->values.size(), component.values.size()) << what;
+    for (std::size_t k = 0; k < component.values.size(); ++k) {
+      if (relative == 0) {
+        EXPECT_EQ(other->values[k], component.values[k]) << what << " " << component.name() << k;
+      } else {
+        EXPECT_LE(std::abs(other->values[k] - component.values[k]), room)
+            << what << " " << component.name() << k;
+      }
+    }
+  }
+  // A form may add components of zeros, never leave one out or change one.
+  for (const MeshComponent& component : b.components) {
+    if (a.component(component.field, component.axis) == nullptr) {
+      for (std::size_t k = 0; k < component.values.size(); ++k)
+        EXPECT_EQ(component.values[k], std::complex<double>(0, 0)) << what << component.name();
+    }
+  }
+}
+
+TEST(MeshRoundTrip, EveryFormReadsBackWhatWasWritten) {
+  const std::vector<Source> sources = {
+      {"RF T7", kRfT7, ".t7", {}},
+      {"static T7", kStaticT7, ".t7", with_field(FieldKind::magnetic)},
+      {"planar electric T7", kStaticT7, ".t7",
+       with_field(FieldKind::electric, MeshGeometry::rectangular)},
+      {"static SF7", kStaticSf7, ".sf7", {}},
+  };
+  struct Via {
+    MeshFormat format;
+    const char* extension;
+    double relative; // what the form's own units leave of the last bits
+  };
+  std::vector<Via> vias = {{MeshFormat::t7, ".t7", 0}, {MeshFormat::tqs, ".tqs", 1e-14}};
+  if (mesh_has_openpmd())
+    vias.push_back({MeshFormat::openpmd, ".h5", 0});
+  TempDir dir;
+  for (const Source& source : sources) {
+    const std::string input = dir.file(std::string("in") + source.extension);
+    write_file(input, source.text);
+    const FieldMesh mesh = read_mesh(input.c_str(), source.options);
+    for (const Via& via : vias) {
+      const std::string what = std::string(source.what) + " via " + via.extension;
+      // The form's own file: the units of an RF map's TQS arrays need its frequency again.
+      const std::string path = dir.file(std::string("out") + via.extension);
+      write_mesh_file(mesh, via.format, path.c_str());
+      MeshReadOptions again = source.options;
+      if (mesh.frequency != 0)
+        again.frequency = mesh.frequency;
+      const FieldMesh back = read_mesh(path.c_str(), again);
+      // An SF7 table's extra column V travels only where columns go.
+      if (via.format == MeshFormat::tqs || mesh.columns.empty()) {
+        EXPECT_EQ(back.columns.size(), mesh.columns.size()) << what;
+      }
+      expect_same_mesh(mesh, back, via.relative, what);
+    }
+  }
+}
+
+TEST(MeshRoundTrip, OnAxisFileHoldsTheRowAtRZero) {
+  TempDir dir;
+  const std::string input = dir.file("in.t7");
+  write_file(input, kRfT7);
+  const FieldMesh mesh = read_t7_mesh(input.c_str());
+  const std::string path = dir.file("axis.txt");
+  write_mesh_file(mesh, MeshFormat::on_axis, path.c_str());
+  EXPECT_EQ(test_support::read_file(path), "0.1 30250000\n0.11 29500000\n0.12 28750000\n"
+                                           "0.13 27000000\n");
+  const OnAxisPeak peak = on_axis_peak(mesh);
+  EXPECT_EQ(peak.value, 30.25e6);
+  EXPECT_EQ(peak.position, 0.1);
+}
+
+TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
+  TempDir dir;
+  const std::string input = dir.file("in.t7");
+  write_file(input, kRfT7);
+  FieldMesh travelling = read_t7_mesh(input.c_str());
+  // A second phase along z: no longer one standing wave.
+  MeshComponent& ez = travelling.components[1];
+  for (std::size_t k = 0; k < ez.values.size(); ++k)
+    ez.values[k] *= std::polar(1.0, 0.3 * static_cast<double>(k % 4));
+  FieldMesh planar = read_t7_mesh(input.c_str());
+  planar.geometry = MeshGeometry::rectangular;
+  struct Case {
+    const char* what;
+    const FieldMesh& mesh;
+    MeshFormat format;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"travelling wave as T7", travelling, MeshFormat::t7,
+       input + ": its fields need more than one phase (a travelling wave), which only an openPMD "
+               "file holds"},
+      {"travelling wave as TQS", travelling, MeshFormat::tqs,
+       input + ": its fields need more than one phase (a travelling wave), which only an openPMD "
+               "file holds"},
+      {"rectangular RF as T7", planar, MeshFormat::t7,
+       input + ": an RF T7 file holds a cylindrical map"},
+      {"rectangular as on-axis", planar, MeshFormat::on_axis,
+       input + ": no field on the axis: a rectangular 2-D map has no axis"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.file("out");
+    write_file(path, "old bytes");
+    EXPECT_EQ(test_support::thrown_text([&] { write_mesh_file(c.mesh, c.format, path.c_str()); }),
+              c.message)
+        << c.what;
+    EXPECT_EQ(test_support::read_file(path), "old bytes") << c.what;
+  }
+}
+
+} // namespace
