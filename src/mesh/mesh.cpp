@@ -1,0 +1,29 @@
+// The field-mesh model's own methods.
+#include "norvalex/mesh.h"
+
+namespace norvalex {
+
+std::string MeshComponent::name() const {
+  return (field == FieldKind::electric ? "electricField/" : "magneticField/") + axis;
+}
+
+std::size_t FieldMesh::point_count() const {
+  std::size_t count = 1;
+  for (const MeshAxis& axis : axes)
+    count *= static_cast<std::size_t>(axis.points);
+  return count;
+}
+
+const MeshComponent* FieldMesh::component(FieldKind field, std::string_view axis) const {
+  for (const MeshComponent& candidate : components) {
+    if (candidate.field == field && candidate.axis == axis)
+      return &candidate;
+  }
+  return nullptr;
+}
+
+bool mesh_has_openpmd() {
+  return NORVALEX_MESH_HDF5 != 0;
+}
+
+} // namespace norvalex
