@@ -548,6 +548,14 @@ const std::vector<Defect> defects = {
      {"rectangular", "replace_values(m, 'magneticField/y', np.full((2, 3, 1), 1 + 1j))"},
      "component magneticField/y has imaginary parts in a static mesh (harmonic 0, "
      "fundamentalFrequency 0)"},
+    {"a compound member past the compound's end (bytes changed)",
+     {"cylindrical", "fx.replace(b'i' + bytes(7) + struct.pack('<I', 8), "
+                     "b'i' + bytes(7) + struct.pack('<I', 12))"},
+     "damaged HDF5 file (electricField/r cannot be read)"},
+    // HDF5 leaks on this one, which its clean-up at the process's end would print.
+    {"an end-of-file address before the file's end (superblock byte changed)",
+     {"cylindrical", "fx.poke(41, 0)"},
+     "damaged HDF5 file (HDF5 cannot open it)"},
     {"a truncated file", {"cylindrical", "fx.cut(3000)"}, "truncated HDF5 file"},
     {"an HDF5 file of something else",
      {"cylindrical", "[f.attrs.__delitem__(a) for a in list(f.attrs)]"},

@@ -129,9 +129,17 @@ const char* field_record(FieldKind field) {
 
 // Turns HDF5's automatic error printing off for the calling thread and gives back whatever the
 // caller had; a build of HDF5 that is not thread-safe also gets one reading or writing at a time.
+//
+// HDF5 also cleans up when the process ends, and after some damaged files (metadata it could not
+// decode) that clean-up finds blocks it leaked and prints "HDF5: infinite loop closing library"
+// on standard error. So the first scope asks HDF5, before it starts, not to clean up at the end:
+// the system frees the memory anyway, and this library leaves no HDF5 file open. (A program that
+// uses HDF5 itself and counts on that clean-up for files it left open calls H5close() before it
+// ends; when HDF5 had started before this library's first call, nothing changes.)
 class Hdf5Scope {
 public:
   Hdf5Scope() {
+    [[maybe_unused]] static const bool no_clean_up_at_exit = H5dont_atexit() >= 0;
     H5Eget_auto2(H5E_DEFAULT, &function_, &data_);
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   }
@@ -323,6 +331,44 @@ const char* kind_singular(H5T_class_t type_class) {
   default:
     return "a value of another kind";
   }
+}
+
+// True when an integer or floating-point type's fields lie inside its size, as HDF5's
+// conversions assume without checking (a damaged type would make them read out of bounds).
+bool sane_number_type(hid_t type) {
+  const std::size_t size = H5Tget_size(type);
+  const std::size_t precision = H5Tget_precision(type);
+  const int offset = H5Tget_offset(type);
+  if (size == 0 || size > 16 || precision == 0 || offset < 0 ||
+      precision + static_cast<std::size_t>(offset) > 8 * size)
+    return false;
+  if (H5Tget_class(type) != H5T_FLOAT)
+    return true;
+  std::size_t sign = 0, exponent = 0, exponent_size = 0, mantissa = 0, mantissa_size = 0;
+  if (H5Tget_fields(type, &sign, &exponent, &exponent_size, &mantissa, &mantissa_size) < 0)
+    return false;
+  return sign < precision && exponent_size >= 1 && exponent_size <= 32 &&
+         exponent + exponent_size <= precision && mantissa_size >= 1 &&
+         mantissa + mantissa_size <= precision;
+}
+
+// The same for a complex value's compound: two sane members within its size, apart.
+bool sane_value_type(hid_t type) {
+  if (H5Tget_class(type) != H5T_COMPOUND)
+    return sane_number_type(type);
+  const std::size_t size = H5Tget_size(type);
+  std::size_t ends[2] = {};
+  std::size_t starts[2] = {};
+  for (unsigned k = 0; k < 2; ++k) {
+    const Id member(H5Tget_member_type(type, k), H5Tclose);
+    if (!member.valid() || !sane_number_type(member.get()))
+      return false;
+    starts[k] = H5Tget_member_offset(type, k);
+    ends[k] = starts[k] + H5Tget_size(member.get());
+    if (ends[k] > size)
+      return false;
+  }
+  return ends[0] <= starts[1] || ends[1] <= starts[0];
 }
 
 // ---- Reading ----
@@ -536,6 +582,8 @@ std::vector<std::int64_t> read_integers(const Reading& reading, const Attribute&
                                         hsize_t count, const char* expected) {
   if (attribute.type_class != H5T_INTEGER || !holds_count(attribute, count))
     raise_attribute_kind(reading, attribute, expected);
+  if (!sane_number_type(attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(attribute));
   // HDF5 converts any width and sign; a value past int64's range becomes its nearest end.
   std::vector<std::int64_t> values(count);
   if (H5Aread(attribute.id.get(), H5T_NATIVE_INT64, values.data()) < 0)
@@ -548,6 +596,8 @@ std::vector<double> read_numbers(const Reading& reading, const Attribute& attrib
   if ((attribute.type_class != H5T_INTEGER && attribute.type_class != H5T_FLOAT) ||
       !holds_count(attribute, count))
     raise_attribute_kind(reading, attribute, expected);
+  if (!sane_number_type(attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(attribute));
   std::vector<double> values(count);
   if (H5Aread(attribute.id.get(), H5T_NATIVE_DOUBLE, values.data()) < 0)
     raise_damaged(reading, damaged_attribute(attribute));
@@ -816,6 +866,8 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
   const ValueKind kind = value_kind(type.get());
   if (kind == ValueKind::other)
     raise_input_failure(path, 0, VALUE_KIND, path, name.c_str(), value_holds(type.get()).c_str());
+  if (!sane_value_type(type.get()))
+    raise_damaged(reading, name);
 
   // Where the values are: in this file, and as many as the shape needs.
   const H5D_layout_t layout = H5Pget_layout(creation.get());
@@ -884,7 +936,10 @@ ComplexArray read_constant(const Reading& reading, hid_t group, const std::strin
   std::complex<double> value;
   if (!holds_count(value_attribute, 1))
     raise_attribute_kind(reading, value_attribute, EXPECTED_VALUE);
-  switch (value_kind(value_attribute.type.get())) {
+  const ValueKind kind = value_kind(value_attribute.type.get());
+  if (kind != ValueKind::other && !sane_value_type(value_attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(value_attribute));
+  switch (kind) {
   case ValueKind::complex:
     if (H5Aread(value_attribute.id.get(), reading.complex_type.get(), &value) < 0)
       raise_damaged(reading, damaged_attribute(value_attribute));
