@@ -17,9 +17,11 @@ inline constexpr char UNSUPPORTED_OPENPMD_TEXT[] =
 // "/ExternalFieldPath/%T/", and the one mesh group /ExternalFieldPath/1/ with its grid and RF
 // attributes and a dataset of complex values (a compound of the float64 members r and i) for
 // each component, with unitSI 1, unitDimension and unitSymbol. The same mesh gives the same
-// bytes. A failure throws message 0, "<path>": <system text>, with the error number that HDF5
-// reports (else EIO); a mesh whose axes, labels or component sizes do not fit together throws
-// it with EINVAL. Whatever was written of the file stays: the caller writes a temporary file.
+// bytes. HDF5 makes the file in memory and this writes it out: besides the mesh, the file's
+// bytes are in memory twice while it is written. A failure throws message 0, "<path>": <system
+// text>, with the system's error number (ENOMEM for memory, EIO when there is none); a mesh whose
+// axes, labels or component sizes do not fit together throws it with EINVAL. Whatever was
+// written of the file stays: the caller writes a temporary file.
 NORVALEX_MESH_API void write_openpmd(const FieldMesh& mesh, const char* hdf5_path);
 
 } // namespace norvalex

@@ -1247,21 +1247,28 @@ void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
   writing.check_status(H5Fflush(file, H5F_SCOPE_GLOBAL));
 }
 
+// errno after a failed call of the C library, EIO when it left none.
+int error_number_or_eio() {
+  return errno != 0 ? errno : EIO;
+}
+
 // Writes the file's bytes to `path`, created or emptied.
 void write_image(const char* path, const MeshArray<unsigned char>& image) {
+  errno = 0;
   std::FILE* output = platform_open_file(path, "wb");
   if (!output) {
 #ifdef _WIN32
-    raise_file_error(path, platform_open_error(path, errno));
+    raise_file_error(path, platform_open_error(path, error_number_or_eio()));
 #else
-    raise_file_error(path, errno);
+    raise_file_error(path, error_number_or_eio());
 #endif
   }
   const bool written = platform_write_record(image.data(), image.size(), output);
-  const int write_error = written ? 0 : platform_output_error(errno);
+  const int write_error = written ? 0 : platform_output_error(error_number_or_eio());
+  errno = 0;
   const bool closed = std::fclose(output) == 0;
   if (!written || !closed)
-    raise_file_error(path, written ? platform_output_error(errno) : write_error);
+    raise_file_error(path, written ? platform_output_error(error_number_or_eio()) : write_error);
 }
 
 } // namespace
@@ -1284,10 +1291,10 @@ void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
   writing.check_status(H5Tinsert(writing.complex_file.get(), "r", 0, H5T_IEEE_F64LE));
   writing.check_status(H5Tinsert(writing.complex_file.get(), "i", sizeof(double), H5T_IEEE_F64LE));
 
-  // The file is made in memory (HDF5's core driver, nothing on disk) and then written out here:
-  // a file that HDF5 itself fails to write (a full disk) can never be closed again, and HDF5
-  // would complain about it on standard error when the process ends. Memory grows in steps of
-  // about the whole file's size, so that it is allocated once.
+  // The file is made in memory (HDF5's core driver, nothing on disk) and then written out here,
+  // with the system's own error number for a failure: a file that HDF5 itself fails to write (a
+  // full disk) can never be closed again. Memory grows in steps of about the whole file's size,
+  // so that it is allocated once.
   const Id creation(writing.check(H5Pcreate(H5P_FILE_CREATE)), H5Pclose);
   writing.check_status(H5Pset_obj_track_times(creation.get(), false)); // the root group's
   const Id access(writing.check(H5Pcreate(H5P_FILE_ACCESS)), H5Pclose);
