@@ -914,14 +914,14 @@ TEST(OpenpmdWrite, FailuresAreSystemErrors) {
       {"a component twice", folder.file("bad.h5"),
        [] {
          FieldMesh mesh = round_trips[0].make();
-         mesh.components[1].axis = "r";
+         mesh.components[1].axis = mesh.components[0].axis;
          return mesh;
        },
        EINVAL},
-      {"an axis of another geometry", folder.file("bad.h5"),
+      {"axes of another geometry", folder.file("bad.h5"),
        [] {
          FieldMesh mesh = round_trips[0].make();
-         mesh.axes[1].label = "y";
+         mesh.geometry = MeshGeometry::rectangular;
          return mesh;
        },
        EINVAL},
