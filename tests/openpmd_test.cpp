@@ -29,6 +29,33 @@
 #include <unistd.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OPENPMD_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OPENPMD_TEST_SANITIZED 1
+#endif
+#endif
+
+#ifdef OPENPMD_TEST_SANITIZED
+// HDF5 1.10 leaks a few blocks when it fails to open some damaged files (a superblock whose end
+// of file lies before the file's end): the leak checker is told that leaks within HDF5's open of
+// a file are HDF5's own (whole stacks, slower, show that function), and says nothing of them, so
+// that the children's standard error stays empty.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:H5F_open";
+}
+extern "C" const char* __lsan_default_options() {
+  return "print_suppressions=0";
+}
+extern "C" const char* __asan_default_options() {
+  return "fast_unwind_on_malloc=0";
+}
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 using namespace norvalex;
 
 using test_support::bits_of;
@@ -641,14 +668,6 @@ TEST(OpenpmdRead, FilesThatAreNoHdf5FilesSaySo) {
     }
   }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
 
 TEST(OpenpmdRead, MemoryThatCannotBeHadIsAnInputFailure) {
 #ifdef _WIN32
