@@ -97,18 +97,18 @@ struct Fixture {
 // Writes fixtures[k] as `folder`/<k>.h5 with one run of Python; returns the paths.
 std::vector<std::string> write_fixtures(const TempDir& folder,
                                         const std::vector<Fixture>& fixtures) {
-  std::string plan = "import sys\nsys.path.insert(0, r\"" NORVALEX_FIXTURES_DIR "\")\n"
-                     "from openpmd_fixtures import *\n";
+  std::string script = "import sys\nsys.path.insert(0, r\"" NORVALEX_FIXTURES_DIR "\")\n"
+                       "from openpmd_fixtures import *\n";
   std::vector<std::string> paths;
   for (const Fixture& fixture : fixtures) {
     paths.push_back(folder.file(std::to_string(paths.size()) + ".h5"));
-    plan += "with fixture(r\"" + paths.back() + "\", \"" + fixture.base +
-            "\") as fx:\n"
-            "    f, m = fx.f, fx.m\n    " +
-            (fixture.edit.empty() ? "pass" : fixture.edit) + "\n";
+    script += "with fixture(r\"" + paths.back() + "\", \"" + fixture.base +
+              "\") as fx:\n"
+              "    f, m = fx.f, fx.m\n    " +
+              (fixture.edit.empty() ? "pass" : fixture.edit) + "\n";
   }
-  test_support::write_file(folder.file("plan.py"), plan);
-  const auto result = run_program({PYTHON, folder.file("plan.py")});
+  test_support::write_file(folder.file("fixtures.py"), script);
+  const auto result = run_program({PYTHON, folder.file("fixtures.py")});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   return paths;
 }
@@ -728,20 +728,21 @@ double from_bits(std::uint64_t bits) {
 
 // Values that any conversion would change: -0, the smallest subnormal, the largest double, the
 // infinities and NaNs with payloads.
-const double kSpecial[] = {-0.0,
-                           std::numeric_limits<double>::denorm_min(),
-                           std::numeric_limits<double>::max(),
-                           -std::numeric_limits<double>::infinity(),
-                           from_bits(0x7ff8000000000123),
-                           from_bits(0xfff4000000000001),
-                           0.1,
-                           -1e-300};
+const double kEdgeValues[] = {-0.0,
+                              std::numeric_limits<double>::denorm_min(),
+                              std::numeric_limits<double>::max(),
+                              -std::numeric_limits<double>::infinity(),
+                              from_bits(0x7ff8000000000123),
+                              from_bits(0xfff4000000000001),
+                              0.1,
+                              -1e-300};
 
 std::complex<double> rf_value(int j, std::size_t k) {
-  return {kSpecial[(k + static_cast<std::size_t>(j)) % 8], kSpecial[(3 * k + 1) % 8] * (j + 1)};
+  return {kEdgeValues[(k + static_cast<std::size_t>(j)) % 8],
+          kEdgeValues[(3 * k + 1) % 8] * (j + 1)};
 }
 std::complex<double> static_value(int j, std::size_t k) {
-  return {kSpecial[(k + static_cast<std::size_t>(j)) % 8] + static_cast<double>(k),
+  return {kEdgeValues[(k + static_cast<std::size_t>(j)) % 8] + static_cast<double>(k),
           k % 2 ? -0.0 : 0.0};
 }
 
