@@ -1,3 +1,4 @@
+// The field-mesh model's own methods.
 #include "norvalex/mesh.h"
 
 namespace norvalex {
@@ -7,20 +8,22 @@ std::string MeshComponent::name() const {
 }
 
 std::size_t FieldMesh::point_count() const {
-  std::size_t points = 1;
-  for (const MeshAxis& axis : axes) {
-    points *= static_cast<std::size_t>(axis.points);
-  }
-  return points;
+  std::size_t count = 1;
+  for (const MeshAxis& axis : axes)
+    count *= static_cast<std::size_t>(axis.points);
+  return count;
 }
 
 const MeshComponent* FieldMesh::component(FieldKind field, std::string_view axis) const {
   for (const MeshComponent& candidate : components) {
-    if (candidate.field == field && candidate.axis == axis) {
+    if (candidate.field == field && candidate.axis == axis)
       return &candidate;
-    }
   }
   return nullptr;
+}
+
+bool mesh_has_openpmd() {
+  return NORVALEX_MESH_HDF5 != 0;
 }
 
 } // namespace norvalex

@@ -1,11 +1,27 @@
-// openPMD field meshes (HDF5, BeamPhysics extension): the writing of one into a named file.
+// openPMD field meshes (HDF5 files of the BeamPhysics extension): the writer, and the one text
+// of a build without HDF5. The reader is read_openpmd_mesh of norvalex/mesh.h. With HDF5 both
+// are in openpmd_hdf5.cpp; without, openpmd_none.cpp has them throw UNSUPPORTED_OPENPMD_TEXT.
 #pragma once
 
 #include "norvalex/mesh.h"
 
 namespace norvalex {
 
-// Writes `mesh` into the file `hdf5_path`, created or emptied.
-void write_openpmd(const FieldMesh& mesh, const char* hdf5_path);
+// What read_openpmd_mesh and write_openpmd throw in a build without HDF5 (ErrorOrigin::
+// input_file, no error number), the file's name for %s.
+inline constexpr char UNSUPPORTED_OPENPMD_TEXT[] =
+    "%s: openPMD files are not supported by this build (no HDF5)";
+
+// Writes `mesh` as an openPMD file at `hdf5_path`, created or emptied: the root attributes
+// openPMD "2.0.0", openPMDextension "BeamPhysics", dataType "openPMD" and externalFieldPath
+// "/ExternalFieldPath/%T/", and the one mesh group /ExternalFieldPath/1/ with its grid and RF
+// attributes and a dataset of complex values (a compound of the float64 members r and i) for
+// each component, with unitSI 1, unitDimension and unitSymbol. The same mesh gives the same
+// bytes. HDF5 makes the file in memory and this writes it out: besides the mesh, the file's
+// bytes are in memory twice while it is written. A failure throws message 0, "<path>": <system
+// text>, with the system's error number (ENOMEM for memory, EIO when there is none); a mesh whose
+// axes, labels or component sizes do not fit together throws it with EINVAL. Whatever was
+// written of the file stays: the caller writes a temporary file.
+NORVALEX_MESH_API void write_openpmd(const FieldMesh& mesh, const char* hdf5_path);
 
 } // namespace norvalex

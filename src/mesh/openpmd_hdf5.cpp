@@ -1,0 +1,1324 @@
+// openPMD field meshes through the HDF5 C library: the reader (read_openpmd_mesh) and the writer
+// (write_openpmd). HDF5 never prints here: its automatic error printing is off while either
+// runs, and every failure becomes a norvalex::Error.
+//
+// The reader trusts nothing of the file. Before HDF5 sees the path it must be a regular file
+// with the HDF5 signature (so that a FIFO never blocks the open); only hard links are followed
+// (a soft or external link could lead anywhere, another file included); every attribute is
+// checked for its kind and count before it is read, and texts for their length; the grid is
+// checked (three extents of at least 1, one plane, at most OPENPMD_MAX_POINTS points, the
+// product checked for overflow) before anything is allocated; a component's shape must be the
+// grid's, its values must be in the file itself (no external or virtual storage), a contiguous
+// or compact dataset must store as many bytes as its shape needs, within the file's length, and
+// a chunked one must have chunks no larger than itself (or 2^20 values). Memory that cannot be
+// had is the "Not enough memory" input failure. No partial mesh is ever returned.
+#include "diag/raise.h"
+#include "mesh/openpmd.h"
+#include "norvalex/sf7.h"
+#include "platform/platform.h"
+
+#include <hdf5.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#ifndef H5_HAVE_THREADSAFE
+#include <mutex>
+#endif
+
+namespace norvalex {
+
+namespace {
+
+// The reader's texts: every defect of a file that it reports, one row each. ErrorOrigin::
+// input_file, error number 0 unless said; the first %s is always the file's name. Texts of the
+// file itself (names, labels) appear quoted and cut at 64 bytes.
+constexpr char OPEN_FAILED[] = "%s: %s"; // the system's text; its error number
+constexpr char NOT_REGULAR[] = "%s: not a regular file";
+constexpr char NOT_HDF5[] = "%s: not an HDF5 file";
+constexpr char TRUNCATED[] = "%s: truncated HDF5 file";
+constexpr char DAMAGED_FILE[] = "%s: damaged HDF5 file (HDF5 cannot open it)";
+constexpr char DAMAGED_OBJECT[] = "%s: damaged HDF5 file (%s cannot be read)";
+constexpr char NOT_OPENPMD[] = "%s: not an openPMD file (no openPMD attribute at its root)";
+constexpr char OPENPMD_VERSION[] = "%s: openPMD version %s: versions 1 and 2 can be read";
+constexpr char FIELD_PATH[] = "%s: externalFieldPath %s: only /ExternalFieldPath/%%T/ can be read";
+constexpr char NO_MESH_GROUP[] = "%s: no field mesh (no group /ExternalFieldPath/)";
+constexpr char NO_MESH[] = "%s: no field mesh under /ExternalFieldPath/";
+constexpr char SEVERAL_MESHES[] =
+    "%s: %llu field meshes under /ExternalFieldPath/: only a file of one can be read";
+constexpr char NOT_A_GROUP[] = "%s: %s is %s, not a group";
+constexpr char NOT_HARD_LINK[] =
+    "%s: %s is a soft or external link: only objects of the file itself are read";
+constexpr char MISSING_ATTRIBUTE[] = "%s: %s has no %s attribute";
+constexpr char ATTRIBUTE_KIND[] = "%s: attribute %s of %s holds %s: %s expected";
+constexpr char LONG_TEXT[] = "%s: attribute %s of %s holds a text of more than %zu bytes";
+constexpr char GEOMETRY[] =
+    "%s: gridGeometry %s: only cylindrical and rectangular meshes can be read";
+constexpr char AXIS_LABELS[] = "%s: axisLabels %s, %s, %s: a %s mesh has %s";
+constexpr char EXTENT[] = "%s: gridSize %s: every extent must be at least 1";
+constexpr char THREE_D[] = "%s: 3-D mesh (gridSize %s): only one %s plane can be read";
+constexpr char TOO_MANY_POINTS[] = "%s: gridSize %s: more than %lld points";
+constexpr char SPACING[] = "%s: gridSpacing %s of axis %s: an axis of %lld points needs a "
+                           "positive spacing";
+constexpr char NOT_FINITE[] = "%s: %s %s: a finite number expected";
+constexpr char FREQUENCY[] = "%s: fundamentalFrequency %s: a finite frequency of at least 0 "
+                             "expected";
+constexpr char HARMONIC[] = "%s: harmonic %lld: at least 0 expected";
+constexpr char ANCHOR[] = "%s: eleAnchorPt %s: beginning, center or end expected";
+constexpr char UNKNOWN_COMPONENT[] = "%s: unknown component %s: components are "
+                                     "electricField/<axis> and magneticField/<axis>, <axis> %s";
+constexpr char NO_COMPONENT[] =
+    "%s: no field component (electricField/<axis> or magneticField/<axis>)";
+constexpr char COMPONENT_KIND[] =
+    "%s: component %s is %s: a dataset or a group of value and shape expected";
+constexpr char SHAPE[] = "%s: component %s has shape %s, not gridSize %s";
+constexpr char VALUE_KIND[] = "%s: component %s holds %s: complex values (a compound of "
+                              "floating-point r and i) or real numbers expected";
+constexpr char OTHER_FILES[] = "%s: component %s keeps its values in other files: only values "
+                               "in the file itself are read";
+constexpr char STORAGE[] = "%s: component %s stores %llu bytes, not the %llu of its shape";
+constexpr char PAST_END[] = "%s: component %s lies past the end of the file (a truncated file)";
+constexpr char CHUNKS[] = "%s: component %s has chunks of %llu values, more than its %llu";
+constexpr char READ_FAILED[] = "%s: component %s cannot be read (a damaged file, or a "
+                               "compression that this HDF5 lacks)";
+constexpr char UNIT_SI[] = "%s: component %s unitSI %s: a finite factor other than 0 expected";
+constexpr char UNIT_DIMENSION[] = "%s: component %s unitDimension (%s): %s (%s) expected";
+constexpr char STATIC_IMAGINARY[] = "%s: component %s has imaginary parts in a static mesh "
+                                    "(harmonic 0, fundamentalFrequency 0)";
+constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
+
+// The largest grid read: the largest whose arrays of doubles the TQS output can hold.
+constexpr std::int64_t OPENPMD_MAX_POINTS = SF7_MAX_POINTS;
+// The longest text attribute read, in bytes.
+constexpr std::size_t MAX_TEXT_BYTES = 4096;
+// Chunks may hold at most this many values even when the dataset holds fewer.
+constexpr unsigned long long CHUNK_ALLOWANCE = 1ULL << 20;
+
+constexpr const char* MESHES_PATH = "/ExternalFieldPath/";
+constexpr const char* MESH_GROUP = "1";
+
+constexpr std::array<const char*, 3> CYLINDRICAL_LABELS{"r", "theta", "z"};
+constexpr std::array<const char*, 3> RECTANGULAR_LABELS{"x", "y", "z"};
+
+const std::array<const char*, 3>& labels_of(MeshGeometry geometry) {
+  return geometry == MeshGeometry::cylindrical ? CYLINDRICAL_LABELS : RECTANGULAR_LABELS;
+}
+
+// Powers of length, mass, time, current, temperature, amount and luminous intensity.
+using UnitDimension = std::array<double, 7>;
+constexpr UnitDimension ELECTRIC_DIMENSION{1, 1, -3, -1, 0, 0, 0}; // V/m
+constexpr UnitDimension MAGNETIC_DIMENSION{0, 1, -2, -1, 0, 0, 0}; // T
+
+const char* field_record(FieldKind field) {
+  return field == FieldKind::electric ? "electricField" : "magneticField";
+}
+
+// ---- HDF5's state while a reading or writing runs ----
+
+// Turns HDF5's automatic error printing off for the calling thread and gives back whatever the
+// caller had; a build of HDF5 that is not thread-safe also gets one reading or writing at a time.
+//
+// HDF5 also cleans up when the process ends, and after some damaged files (metadata it could not
+// decode) that clean-up finds blocks it leaked and prints "HDF5: infinite loop closing library"
+// on standard error. So the first scope asks HDF5, before it starts, not to clean up at the end:
+// the system frees the memory anyway, and this library leaves no HDF5 file open. (A program that
+// uses HDF5 itself and counts on that clean-up for files it left open calls H5close() before it
+// ends; when HDF5 had started before this library's first call, nothing changes.)
+class Hdf5Scope {
+public:
+  Hdf5Scope() {
+    [[maybe_unused]] static const bool no_clean_up_at_exit = H5dont_atexit() >= 0;
+    H5Eget_auto2(H5E_DEFAULT, &function_, &data_);
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  }
+  ~Hdf5Scope() { H5Eset_auto2(H5E_DEFAULT, function_, data_); }
+  Hdf5Scope(const Hdf5Scope&) = delete;
+  Hdf5Scope& operator=(const Hdf5Scope&) = delete;
+
+private:
+#ifndef H5_HAVE_THREADSAFE
+  static std::mutex& lock() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  std::lock_guard<std::mutex> guard_{lock()};
+#endif
+  H5E_auto2_t function_ = nullptr;
+  void* data_ = nullptr;
+};
+
+// An HDF5 identifier and the call that closes it.
+class Id {
+public:
+  Id() = default;
+  Id(hid_t id, herr_t (*closer)(hid_t)) : id_(id), close_(closer) {}
+  Id(Id&& other) noexcept : id_(other.id_), close_(other.close_) { other.id_ = H5I_INVALID_HID; }
+  Id& operator=(Id&& other) noexcept {
+    std::swap(id_, other.id_);
+    std::swap(close_, other.close_);
+    return *this;
+  }
+  Id(const Id&) = delete;
+  Id& operator=(const Id&) = delete;
+  ~Id() {
+    if (id_ >= 0)
+      close_(id_);
+  }
+  hid_t get() const { return id_; }
+  bool valid() const { return id_ >= 0; }
+  // Closes it now, for a close whose failure counts.
+  herr_t close() { return id_ < 0 ? 0 : close_(std::exchange(id_, H5I_INVALID_HID)); }
+
+private:
+  hid_t id_ = H5I_INVALID_HID;
+  herr_t (*close_)(hid_t) = nullptr;
+};
+
+// The memory type of std::complex<double>: a compound of the doubles r and i, what numpy's
+// complex128 is in HDF5, so that values go between the file and the model's arrays unconverted.
+static_assert(sizeof(std::complex<double>) == 2 * sizeof(double));
+Id complex_memory_type() {
+  Id type(H5Tcreate(H5T_COMPOUND, sizeof(std::complex<double>)), H5Tclose);
+  if (type.valid() && (H5Tinsert(type.get(), "r", 0, H5T_NATIVE_DOUBLE) < 0 ||
+                       H5Tinsert(type.get(), "i", sizeof(double), H5T_NATIVE_DOUBLE) < 0))
+    return {};
+  return type;
+}
+
+// The error number that the innermost failure of HDF5's error stack reports ("errno = 28" in
+// its description: the sec2 driver's open, read and write failures), 0 when none does. Read it
+// before any other HDF5 call, which clears the stack.
+int stack_error_number() {
+  int number = 0;
+  H5Ewalk2(
+      H5E_DEFAULT, H5E_WALK_UPWARD,
+      [](unsigned, const H5E_error2_t* error, void* found) -> herr_t {
+        const char* at = error->desc ? std::strstr(error->desc, "errno = ") : nullptr;
+        if (at) {
+          *static_cast<int*>(found) = std::atoi(at + 8);
+          return 1; // the innermost one is enough
+        }
+        return 0;
+      },
+      &number);
+  return number;
+}
+
+// True when HDF5's error stack says that the file is shorter than its superblock says.
+bool stack_says_truncated() {
+  bool truncated = false;
+  H5Ewalk2(
+      H5E_DEFAULT, H5E_WALK_UPWARD,
+      [](unsigned, const H5E_error2_t* error, void* found) -> herr_t {
+        if (error->min_num == H5E_TRUNCATED)
+          *static_cast<bool*>(found) = true;
+        return 0;
+      },
+      &truncated);
+  return truncated;
+}
+
+// True when HDF5's error stack says that memory ran out ("memory allocation failed").
+bool stack_says_out_of_memory() {
+  bool out = false;
+  H5Ewalk2(
+      H5E_DEFAULT, H5E_WALK_UPWARD,
+      [](unsigned, const H5E_error2_t* error, void* found) -> herr_t {
+        if (error->maj_num == H5E_RESOURCE && error->min_num == H5E_NOSPACE)
+          *static_cast<bool*>(found) = true;
+        return 0;
+      },
+      &out);
+  return out;
+}
+
+// File reads without HDF5's file lock: a reader needs none, and some file systems have none.
+void no_file_locking([[maybe_unused]] hid_t access) {
+#if (H5_VERS_MAJOR == 1 && H5_VERS_MINOR == 10 && H5_VERS_RELEASE >= 7) || H5_VERSION_GE(1, 12, 1)
+  H5Pset_file_locking(access, false, true);
+#endif
+}
+
+// ---- Texts of messages ----
+
+std::string number_text(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+// A text of the file, quoted and cut at 64 bytes.
+std::string quoted(const std::string& text) {
+  constexpr std::size_t LIMIT = 64;
+  return "\"" + (text.size() <= LIMIT ? text : text.substr(0, LIMIT) + "...") + "\"";
+}
+
+std::string extents_text(const hsize_t* dims, int rank) {
+  if (rank == 0)
+    return "()";
+  std::string text;
+  for (int k = 0; k < rank; ++k)
+    text += (k ? " x " : "") + std::to_string(dims[k]);
+  return text;
+}
+
+std::string extents_text(const std::array<std::int64_t, 3>& extents) {
+  return std::to_string(extents[0]) + " x " + std::to_string(extents[1]) + " x " +
+         std::to_string(extents[2]);
+}
+
+std::string dimension_text(const UnitDimension& dimension) {
+  std::string text;
+  for (std::size_t k = 0; k < dimension.size(); ++k)
+    text += (k ? ", " : "") + number_text(dimension[k]);
+  return text;
+}
+
+// What a value of the HDF5 class `type_class` is, in the plural.
+const char* kind_plural(H5T_class_t type_class) {
+  switch (type_class) {
+  case H5T_INTEGER:
+    return "integers";
+  case H5T_FLOAT:
+    return "floating-point numbers";
+  case H5T_STRING:
+    return "texts";
+  case H5T_COMPOUND:
+    return "compound values";
+  case H5T_ENUM:
+    return "enumerated values";
+  case H5T_ARRAY:
+    return "arrays";
+  case H5T_VLEN:
+    return "variable-length sequences";
+  case H5T_REFERENCE:
+    return "references";
+  default:
+    return "values of another kind";
+  }
+}
+
+const char* kind_singular(H5T_class_t type_class) {
+  switch (type_class) {
+  case H5T_INTEGER:
+    return "an integer";
+  case H5T_FLOAT:
+    return "a floating-point number";
+  case H5T_STRING:
+    return "a text";
+  case H5T_COMPOUND:
+    return "a compound value";
+  case H5T_ENUM:
+    return "an enumerated value";
+  case H5T_ARRAY:
+    return "an array";
+  case H5T_VLEN:
+    return "a variable-length sequence";
+  case H5T_REFERENCE:
+    return "a reference";
+  default:
+    return "a value of another kind";
+  }
+}
+
+// True when an integer or floating-point type's fields lie inside its size, as HDF5's
+// conversions assume without checking (a damaged type would make them read out of bounds).
+bool sane_number_type(hid_t type) {
+  const std::size_t size = H5Tget_size(type);
+  const std::size_t precision = H5Tget_precision(type);
+  const int offset = H5Tget_offset(type);
+  if (size == 0 || size > 16 || precision == 0 || offset < 0 ||
+      precision + static_cast<std::size_t>(offset) > 8 * size)
+    return false;
+  if (H5Tget_class(type) != H5T_FLOAT)
+    return true;
+  std::size_t sign = 0, exponent = 0, exponent_size = 0, mantissa = 0, mantissa_size = 0;
+  if (H5Tget_fields(type, &sign, &exponent, &exponent_size, &mantissa, &mantissa_size) < 0)
+    return false;
+  return sign < precision && exponent_size >= 1 && exponent_size <= 32 &&
+         exponent + exponent_size <= precision && mantissa_size >= 1 &&
+         mantissa + mantissa_size <= precision;
+}
+
+// The same for a complex value's compound: two sane members within its size, apart.
+bool sane_value_type(hid_t type) {
+  if (H5Tget_class(type) != H5T_COMPOUND)
+    return sane_number_type(type);
+  const std::size_t size = H5Tget_size(type);
+  std::size_t ends[2] = {};
+  std::size_t starts[2] = {};
+  for (unsigned k = 0; k < 2; ++k) {
+    const Id member(H5Tget_member_type(type, k), H5Tclose);
+    if (!member.valid() || !sane_number_type(member.get()))
+      return false;
+    starts[k] = H5Tget_member_offset(type, k);
+    ends[k] = starts[k] + H5Tget_size(member.get());
+    if (ends[k] > size)
+      return false;
+  }
+  return ends[0] <= starts[1] || ends[1] <= starts[0];
+}
+
+// ---- Reading ----
+
+struct Reading {
+  const char* path;
+  std::int64_t file_length = 0;
+  Id complex_type;
+};
+
+[[noreturn]] void raise_damaged(const Reading& reading, const std::string& what) {
+  raise_input_failure(reading.path, 0, DAMAGED_OBJECT, reading.path, what.c_str());
+}
+
+// Checks that `path` is a regular file that starts (or has after a user block of 512, 1024,
+// 2048, ... bytes) with the HDF5 signature, without any open that could wait; returns its length.
+std::int64_t check_hdf5_file(const char* path) {
+  if (platform_is_special_file(path))
+    raise_input_failure(path, 0, NOT_REGULAR, path);
+  struct FileCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+  const std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
+  if (!input) {
+    const int error_number = errno;
+    raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
+  }
+  PlatformFileKind kind = PlatformFileKind::other;
+  std::int64_t length = 0;
+  if (const int error_number = platform_file_status(input.get(), kind, length); error_number != 0)
+    raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
+  if (kind == PlatformFileKind::directory)
+    raise_input_failure(path, EISDIR, OPEN_FAILED, path, platform_error_text(EISDIR));
+  if (kind != PlatformFileKind::regular)
+    raise_input_failure(path, 0, NOT_REGULAR, path);
+  static constexpr char SIGNATURE[8] = {'\x89', 'H', 'D', 'F', '\r', '\n', '\x1a', '\n'};
+  for (std::int64_t offset = 0; offset + 8 <= length; offset = offset ? 2 * offset : 512) {
+    char bytes[8];
+    if (platform_seek(input.get(), offset) != 0 || !platform_read_record(bytes, 8, input.get())) {
+      const int error_number = std::ferror(input.get()) ? errno : EIO;
+      raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
+    }
+    if (std::memcmp(bytes, SIGNATURE, 8) == 0)
+      return length;
+  }
+  raise_input_failure(path, 0, NOT_HDF5, path);
+}
+
+Id open_file(const Reading& reading) {
+  const char* path = reading.path;
+  Id access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+  if (!access.valid())
+    raise_input_failure(path, ENOMEM, NO_MEMORY);
+  no_file_locking(access.get());
+  Id file(H5Fopen(path, H5F_ACC_RDONLY, access.get()), H5Fclose);
+  if (!file.valid()) {
+    const bool truncated = stack_says_truncated();
+    if (const int error_number = stack_error_number(); error_number != 0)
+      raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
+    raise_input_failure(path, 0, truncated ? TRUNCATED : DAMAGED_FILE, path);
+  }
+  return file;
+}
+
+// The object that the hard link `name` of `parent` names (shown as `shown`), or none when there is
+// no such link.
+std::optional<Id> open_member(const Reading& reading, hid_t parent, const std::string& name,
+                              const std::string& shown) {
+  const htri_t exists = H5Lexists(parent, name.c_str(), H5P_DEFAULT);
+  if (exists < 0)
+    raise_damaged(reading, shown);
+  if (exists == 0)
+    return std::nullopt;
+  H5L_info_t info;
+  if (H5Lget_info(parent, name.c_str(), &info, H5P_DEFAULT) < 0)
+    raise_damaged(reading, shown);
+  if (info.type != H5L_TYPE_HARD)
+    raise_input_failure(reading.path, 0, NOT_HARD_LINK, reading.path, shown.c_str());
+  Id object(H5Oopen(parent, name.c_str(), H5P_DEFAULT), H5Oclose);
+  if (!object.valid())
+    raise_damaged(reading, shown);
+  return object;
+}
+
+const char* object_kind(hid_t object) {
+  switch (H5Iget_type(object)) {
+  case H5I_GROUP:
+    return "a group";
+  case H5I_DATASET:
+    return "a dataset";
+  case H5I_DATATYPE:
+    return "a named datatype";
+  default:
+    return "an object of another kind";
+  }
+}
+
+void require_group(const Reading& reading, hid_t object, const std::string& shown) {
+  if (H5Iget_type(object) != H5I_GROUP)
+    raise_input_failure(reading.path, 0, NOT_A_GROUP, reading.path, shown.c_str(),
+                        object_kind(object));
+}
+
+// The names of the links of `group`, in the order of their names. `limit` stops the listing
+// early: the caller refuses more than that many anyway.
+std::vector<std::string> member_names(const Reading& reading, hid_t group, const std::string& shown,
+                                      hsize_t& count, hsize_t limit) {
+  H5G_info_t info;
+  if (H5Gget_info(group, &info) < 0)
+    raise_damaged(reading, shown);
+  count = info.nlinks;
+  std::vector<std::string> names;
+  for (hsize_t k = 0; k < std::min(count, limit); ++k) {
+    const ssize_t size =
+        H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, k, nullptr, 0, H5P_DEFAULT);
+    if (size < 0)
+      raise_damaged(reading, shown);
+    std::string name(static_cast<std::size_t>(size) + 1, '\0');
+    if (H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, k, name.data(), name.size(),
+                           H5P_DEFAULT) < 0)
+      raise_damaged(reading, shown);
+    name.resize(static_cast<std::size_t>(size));
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// An attribute, with what it holds.
+struct Attribute {
+  const char* name;
+  std::string owner; // the object it belongs to, as the messages show it
+  Id id;
+  Id type;
+  H5T_class_t type_class = H5T_NO_CLASS;
+  H5S_class_t space_class = H5S_NO_CLASS;
+  int rank = 0;
+  hsize_t dims[H5S_MAX_RANK] = {};
+  hsize_t count = 0; // values: 1 for a scalar
+};
+
+std::string damaged_attribute(const Attribute& attribute) {
+  return "attribute " + std::string(attribute.name) + " of " + attribute.owner;
+}
+
+std::optional<Attribute> find_attribute(const Reading& reading, hid_t object,
+                                        const std::string& owner, const char* name) {
+  Attribute attribute{name, owner, {}, {}};
+  const htri_t exists = H5Aexists(object, name);
+  if (exists < 0)
+    raise_damaged(reading, damaged_attribute(attribute));
+  if (exists == 0)
+    return std::nullopt;
+  attribute.id = Id(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+  if (!attribute.id.valid())
+    raise_damaged(reading, damaged_attribute(attribute));
+  attribute.type = Id(H5Aget_type(attribute.id.get()), H5Tclose);
+  const Id space(H5Aget_space(attribute.id.get()), H5Sclose);
+  if (!attribute.type.valid() || !space.valid())
+    raise_damaged(reading, damaged_attribute(attribute));
+  attribute.type_class = H5Tget_class(attribute.type.get());
+  attribute.space_class = H5Sget_simple_extent_type(space.get());
+  attribute.rank = H5Sget_simple_extent_ndims(space.get());
+  if (attribute.rank < 0 ||
+      H5Sget_simple_extent_dims(space.get(), attribute.dims, nullptr) != attribute.rank)
+    raise_damaged(reading, damaged_attribute(attribute));
+  attribute.count = attribute.space_class == H5S_NULL ? 0 : 1;
+  for (int k = 0; k < attribute.rank; ++k)
+    attribute.count *= attribute.dims[k];
+  return attribute;
+}
+
+Attribute need_attribute(const Reading& reading, hid_t object, const std::string& owner,
+                         const char* name) {
+  std::optional<Attribute> attribute = find_attribute(reading, object, owner, name);
+  if (!attribute)
+    raise_input_failure(reading.path, 0, MISSING_ATTRIBUTE, reading.path, owner.c_str(), name);
+  return std::move(*attribute);
+}
+
+// What the attribute holds, for a message: "2 integers", "a text", "a 2 x 3 array of ...".
+std::string holds(const Attribute& attribute) {
+  if (attribute.space_class == H5S_NULL || attribute.count == 0)
+    return "no value";
+  if (attribute.rank > 1)
+    return "a " + extents_text(attribute.dims, attribute.rank) + " array of " +
+           kind_plural(attribute.type_class);
+  if (attribute.count == 1)
+    return kind_singular(attribute.type_class);
+  return std::to_string(attribute.count) + " " + kind_plural(attribute.type_class);
+}
+
+[[noreturn]] void raise_attribute_kind(const Reading& reading, const Attribute& attribute,
+                                       const char* expected) {
+  raise_input_failure(reading.path, 0, ATTRIBUTE_KIND, reading.path, attribute.name,
+                      attribute.owner.c_str(), holds(attribute).c_str(), expected);
+}
+
+[[noreturn]] void raise_long_text(const Reading& reading, const Attribute& attribute) {
+  raise_input_failure(reading.path, 0, LONG_TEXT, reading.path, attribute.name,
+                      attribute.owner.c_str(), MAX_TEXT_BYTES);
+}
+
+// True when the attribute holds `count` values: a scalar or a list of one for one value.
+bool holds_count(const Attribute& attribute, hsize_t count) {
+  if (attribute.space_class == H5S_SCALAR)
+    return count == 1;
+  return attribute.space_class == H5S_SIMPLE && attribute.rank == 1 && attribute.dims[0] == count;
+}
+
+std::vector<std::int64_t> read_integers(const Reading& reading, const Attribute& attribute,
+                                        hsize_t count, const char* expected) {
+  if (attribute.type_class != H5T_INTEGER || !holds_count(attribute, count))
+    raise_attribute_kind(reading, attribute, expected);
+  if (!sane_number_type(attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(attribute));
+  // HDF5 converts any width and sign; a value past int64's range becomes its nearest end.
+  std::vector<std::int64_t> values(count);
+  if (H5Aread(attribute.id.get(), H5T_NATIVE_INT64, values.data()) < 0)
+    raise_damaged(reading, damaged_attribute(attribute));
+  return values;
+}
+
+std::vector<double> read_numbers(const Reading& reading, const Attribute& attribute, hsize_t count,
+                                 const char* expected) {
+  if ((attribute.type_class != H5T_INTEGER && attribute.type_class != H5T_FLOAT) ||
+      !holds_count(attribute, count))
+    raise_attribute_kind(reading, attribute, expected);
+  if (!sane_number_type(attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(attribute));
+  std::vector<double> values(count);
+  if (H5Aread(attribute.id.get(), H5T_NATIVE_DOUBLE, values.data()) < 0)
+    raise_damaged(reading, damaged_attribute(attribute));
+  return values;
+}
+
+// Texts of fixed or variable length, each up to its first zero byte (and without the trailing
+// spaces of a space-padded one).
+std::vector<std::string> read_texts(const Reading& reading, const Attribute& attribute,
+                                    hsize_t count, const char* expected) {
+  if (attribute.type_class != H5T_STRING || !holds_count(attribute, count))
+    raise_attribute_kind(reading, attribute, expected);
+  std::vector<std::string> texts;
+  const hid_t file_type = attribute.type.get();
+  const htri_t variable = H5Tis_variable_str(file_type);
+  if (variable < 0)
+    raise_damaged(reading, damaged_attribute(attribute));
+  if (variable) {
+    Id memory_type(H5Tcopy(H5T_C_S1), H5Tclose);
+    if (!memory_type.valid() || H5Tset_size(memory_type.get(), H5T_VARIABLE) < 0 ||
+        H5Tset_cset(memory_type.get(), H5Tget_cset(file_type)) < 0)
+      raise_damaged(reading, damaged_attribute(attribute));
+    std::vector<char*> pointers(count, nullptr);
+    if (H5Aread(attribute.id.get(), memory_type.get(), pointers.data()) < 0)
+      raise_damaged(reading, damaged_attribute(attribute));
+    for (char* pointer : pointers) {
+      texts.emplace_back(pointer ? pointer : "");
+      H5free_memory(pointer);
+    }
+  } else {
+    // The bytes are in the file: more than it holds are a damage, not a long text.
+    const std::size_t size = H5Tget_size(file_type);
+    if (size == 0 || size > static_cast<std::uint64_t>(reading.file_length) / count)
+      raise_damaged(reading, damaged_attribute(attribute));
+    std::string bytes(size * count, '\0');
+    if (H5Aread(attribute.id.get(), file_type, bytes.data()) < 0)
+      raise_damaged(reading, damaged_attribute(attribute));
+    const bool space_padded = H5Tget_strpad(file_type) == H5T_STR_SPACEPAD;
+    for (hsize_t k = 0; k < count; ++k) {
+      std::string text = bytes.substr(k * size, size);
+      text.resize(std::strlen(text.c_str()));
+      while (space_padded && !text.empty() && text.back() == ' ')
+        text.pop_back();
+      texts.push_back(std::move(text));
+    }
+  }
+  for (const std::string& text : texts) {
+    if (text.size() > MAX_TEXT_BYTES)
+      raise_long_text(reading, attribute);
+  }
+  return texts;
+}
+
+std::string read_text(const Reading& reading, const Attribute& attribute) {
+  return read_texts(reading, attribute, 1, "a text")[0];
+}
+
+// The root's attributes: openPMD's version and where the field meshes are.
+void check_root(const Reading& reading, hid_t root) {
+  const std::optional<Attribute> version = find_attribute(reading, root, "/", "openPMD");
+  if (!version)
+    raise_input_failure(reading.path, 0, NOT_OPENPMD, reading.path);
+  const std::string text = read_text(reading, *version);
+  if (text.size() < 2 || (text[0] != '1' && text[0] != '2') || text[1] != '.')
+    raise_input_failure(reading.path, 0, OPENPMD_VERSION, reading.path, quoted(text).c_str());
+  if (const std::optional<Attribute> path =
+          find_attribute(reading, root, "/", "externalFieldPath")) {
+    const std::string where = read_text(reading, *path);
+    if (where != "/ExternalFieldPath/%T/" && where != "/ExternalFieldPath/%T")
+      raise_input_failure(reading.path, 0, FIELD_PATH, reading.path, quoted(where).c_str());
+  }
+}
+
+// The one mesh group under /ExternalFieldPath/, and its path.
+Id open_mesh(const Reading& reading, hid_t root, std::string& mesh_path) {
+  std::optional<Id> meshes = open_member(reading, root, "ExternalFieldPath", MESHES_PATH);
+  if (!meshes)
+    raise_input_failure(reading.path, 0, NO_MESH_GROUP, reading.path);
+  require_group(reading, meshes->get(), MESHES_PATH);
+  hsize_t count = 0;
+  const std::vector<std::string> names =
+      member_names(reading, meshes->get(), MESHES_PATH, count, 1);
+  if (count == 0)
+    raise_input_failure(reading.path, 0, NO_MESH, reading.path);
+  if (count > 1)
+    raise_input_failure(reading.path, 0, SEVERAL_MESHES, reading.path,
+                        static_cast<unsigned long long>(count));
+  mesh_path = MESHES_PATH + names[0];
+  std::optional<Id> mesh = open_member(reading, meshes->get(), names[0], mesh_path);
+  if (!mesh)
+    raise_damaged(reading, mesh_path);
+  require_group(reading, mesh->get(), mesh_path);
+  return std::move(*mesh);
+}
+
+std::optional<double> optional_number(const Reading& reading, hid_t object,
+                                      const std::string& owner, const char* name) {
+  const std::optional<Attribute> attribute = find_attribute(reading, object, owner, name);
+  if (!attribute)
+    return std::nullopt;
+  return read_numbers(reading, *attribute, 1, "a number")[0];
+}
+
+void require_finite(const Reading& reading, const std::string& what, double value) {
+  if (!std::isfinite(value))
+    raise_input_failure(reading.path, 0, NOT_FINITE, reading.path, what.c_str(),
+                        number_text(value).c_str());
+}
+
+// The mesh group's grid and RF attributes into `mesh`; returns the grid's point count.
+std::size_t read_grid(const Reading& reading, hid_t group, const std::string& owner,
+                      FieldMesh& mesh) {
+  const char* path = reading.path;
+  const std::string geometry =
+      read_text(reading, need_attribute(reading, group, owner, "gridGeometry"));
+  if (geometry == "cylindrical")
+    mesh.geometry = MeshGeometry::cylindrical;
+  else if (geometry == "rectangular")
+    mesh.geometry = MeshGeometry::rectangular;
+  else
+    raise_input_failure(path, 0, GEOMETRY, path, quoted(geometry).c_str());
+  const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
+  const std::array<const char*, 3>& expected_labels = labels_of(mesh.geometry);
+
+  const std::vector<std::string> labels =
+      read_texts(reading, need_attribute(reading, group, owner, "axisLabels"), 3, "3 texts");
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (labels[k] != expected_labels[k])
+      raise_input_failure(path, 0, AXIS_LABELS, path, quoted(labels[0]).c_str(),
+                          quoted(labels[1]).c_str(), quoted(labels[2]).c_str(),
+                          cylindrical ? "cylindrical" : "rectangular",
+                          cylindrical ? "r, theta, z" : "x, y, z");
+  }
+
+  const std::vector<std::int64_t> size =
+      read_integers(reading, need_attribute(reading, group, owner, "gridSize"), 3, "3 integers");
+  const std::array<std::int64_t, 3> extents{size[0], size[1], size[2]};
+  const std::string extents_shown = extents_text(extents);
+  if (std::any_of(extents.begin(), extents.end(), [](std::int64_t n) { return n < 1; }))
+    raise_input_failure(path, 0, EXTENT, path, extents_shown.c_str());
+  if (extents[cylindrical ? 1 : 2] != 1)
+    raise_input_failure(path, 0, THREE_D, path, extents_shown.c_str(), cylindrical ? "theta" : "z");
+  std::int64_t points = 1;
+  for (const std::int64_t extent : extents) {
+    if (extent > OPENPMD_MAX_POINTS / points)
+      raise_input_failure(path, 0, TOO_MANY_POINTS, path, extents_shown.c_str(),
+                          static_cast<long long>(OPENPMD_MAX_POINTS));
+    points *= extent;
+  }
+
+  const std::vector<double> spacing =
+      read_numbers(reading, need_attribute(reading, group, owner, "gridSpacing"), 3, "3 numbers");
+  const std::vector<double> origin = read_numbers(
+      reading, need_attribute(reading, group, owner, "gridOriginOffset"), 3, "3 numbers");
+  for (std::size_t k = 0; k < 3; ++k) {
+    const bool spread = extents[k] > 1;
+    if (!std::isfinite(spacing[k]) || (spread && spacing[k] <= 0)) {
+      if (spread)
+        raise_input_failure(path, 0, SPACING, path, number_text(spacing[k]).c_str(),
+                            expected_labels[k], static_cast<long long>(extents[k]));
+      require_finite(reading, std::string("gridSpacing of axis ") + expected_labels[k], spacing[k]);
+    }
+    require_finite(reading, std::string("gridOriginOffset of axis ") + expected_labels[k],
+                   origin[k]);
+    mesh.axes[k] = MeshAxis{expected_labels[k], extents[k], spacing[k], origin[k]};
+  }
+
+  if (const std::optional<Attribute> harmonic = find_attribute(reading, group, owner, "harmonic"))
+    mesh.harmonic = read_integers(reading, *harmonic, 1, "an integer")[0];
+  if (mesh.harmonic < 0)
+    raise_input_failure(path, 0, HARMONIC, path, static_cast<long long>(mesh.harmonic));
+  mesh.frequency = optional_number(reading, group, owner, "fundamentalFrequency").value_or(0);
+  if (!std::isfinite(mesh.frequency) || mesh.frequency < 0)
+    raise_input_failure(path, 0, FREQUENCY, path, number_text(mesh.frequency).c_str());
+  mesh.rf_phase = optional_number(reading, group, owner, "RFphase").value_or(0);
+  require_finite(reading, "RFphase", mesh.rf_phase);
+  mesh.field_scale = optional_number(reading, group, owner, "fieldScale").value_or(1);
+  require_finite(reading, "fieldScale", mesh.field_scale);
+  if (const std::optional<Attribute> anchor =
+          find_attribute(reading, group, owner, "eleAnchorPt")) {
+    mesh.anchor = read_text(reading, *anchor);
+    if (mesh.anchor != "beginning" && mesh.anchor != "center" && mesh.anchor != "end")
+      raise_input_failure(path, 0, ANCHOR, path, quoted(mesh.anchor).c_str());
+  }
+  return static_cast<std::size_t>(points);
+}
+
+// How a dataset's or a value's type is read.
+enum class ValueKind { complex, real, other };
+
+ValueKind value_kind(hid_t type) {
+  const H5T_class_t type_class = H5Tget_class(type);
+  if (type_class == H5T_FLOAT || type_class == H5T_INTEGER)
+    return ValueKind::real;
+  if (type_class != H5T_COMPOUND || H5Tget_nmembers(type) != 2)
+    return ValueKind::other;
+  bool real = false;
+  bool imaginary = false;
+  for (unsigned k = 0; k < 2; ++k) {
+    char* name = H5Tget_member_name(type, k);
+    if (name && H5Tget_member_class(type, k) == H5T_FLOAT) {
+      real = real || std::strcmp(name, "r") == 0;
+      imaginary = imaginary || std::strcmp(name, "i") == 0;
+    }
+    H5free_memory(name);
+  }
+  return real && imaginary ? ValueKind::complex : ValueKind::other;
+}
+
+// What a component's values are, for a message.
+std::string value_holds(hid_t type) {
+  const H5T_class_t type_class = H5Tget_class(type);
+  if (type_class != H5T_COMPOUND)
+    return kind_plural(type_class);
+  std::string text = "a compound of ";
+  const int members = std::max(H5Tget_nmembers(type), 0);
+  for (int k = 0; k < members && k < 8; ++k) {
+    char* name = H5Tget_member_name(type, static_cast<unsigned>(k));
+    text += (k ? ", " : "") + quoted(name ? name : "");
+    H5free_memory(name);
+  }
+  return text + (members > 8 ? ", ..." : "");
+}
+
+using ComplexArray = MeshArray<std::complex<double>>;
+
+ComplexArray allocate_values(const Reading& reading, std::size_t points) {
+  ComplexArray values(points);
+  if (!values.data())
+    raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
+  return values;
+}
+
+// Values times unitSI: both parts of complex values, real values alone (their imaginary parts
+// stay +0).
+void scale(ComplexArray& values, double unit, bool complex) {
+  if (unit == 1)
+    return;
+  for (std::size_t k = 0; k < values.size(); ++k)
+    values[k] = complex ? values[k] * unit : std::complex<double>(values[k].real() * unit, 0.0);
+}
+
+// A dataset component, of gridSize's shape, in SI units.
+ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::string& name,
+                          const std::array<std::int64_t, 3>& extents, std::size_t points,
+                          double unit) {
+  const char* path = reading.path;
+  const Id space(H5Dget_space(dataset), H5Sclose);
+  const Id type(H5Dget_type(dataset), H5Tclose);
+  const Id creation(H5Dget_create_plist(dataset), H5Pclose);
+  if (!space.valid() || !type.valid() || !creation.valid())
+    raise_damaged(reading, name);
+  const int rank = H5Sget_simple_extent_ndims(space.get());
+  hsize_t dims[H5S_MAX_RANK] = {};
+  if (rank < 0 || H5Sget_simple_extent_dims(space.get(), dims, nullptr) != rank)
+    raise_damaged(reading, name);
+  const bool null_space = H5Sget_simple_extent_type(space.get()) == H5S_NULL;
+  bool same_shape = !null_space && rank == 3;
+  for (int k = 0; same_shape && k < 3; ++k)
+    same_shape = dims[k] == static_cast<hsize_t>(extents[static_cast<std::size_t>(k)]);
+  if (!same_shape)
+    raise_input_failure(path, 0, SHAPE, path, name.c_str(),
+                        null_space ? "(none)" : extents_text(dims, rank).c_str(),
+                        extents_text(extents).c_str());
+
+  const ValueKind kind = value_kind(type.get());
+  if (kind == ValueKind::other)
+    raise_input_failure(path, 0, VALUE_KIND, path, name.c_str(), value_holds(type.get()).c_str());
+  if (!sane_value_type(type.get()))
+    raise_damaged(reading, name);
+
+  // Where the values are: in this file, and as many as the shape needs.
+  const H5D_layout_t layout = H5Pget_layout(creation.get());
+  if (layout == H5D_VIRTUAL || H5Pget_external_count(creation.get()) != 0)
+    raise_input_failure(path, 0, OTHER_FILES, path, name.c_str());
+  if (layout == H5D_CONTIGUOUS || layout == H5D_COMPACT) {
+    const auto needed = static_cast<unsigned long long>(points) * H5Tget_size(type.get());
+    const unsigned long long stored = H5Dget_storage_size(dataset);
+    if (stored < needed)
+      raise_input_failure(path, 0, STORAGE, path, name.c_str(), stored, needed);
+    const haddr_t offset = layout == H5D_CONTIGUOUS ? H5Dget_offset(dataset) : HADDR_UNDEF;
+    if (offset != HADDR_UNDEF &&
+        (offset > static_cast<haddr_t>(reading.file_length) ||
+         stored > static_cast<unsigned long long>(reading.file_length) - offset))
+      raise_input_failure(path, 0, PAST_END, path, name.c_str());
+  } else if (layout == H5D_CHUNKED) {
+    hsize_t chunk[H5S_MAX_RANK] = {};
+    const int chunk_rank = H5Pget_chunk(creation.get(), H5S_MAX_RANK, chunk);
+    if (chunk_rank < 1 || chunk_rank > H5S_MAX_RANK)
+      raise_damaged(reading, name);
+    // The product, saturated: a hostile chunk's extents may be anything up to 2^32 - 1.
+    constexpr auto MOST = std::numeric_limits<unsigned long long>::max();
+    unsigned long long chunk_values = 1;
+    for (int k = 0; k < chunk_rank; ++k)
+      chunk_values =
+          chunk[k] != 0 && chunk_values > MOST / chunk[k] ? MOST : chunk_values * chunk[k];
+    if (chunk_values > std::max<unsigned long long>(points, CHUNK_ALLOWANCE))
+      raise_input_failure(path, 0, CHUNKS, path, name.c_str(), chunk_values,
+                          static_cast<unsigned long long>(points));
+  } else {
+    raise_damaged(reading, name);
+  }
+
+  ComplexArray values = allocate_values(reading, points);
+  if (kind == ValueKind::complex) {
+    if (H5Dread(dataset, reading.complex_type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) <
+        0)
+      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
+  } else {
+    // Real values fill the first half of the array, and are spread out from the end: value k
+    // moves to doubles 2k and 2k+1, which no value still to be moved occupies.
+    auto* doubles = reinterpret_cast<double*>(values.data());
+    if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles) < 0)
+      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
+    for (std::size_t k = points; k-- > 0;)
+      values[k] = std::complex<double>(doubles[k], 0.0);
+  }
+  scale(values, unit, kind == ValueKind::complex);
+  return values;
+}
+
+// A constant component: a group whose attribute value (real or complex) holds at every one of
+// the points of its attribute shape; in SI units.
+ComplexArray read_constant(const Reading& reading, hid_t group, const std::string& name,
+                           const std::array<std::int64_t, 3>& extents, std::size_t points,
+                           double unit) {
+  const char* path = reading.path;
+  const Attribute shape_attribute = need_attribute(reading, group, name, "shape");
+  const std::vector<std::int64_t> shape = read_integers(reading, shape_attribute, 3, "3 integers");
+  if (shape[0] != extents[0] || shape[1] != extents[1] || shape[2] != extents[2])
+    raise_input_failure(path, 0, SHAPE, path, name.c_str(),
+                        extents_text({shape[0], shape[1], shape[2]}).c_str(),
+                        extents_text(extents).c_str());
+  const Attribute value_attribute = need_attribute(reading, group, name, "value");
+  constexpr const char* EXPECTED_VALUE = "a number or a complex value (a compound of r and i)";
+  std::complex<double> value;
+  if (!holds_count(value_attribute, 1))
+    raise_attribute_kind(reading, value_attribute, EXPECTED_VALUE);
+  const ValueKind kind = value_kind(value_attribute.type.get());
+  if (kind != ValueKind::other && !sane_value_type(value_attribute.type.get()))
+    raise_damaged(reading, damaged_attribute(value_attribute));
+  switch (kind) {
+  case ValueKind::complex:
+    if (H5Aread(value_attribute.id.get(), reading.complex_type.get(), &value) < 0)
+      raise_damaged(reading, damaged_attribute(value_attribute));
+    value *= unit;
+    break;
+  case ValueKind::real:
+    value = read_numbers(reading, value_attribute, 1, EXPECTED_VALUE)[0] * unit;
+    break;
+  case ValueKind::other:
+    raise_attribute_kind(reading, value_attribute, EXPECTED_VALUE);
+  }
+  ComplexArray values = allocate_values(reading, points);
+  std::fill(values.data(), values.data() + points, value);
+  return values;
+}
+
+// unitSI (1 when absent) and unitDimension (that of the field when absent) of a component.
+double read_unit(const Reading& reading, hid_t object, const std::string& name, FieldKind field) {
+  const char* path = reading.path;
+  const double unit = optional_number(reading, object, name, "unitSI").value_or(1);
+  if (!std::isfinite(unit) || unit == 0)
+    raise_input_failure(path, 0, UNIT_SI, path, name.c_str(), number_text(unit).c_str());
+  if (const std::optional<Attribute> attribute =
+          find_attribute(reading, object, name, "unitDimension")) {
+    const std::vector<double> read = read_numbers(reading, *attribute, 7, "7 numbers");
+    UnitDimension dimension;
+    std::copy(read.begin(), read.end(), dimension.begin());
+    const UnitDimension& expected =
+        field == FieldKind::electric ? ELECTRIC_DIMENSION : MAGNETIC_DIMENSION;
+    if (dimension != expected)
+      raise_input_failure(
+          path, 0, UNIT_DIMENSION, path, name.c_str(), dimension_text(dimension).c_str(),
+          field == FieldKind::electric ? "V/m" : "T", dimension_text(expected).c_str());
+  }
+  return unit;
+}
+
+void read_components(const Reading& reading, hid_t mesh_group, const std::string& mesh_path,
+                     std::size_t points, FieldMesh& mesh) {
+  const char* path = reading.path;
+  const std::array<const char*, 3>& labels = labels_of(mesh.geometry);
+  const std::string labels_shown =
+      mesh.geometry == MeshGeometry::cylindrical ? "r, theta or z" : "x, y or z";
+  const std::array<std::int64_t, 3> extents{mesh.axes[0].points, mesh.axes[1].points,
+                                            mesh.axes[2].points};
+  const bool is_static = mesh.harmonic == 0 && mesh.frequency == 0;
+  hsize_t count = 0;
+  // Three names are enough: of any three, one is no record (and of any four axes, one is none).
+  const std::vector<std::string> records = member_names(reading, mesh_group, mesh_path, count, 3);
+  for (const std::string& record : records) {
+    const bool electric = record == "electricField";
+    if (!electric && record != "magneticField")
+      raise_input_failure(path, 0, UNKNOWN_COMPONENT, path, quoted(record).c_str(),
+                          labels_shown.c_str());
+    const FieldKind field = electric ? FieldKind::electric : FieldKind::magnetic;
+    std::optional<Id> group = open_member(reading, mesh_group, record, mesh_path + "/" + record);
+    if (!group)
+      raise_damaged(reading, mesh_path + "/" + record);
+    require_group(reading, group->get(), mesh_path + "/" + record);
+    hsize_t axis_count = 0;
+    const std::vector<std::string> axes =
+        member_names(reading, group->get(), mesh_path + "/" + record, axis_count, 4);
+    for (const std::string& axis : axes) {
+      const std::string name = record + "/" + axis;
+      const auto label = std::find(labels.begin(), labels.end(), axis);
+      if (label == labels.end())
+        raise_input_failure(path, 0, UNKNOWN_COMPONENT, path, quoted(name).c_str(),
+                            labels_shown.c_str());
+      std::optional<Id> object = open_member(reading, group->get(), axis, name);
+      if (!object)
+        raise_damaged(reading, name);
+      const H5I_type_t type = H5Iget_type(object->get());
+      if (type != H5I_DATASET && type != H5I_GROUP)
+        raise_input_failure(path, 0, COMPONENT_KIND, path, name.c_str(),
+                            object_kind(object->get()));
+      const double unit = read_unit(reading, object->get(), name, field);
+      ComplexArray values =
+          type == H5I_DATASET ? read_dataset(reading, object->get(), name, extents, points, unit)
+                              : read_constant(reading, object->get(), name, extents, points, unit);
+      if (is_static && std::any_of(values.data(), values.data() + points,
+                                   [](const std::complex<double>& v) { return v.imag() != 0; }))
+        raise_input_failure(path, 0, STATIC_IMAGINARY, path, name.c_str());
+      mesh.components.push_back(MeshComponent{field, axis, std::move(values)});
+    }
+  }
+  if (mesh.components.empty())
+    raise_input_failure(path, 0, NO_COMPONENT, path);
+  // Electric before magnetic, each in the order of the axes.
+  const auto order = [&](const MeshComponent& component) {
+    return (component.field == FieldKind::electric ? 0 : 3) +
+           (std::find(labels.begin(), labels.end(), component.axis) - labels.begin());
+  };
+  std::sort(mesh.components.begin(), mesh.components.end(),
+            [&](const MeshComponent& a, const MeshComponent& b) { return order(a) < order(b); });
+}
+
+ProblemKind problem_of(const FieldMesh& mesh) {
+  if (mesh.harmonic != 0 || mesh.frequency != 0)
+    return ProblemKind::rf;
+  bool electric = false;
+  bool magnetic = false;
+  for (const MeshComponent& component : mesh.components)
+    (component.field == FieldKind::electric ? electric : magnetic) = true;
+  if (electric && magnetic)
+    return ProblemKind::unknown;
+  return electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
+}
+
+} // namespace
+
+FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
+  const Hdf5Scope scope;
+  Reading reading{path, 0, {}};
+  reading.file_length = check_hdf5_file(path);
+  reading.complex_type = complex_memory_type();
+  if (!reading.complex_type.valid())
+    raise_input_failure(path, ENOMEM, NO_MEMORY);
+  const Id file = open_file(reading);
+  const Id root(H5Gopen2(file.get(), "/", H5P_DEFAULT), H5Gclose);
+  if (!root.valid())
+    raise_damaged(reading, "/");
+  check_root(reading, root.get());
+  std::string mesh_path;
+  const Id mesh_group = open_mesh(reading, root.get(), mesh_path);
+
+  FieldMesh mesh;
+  const std::size_t points = read_grid(reading, mesh_group.get(), mesh_path, mesh);
+  read_components(reading, mesh_group.get(), mesh_path, points, mesh);
+  mesh.source = MeshSource{path, MeshForm::openpmd, problem_of(mesh)};
+  return mesh;
+}
+
+namespace {
+
+// ---- Writing ----
+
+// A failed call of HDF5 while `path` is written: message 0 with the error number that HDF5's
+// error stack reports, ENOMEM for memory it could not have, else EIO. (errno itself may hold
+// anything by then: HDF5 leaves the errors of calls that it expected to fail.)
+[[noreturn]] void raise_write_failure(const char* path) {
+  int error_number = stack_error_number();
+  if (error_number == 0)
+    error_number = stack_says_out_of_memory() ? ENOMEM : EIO;
+  raise_file_error(path, error_number);
+}
+
+struct Writing {
+  const char* path;
+  // Object header times off, for the same bytes at every write.
+  Id group_creation;
+  Id dataset_creation;
+  Id complex_memory;
+  Id complex_file;
+
+  hid_t check(hid_t id) const {
+    if (id < 0)
+      raise_write_failure(path);
+    return id;
+  }
+  void check_status(herr_t status) const {
+    if (status < 0)
+      raise_write_failure(path);
+  }
+};
+
+// A fixed-length ASCII text type of `size` bytes, zero-padded, as numpy's bytes are in HDF5.
+Id text_type(const Writing& writing, std::size_t size) {
+  Id type(writing.check(H5Tcopy(H5T_C_S1)), H5Tclose);
+  writing.check_status(H5Tset_size(type.get(), std::max<std::size_t>(size, 1)));
+  writing.check_status(H5Tset_strpad(type.get(), H5T_STR_NULLPAD));
+  writing.check_status(H5Tset_cset(type.get(), H5T_CSET_ASCII));
+  return type;
+}
+
+void write_attribute(const Writing& writing, hid_t object, const char* name, hid_t file_type,
+                     hid_t memory_type, hsize_t count, const void* data, bool scalar) {
+  const Id space(
+      writing.check(scalar ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, &count, nullptr)),
+      H5Sclose);
+  const Id attribute(
+      writing.check(H5Acreate2(object, name, file_type, space.get(), H5P_DEFAULT, H5P_DEFAULT)),
+      H5Aclose);
+  writing.check_status(H5Awrite(attribute.get(), memory_type, data));
+}
+
+void write_text(const Writing& writing, hid_t object, const char* name, const std::string& text) {
+  std::string bytes = text;
+  bytes.resize(std::max<std::size_t>(text.size(), 1), '\0');
+  const Id type = text_type(writing, bytes.size());
+  write_attribute(writing, object, name, type.get(), type.get(), 1, bytes.data(), true);
+}
+
+void write_texts(const Writing& writing, hid_t object, const char* name,
+                 const std::array<const char*, 3>& texts) {
+  std::size_t size = 1;
+  for (const char* text : texts)
+    size = std::max(size, std::strlen(text));
+  std::string bytes(3 * size, '\0');
+  for (std::size_t k = 0; k < 3; ++k)
+    std::memcpy(bytes.data() + k * size, texts[k], std::strlen(texts[k]));
+  const Id type = text_type(writing, size);
+  write_attribute(writing, object, name, type.get(), type.get(), 3, bytes.data(), false);
+}
+
+void write_integers(const Writing& writing, hid_t object, const char* name,
+                    const std::int64_t* values, hsize_t count, bool scalar = false) {
+  write_attribute(writing, object, name, H5T_STD_I64LE, H5T_NATIVE_INT64, count, values, scalar);
+}
+
+void write_doubles(const Writing& writing, hid_t object, const char* name, const double* values,
+                   hsize_t count, bool scalar = false) {
+  write_attribute(writing, object, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, count, values, scalar);
+}
+
+Id create_group(const Writing& writing, hid_t parent, const char* name) {
+  return Id(writing.check(
+                H5Gcreate2(parent, name, H5P_DEFAULT, writing.group_creation.get(), H5P_DEFAULT)),
+            H5Gclose);
+}
+
+void write_component(const Writing& writing, hid_t record, const MeshComponent& component,
+                     const std::array<hsize_t, 3>& shape) {
+  const Id space(writing.check(H5Screate_simple(3, shape.data(), nullptr)), H5Sclose);
+  const Id dataset(writing.check(H5Dcreate2(record, component.axis.c_str(),
+                                            writing.complex_file.get(), space.get(), H5P_DEFAULT,
+                                            writing.dataset_creation.get(), H5P_DEFAULT)),
+                   H5Dclose);
+  writing.check_status(H5Dwrite(dataset.get(), writing.complex_memory.get(), H5S_ALL, H5S_ALL,
+                                H5P_DEFAULT, component.values.data()));
+  const double unit = 1.0;
+  write_doubles(writing, dataset.get(), "unitSI", &unit, 1, true);
+  const bool electric = component.field == FieldKind::electric;
+  write_doubles(writing, dataset.get(), "unitDimension",
+                (electric ? ELECTRIC_DIMENSION : MAGNETIC_DIMENSION).data(), 7);
+  write_text(writing, dataset.get(), "unitSymbol", electric ? "V/m" : "T");
+}
+
+// A mesh whose parts do not fit together cannot be written: "Invalid argument".
+void check_mesh(const FieldMesh& mesh, const char* path) {
+  const std::array<const char*, 3>& labels = labels_of(mesh.geometry);
+  const std::size_t plane = mesh.geometry == MeshGeometry::cylindrical ? 1 : 2;
+  std::int64_t points = 1;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const MeshAxis& axis = mesh.axes[k];
+    if (axis.label != labels[k] || axis.points < 1 || (k == plane && axis.points != 1) ||
+        axis.points > OPENPMD_MAX_POINTS / points)
+      raise_file_error(path, EINVAL);
+    points *= axis.points;
+  }
+  for (std::size_t k = 0; k < mesh.components.size(); ++k) {
+    const MeshComponent& component = mesh.components[k];
+    if (std::find(labels.begin(), labels.end(), component.axis) == labels.end() ||
+        component.values.size() != static_cast<std::size_t>(points))
+      raise_file_error(path, EINVAL);
+    for (std::size_t j = 0; j < k; ++j) {
+      if (mesh.components[j].field == component.field && mesh.components[j].axis == component.axis)
+        raise_file_error(path, EINVAL);
+    }
+  }
+}
+
+void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
+  const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
+  const Id root(writing.check(H5Gopen2(file, "/", H5P_DEFAULT)), H5Gclose);
+  write_text(writing, root.get(), "openPMD", "2.0.0");
+  write_text(writing, root.get(), "openPMDextension", "BeamPhysics");
+  write_text(writing, root.get(), "dataType", "openPMD");
+  write_text(writing, root.get(), "externalFieldPath", "/ExternalFieldPath/%T/");
+
+  const Id meshes = create_group(writing, root.get(), "ExternalFieldPath");
+  const Id group = create_group(writing, meshes.get(), MESH_GROUP);
+  write_text(writing, group.get(), "gridGeometry", cylindrical ? "cylindrical" : "rectangular");
+  write_texts(writing, group.get(), "axisLabels", labels_of(mesh.geometry));
+  const std::array<std::int64_t, 3> lower{0, cylindrical ? 1 : 0, 0};
+  write_integers(writing, group.get(), "gridLowerBound", lower.data(), 3);
+  std::array<std::int64_t, 3> size{};
+  std::array<double, 3> spacing{};
+  std::array<double, 3> origin{};
+  std::array<hsize_t, 3> shape{};
+  for (std::size_t k = 0; k < 3; ++k) {
+    size[k] = mesh.axes[k].points;
+    shape[k] = static_cast<hsize_t>(mesh.axes[k].points);
+    spacing[k] = mesh.axes[k].spacing;
+    origin[k] = mesh.axes[k].origin;
+  }
+  write_integers(writing, group.get(), "gridSize", size.data(), 3);
+  write_doubles(writing, group.get(), "gridSpacing", spacing.data(), 3);
+  write_doubles(writing, group.get(), "gridOriginOffset", origin.data(), 3);
+  write_integers(writing, group.get(), "harmonic", &mesh.harmonic, 1, true);
+  write_doubles(writing, group.get(), "fundamentalFrequency", &mesh.frequency, 1, true);
+  write_doubles(writing, group.get(), "RFphase", &mesh.rf_phase, 1, true);
+  write_doubles(writing, group.get(), "fieldScale", &mesh.field_scale, 1, true);
+  write_text(writing, group.get(), "eleAnchorPt", mesh.anchor);
+
+  for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
+    Id record;
+    for (const MeshComponent& component : mesh.components) {
+      if (component.field != field)
+        continue;
+      if (!record.valid())
+        record = create_group(writing, group.get(), field_record(field));
+      write_component(writing, record.get(), component, shape);
+    }
+  }
+  writing.check_status(H5Fflush(file, H5F_SCOPE_GLOBAL));
+}
+
+// errno after a failed call of the C library, EIO when it left none.
+int error_number_or_eio() {
+  return errno != 0 ? errno : EIO;
+}
+
+// Writes the file's bytes to `path`, created or emptied.
+void write_image(const char* path, const MeshArray<unsigned char>& image) {
+  errno = 0;
+  std::FILE* output = platform_open_file(path, "wb");
+  if (!output) {
+#ifdef _WIN32
+    raise_file_error(path, platform_open_error(path, error_number_or_eio()));
+#else
+    raise_file_error(path, error_number_or_eio());
+#endif
+  }
+  const bool written = platform_write_record(image.data(), image.size(), output);
+  const int write_error = written ? 0 : platform_output_error(error_number_or_eio());
+  errno = 0;
+  const bool closed = std::fclose(output) == 0;
+  if (!written || !closed)
+    raise_file_error(path, written ? platform_output_error(error_number_or_eio()) : write_error);
+}
+
+} // namespace
+
+void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
+  check_mesh(mesh, hdf5_path);
+  const Hdf5Scope scope;
+  Writing writing{hdf5_path, {}, {}, {}, {}};
+  writing.group_creation = Id(writing.check(H5Pcreate(H5P_GROUP_CREATE)), H5Pclose);
+  writing.check_status(H5Pset_obj_track_times(writing.group_creation.get(), false));
+  writing.dataset_creation = Id(writing.check(H5Pcreate(H5P_DATASET_CREATE)), H5Pclose);
+  const hid_t dataset_creation = writing.dataset_creation.get();
+  writing.check_status(H5Pset_obj_track_times(dataset_creation, false));
+  writing.check_status(H5Pset_layout(dataset_creation, H5D_CONTIGUOUS));
+  // Every value is written at once: no fill value before them.
+  writing.check_status(H5Pset_fill_time(dataset_creation, H5D_FILL_TIME_NEVER));
+  writing.complex_memory = complex_memory_type();
+  writing.check(writing.complex_memory.get());
+  writing.complex_file = Id(writing.check(H5Tcreate(H5T_COMPOUND, 2 * sizeof(double))), H5Tclose);
+  writing.check_status(H5Tinsert(writing.complex_file.get(), "r", 0, H5T_IEEE_F64LE));
+  writing.check_status(H5Tinsert(writing.complex_file.get(), "i", sizeof(double), H5T_IEEE_F64LE));
+
+  // The file is made in memory (HDF5's core driver, nothing on disk) and then written out here,
+  // with the system's own error number for a failure: a file that HDF5 itself fails to write (a
+  // full disk) can never be closed again. Memory grows in steps of about the whole file's size,
+  // so that it is allocated once.
+  const Id creation(writing.check(H5Pcreate(H5P_FILE_CREATE)), H5Pclose);
+  writing.check_status(H5Pset_obj_track_times(creation.get(), false)); // the root group's
+  const Id access(writing.check(H5Pcreate(H5P_FILE_ACCESS)), H5Pclose);
+  const std::size_t data_bytes =
+      mesh.components.size() * mesh.point_count() * sizeof(std::complex<double>);
+  writing.check_status(H5Pset_fapl_core(access.get(), data_bytes + (1U << 16), false));
+  // Closing the file fails while anything of it is still open, rather than waiting for it.
+  writing.check_status(H5Pset_fclose_degree(access.get(), H5F_CLOSE_SEMI));
+  // The name only tells the file from others open in this process.
+  static std::atomic<unsigned long long> images{0};
+  const std::string image_name = "norvalex openPMD image " + std::to_string(++images);
+  Id file(writing.check(H5Fcreate(image_name.c_str(), H5F_ACC_TRUNC, creation.get(), access.get())),
+          H5Fclose);
+  write_mesh(writing, file.get(), mesh);
+  const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
+  if (size <= 0)
+    raise_write_failure(hdf5_path);
+  MeshArray<unsigned char> image(static_cast<std::size_t>(size));
+  if (!image.data())
+    raise_file_error(hdf5_path, ENOMEM);
+  if (H5Fget_file_image(file.get(), image.data(), image.size()) != size)
+    raise_write_failure(hdf5_path);
+  writing.check_status(file.close());
+  write_image(hdf5_path, image);
+}
+
+} // namespace norvalex

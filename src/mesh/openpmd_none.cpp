@@ -1,0 +1,16 @@
+// openPMD field meshes in a build without HDF5: reading and writing them throws the one text
+// that says so.
+#include "diag/raise.h"
+#include "mesh/openpmd.h"
+
+namespace norvalex {
+
+FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
+  raise_input_failure(path, 0, UNSUPPORTED_OPENPMD_TEXT, path);
+}
+
+void write_openpmd(const FieldMesh&, const char* hdf5_path) {
+  raise_input_failure(hdf5_path, 0, UNSUPPORTED_OPENPMD_TEXT, hdf5_path);
+}
+
+} // namespace norvalex
