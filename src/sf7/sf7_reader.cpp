@@ -16,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace norvalex {
 
@@ -76,6 +77,49 @@ int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> value
   return found < 0 ? 0 : found;
 #else
   return scan_point_portable(line, values);
+#endif
+}
+
+namespace {
+
+#ifdef __GLIBC__
+// SF7_MAX_LINE_NUMBERS "%lf" directives; the format of n of them is its last 3*n characters.
+constexpr std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> all_directives = [] {
+  std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> text{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k) {
+    text[3 * k] = '%';
+    text[3 * k + 1] = 'l';
+    text[3 * k + 2] = 'f';
+  }
+  return text;
+}();
+
+// One sscanf with the given directives and a target for each of SF7_MAX_LINE_NUMBERS of them:
+// the targets past the last directive are passed and never written.
+template <std::size_t... K>
+int scan_directives(const char* line, const char* format,
+                    const std::array<double*, SF7_MAX_LINE_NUMBERS>& targets,
+                    std::index_sequence<K...>) {
+  return std::sscanf(line, format, targets[K]...);
+}
+#endif
+
+} // namespace
+
+int scan_numbers_exact(const char* line, std::span<double> values) {
+  if (values.size() == SF7_COLUMN_COUNT)
+    return scan_point_exact(line, values.first<SF7_COLUMN_COUNT>());
+#ifdef __GLIBC__
+  double unused = 0;
+  std::array<double*, SF7_MAX_LINE_NUMBERS> targets{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k)
+    targets[k] = k < values.size() ? &values[k] : &unused;
+  const char* const format = all_directives.data() + 3 * (SF7_MAX_LINE_NUMBERS - values.size());
+  const int found =
+      scan_directives(line, format, targets, std::make_index_sequence<SF7_MAX_LINE_NUMBERS>());
+  return found < 0 ? 0 : found;
+#else
+  return scan_numbers_portable(line, values);
 #endif
 }
 
