@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -160,8 +160,12 @@ TEST(Sf7Table, ReadsEveryColumnOfTheNineColumnShape) {
   for (int n = 0; n < 12; ++n) {
     const auto index = static_cast<std::size_t>(n);
     EXPECT_EQ(table.columns[8].data[index], 0.01 * n);
-    EXPECT_EQ(table.columns[3].data[index],
-              0.0001 * std::strtod(point_number(n, 3, 9).c_str(), nullptr));
+    // The number as written, correctly rounded.
+    const std::string written = point_number(n, 3, 9);
+    const std::size_t start = written.find_first_not_of(' ');
+    double number = 0;
+    std::from_chars(written.data() + start, written.data() + written.size(), number);
+    EXPECT_EQ(table.columns[3].data[index], 0.0001 * number);
   }
   EXPECT_EQ(point_line(11, 9).size(), 131u);
 }
