@@ -288,17 +288,18 @@ void read_names(const Sf7Reading& reading, LineBuffer& line, TableTarget& table)
   if (table.fixed_columns != 0) {
     const std::size_t wanted = table.fixed_columns;
     if (split_words(line.text.data(), std::span(words).first(wanted)) < wanted)
-      raise_input_error(reading.file_name, reading.line_number, "Can not find %zu array names",
-                        wanted);
+      raise_input_error(reading.file_name, reading.line_number, "Can not find %d array names",
+                        static_cast<int>(wanted));
     table.count = wanted;
   } else {
     const std::size_t most = table.slots.size();
     const std::size_t found = split_words(line.text.data(), std::span(words).first(most + 1));
     if (found < SF7_TABLE_MIN_COLUMNS)
-      raise_input_error(reading.file_name, reading.line_number, "Can not find %zu array names",
-                        SF7_TABLE_MIN_COLUMNS);
+      raise_input_error(reading.file_name, reading.line_number, "Can not find %d array names",
+                        static_cast<int>(SF7_TABLE_MIN_COLUMNS));
     if (found > most)
-      raise_input_error(reading.file_name, reading.line_number, "More than %zu array names", most);
+      raise_input_error(reading.file_name, reading.line_number, "More than %d array names",
+                        static_cast<int>(most));
     table.count = found;
   }
   for (std::size_t k = 0; k < table.count; ++k) {
@@ -334,8 +335,8 @@ const UnitRule* find_unit(std::span<const UnitRule> units, const char* word) {
 void read_units(const Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
   std::array<char*, SF7_MAX_LINE_NUMBERS> words{};
   if (split_words(line.text.data(), std::span(words).first(table.count)) < table.count)
-    raise_input_error(reading.file_name, reading.line_number, "Can not find %zu array units",
-                      table.count);
+    raise_input_error(reading.file_name, reading.line_number, "Can not find %d array units",
+                      static_cast<int>(table.count));
   for (std::size_t k = 0; k < table.count; ++k) {
     const char* word = words[k];
     FieldColumn& column = table.slots[k];
