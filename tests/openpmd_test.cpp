@@ -633,7 +633,7 @@ TEST(OpenpmdRead, FilesThatAreNoHdf5FilesSaySo) {
       {"empty", [](const std::string& path) { test_support::write_file(path, ""); },
        "not an HDF5 file", 0},
       {"an SF7 table",
-       [](const std::string& path) { test_support::write_file(path, test_support::small_rf_map); },
+       [](const std::string& path) { test_support::write_file(path, test_support::kSmallRfMap); },
        "not an HDF5 file", 0},
       {"the signature past the user blocks' places",
        [](const std::string& path) {

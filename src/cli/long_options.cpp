@@ -119,14 +119,21 @@ CommandLine::CommandLine(OptionTable table, std::span<const LongOption> long_opt
 
 void print_option_lines(OptionTable table, std::span<const LongOption> long_options,
                         PrintFunction print) {
+  std::vector<std::string> texts;
+  std::size_t width = 20; // descriptions start at column 22 at least
   for (const OptionSpec* row = table + 1; row->letter != 0; ++row) {
     std::string text = std::string(" -") + static_cast<char>(row->letter) + ", --" +
                        long_name(long_options, static_cast<char>(row->letter));
     if (row->argument_name) {
       text += std::string(" ") + row->argument_name;
     }
-    text.resize(std::max<std::size_t>(text.size() + 2, 22), ' ');
-    print((text + row->description + "\n").c_str());
+    width = std::max(width, text.size());
+    texts.push_back(std::move(text));
+  }
+  std::size_t k = 0;
+  for (const OptionSpec* row = table + 1; row->letter != 0; ++row, ++k) {
+    texts[k].resize(width + 2, ' ');
+    print((texts[k] + row->description + "\n").c_str());
   }
 }
 

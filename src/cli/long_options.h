@@ -40,8 +40,8 @@ private:
   std::vector<const char*> operands_;
 };
 
-// One help line per option row: " -s, --stats" and its argument name, padded to a column, then
-// the description.
+// One help line per option row: " -s, --stats" and its argument name, padded to one column for
+// all (column 22 at least), then the description.
 void print_option_lines(OptionTable table, std::span<const LongOption> long_options,
                         PrintFunction print);
 

@@ -39,8 +39,7 @@ std::array<OptionSpec, 11> option_table(OptionTargets& targets) {
       {'V', &targets.version, set_flag, nullptr, "Print the version and quit"},
       {'t', &targets.to, set_string, "format",
        "convert: OUT's format, tqs, openpmd, t7 or onaxis (default: by its extension)"},
-      {'f', &targets.field, set_string, "field",
-       "A static T7 file's field: electric or magnetic"},
+      {'f', &targets.field, set_string, "field", "A static T7 file's field: electric or magnetic"},
       {'p', &targets.planar, set_flag, nullptr, "A static T7 file's map is planar (x, y)"},
       {'F', &targets.frequency, set_string, "hz", "An RF table's frequency, in Hz"},
       {'s', &targets.scale, set_string, "factor", "convert: multiply the field by factor"},
@@ -52,9 +51,8 @@ std::array<OptionSpec, 11> option_table(OptionTargets& targets) {
 }
 
 constexpr LongOption long_options[] = {
-    {"help", 'h'},      {"version", 'V'}, {"to", 't'},        {"field", 'f'},
-    {"planar", 'p'},    {"frequency", 'F'}, {"scale", 's'},   {"normalize", 'n'},
-    {"json", 'j'},
+    {"help", 'h'},      {"version", 'V'}, {"to", 't'},        {"field", 'f'}, {"planar", 'p'},
+    {"frequency", 'F'}, {"scale", 's'},   {"normalize", 'n'}, {"json", 'j'},
 };
 
 void print_stdout(const char* text) {

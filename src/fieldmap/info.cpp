@@ -135,7 +135,10 @@ void write_text(Output& out, const FieldMesh& mesh, const Description& d) {
     out << shortest_text(mesh.frequency) << " Hz\n";
   }
   out << "\n";
-  TextTable grid({{"axis", false}, {"points", true}, {"from (m)", true}, {"to (m)", true},
+  TextTable grid({{"axis", false},
+                  {"points", true},
+                  {"from (m)", true},
+                  {"to (m)", true},
                   {"spacing (m)", true}});
   for (const MeshAxis& axis : mesh.axes) {
     grid.add_row({axis.label, std::to_string(axis.points), shortest_text(axis.origin),

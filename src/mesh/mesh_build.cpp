@@ -32,6 +32,15 @@ MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view 
   return &mesh.components.emplace_back(MeshComponent{field, std::string(axis), std::move(values)});
 }
 
+void order_components(FieldMesh& mesh) {
+  const auto rank = [&](const MeshComponent& component) {
+    return (component.field == FieldKind::electric ? 0 : 3) + axis_index(mesh, component.axis);
+  };
+  std::stable_sort(
+      mesh.components.begin(), mesh.components.end(),
+      [&](const MeshComponent& a, const MeshComponent& b) { return rank(a) < rank(b); });
+}
+
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit) {
   MeshArray<double> values(mesh.point_count());
   if (values.data() == nullptr) {

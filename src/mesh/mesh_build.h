@@ -24,6 +24,10 @@ int axis_index(const FieldMesh& mesh, std::string_view label);
 // Adds the component of `field` along `axis` with room for every point, values not set; null
 // when the memory cannot be had.
 MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis);
+// Puts the components in one order whatever the file's: the electric field before the magnetic,
+// each along the mesh's axes in their order.
+void order_components(FieldMesh& mesh);
+
 // Adds a real column with room for every point; null when the memory cannot be had.
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
 

@@ -283,7 +283,6 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
     write(column.name, [&](std::size_t index) { return column.values[index]; });
 }
 
-
 } // namespace
 
 std::span<const UnitRule> sf7_tqs_units() {

@@ -79,8 +79,8 @@ ColumnMeaning meaning_of(const FieldColumn& column, const FieldMesh& mesh) {
   }
   if (name.size() == 2 && (name[0] == 'E' || name[0] == 'B')) {
     const bool electric = name[0] == 'E';
-    const bool unit_fits = electric ? is_unit(column, "(MV/m)") || is_unit(column, "(V/cm)")
-                                    : is_unit(column, "(G)");
+    const bool unit_fits =
+        electric ? is_unit(column, "(MV/m)") || is_unit(column, "(V/cm)") : is_unit(column, "(G)");
     const std::string axis(1, name[1]);
     if (unit_fits && axis_index(mesh, axis) >= 0)
       return {ColumnRole::component, electric ? FieldKind::electric : FieldKind::magnetic, axis};
@@ -139,9 +139,7 @@ struct TableOrder {
   std::size_t slow;
   bool transposed; // the fast coordinate is the mesh's slower axis
 
-  std::size_t index(std::size_t n) const {
-    return transposed ? (n % fast) * slow + n / fast : n;
-  }
+  std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
 } // namespace
@@ -153,10 +151,10 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     raise_not_a_mesh(path, "fewer than two columns");
   const std::string first_axis = coordinate_axis(table.columns[0]);
   const std::string second_axis = coordinate_axis(table.columns[1]);
-  const bool cylindrical = (first_axis == "r" && second_axis == "z") ||
-                           (first_axis == "z" && second_axis == "r");
-  const bool rectangular = (first_axis == "x" && second_axis == "y") ||
-                           (first_axis == "y" && second_axis == "x");
+  const bool cylindrical =
+      (first_axis == "r" && second_axis == "z") || (first_axis == "z" && second_axis == "r");
+  const bool rectangular =
+      (first_axis == "x" && second_axis == "y") || (first_axis == "y" && second_axis == "x");
   if (!cylindrical && !rectangular)
     raise_not_a_mesh(path, "its first two columns are not R and Z, or X and Y, in (cm) or (mm)");
   FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
@@ -212,8 +210,8 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
   }
   if (rf) {
     if (!options.frequency && !options.frequency_may_be_unknown) {
-      raise_input_failure(path, 0,
-                          "%s: an RF table states no frequency: give the frequency in Hz", path);
+      raise_input_failure(path, 0, "%s: an RF table states no frequency: give the frequency in Hz",
+                          path);
     }
     if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0))) {
       raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
@@ -226,8 +224,7 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
   }
 
   // A table along a coordinate that is the mesh's slower one holds it fastest: transposed.
-  const TableOrder order{static_cast<std::size_t>(table.dim1),
-                         static_cast<std::size_t>(table.dim2),
+  const TableOrder order{static_cast<std::size_t>(table.dim1), static_cast<std::size_t>(table.dim2),
                          table.increment_counts == 2 && fast_axis < slow_axis};
   const std::size_t points = mesh.point_count();
   // The first two columns are the grid's coordinates.
@@ -257,6 +254,7 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     }
     column.data.reset(); // converted: the table's copy goes at once
   }
+  order_components(mesh);
   return mesh;
 }
 

@@ -183,6 +183,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
         column->values[mesh_index(n)] = value(n);
     }
   }
+  order_components(mesh);
   return mesh;
 }
 

@@ -15,8 +15,8 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -334,8 +334,8 @@ FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
       throw py::value_error("not a field component: " + name);
     }
     if (static_cast<std::size_t>(values.size()) != points) {
-      throw py::value_error(name + " has " + std::to_string(values.size()) +
-                            " values, the grid " + std::to_string(points) + " points");
+      throw py::value_error(name + " has " + std::to_string(values.size()) + " values, the grid " +
+                            std::to_string(points) + " points");
     }
     MeshArray<std::complex<double>> copy(points);
     if (copy.data() == nullptr) {
@@ -349,8 +349,8 @@ FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
     const py::tuple column = item.cast<py::tuple>();
     const auto values = column[2].cast<DoubleArray>();
     if (static_cast<std::size_t>(values.size()) != points) {
-      throw py::value_error("a column has " + std::to_string(values.size()) +
-                            " values, the grid " + std::to_string(points) + " points");
+      throw py::value_error("a column has " + std::to_string(values.size()) + " values, the grid " +
+                            std::to_string(points) + " points");
     }
     MeshArray<double> copy(points);
     if (copy.data() == nullptr) {
@@ -424,8 +424,8 @@ PYBIND11_MODULE(_core, module) {
   module.def("write_tqs", &write_tqs, py::arg("path"), py::arg("columns"), py::arg("append"));
   module.def("convert", &convert, py::arg("sf7_path"), py::arg("tqs_path"), py::arg("append"));
   module.def("stats", &stats, py::arg("path"), py::arg("name"));
-  module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("field"),
-             py::arg("geometry"), py::arg("frequency"));
+  module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("field"), py::arg("geometry"),
+             py::arg("frequency"));
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
              py::arg("components"), py::arg("columns"), py::arg("format"));
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
