@@ -322,7 +322,14 @@ void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
     const OutputUndo& undo = tqs_output_undo(output);
     if (undo.temp_path.empty())
       raise_file_error(output.name, ESPIPE);
-    write_openpmd(mesh, undo.temp_path.c_str());
+    try {
+      write_openpmd(mesh, undo.temp_path.c_str());
+    } catch (const Error& error) {
+      // A failed write names the target, as every writer's does, not the file in its place.
+      if (error.message_number() != static_cast<int>(Message::system_error))
+        throw;
+      raise_file_error(output.name, error.system_error());
+    }
     return;
   }
   }
