@@ -281,6 +281,14 @@ const std::vector<LineCase> kLines = {
     {"a zero byte", std::string("1 2\0 3\n", 7), -1},
     {"no line feed before the end of the text", "1 2 3", -1},
     {"a CR alone at the end of the text", "1 2 3\r", -1},
+    {"more numbers than the memo has shapes for",
+     [] {
+       std::string line;
+       for (int k = 0; k < 40; ++k)
+         line += " 1.5";
+       return line + "\n";
+     }(),
+     40, 64},
     {"a line past the classified window", "1 2 3" + std::string(300, ' ') + "4 5 6 7 8\n", 8},
     {"1021 characters and LF", "1 2" + std::string(1018, ' ') + "\n", 2},
     {"1022 characters and CR LF: the piece limit", "1 2" + std::string(1019, ' ') + "\r\n", -1},
@@ -471,10 +479,10 @@ TEST(PointScan, ExactScanOfNNumbersIsSscanfsAndThePortableScans) {
   };
   for (const std::string& line : lines) {
     std::array<double, 9> nine{};
-    std::array<double, 9> reference{};
     std::array<double, 9> portable{};
     const int found = scan_numbers_exact(line.c_str(), nine);
 #ifdef __GLIBC__
+    std::array<double, 9> reference{};
     int expected = std::sscanf(line.c_str(), "%lf%lf%lf%lf%lf%lf%lf%lf%lf", &reference[0],
                                &reference[1], &reference[2], &reference[3], &reference[4],
                                &reference[5], &reference[6], &reference[7], &reference[8]);
