@@ -384,7 +384,8 @@ TEST(NumberStream, ReadsInBlocksAsStrtodReadsTheWholeText) {
     Sf7Input input;
     ASSERT_TRUE(open_sf7_input(input, stream.get(), file % 3 ? SF7_INPUT_MIN_BLOCK_SIZE : 5003));
     Sf7ScanMemo memo;
-    std::array<double, 16> values{};
+    // Room for a long line of chained points; the fast scan takes lines of at most 16 numbers.
+    std::array<double, 256> values{};
     std::vector<std::string> numbers;
     for (;;) {
       if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
@@ -392,12 +393,14 @@ TEST(NumberStream, ReadsInBlocksAsStrtodReadsTheWholeText) {
       if (input.pos == input.end)
         break;
       std::size_t count = 0;
-      const char* next = scan_line_numbers_fast(memo, input.pos, input.end, values, count);
+      const char* next =
+          scan_line_numbers_fast(memo, input.pos, input.end, std::span(values).first(16), count);
       if (next == nullptr) {
         const auto* feed = static_cast<const char*>(
             std::memchr(input.pos, '\n', static_cast<std::size_t>(input.end - input.pos)));
         next = feed != nullptr ? feed + 1 : input.end;
         for (const char* p = input.pos; p < next; p += p < next && is_space(*p)) {
+          ASSERT_LT(count, values.size());
           p = is_space(*p) ? p : scan_token_exact(p, next, values[count++]);
           ASSERT_NE(p, nullptr);
         }
