@@ -407,8 +407,8 @@ template <std::size_t Fixed, bool Whole> struct LineRule {
 // at `line_length`: the words' places come from the masks, each number is read on its own, and
 // the shapes go to the memo when every number has one.
 template <class Mask, std::size_t Fixed, bool Whole>
-const char* scan_classified(Sf7ScanMemo& memo, const char* line, Mask space, unsigned line_length,
-                            std::span<double> values, std::size_t& count) {
+const char* scan_classified(Sf7ScanMemo& memo, const char* line, const char* end, Mask space,
+                            unsigned line_length, std::span<double> values, std::size_t& count) {
   using Rule = LineRule<Fixed, Whole>;
   // Separators: white space, and everything from the line feed on. A number read from a word's
   // start ends only at white space, so it is the whole word.
@@ -427,6 +427,9 @@ const char* scan_classified(Sf7ScanMemo& memo, const char* line, Mask space, uns
     }
     if (Whole && k == limit)
       return nullptr; // more words than values
+    // The memo has shapes for so many numbers; a line of more is read a character at a time.
+    if (Whole && k == SF7_MAX_LINE_NUMBERS)
+      return scan_line_general(line, end, values, count);
     const char* const t = line + start;
     Sf7TokenShape& shape = memo.shapes[k];
     shape.start = static_cast<std::uint8_t>(start);
@@ -474,10 +477,11 @@ const char* scan_line_classified(Sf7ScanMemo& memo, const char* line, const char
   Bits128 low;
   unsigned feed_at;
   if (classify_128(line, low, feed_at))
-    return scan_classified<Bits128, Fixed, Whole>(memo, line, low, feed_at, values, count);
+    return scan_classified<Bits128, Fixed, Whole>(memo, line, end, low, feed_at, values, count);
   Bits256 wide{low, 0};
   if (classify_128(line + 128, wide.high, feed_at))
-    return scan_classified<Bits256, Fixed, Whole>(memo, line, wide, 128 + feed_at, values, count);
+    return scan_classified<Bits256, Fixed, Whole>(memo, line, end, wide, 128 + feed_at, values,
+                                                  count);
   if (Whole)
     return scan_line_general(line, end, values, count);
   return scan_point_general<Fixed>(line, end, values);
@@ -505,6 +509,9 @@ const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end
   // The converter's six columns with the count known at compile time, as fast as ever.
   if (values.size() == SF7_COLUMN_COUNT)
     return scan_point_with<SF7_COLUMN_COUNT>(memo, line, end, values);
+  // The memo has shapes for SF7_MAX_LINE_NUMBERS numbers.
+  if (values.size() > SF7_MAX_LINE_NUMBERS)
+    return scan_point_general<0>(line, end, values);
   return scan_point_with<0>(memo, line, end, values);
 }
 

@@ -56,9 +56,10 @@ struct Sf7ScanMemo {
 };
 
 // Scans the point line that starts at `line`, inside buffered text that ends at `end`, where
-// SF7_SCAN_PADDING zero bytes must stand, for its first values.size() numbers (1 to
-// SF7_MAX_LINE_NUMBERS). Returns the position just past the line's line feed when the line is
-// shorter than the line buffer's piece limit and starts with values.size() numbers that are each
+// SF7_SCAN_PADDING zero bytes must stand, for its first values.size() numbers (at least 1;
+// more than SF7_MAX_LINE_NUMBERS are read a character at a time, without the memo). Returns the
+// position just past the line's line feed when the line is shorter than the line buffer's piece
+// limit and starts with values.size() numbers that are each
 //   [+|-] digits [. [digits]] | [+|-] . digits, then optionally (e|E) [+|-] digits,
 // each followed by white space; `values` then holds them exactly as scan_numbers_exact reads
 // them (correctly rounded). The text after the last of them is not examined. Returns nullptr for
