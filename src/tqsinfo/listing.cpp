@@ -39,12 +39,12 @@ void write_header(Output& out, const FileSummary& file) {
 
 void write_blocks(Output& out, const SeriesSummary& series) {
   TextTable table({{"block", true},
-               {"name", false},
-               {"type word", false},
-               {"type", false},
-               {"elements", true},
-               {"bytes", true},
-               {"offset", true}});
+                   {"name", false},
+                   {"type word", false},
+                   {"type", false},
+                   {"elements", true},
+                   {"bytes", true},
+                   {"offset", true}});
   for (const BlockSummary& block : series.blocks) {
     const std::optional<std::uint32_t> count = element_count(block.type, block.bytes);
     table.add_row({std::to_string(block.number), listing_text(block.name), hex(block.type),
