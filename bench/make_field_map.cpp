@@ -1,10 +1,12 @@
-// Writes a synthetic SF7 field map for the benchmark: a square area of (increments+1)^2 points
-// in the post-processor's own number layout (coordinates as G14.6, fields as %14.6E).
+// Writes a synthetic field map for the benchmarks: a square area of (increments+1)^2 points in
+// the post-processor's own number layout, as an SF7 table (coordinates as G14.6, fields as
+// %14.6E) or, for a name ending in .t7, as an RF T7 grid file (four fields a point, %14.6E).
 //
-//   make_field_map <output.sf7> [increments]     (increments defaults to 1000: 1001 x 1001)
+//   make_field_map <output.sf7|output.t7> [increments]   (increments defaults to 1000: 1001 x 1001)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -36,11 +38,14 @@ const char* const header = "Los Alamos National Laboratory Poisson Superfish\n"
                            "(Rmin,Zmin) = (0.0,0.0)\n"
                            "(Rmax,Zmax) = (50,50)\n";
 
+void write_sf7(std::FILE* out, int increments);
+void write_t7(std::FILE* out, int increments);
+
 } // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fputs("usage: make_field_map output.sf7 [increments]\n", stderr);
+    std::fputs("usage: make_field_map output.sf7|output.t7 [increments]\n", stderr);
     return 2;
   }
   const int increments = argc == 3 ? std::atoi(argv[2]) : 1000;
@@ -53,6 +58,22 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
+  const std::string_view name = argv[1];
+  if (name.size() > 3 && name.substr(name.size() - 3) == ".t7") {
+    write_t7(out, increments);
+  } else {
+    write_sf7(out, increments);
+  }
+  if (std::fclose(out) != 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  return 0;
+}
+
+namespace {
+
+void write_sf7(std::FILE* out, int increments) {
   std::fputs(header, out);
   std::fprintf(out, "R and Z increments:  %4d  %4d\n\n", increments, increments);
   std::fputs("      R             Z              Er            Ez            |E|           V \n",
@@ -74,9 +95,22 @@ int main(int argc, char** argv) {
       std::fprintf(out, "%14.6E%14.6E%14.6E%14.6E\n", er, ez, e, v);
     }
   }
-  if (std::fclose(out) != 0) {
-    std::perror(argv[1]);
-    return 1;
-  }
-  return 0;
 }
+
+// An RF map on the same square, z fastest: Ez, Er, |E| in MV/m and H-phi in A/m.
+void write_t7(std::FILE* out, int increments) {
+  std::fprintf(out, "0 50 %d\n1300\n0 50 %d\n", increments, increments);
+  const double step = 50.0 / increments;
+  for (int i = 0; i <= increments; ++i) {
+    const double r = i * step;
+    for (int j = 0; j <= increments; ++j) {
+      const double z = j * step;
+      const double ez = 30 * std::cos(0.11 * z) * std::exp(-0.05 * r);
+      const double er = 12 * std::sin(0.11 * z) * std::exp(-0.05 * r) * r / 50;
+      const double h = 2.5e4 * std::cos(0.11 * z) * r / 50;
+      std::fprintf(out, "%14.6E%14.6E%14.6E%14.6E\n", ez, er, std::sqrt(ez * ez + er * er), h);
+    }
+  }
+}
+
+} // namespace

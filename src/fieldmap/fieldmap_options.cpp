@@ -92,7 +92,10 @@ std::optional<MeshFormat> format_of_name(const std::string& name) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
     return std::nullopt;
   }
-  const std::string extension = name.substr(dot + 1);
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) {
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
   if (extension == "tqs") {
     return MeshFormat::tqs;
   }

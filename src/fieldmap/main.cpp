@@ -10,6 +10,8 @@
 #include "norvalex/mesh.h"
 #include "norvalex/tqs.h"
 
+#include <string>
+
 namespace {
 
 using namespace norvalex;
@@ -39,6 +41,9 @@ void convert(const FieldmapRequest& request) {
   if (*format == MeshFormat::openpmd && to_standard_output) {
     refuse("an openPMD file is written by its name, not to standard output");
   }
+  if (*format == MeshFormat::openpmd && !mesh_has_openpmd()) {
+    refuse("openPMD files are not supported by this build (no HDF5)");
+  }
   const char* input = request.input.c_str();
   TqsOutput output;
   if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
@@ -54,7 +59,18 @@ void convert(const FieldmapRequest& request) {
     open_output(request, output);
     write_sf7_tqs(table, output, factor);
   } else {
-    FieldMesh mesh = read_mesh(input, request.read);
+    MeshReadOptions options = request.read;
+    // TQS arrays and on-axis tables hold no frequency: an RF table needs none to go there.
+    options.frequency_may_be_unknown = *format == MeshFormat::tqs || *format == MeshFormat::on_axis;
+    FieldMesh mesh = read_mesh(input, options);
+    if (!mesh.columns.empty() && *format != MeshFormat::tqs) {
+      std::string names;
+      for (const MeshColumn& column : mesh.columns)
+        names += (names.empty() ? "" : ", ") + column.name;
+      warning_message_handler("%s", ("\"" + request.output + "\" holds no " + names +
+                                     ": only TQS files keep a table's other columns")
+                                        .c_str());
+    }
     if (request.scale) {
       scale_mesh(mesh, *request.scale);
     }

@@ -63,7 +63,8 @@ bool one_phase(const FieldMesh& mesh, FieldKind field, std::complex<double> turn
 
 } // namespace
 
-RealFields::RealFields(const FieldMesh& mesh) : rf_(mesh.frequency != 0 || mesh.harmonic != 0) {
+RealFields::RealFields(const FieldMesh& mesh)
+    : rf_(mesh.frequency != 0 || mesh.harmonic != 0), scale_(mesh.field_scale) {
   const bool exact = one_phase(mesh, FieldKind::electric, 1, rf_, 0) &&
                      one_phase(mesh, FieldKind::magnetic, 1, rf_, 0);
   if (exact)
@@ -129,6 +130,8 @@ OnAxisPeak on_axis_peak(const FieldMesh& mesh) {
       peak.position = along.origin + static_cast<double>(n) * along.spacing;
     }
   }
+  // The field the mesh stands for: its values times its fieldScale.
+  peak.value *= mesh.field_scale;
   return peak;
 }
 

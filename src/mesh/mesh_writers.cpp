@@ -130,8 +130,10 @@ void write_t7(const FieldMesh& mesh, TqsOutput& output) {
     const MeshComponent* b_theta = mesh.component(FieldKind::magnetic, "theta");
     refuse_other_components(mesh, {ez, er, b_theta}, "an RF T7 file");
     write_range(out, z);
-    out.number(
-        reading_back(mesh.frequency / 1e6, mesh.frequency, [](double x) { return x * 1e6; }));
+    // The file's frequency is the map's own: the harmonic of the fundamental.
+    const double frequency =
+        mesh.harmonic > 1 ? mesh.frequency * static_cast<double>(mesh.harmonic) : mesh.frequency;
+    out.number(reading_back(frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
     out.end_line();
     write_range(out, r);
     // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
@@ -243,7 +245,9 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const FieldKind field = electric ? FieldKind::electric : FieldKind::magnetic;
   const MeshComponent* along_lead = mesh.component(field, lead.label);
   const MeshComponent* along_trail = mesh.component(field, trail.label);
-  const MeshComponent* b_theta = rf ? mesh.component(FieldKind::magnetic, "theta") : nullptr;
+  // H-phi: round the axis of a cylindrical map, across the plane of a rectangular one.
+  const MeshComponent* b_theta =
+      rf ? mesh.component(FieldKind::magnetic, cylindrical ? "theta" : "z") : nullptr;
 
   std::vector<double> values(points);
   const auto write = [&](const std::string& name, auto value_of) {
@@ -270,9 +274,13 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   });
   if (rf) {
     // b = mu0 H, and the converter writes H in T with its own factor.
+    // The number whose reading gives b back.
     const double factor = converter_factor("(A/m)");
-    write("Bphi",
-          [&](std::size_t index) { return factor * (at(fields, b_theta, index) / MESH_MU0); });
+    write("Bphi", [&](std::size_t index) {
+      const double b = at(fields, b_theta, index);
+      return reading_back(factor * (b / MESH_MU0), b,
+                          [factor](double x) { return MESH_MU0 * (x / factor); });
+    });
   }
   for (const MeshComponent& component : mesh.components) {
     if (&component == along_lead || &component == along_trail || &component == b_theta)
@@ -318,10 +326,16 @@ void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
     write_tqs_arrays(mesh, output);
     return;
   case MeshFormat::openpmd: {
+    if (!mesh_has_openpmd())
+      raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
     // HDF5 writes the file by its name: the temporary file that replaces the target at the close.
     const OutputUndo& undo = tqs_output_undo(output);
-    if (undo.temp_path.empty())
-      raise_file_error(output.name, ESPIPE);
+    if (undo.temp_path.empty()) {
+      raise_input_failure(output.name, 0,
+                          "%s: an openPMD file is written as a file of its own, not into a pipe, "
+                          "a device or standard output",
+                          output.name);
+    }
     try {
       write_openpmd(mesh, undo.temp_path.c_str());
     } catch (const Error& error) {

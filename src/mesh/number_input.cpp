@@ -40,6 +40,8 @@ struct NumberInput::Buffer {
   char* line_end = nullptr;        // end of the current line's readable part
   bool line_complete = true;       // line_end is the line's line feed or the file's end
   bool drained = false;            // the stream gave its last byte
+  std::int64_t bytes_read = 0;     // from the stream so far
+  std::int64_t byte_limit = -1;    // the most bytes to read from it, or -1
   Sf7ScanMemo memo;                // what the fast scan learnt of the last line
 
   // Keeps the unread bytes, moved to the front, and reads more after them.
@@ -47,10 +49,14 @@ struct NumberInput::Buffer {
     char* const front = storage.get();
     const auto rest = static_cast<std::size_t>(end - pos);
     std::memmove(front, pos, rest);
-    const std::size_t room = BLOCK_SIZE - rest;
-    const std::size_t got = std::fread(front + rest, 1, room, stream);
-    if (got < room) {
-      if (std::ferror(stream)) {
+    std::size_t room = BLOCK_SIZE - rest;
+    if (byte_limit >= 0)
+      room = std::min(room, static_cast<std::size_t>(byte_limit - bytes_read));
+    const std::size_t got = room == 0 ? 0 : std::fread(front + rest, 1, room, stream);
+    bytes_read += static_cast<std::int64_t>(got);
+    // The limit reached is the end, as the end of the stream is.
+    if (got < room || room == 0) {
+      if (room != 0 && std::ferror(stream)) {
         const int error_number = errno;
         raise_input_failure(name, error_number, "%s: %s", name, platform_error_text(error_number));
       }
@@ -63,10 +69,12 @@ struct NumberInput::Buffer {
   }
 };
 
-NumberInput::NumberInput(std::FILE* stream, const char* name)
-    : name_(name), buffer_(std::make_unique<Buffer>()) {
+NumberInput::NumberInput(std::FILE* stream, const char* name, std::int32_t lines_before,
+                         std::int64_t byte_limit)
+    : name_(name), buffer_(std::make_unique<Buffer>()), line_number_(lines_before) {
   Buffer& b = *buffer_;
   b.stream = stream;
+  b.byte_limit = byte_limit;
   b.storage.reset(new (std::nothrow) char[BLOCK_SIZE + PADDING]);
   if (!b.storage)
     raise_input_failure(name, ENOMEM, "Not enough memory");
@@ -121,6 +129,14 @@ bool NumberInput::next_line() {
   }
 }
 
+std::int64_t NumberInput::next_line_offset() const {
+  const Buffer& b = *buffer_;
+  const char* feed = b.line_end;
+  while (feed < b.end && *feed != '\n')
+    ++feed;
+  return b.bytes_read - (b.end - feed) + (feed < b.end ? 1 : 0);
+}
+
 void NumberInput::raise_not_a_number(const char* token, const char* end) const {
   const auto length = static_cast<std::size_t>(end - token);
   const std::string shown(token, std::min(length, SHOWN_TOKEN));
@@ -166,6 +182,13 @@ std::ptrdiff_t NumberInput::read_line(std::span<double> values) {
   Buffer& b = *buffer_;
   if (!next_line())
     return -1;
+  if (b.line_complete && b.line_end < b.end) {
+    std::size_t found = 0;
+    if (scan_line_numbers_fast(b.memo, b.pos, b.end, values, found) != nullptr) {
+      b.pos = b.line_end;
+      return static_cast<std::ptrdiff_t>(found);
+    }
+  }
   std::size_t count = 0;
   // One line: its numbers up to its end, which may lie beyond this buffer's part of it.
   for (;;) {

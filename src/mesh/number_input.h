@@ -13,8 +13,11 @@ namespace norvalex {
 
 class NumberInput {
 public:
-  // Reads `stream`, which the caller keeps open; `name` names the file in errors.
-  NumberInput(std::FILE* stream, const char* name);
+  // Reads `stream` from where it stands, at most `byte_limit` bytes of it when that is not -1;
+  // the caller keeps it open. `name` names the file in errors, whose line numbers count on from
+  // `lines_before`.
+  NumberInput(std::FILE* stream, const char* name, std::int32_t lines_before = 0,
+              std::int64_t byte_limit = -1);
   ~NumberInput();
   NumberInput(const NumberInput&) = delete;
   NumberInput& operator=(const NumberInput&) = delete;
@@ -28,6 +31,9 @@ public:
   // next lines hold, at most values.size(); 0 at the end of the file. A token that is no number
   // throws a located error.
   std::size_t read_numbers(std::span<double> values);
+
+  // How far into the stream, from where it stood, the line after the current one starts.
+  std::int64_t next_line_offset() const;
 
   // Lines read so far, the one being read included: the line of the last number returned.
   std::int32_t line_number() const { return line_number_; }

@@ -21,19 +21,21 @@ public:
   // Throws when the mesh's fields need more than one phase, or a static mesh has complex values.
   explicit RealFields(const FieldMesh& mesh);
 
-  // The real amplitude of `component` at `index`: E (and every static field) as its real part,
-  // the magnetic field of an RF map as the real b of B = -i b, b = mu0 H.
+  // The real amplitude of `component` at `index`, times the mesh's fieldScale: E (and every
+  // static field) as its real part, the magnetic field of an RF map as the real b of B = -i b,
+  // b = mu0 H.
   double value(const MeshComponent& component, std::size_t index) const {
-    const std::complex<double> z = component.values[index];
-    if (turned_) {
-      const std::complex<double> turned = z * turn_;
-      return component.field == FieldKind::electric || !rf_ ? turned.real() : -turned.imag();
-    }
-    return component.field == FieldKind::electric || !rf_ ? z.real() : -z.imag();
+    const std::complex<double> z =
+        turned_ ? component.values[index] * turn_ : component.values[index];
+    // b = -Im(B), a zero part of either sign giving 0, as the solver writes it.
+    const double amplitude =
+        component.field == FieldKind::electric || !rf_ ? z.real() : 0.0 - z.imag();
+    return scale_ == 1 ? amplitude : amplitude * scale_;
   }
 
 private:
   bool rf_;
+  double scale_; // the mesh's fieldScale, which the real forms hold in their values
   bool turned_ = false;
   std::complex<double> turn_{1, 0}; // e^{-i phase}
 };

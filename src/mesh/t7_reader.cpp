@@ -10,12 +10,16 @@
 #include "mesh/number_input.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace norvalex {
 
@@ -23,6 +27,10 @@ namespace {
 
 // Values a chunk of the stream is read in.
 constexpr std::size_t CHUNK = 4096;
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
 
 // The shortest text of a number, for messages.
 std::string number_text(double value) {
@@ -89,16 +97,23 @@ struct PointOrder {
   std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
+// The file being read: its name, its stream and the numbers read from it so far (the header's).
+struct T7File {
+  const char* path;
+  std::FILE* stream;
+  NumberInput& input;
+};
+
 // Reads the stream of `values_per_point` numbers a point into `store(index, values)`; exactly
 // `points` points, no value more or less.
 template <class Store>
 void read_points(NumberInput& input, std::size_t points, std::size_t values_per_point,
-                 const PointOrder& order, Store store) {
+                 const PointOrder& order, Store& store) {
   const std::size_t total = points * values_per_point;
   std::unique_ptr<double[]> chunk(new (std::nothrow) double[CHUNK]);
   if (!chunk)
     raise_input_failure(input.name(), ENOMEM, "Not enough memory");
-  std::array<double, 4> point{};
+  std::array<double, 5> point{};
   std::size_t read = 0;
   std::size_t in_point = 0;
   std::size_t point_number = 0;
@@ -124,6 +139,118 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
   }
 }
 
+// Reads the lines of `input` as points of `values_per_point` numbers each, the first at point
+// `first`, up to its end: false, with nothing said, at the first line that is not one point, or
+// beyond `points`. How many lines it read goes to `lines`.
+template <class Store>
+bool read_point_lines(NumberInput& input, std::size_t first, std::size_t points,
+                      std::size_t values_per_point, const PointOrder& order, Store& store,
+                      std::size_t& lines) {
+  std::array<double, 5> point{};
+  const std::span<double> values(point.data(), values_per_point + 1);
+  lines = 0;
+  for (std::ptrdiff_t count; (count = input.read_line(values)) >= 0; ++lines) {
+    if (static_cast<std::size_t>(count) != values_per_point || first + lines >= points)
+      return false;
+    store(order.index(first + lines), point);
+  }
+  return true;
+}
+
+// Values of a regular file this large are read by two threads: the first part by this one, the
+// rest, from a line start past the middle, by a helper that first counts the first part's lines
+// (so it knows its first point) and then reads its own.
+constexpr std::int64_t TWO_THREADS_FROM = std::int64_t{8} << 20;
+
+// Reads the points in two parts, when the file is a regular one, large, and holds one point a
+// line from `start` to its end. False when it is not so, or when any line reads otherwise: the
+// caller then reads them one after the other from `start`, which finds any defect with its line.
+template <class Store>
+bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t points,
+                        std::size_t values_per_point, const PointOrder& order, Store& store) {
+  PlatformFileKind kind;
+  std::int64_t length = 0;
+  if (platform_file_status(file.stream, kind, length) != 0 || kind != PlatformFileKind::regular ||
+      length - start < TWO_THREADS_FROM)
+    return false;
+  const std::unique_ptr<std::FILE, FileCloser> other(platform_open_input(file.path));
+  if (!other)
+    return false;
+  // The helper's part starts at the first line that starts after the middle.
+  std::int64_t split = start + (length - start) * 11 / 20;
+  std::array<char, 4096> window{};
+  if (platform_seek(other.get(), split) != 0)
+    return false;
+  const std::size_t got = std::fread(window.data(), 1, window.size(), other.get());
+  const void* feed = std::memchr(window.data(), '\n', got);
+  if (feed == nullptr)
+    return false;
+  split += static_cast<const char*>(feed) - window.data() + 1;
+
+  bool helper_done = false;
+  std::size_t first_lines = 0; // the line feeds of the first part, counted by the helper
+  bool helper_regular = false;
+  const auto helper = [&] {
+    try {
+      // Counting the first part's lines is fast; reading the first part is this thread's work.
+      std::unique_ptr<char[]> block(new char[std::size_t{1} << 20]);
+      if (platform_seek(other.get(), start) != 0)
+        return;
+      for (std::int64_t left = split - start; left > 0;) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
+        if (std::fread(block.get(), 1, wanted, other.get()) != wanted)
+          return;
+        first_lines +=
+            static_cast<std::size_t>(std::count(block.get(), block.get() + wanted, '\n'));
+        left -= static_cast<std::int64_t>(wanted);
+      }
+      NumberInput rest(other.get(), file.path);
+      std::size_t lines = 0;
+      helper_regular =
+          read_point_lines(rest, first_lines, points, values_per_point, order, store, lines) &&
+          first_lines + lines == points;
+    } catch (const std::exception&) {
+      helper_regular = false; // a defect: the reading one after the other reports it
+    }
+    helper_done = true;
+  };
+  std::thread thread;
+  try {
+    thread = std::thread(helper);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  bool regular = false;
+  std::size_t lines = 0;
+  try {
+    if (platform_seek(file.stream, start) == 0) {
+      NumberInput part(file.stream, file.path, 0, split - start);
+      regular = read_point_lines(part, 0, points, values_per_point, order, store, lines);
+    }
+  } catch (const std::exception&) {
+    regular = false;
+  }
+  thread.join();
+  return regular && helper_done && helper_regular && lines == first_lines;
+}
+
+// Reads the points after the header of `file`: in two parts where it can, else one after the
+// other.
+template <class Store>
+void read_all_points(const T7File& file, std::size_t points, std::size_t values_per_point,
+                     const PointOrder& order, Store store) {
+  const std::int64_t start = file.input.next_line_offset();
+  if (read_points_in_two(file, start, points, values_per_point, order, store))
+    return;
+  if (platform_seek(file.stream, start) != 0) {
+    // A stream without positions was not read in two: its header's input reads on.
+    read_points(file.input, points, values_per_point, order, store);
+    return;
+  }
+  NumberInput values(file.stream, file.path, file.input.line_number());
+  read_points(values, points, values_per_point, order, store);
+}
+
 [[noreturn]] void raise_grid_memory(const NumberInput& input, const Range& a, const Range& b) {
   raise_input_error(input.name(), input.line_number(), "Not enough memory for %lld*%lld points",
                     static_cast<long long>(a.points()), static_cast<long long>(b.points()));
@@ -136,8 +263,9 @@ void check_grid(const NumberInput& input, const Range& a, const Range& b) {
   }
 }
 
-FieldMesh read_rf(NumberInput& input, const Range& z, double frequency_mhz,
+FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
                   const MeshReadOptions& options) {
+  NumberInput& input = file.input;
   if (options.geometry && *options.geometry != MeshGeometry::cylindrical) {
     raise_input_failure(input.name(), 0, "%s: an RF T7 file holds a cylindrical map", input.name());
   }
@@ -164,17 +292,18 @@ FieldMesh read_rf(NumberInput& input, const Range& z, double frequency_mhz,
   // -sin(wt): with fields as exp(-iwt), E is real and B-theta = -i mu0 H-phi.
   const PointOrder order{static_cast<std::size_t>(z.points()), false,
                          static_cast<std::size_t>(r.points())};
-  read_points(input, mesh.point_count(), 4, order,
-              [&](std::size_t index, const std::array<double, 4>& v) {
-                e_z[index] = {v[0] * 1e6, 0};
-                e_r[index] = {v[1] * 1e6, 0};
-                b_theta[index] = {0, -(MESH_MU0 * v[3])};
-              });
+  read_all_points(file, mesh.point_count(), 4, order,
+                  [&](std::size_t index, const std::array<double, 5>& v) {
+                    e_z[index] = {v[0] * 1e6, 0};
+                    e_r[index] = {v[1] * 1e6, 0};
+                    b_theta[index] = {0, -(MESH_MU0 * v[3])};
+                  });
   return mesh;
 }
 
-FieldMesh read_static(NumberInput& input, const Range& first, const Range& second,
+FieldMesh read_static(const T7File& file, const Range& first, const Range& second,
                       const MeshReadOptions& options) {
+  const NumberInput& input = file.input;
   if (!options.field) {
     raise_input_failure(input.name(), 0,
                         "%s: a static T7 file does not say which field it holds: give the field, "
@@ -202,17 +331,13 @@ FieldMesh read_static(NumberInput& input, const Range& first, const Range& secon
   // The first coordinate varies fastest in the file: the mesh holds it as its slow axis.
   const PointOrder order{static_cast<std::size_t>(first.points()), true,
                          static_cast<std::size_t>(second.points())};
-  read_points(input, mesh.point_count(), 2, order,
-              [&](std::size_t index, const std::array<double, 4>& v) {
-                along_first[index] = {v[0] * factor, 0};
-                along_second[index] = {v[1] * factor, 0};
-              });
+  read_all_points(file, mesh.point_count(), 2, order,
+                  [&](std::size_t index, const std::array<double, 5>& v) {
+                    along_first[index] = {v[0] * factor, 0};
+                    along_second[index] = {v[1] * factor, 0};
+                  });
   return mesh;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
 
 } // namespace
 
@@ -227,10 +352,11 @@ FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
   std::array<double, 3> line2{};
   const std::ptrdiff_t count = header_line(input, line2);
   FieldMesh mesh;
+  const T7File file{path, stream.get(), input};
   if (count == 1) {
-    mesh = read_rf(input, first, line2[0], options);
+    mesh = read_rf(file, first, line2[0], options);
   } else if (count == 3) {
-    mesh = read_static(input, first, range_of(input, line2), options);
+    mesh = read_static(file, first, range_of(input, line2), options);
   } else {
     raise_header(input, "one number (the frequency in MHz) or three (min, max and intervals)");
   }

@@ -133,8 +133,8 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
   for (std::size_t k = 2; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;
     rf |= name == "Bphi" || name == "H";
-    electric |= name.size() == 2 && name[0] == 'E';
-    magnetic |= name.size() == 2 && name[0] == 'B';
+    electric |= (name.size() == 2 && name[0] == 'E') || name.starts_with("electricField/");
+    magnetic |= (name.size() == 2 && name[0] == 'B') || name.starts_with("magneticField/");
   }
   if (rf) {
     if (!options.frequency && !options.frequency_may_be_unknown) {
@@ -160,11 +160,19 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     const std::vector<double> values = doubles_of(arrays[k].node);
     const auto value = [&](std::size_t n) { return values[n]; };
     const bool h_phi = name == "Bphi" || name == "H";
-    const std::string axis = name.size() == 2 ? std::string(1, name[1]) : std::string();
-    const bool field =
-        name.size() == 2 && (name[0] == 'E' || name[0] == 'B') && axis_index(mesh, axis) >= 0;
+    // A component by the table's name (Ez, Br, ...) or, beyond the table's form, by its
+    // openPMD name (electricField/z, ...).
+    const std::size_t slash = name.find('/');
+    const std::string prefix = slash == std::string::npos ? std::string() : name.substr(0, slash);
+    const bool by_field_name = prefix == "electricField" || prefix == "magneticField";
+    const bool by_table_name = name.size() == 2 && (name[0] == 'E' || name[0] == 'B');
+    const std::string axis = by_field_name   ? name.substr(slash + 1)
+                             : by_table_name ? std::string(1, name[1])
+                                             : std::string();
+    const bool field = (by_field_name || by_table_name) && axis_index(mesh, axis) >= 0;
     if (h_phi || field) {
-      const FieldKind kind = h_phi || name[0] == 'B' ? FieldKind::magnetic : FieldKind::electric;
+      const bool of_b = h_phi || prefix == "magneticField" || (by_table_name && name[0] == 'B');
+      const FieldKind kind = of_b ? FieldKind::magnetic : FieldKind::electric;
       MeshComponent* component =
           add_component(mesh, kind, h_phi ? (cylindrical ? "theta" : "z") : axis);
       if (component == nullptr)
@@ -173,7 +181,9 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
         // H-phi in A/m is the value over the converter's factor; B-theta = -i mu0 H.
         component->values[mesh_index(n)] =
             h_phi ? std::complex<double>(0, -(MESH_MU0 * (value(n) / CONVERTER_MU0)))
-                  : std::complex<double>(value(n), 0);
+            // A real amplitude b of an RF map's magnetic field stands for B = -i b.
+            : of_b && rf ? std::complex<double>(0, -value(n))
+                         : std::complex<double>(value(n), 0);
       }
     } else {
       MeshColumn* column = add_column(mesh, name, unit_of(name));

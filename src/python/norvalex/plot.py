@@ -18,7 +18,7 @@ def plot_mesh(mesh, path=None):
     """A figure of |E| (or |B| of a magnetic map) over the grid's two long axes and of the
     on-axis field; written to `path` when given."""
     pyplot = _pyplot()
-    prefix = "electricField/" if any(n.startswith("electricField/") for n in mesh.components) \\
+    prefix = "electricField/" if any(n.startswith("electricField/") for n in mesh.components) \
         else "magneticField/"
     unit = "V/m" if prefix == "electricField/" else "T"
     magnitude = np.sqrt(sum(np.abs(values) ** 2 for name, values in mesh.components.items()
