@@ -797,6 +797,21 @@ const std::vector<RoundTrip> round_trips = {
                         static_value);
      },
      ProblemKind::electrostatic},
+    {"components larger than HDF5's small blocks, all six",
+     [] {
+       FieldMesh mesh = make_mesh(MeshGeometry::cylindrical, {40, 1, 60},
+                                  {{FieldKind::electric, "r"},
+                                   {FieldKind::electric, "theta"},
+                                   {FieldKind::electric, "z"},
+                                   {FieldKind::magnetic, "r"},
+                                   {FieldKind::magnetic, "theta"},
+                                   {FieldKind::magnetic, "z"}},
+                                  rf_value);
+       mesh.frequency = 3e9;
+       mesh.harmonic = 2;
+       return mesh;
+     },
+     ProblemKind::rf},
 };
 
 void expect_same_bits(const FieldMesh& read, const FieldMesh& written) {
@@ -906,6 +921,73 @@ TEST(OpenpmdWrite, SameMeshGivesTheSameBytes) {
   const std::string a = test_support::read_file(folder.file("a.h5"));
   EXPECT_FALSE(a.empty());
   EXPECT_TRUE(a == test_support::read_file(folder.file("b.h5")));
+}
+
+// A conversion's map: 1001 x 1001 points of three components, 48 MB of values.
+FieldMesh large_mesh() {
+  FieldMesh mesh = make_mesh(
+      MeshGeometry::cylindrical, {1001, 1, 1001},
+      {{FieldKind::electric, "r"}, {FieldKind::electric, "z"}, {FieldKind::magnetic, "theta"}},
+      [](int j, std::size_t k) {
+        return std::complex<double>(static_cast<double>(k) + j, -0.5 * static_cast<double>(k));
+      });
+  mesh.frequency = 1.3e9;
+  mesh.harmonic = 1;
+  return mesh;
+}
+
+TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no peak resident memory here";
+#else
+  SKIP_WITHOUT_HDF5();
+  TempDir folder;
+  const std::string a = folder.file("a.h5");
+  // The peak resident memory while it writes, beyond the mesh's, in KiB; a child measures it.
+  const auto child = run_in_child([&] {
+    const FieldMesh mesh = large_mesh();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    write_openpmd(mesh, a.c_str());
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    std::printf("%ld", after.ru_maxrss - before.ru_maxrss);
+  });
+  ASSERT_EQ(child.exit_status, 0) << child.err;
+  EXPECT_EQ(child.err, "");
+  EXPECT_LT(std::stol(child.out), 8 * 1024) << "KiB more than the mesh";
+  const FieldMesh mesh = large_mesh();
+  const std::string b = folder.file("b.h5");
+  write_openpmd(mesh, b.c_str());
+  EXPECT_TRUE(test_support::read_file(a) == test_support::read_file(b));
+  expect_same_bits(read_openpmd_mesh(a.c_str()), mesh);
+#endif
+}
+
+TEST(OpenpmdWrite, APipeOrADeviceTakesTheFileAsAFileDoes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no FIFO here";
+#else
+  SKIP_WITHOUT_HDF5();
+  TempDir folder;
+  const FieldMesh mesh = round_trips[5].make();
+  const std::string file = folder.file("file.h5");
+  write_openpmd(mesh, file.c_str());
+  // Written from its start to its end without a seek, which a FIFO refuses.
+  const std::string fifo = folder.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = test_support::read_file(fifo); });
+  try {
+    write_openpmd(mesh, fifo.c_str());
+  } catch (const Error& error) {
+    ADD_FAILURE() << error.what();
+    std::fclose(std::fopen(fifo.c_str(), "wb")); // the reader's open waits for a writer
+  }
+  reader.join();
+  EXPECT_TRUE(piped == test_support::read_file(file));
+  EXPECT_EQ(thrown_text([&] { write_openpmd(mesh, "/dev/null"); }), "");
+#endif
 }
 
 TEST(OpenpmdWrite, FailuresAreSystemErrors) {

@@ -15,6 +15,7 @@
 #include "diag/raise.h"
 #include "mesh/openpmd.h"
 #include "norvalex/sf7.h"
+#include "platform/file_ops.h"
 #include "platform/platform.h"
 
 #include <hdf5.h>
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -32,6 +34,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef H5_HAVE_THREADSAFE
@@ -1075,15 +1078,27 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
 namespace {
 
 // ---- Writing ----
+//
+// HDF5 never writes to the disk here: it makes the file's metadata in memory (its core driver,
+// no backing store) and this code writes the file out. Each component's dataset is contiguous,
+// its space allocated when it is created and never filled, so that HDF5 holds no value: its
+// address in the file is all that the metadata needs. The image of that metadata is taken over
+// when HDF5 closes the file (its file image callbacks), and the file is then written in one pass
+// from its start: the image's bytes, and each component's values at its address, straight from
+// the mesh's arrays. A failure is then always a failure of this code's own writes, with the
+// system's error number, and never one of HDF5's (whose file, had it failed to write, could not
+// be closed again).
+//
+// The core driver's memory covers every byte up to the highest address that HDF5 wrote, so the
+// metadata must all lie before the values. A first pass makes the metadata alone (no space for
+// any value), and its size becomes the block that HDF5 keeps for metadata in the second, which
+// so receives all of it before the first value's address.
 
-// A failed call of HDF5 while `path` is written: message 0 with the error number that HDF5's
-// error stack reports, ENOMEM for memory it could not have, else EIO. (errno itself may hold
-// anything by then: HDF5 leaves the errors of calls that it expected to fail.)
+// A failed call of HDF5 while `path` is written: message 0 with ENOMEM when HDF5's error stack
+// says that memory ran out, else EIO. (errno itself may hold anything by then: HDF5 leaves the
+// errors of calls that it expected to fail.)
 [[noreturn]] void raise_write_failure(const char* path) {
-  int error_number = stack_error_number();
-  if (error_number == 0)
-    error_number = stack_says_out_of_memory() ? ENOMEM : EIO;
-  raise_file_error(path, error_number);
+  raise_file_error(path, stack_says_out_of_memory() ? ENOMEM : EIO);
 }
 
 struct Writing {
@@ -1091,7 +1106,6 @@ struct Writing {
   // Object header times off, for the same bytes at every write.
   Id group_creation;
   Id dataset_creation;
-  Id complex_memory;
   Id complex_file;
 
   hid_t check(hid_t id) const {
@@ -1160,21 +1174,22 @@ Id create_group(const Writing& writing, hid_t parent, const char* name) {
             H5Gclose);
 }
 
-void write_component(const Writing& writing, hid_t record, const MeshComponent& component,
-                     const std::array<hsize_t, 3>& shape) {
+// The component's dataset, without its values; returns its address in the file (HADDR_UNDEF
+// when its space is not allocated at its creation).
+haddr_t write_component(const Writing& writing, hid_t record, const MeshComponent& component,
+                        const std::array<hsize_t, 3>& shape) {
   const Id space(writing.check(H5Screate_simple(3, shape.data(), nullptr)), H5Sclose);
   const Id dataset(writing.check(H5Dcreate2(record, component.axis.c_str(),
                                             writing.complex_file.get(), space.get(), H5P_DEFAULT,
                                             writing.dataset_creation.get(), H5P_DEFAULT)),
                    H5Dclose);
-  writing.check_status(H5Dwrite(dataset.get(), writing.complex_memory.get(), H5S_ALL, H5S_ALL,
-                                H5P_DEFAULT, component.values.data()));
   const double unit = 1.0;
   write_doubles(writing, dataset.get(), "unitSI", &unit, 1, true);
   const bool electric = component.field == FieldKind::electric;
   write_doubles(writing, dataset.get(), "unitDimension",
                 (electric ? ELECTRIC_DIMENSION : MAGNETIC_DIMENSION).data(), 7);
   write_text(writing, dataset.get(), "unitSymbol", electric ? "V/m" : "T");
+  return H5Dget_offset(dataset.get());
 }
 
 // A mesh whose parts do not fit together cannot be written: "Invalid argument".
@@ -1201,7 +1216,10 @@ void check_mesh(const FieldMesh& mesh, const char* path) {
   }
 }
 
-void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
+// Every group and attribute of the mesh and a dataset for each component; `addresses` receives
+// the address of each component's values, in the order of mesh.components.
+void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh,
+                std::vector<haddr_t>& addresses) {
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const Id root(writing.check(H5Gopen2(file, "/", H5P_DEFAULT)), H5Gclose);
   write_text(writing, root.get(), "openPMD", "2.0.0");
@@ -1234,73 +1252,133 @@ void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
   write_doubles(writing, group.get(), "fieldScale", &mesh.field_scale, 1, true);
   write_text(writing, group.get(), "eleAnchorPt", mesh.anchor);
 
+  addresses.assign(mesh.components.size(), HADDR_UNDEF);
   for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
     Id record;
-    for (const MeshComponent& component : mesh.components) {
+    for (std::size_t k = 0; k < mesh.components.size(); ++k) {
+      const MeshComponent& component = mesh.components[k];
       if (component.field != field)
         continue;
       if (!record.valid())
         record = create_group(writing, group.get(), field_record(field));
-      write_component(writing, record.get(), component, shape);
+      addresses[k] = write_component(writing, record.get(), component, shape);
     }
   }
-  writing.check_status(H5Fflush(file, H5F_SCOPE_GLOBAL));
 }
 
-// errno after a failed call of the C library, EIO when it left none.
-int error_number_or_eio() {
-  return errno != 0 ? errno : EIO;
-}
+// The bytes of the file that HDF5 made in memory, taken over from its core driver when the file
+// is closed. Its size is that of the driver's buffer: at least the highest address written, and
+// zeros wherever HDF5 wrote nothing.
+struct Image {
+  unsigned char* bytes = nullptr;
+  std::size_t size = 0;    // of `bytes`
+  std::size_t growing = 0; // the size of the driver's buffer while the file is open
 
-// Writes the file's bytes to `path`, created or emptied.
-void write_image(const char* path, const MeshArray<unsigned char>& image) {
-  errno = 0;
-  std::FILE* output = platform_open_file(path, "wb");
-  if (!output) {
-#ifdef _WIN32
-    raise_file_error(path, platform_open_error(path, error_number_or_eio()));
-#else
-    raise_file_error(path, error_number_or_eio());
-#endif
+  Image() = default;
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+  ~Image() { std::free(bytes); }
+};
+
+// The core driver's memory calls, with an Image for their user data.
+void* image_malloc(std::size_t size, H5FD_file_image_op_t, void* image) {
+  void* memory = std::malloc(size);
+  if (memory)
+    static_cast<Image*>(image)->growing = size;
+  return memory;
+}
+void* image_memcpy(void* to, const void* from, std::size_t size, H5FD_file_image_op_t, void*) {
+  return std::memcpy(to, from, size);
+}
+void* image_realloc(void* memory, std::size_t size, H5FD_file_image_op_t, void* image) {
+  void* moved = std::realloc(memory, size);
+  if (moved)
+    static_cast<Image*>(image)->growing = size;
+  return moved;
+}
+herr_t image_free(void* memory, H5FD_file_image_op_t operation, void* user_data) {
+  auto* image = static_cast<Image*>(user_data);
+  if (operation == H5FD_FILE_IMAGE_OP_FILE_CLOSE && memory && !image->bytes) {
+    image->bytes = static_cast<unsigned char*>(memory);
+    image->size = image->growing;
+  } else {
+    std::free(memory);
   }
-  const bool written = platform_write_record(image.data(), image.size(), output);
-  const int write_error = written ? 0 : platform_output_error(error_number_or_eio());
-  errno = 0;
-  const bool closed = std::fclose(output) == 0;
-  if (!written || !closed)
-    raise_file_error(path, written ? platform_output_error(error_number_or_eio()) : write_error);
+  return 0;
+}
+void* image_user_data_copy(void* image) {
+  return image;
+}
+herr_t image_user_data_free(void*) {
+  return 0;
 }
 
-} // namespace
+std::uint64_t little_endian_u64(const unsigned char* bytes) {
+  std::uint64_t value = 0;
+  for (int k = 7; k >= 0; --k)
+    value = value << 8 | bytes[k];
+  return value;
+}
 
-void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
-  check_mesh(mesh, hdf5_path);
-  const Hdf5Scope scope;
-  Writing writing{hdf5_path, {}, {}, {}, {}};
+// The file's length, the end-of-file address of the superblock at the image's start (no user
+// block): after the version, sizes, tree ranks and flags, and the base address and one more
+// address, in superblocks of versions 0 and 1 (which also has the indexed-storage rank), and 2
+// and 3. Addresses of 8 bytes only, as this writer makes them; 0 for anything else.
+std::uint64_t image_file_length(const Image& image) {
+  static constexpr unsigned char SIGNATURE[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+  if (image.size < 64 || std::memcmp(image.bytes, SIGNATURE, 8) != 0)
+    return 0;
+  const unsigned version = image.bytes[8];
+  std::size_t base = 0;
+  if (version <= 1 && image.bytes[13] == 8)
+    base = version == 0 ? 24 : 28;
+  else if ((version == 2 || version == 3) && image.bytes[9] == 8)
+    base = 12;
+  else
+    return 0;
+  if (little_endian_u64(image.bytes + base) != 0)
+    return 0;
+  return little_endian_u64(image.bytes + base + 16);
+}
+
+// Makes the file's metadata in memory: with space for the values (`allocate`) in a metadata
+// block of `metadata_block` bytes (0: HDF5's own), or without. Returns the file's length and
+// fills `image` and `addresses`.
+std::uint64_t make_image(const FieldMesh& mesh, const char* path, bool allocate,
+                         std::uint64_t metadata_block, Image& image,
+                         std::vector<haddr_t>& addresses) {
+  Writing writing{path, {}, {}, {}};
   writing.group_creation = Id(writing.check(H5Pcreate(H5P_GROUP_CREATE)), H5Pclose);
   writing.check_status(H5Pset_obj_track_times(writing.group_creation.get(), false));
   writing.dataset_creation = Id(writing.check(H5Pcreate(H5P_DATASET_CREATE)), H5Pclose);
   const hid_t dataset_creation = writing.dataset_creation.get();
   writing.check_status(H5Pset_obj_track_times(dataset_creation, false));
   writing.check_status(H5Pset_layout(dataset_creation, H5D_CONTIGUOUS));
-  // Every value is written at once: no fill value before them.
+  // The space at the dataset's creation, or not until a value is written (never, here); no fill
+  // value ever: HDF5 writes none of the values.
+  writing.check_status(
+      H5Pset_alloc_time(dataset_creation, allocate ? H5D_ALLOC_TIME_EARLY : H5D_ALLOC_TIME_LATE));
   writing.check_status(H5Pset_fill_time(dataset_creation, H5D_FILL_TIME_NEVER));
-  writing.complex_memory = complex_memory_type();
-  writing.check(writing.complex_memory.get());
   writing.complex_file = Id(writing.check(H5Tcreate(H5T_COMPOUND, 2 * sizeof(double))), H5Tclose);
   writing.check_status(H5Tinsert(writing.complex_file.get(), "r", 0, H5T_IEEE_F64LE));
   writing.check_status(H5Tinsert(writing.complex_file.get(), "i", sizeof(double), H5T_IEEE_F64LE));
+  // The values are written as the model holds them: std::complex<double> as two IEEE doubles,
+  // real then imaginary, little-endian, which is the compound's layout.
+  if (H5Tget_size(writing.complex_file.get()) != sizeof(std::complex<double>) ||
+      H5Tget_member_offset(writing.complex_file.get(), 0) != 0 ||
+      H5Tget_member_offset(writing.complex_file.get(), 1) != sizeof(double))
+    raise_file_error(path, EIO);
 
-  // The file is made in memory (HDF5's core driver, nothing on disk) and then written out here,
-  // with the system's own error number for a failure: a file that HDF5 itself fails to write (a
-  // full disk) can never be closed again. Memory grows in steps of about the whole file's size,
-  // so that it is allocated once.
   const Id creation(writing.check(H5Pcreate(H5P_FILE_CREATE)), H5Pclose);
   writing.check_status(H5Pset_obj_track_times(creation.get(), false)); // the root group's
   const Id access(writing.check(H5Pcreate(H5P_FILE_ACCESS)), H5Pclose);
-  const std::size_t data_bytes =
-      mesh.components.size() * mesh.point_count() * sizeof(std::complex<double>);
-  writing.check_status(H5Pset_fapl_core(access.get(), data_bytes + (1U << 16), false));
+  writing.check_status(H5Pset_fapl_core(access.get(), 1U << 16, false));
+  H5FD_file_image_callbacks_t callbacks{image_malloc, image_memcpy,         image_realloc,
+                                        image_free,   image_user_data_copy, image_user_data_free,
+                                        &image};
+  writing.check_status(H5Pset_file_image_callbacks(access.get(), &callbacks));
+  if (metadata_block != 0)
+    writing.check_status(H5Pset_meta_block_size(access.get(), metadata_block));
   // Closing the file fails while anything of it is still open, rather than waiting for it.
   writing.check_status(H5Pset_fclose_degree(access.get(), H5F_CLOSE_SEMI));
   // The name only tells the file from others open in this process.
@@ -1308,17 +1386,133 @@ void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
   const std::string image_name = "norvalex openPMD image " + std::to_string(++images);
   Id file(writing.check(H5Fcreate(image_name.c_str(), H5F_ACC_TRUNC, creation.get(), access.get())),
           H5Fclose);
-  write_mesh(writing, file.get(), mesh);
-  const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
-  if (size <= 0)
-    raise_write_failure(hdf5_path);
-  MeshArray<unsigned char> image(static_cast<std::size_t>(size));
-  if (!image.data())
-    raise_file_error(hdf5_path, ENOMEM);
-  if (H5Fget_file_image(file.get(), image.data(), image.size()) != size)
-    raise_write_failure(hdf5_path);
+  write_mesh(writing, file.get(), mesh, addresses);
   writing.check_status(file.close());
-  write_image(hdf5_path, image);
+  const std::uint64_t length = image_file_length(image);
+  if (length == 0)
+    raise_file_error(path, EIO);
+  return length;
+}
+
+// errno after a failed call of the C library, EIO when it left none.
+int error_number_or_eio() {
+  return errno != 0 ? errno : EIO;
+}
+
+// Part of the file: `size` bytes at `address`.
+struct Piece {
+  std::uint64_t address;
+  std::uint64_t size;
+  const void* bytes;
+};
+
+class FileOutput {
+public:
+  explicit FileOutput(const char* path) : path_(path) {
+    errno = 0;
+    stream_ = platform_open_file(path, "wb");
+    if (!stream_) {
+#ifdef _WIN32
+      raise_file_error(path, platform_open_error(path, error_number_or_eio()));
+#else
+      raise_file_error(path, error_number_or_eio());
+#endif
+    }
+  }
+  FileOutput(const FileOutput&) = delete;
+  FileOutput& operator=(const FileOutput&) = delete;
+  ~FileOutput() {
+    if (stream_)
+      std::fclose(stream_);
+  }
+
+  void write(const void* bytes, std::uint64_t size) {
+    errno = 0;
+    if (size != 0 && !platform_write_record(bytes, static_cast<std::size_t>(size), stream_))
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+  }
+
+  // The image's bytes from `from` to `to`, and zeros past its end.
+  void fill(const Image& image, std::uint64_t from, std::uint64_t to) {
+    if (from < image.size) {
+      const std::uint64_t end = std::min<std::uint64_t>(to, image.size);
+      write(image.bytes + from, end - from);
+      from = end;
+    }
+    static constexpr unsigned char ZEROS[4096] = {};
+    for (; from < to; from += std::min<std::uint64_t>(to - from, sizeof ZEROS))
+      write(ZEROS, std::min<std::uint64_t>(to - from, sizeof ZEROS));
+  }
+
+  // Flushes, makes a regular file's data durable and closes.
+  void close() {
+    errno = 0;
+    if (std::fflush(stream_) != 0)
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+    PlatformFileKind kind = PlatformFileKind::other;
+    std::int64_t length = 0;
+    errno = 0;
+    if (platform_file_status(stream_, kind, length) == 0 && kind == PlatformFileKind::regular &&
+        tqs_sync_file(fileno(stream_)) != 0)
+      raise_file_error(path_, error_number_or_eio());
+    errno = 0;
+    const bool closed = std::fclose(std::exchange(stream_, nullptr)) == 0;
+    if (!closed)
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+  }
+
+private:
+  const char* path_;
+  std::FILE* stream_ = nullptr;
+};
+
+} // namespace
+
+void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
+  static_assert(sizeof(std::complex<double>) == 2 * sizeof(double));
+  static_assert(std::endian::native == std::endian::little &&
+                    std::numeric_limits<double>::is_iec559,
+                "the values are written from memory as little-endian IEEE doubles");
+  check_mesh(mesh, hdf5_path);
+  Image image;
+  std::vector<haddr_t> addresses;
+  std::uint64_t length = 0;
+  {
+    const Hdf5Scope scope;
+    std::uint64_t metadata_length = 0;
+    {
+      Image metadata;
+      metadata_length = make_image(mesh, hdf5_path, false, 0, metadata, addresses);
+    }
+    length = make_image(mesh, hdf5_path, true, metadata_length, image, addresses);
+  }
+  // The values in the order of their addresses, apart from each other and within the file.
+  const std::uint64_t value_bytes = mesh.point_count() * sizeof(std::complex<double>);
+  std::vector<Piece> pieces;
+  for (std::size_t k = 0; k < mesh.components.size(); ++k) {
+    if (addresses[k] == HADDR_UNDEF)
+      raise_file_error(hdf5_path, EIO);
+    pieces.push_back(Piece{addresses[k], value_bytes, mesh.components[k].values.data()});
+  }
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Piece& a, const Piece& b) { return a.address < b.address; });
+  std::uint64_t end = 0;
+  for (const Piece& piece : pieces) {
+    if (piece.address < end || piece.address > length || piece.size > length - piece.address)
+      raise_file_error(hdf5_path, EIO);
+    end = piece.address + piece.size;
+  }
+
+  // From the start to the end, without a seek: a pipe or a device takes it as a file does.
+  FileOutput output(hdf5_path);
+  std::uint64_t at = 0;
+  for (const Piece& piece : pieces) {
+    output.fill(image, at, piece.address);
+    output.write(piece.bytes, piece.size);
+    at = piece.address + piece.size;
+  }
+  output.fill(image, at, length);
+  output.close();
 }
 
 } // namespace norvalex
