@@ -330,6 +330,17 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
          EXPECT_EQ(mesh.harmonic, 0);
          EXPECT_EQ(mesh.source.problem, ProblemKind::rf);
        }},
+      {"constant groups alone on 2^24 points",
+       {"cylindrical", "m.attrs['gridSize'] = np.array([4096, 1, 4096]); "
+                       "constant(m, 'electricField/z', 2.5); "
+                       "del m['electricField/r']; del m['magneticField']"},
+       [](const FieldMesh& mesh) {
+         expect_names(mesh, {"electricField/z"});
+         const MeshComponent& component = mesh.components.at(0);
+         ASSERT_EQ(component.values.size(), std::size_t{1} << 24);
+         EXPECT_EQ(component.values[0], std::complex<double>(2.5, 0.0));
+         EXPECT_EQ(component.values[(std::size_t{1} << 24) - 1], std::complex<double>(2.5, 0.0));
+       }},
       {"1-D map along z",
        {"cylindrical", "m.attrs['gridSize'] = np.array([1, 1, 4]); "
                        "[replace_values(m, c, m[c][()][:1]) for c in "
@@ -448,6 +459,26 @@ const std::vector<Defect> defects = {
                      "[constant(m, c, 1.0) for c in "
                      "('electricField/r', 'electricField/z', 'magneticField/theta')]"},
      "gridSize 100000 x 1 x 100000: more than 536870911 points"},
+    {"constant groups alone on more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                     "[constant(m, c, 1.0) for c in "
+                     "('electricField/r', 'electricField/z', 'magneticField/theta')]"},
+     "gridSize 4097 x 1 x 4096: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
+    {"a dataset of chunks never written beside constant groups, more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                     "replace_values(m, 'electricField/r', None, shape=(4097, 1, 4096), "
+                     "dtype='c16', chunks=(64, 1, 64)); "
+                     "[constant(m, c, 1.0) for c in ('electricField/z', 'magneticField/theta')]"},
+     "gridSize 4097 x 1 x 4096: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
+    {"a dataset of one chunk written of many, more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([1, 1, 16777217]); "
+                     "replace_values(m, 'electricField/r', None, shape=(1, 1, 16777217), "
+                     "dtype='f8', chunks=(1, 1, 1048576))[0, 0, 0] = 1.0; "
+                     "del m['electricField/z']; del m['magneticField']"},
+     "gridSize 1 x 1 x 16777217: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
     {"a point count past 64 bits",
      {"cylindrical", "m.attrs['gridSize'] = np.array([2**62, 1, 2**62])"},
      "gridSize 4611686018427387904 x 1 x 4611686018427387904: more than 536870911 points"},
@@ -677,13 +708,16 @@ TEST(OpenpmdRead, MemoryThatCannotBeHadIsAnInputFailure) {
     GTEST_SKIP() << "the sanitizers' allocator ends the process instead";
   SKIP_WITHOUT_H5PY();
   TempDir folder;
-  // 400 million points of constant groups, within the limit of points: 6.4 GB per component.
-  const std::string path =
-      write_fixtures(folder, {{"cylindrical", "m.attrs['gridSize'] = np.array([20000, 1, 20000]); "
-                                              "[constant(m, c, 1.0) for c in ('electricField/r', "
-                                              "'electricField/z', 'magneticField/theta')]"}})[0];
+  // Just past 2^24 points, one component a dataset whose every chunk is stored (zeros, gzipped)
+  // and two constant groups: three arrays of 268 MB, more than the 512 MiB of the child.
+  const std::string path = write_fixtures(
+      folder, {{"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                               "replace_values(m, 'electricField/r', np.zeros((4097, 1, 4096)), "
+                               "chunks=(256, 1, 4096), compression='gzip'); "
+                               "[constant(m, c, 1.0) for c in "
+                               "('electricField/z', 'magneticField/theta')]"}})[0];
   const auto child = run_in_child([&] {
-    const rlimit limit{1UL << 30, 1UL << 30};
+    const rlimit limit{1UL << 29, 1UL << 29};
     setrlimit(RLIMIT_AS, &limit);
     try {
       read_openpmd_mesh(path.c_str());

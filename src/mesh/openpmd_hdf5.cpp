@@ -10,8 +10,12 @@
 // product checked for overflow) before anything is allocated; a component's shape must be the
 // grid's, its values must be in the file itself (no external or virtual storage), a contiguous
 // or compact dataset must store as many bytes as its shape needs, within the file's length, and
-// a chunked one must have chunks no larger than itself (or 2^20 values). Memory that cannot be
-// had is the "Not enough memory" input failure. No partial mesh is ever returned.
+// a chunked one must have chunks no larger than itself (or 2^20 values). A file may claim more
+// than UNSTORED_MAX_POINTS (2^24) points only when a component is a dataset that holds its
+// values (contiguous or compact, or with every chunk stored): constant groups and chunks never
+// written hold none, and would have a tiny file fill gigabytes. Every component is checked
+// before any array is allocated, and every array allocated before any is filled. Memory that
+// cannot be had is the "Not enough memory" input failure. No partial mesh is ever returned.
 #include "diag/raise.h"
 #include "mesh/openpmd.h"
 #include "norvalex/sf7.h"
@@ -100,12 +104,18 @@ constexpr char UNIT_SI[] = "%s: component %s unitSI %s: a finite factor other th
 constexpr char UNIT_DIMENSION[] = "%s: component %s unitDimension (%s): %s (%s) expected";
 constexpr char STATIC_IMAGINARY[] = "%s: component %s has imaginary parts in a static mesh "
                                     "(harmonic 0, fundamentalFrequency 0)";
+constexpr char UNSTORED_GRID[] =
+    "%s: gridSize %s: more than %lld points, and no component is a dataset that holds its values "
+    "(constant groups and chunks never written hold none)";
 constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
 
 // The largest grid read: the largest whose arrays of doubles the TQS output can hold.
 constexpr std::int64_t OPENPMD_MAX_POINTS = SF7_MAX_POINTS;
 // The longest text attribute read, in bytes.
 constexpr std::size_t MAX_TEXT_BYTES = 4096;
+// The largest grid read when no component is a dataset that holds its values: constant groups
+// and chunks never written take a few bytes for any number of points.
+constexpr std::int64_t UNSTORED_MAX_POINTS = std::int64_t{1} << 24;
 // Chunks may hold at most this many values even when the dataset holds fewer.
 constexpr unsigned long long CHUNK_ALLOWANCE = 1ULL << 20;
 
@@ -827,7 +837,10 @@ std::string value_holds(hid_t type) {
 
 using ComplexArray = MeshArray<std::complex<double>>;
 
+// The array of a component's values, not filled yet; its size in bytes is checked first.
 ComplexArray allocate_values(const Reading& reading, std::size_t points) {
+  if (points > std::numeric_limits<std::size_t>::max() / sizeof(std::complex<double>))
+    raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
   ComplexArray values(points);
   if (!values.data())
     raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
@@ -843,11 +856,27 @@ void scale(ComplexArray& values, double unit, bool complex) {
     values[k] = complex ? values[k] * unit : std::complex<double>(values[k].real() * unit, 0.0);
 }
 
-// A dataset component, of gridSize's shape, in SI units.
-ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::string& name,
-                          const std::array<std::int64_t, 3>& extents, std::size_t points,
-                          double unit) {
+// A component of the file, checked and with its values not read yet.
+struct Component {
+  FieldKind field = FieldKind::electric;
+  std::string axis;
+  std::string name;
+  Id object;
+  double unit = 1; // unitSI
+  bool dataset = false;
+  ValueKind kind = ValueKind::other; // of a dataset's values
+  std::complex<double> constant = 0; // a constant group's value, in SI units
+  bool holds_values = false;         // a dataset whose every value the file stores
+};
+
+// Checks a dataset component before anything is allocated for it: gridSize's shape, values of a
+// kind that can be read, kept in the file itself, as many bytes as its shape needs when it is
+// contiguous or compact, and chunks no larger than itself. Sets its kind and holds_values.
+void check_dataset(const Reading& reading, Component& component,
+                   const std::array<std::int64_t, 3>& extents, std::size_t points) {
   const char* path = reading.path;
+  const hid_t dataset = component.object.get();
+  const std::string& name = component.name;
   const Id space(H5Dget_space(dataset), H5Sclose);
   const Id type(H5Dget_type(dataset), H5Tclose);
   const Id creation(H5Dget_create_plist(dataset), H5Pclose);
@@ -866,8 +895,8 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
                         null_space ? "(none)" : extents_text(dims, rank).c_str(),
                         extents_text(extents).c_str());
 
-  const ValueKind kind = value_kind(type.get());
-  if (kind == ValueKind::other)
+  component.kind = value_kind(type.get());
+  if (component.kind == ValueKind::other)
     raise_input_failure(path, 0, VALUE_KIND, path, name.c_str(), value_holds(type.get()).c_str());
   if (!sane_value_type(type.get()))
     raise_damaged(reading, name);
@@ -876,8 +905,8 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
   const H5D_layout_t layout = H5Pget_layout(creation.get());
   if (layout == H5D_VIRTUAL || H5Pget_external_count(creation.get()) != 0)
     raise_input_failure(path, 0, OTHER_FILES, path, name.c_str());
+  const auto needed = static_cast<unsigned long long>(points) * H5Tget_size(type.get());
   if (layout == H5D_CONTIGUOUS || layout == H5D_COMPACT) {
-    const auto needed = static_cast<unsigned long long>(points) * H5Tget_size(type.get());
     const unsigned long long stored = H5Dget_storage_size(dataset);
     if (stored < needed)
       raise_input_failure(path, 0, STORAGE, path, name.c_str(), stored, needed);
@@ -886,48 +915,68 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
         (offset > static_cast<haddr_t>(reading.file_length) ||
          stored > static_cast<unsigned long long>(reading.file_length) - offset))
       raise_input_failure(path, 0, PAST_END, path, name.c_str());
+    component.holds_values = true;
   } else if (layout == H5D_CHUNKED) {
     hsize_t chunk[H5S_MAX_RANK] = {};
     const int chunk_rank = H5Pget_chunk(creation.get(), H5S_MAX_RANK, chunk);
     if (chunk_rank < 1 || chunk_rank > H5S_MAX_RANK)
       raise_damaged(reading, name);
-    // The product, saturated: a hostile chunk's extents may be anything up to 2^32 - 1.
+    // The products, saturated: a hostile chunk's extents may be anything up to 2^32 - 1.
     constexpr auto MOST = std::numeric_limits<unsigned long long>::max();
+    const auto times = [](unsigned long long a, unsigned long long b) {
+      return b != 0 && a > MOST / b ? MOST : a * b;
+    };
     unsigned long long chunk_values = 1;
     for (int k = 0; k < chunk_rank; ++k)
-      chunk_values =
-          chunk[k] != 0 && chunk_values > MOST / chunk[k] ? MOST : chunk_values * chunk[k];
+      chunk_values = times(chunk_values, chunk[k]);
     if (chunk_values > std::max<unsigned long long>(points, CHUNK_ALLOWANCE))
       raise_input_failure(path, 0, CHUNKS, path, name.c_str(), chunk_values,
                           static_cast<unsigned long long>(points));
+    // Chunks never written hold no value (a read gives the fill value): the dataset holds its
+    // values when every chunk of it is stored.
+    unsigned long long chunks = 1;
+    for (int k = 0; k < 3 && chunk_rank == 3; ++k)
+      chunks = chunk[k] == 0 ? MOST : times(chunks, (dims[k] + chunk[k] - 1) / chunk[k]);
+#if H5_VERSION_GE(1, 10, 5)
+    hsize_t stored_chunks = 0;
+    component.holds_values = chunk_rank == 3 &&
+                             H5Dget_num_chunks(dataset, space.get(), &stored_chunks) >= 0 &&
+                             stored_chunks >= chunks;
+#else
+    component.holds_values = H5Dget_storage_size(dataset) >= needed;
+#endif
   } else {
     raise_damaged(reading, name);
   }
+}
 
-  ComplexArray values = allocate_values(reading, points);
-  if (kind == ValueKind::complex) {
+// The values of a checked dataset component into `values`, in SI units.
+void read_dataset(const Reading& reading, const Component& component, ComplexArray& values) {
+  const char* path = reading.path;
+  const hid_t dataset = component.object.get();
+  if (component.kind == ValueKind::complex) {
     if (H5Dread(dataset, reading.complex_type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) <
         0)
-      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
+      raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
   } else {
     // Real values fill the first half of the array, and are spread out from the end: value k
     // moves to doubles 2k and 2k+1, which no value still to be moved occupies.
     auto* doubles = reinterpret_cast<double*>(values.data());
     if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles) < 0)
-      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
-    for (std::size_t k = points; k-- > 0;)
+      raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
+    for (std::size_t k = values.size(); k-- > 0;)
       values[k] = std::complex<double>(doubles[k], 0.0);
   }
-  scale(values, unit, kind == ValueKind::complex);
-  return values;
+  scale(values, component.unit, component.kind == ValueKind::complex);
 }
 
-// A constant component: a group whose attribute value (real or complex) holds at every one of
-// the points of its attribute shape; in SI units.
-ComplexArray read_constant(const Reading& reading, hid_t group, const std::string& name,
-                           const std::array<std::int64_t, 3>& extents, std::size_t points,
-                           double unit) {
+// Checks a constant component, a group whose attribute value (real or complex) holds at every
+// one of the points of its attribute shape, and reads its value in SI units.
+void check_constant(const Reading& reading, Component& component,
+                    const std::array<std::int64_t, 3>& extents) {
   const char* path = reading.path;
+  const hid_t group = component.object.get();
+  const std::string& name = component.name;
   const Attribute shape_attribute = need_attribute(reading, group, name, "shape");
   const std::vector<std::int64_t> shape = read_integers(reading, shape_attribute, 3, "3 integers");
   if (shape[0] != extents[0] || shape[1] != extents[1] || shape[2] != extents[2])
@@ -946,17 +995,15 @@ ComplexArray read_constant(const Reading& reading, hid_t group, const std::strin
   case ValueKind::complex:
     if (H5Aread(value_attribute.id.get(), reading.complex_type.get(), &value) < 0)
       raise_damaged(reading, damaged_attribute(value_attribute));
-    value *= unit;
+    value *= component.unit;
     break;
   case ValueKind::real:
-    value = read_numbers(reading, value_attribute, 1, EXPECTED_VALUE)[0] * unit;
+    value = read_numbers(reading, value_attribute, 1, EXPECTED_VALUE)[0] * component.unit;
     break;
   case ValueKind::other:
     raise_attribute_kind(reading, value_attribute, EXPECTED_VALUE);
   }
-  ComplexArray values = allocate_values(reading, points);
-  std::fill(values.data(), values.data() + points, value);
-  return values;
+  component.constant = value;
 }
 
 // unitSI (1 when absent) and unitDimension (that of the field when absent) of a component.
@@ -980,6 +1027,8 @@ double read_unit(const Reading& reading, hid_t object, const std::string& name, 
   return unit;
 }
 
+// Every component is found and checked first; then, when the file holds enough of the values
+// for the grid it claims, every array is allocated, and only then are they filled.
 void read_components(const Reading& reading, hid_t mesh_group, const std::string& mesh_path,
                      std::size_t points, FieldMesh& mesh) {
   const char* path = reading.path;
@@ -989,6 +1038,7 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
   const std::array<std::int64_t, 3> extents{mesh.axes[0].points, mesh.axes[1].points,
                                             mesh.axes[2].points};
   const bool is_static = mesh.harmonic == 0 && mesh.frequency == 0;
+  std::vector<Component> components;
   hsize_t count = 0;
   // Three names are enough: of any three, one is no record (and of any four axes, one is none).
   const std::vector<std::string> records = member_names(reading, mesh_group, mesh_path, count, 3);
@@ -1018,18 +1068,44 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
       if (type != H5I_DATASET && type != H5I_GROUP)
         raise_input_failure(path, 0, COMPONENT_KIND, path, name.c_str(),
                             object_kind(object->get()));
-      const double unit = read_unit(reading, object->get(), name, field);
-      ComplexArray values =
-          type == H5I_DATASET ? read_dataset(reading, object->get(), name, extents, points, unit)
-                              : read_constant(reading, object->get(), name, extents, points, unit);
-      if (is_static && std::any_of(values.data(), values.data() + points,
-                                   [](const std::complex<double>& v) { return v.imag() != 0; }))
-        raise_input_failure(path, 0, STATIC_IMAGINARY, path, name.c_str());
-      mesh.components.push_back(MeshComponent{field, axis, std::move(values)});
+      Component component;
+      component.field = field;
+      component.axis = axis;
+      component.name = name;
+      component.object = std::move(*object);
+      component.unit = read_unit(reading, component.object.get(), name, field);
+      component.dataset = type == H5I_DATASET;
+      if (component.dataset)
+        check_dataset(reading, component, extents, points);
+      else
+        check_constant(reading, component, extents);
+      components.push_back(std::move(component));
     }
   }
-  if (mesh.components.empty())
+  if (components.empty())
     raise_input_failure(path, 0, NO_COMPONENT, path);
+  // One value, or chunks never written, would have a small file claim gigabytes.
+  if (points > static_cast<std::size_t>(UNSTORED_MAX_POINTS) &&
+      std::none_of(components.begin(), components.end(),
+                   [](const Component& component) { return component.holds_values; }))
+    raise_input_failure(path, 0, UNSTORED_GRID, path, extents_text(extents).c_str(),
+                        static_cast<long long>(UNSTORED_MAX_POINTS));
+
+  std::vector<ComplexArray> arrays;
+  for (std::size_t k = 0; k < components.size(); ++k)
+    arrays.push_back(allocate_values(reading, points));
+  for (std::size_t k = 0; k < components.size(); ++k) {
+    const Component& component = components[k];
+    ComplexArray& values = arrays[k];
+    if (component.dataset)
+      read_dataset(reading, component, values);
+    else
+      std::fill(values.data(), values.data() + points, component.constant);
+    if (is_static && std::any_of(values.data(), values.data() + points,
+                                 [](const std::complex<double>& v) { return v.imag() != 0; }))
+      raise_input_failure(path, 0, STATIC_IMAGINARY, path, component.name.c_str());
+    mesh.components.push_back(MeshComponent{component.field, component.axis, std::move(values)});
+  }
   // Electric before magnetic, each in the order of the axes.
   const auto order = [&](const MeshComponent& component) {
     return (component.field == FieldKind::electric ? 0 : 3) +
