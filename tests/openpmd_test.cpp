@@ -989,7 +989,9 @@ TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
   });
   ASSERT_EQ(child.exit_status, 0) << child.err;
   EXPECT_EQ(child.err, "");
-  EXPECT_LT(std::stol(child.out), 8 * 1024) << "KiB more than the mesh";
+  // A few MiB for HDF5 and the metadata (the sanitizers' shadow memory adds some): the values
+  // alone are 46 MiB.
+  EXPECT_LT(std::stol(child.out), (kSanitized ? 16 : 8) * 1024) << "KiB more than the mesh";
   const FieldMesh mesh = large_mesh();
   const std::string b = folder.file("b.h5");
   write_openpmd(mesh, b.c_str());

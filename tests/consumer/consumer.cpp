@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
              file);
   std::fclose(file);
   const norvalex::FieldMesh mesh = norvalex::read_t7_mesh(t7_path.c_str());
-  const norvalex::MeshComponent* ez = mesh.component(norvalex::FieldKind::electric, "z");
+  const norvalex::MeshComponent* mesh_ez = mesh.component(norvalex::FieldKind::electric, "z");
   expect(mesh.point_count() == 4 && mesh.frequency == 1.3e9 && mesh.axes[0].points == 2 &&
-             ez != nullptr && ez->values[2] == std::complex<double>(9e6, 0.0),
+             mesh_ez != nullptr && mesh_ez->values[2] == std::complex<double>(9e6, 0.0),
          "T7 map read as a mesh");
 #endif
 
