@@ -957,6 +957,7 @@ TEST(OpenpmdWrite, SameMeshGivesTheSameBytes) {
   EXPECT_TRUE(a == test_support::read_file(folder.file("b.h5")));
 }
 
+#ifndef _WIN32
 // A conversion's map: 1001 x 1001 points of three components, 48 MB of values.
 FieldMesh large_mesh() {
   FieldMesh mesh = make_mesh(
@@ -969,6 +970,7 @@ FieldMesh large_mesh() {
   mesh.harmonic = 1;
   return mesh;
 }
+#endif
 
 TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
 #ifdef _WIN32
