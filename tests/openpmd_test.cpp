@@ -330,6 +330,17 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
          EXPECT_EQ(mesh.harmonic, 0);
          EXPECT_EQ(mesh.source.problem, ProblemKind::rf);
        }},
+      {"constant groups alone on 2^24 points",
+       {"cylindrical", "m.attrs['gridSize'] = np.array([4096, 1, 4096]); "
+                       "constant(m, 'electricField/z', 2.5); "
+                       "del m['electricField/r']; del m['magneticField']"},
+       [](const FieldMesh& mesh) {
+         expect_names(mesh, {"electricField/z"});
+         const MeshComponent& component = mesh.components.at(0);
+         ASSERT_EQ(component.values.size(), std::size_t{1} << 24);
+         EXPECT_EQ(component.values[0], std::complex<double>(2.5, 0.0));
+         EXPECT_EQ(component.values[(std::size_t{1} << 24) - 1], std::complex<double>(2.5, 0.0));
+       }},
       {"1-D map along z",
        {"cylindrical", "m.attrs['gridSize'] = np.array([1, 1, 4]); "
                        "[replace_values(m, c, m[c][()][:1]) for c in "
@@ -448,6 +459,26 @@ const std::vector<Defect> defects = {
                      "[constant(m, c, 1.0) for c in "
                      "('electricField/r', 'electricField/z', 'magneticField/theta')]"},
      "gridSize 100000 x 1 x 100000: more than 536870911 points"},
+    {"constant groups alone on more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                     "[constant(m, c, 1.0) for c in "
+                     "('electricField/r', 'electricField/z', 'magneticField/theta')]"},
+     "gridSize 4097 x 1 x 4096: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
+    {"a dataset of chunks never written beside constant groups, more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                     "replace_values(m, 'electricField/r', None, shape=(4097, 1, 4096), "
+                     "dtype='c16', chunks=(64, 1, 64)); "
+                     "[constant(m, c, 1.0) for c in ('electricField/z', 'magneticField/theta')]"},
+     "gridSize 4097 x 1 x 4096: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
+    {"a dataset of one chunk written of many, more than 2^24 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([1, 1, 16777217]); "
+                     "replace_values(m, 'electricField/r', None, shape=(1, 1, 16777217), "
+                     "dtype='f8', chunks=(1, 1, 1048576))[0, 0, 0] = 1.0; "
+                     "del m['electricField/z']; del m['magneticField']"},
+     "gridSize 1 x 1 x 16777217: more than 16777216 points, and no component is a dataset that "
+     "holds its values (constant groups and chunks never written hold none)"},
     {"a point count past 64 bits",
      {"cylindrical", "m.attrs['gridSize'] = np.array([2**62, 1, 2**62])"},
      "gridSize 4611686018427387904 x 1 x 4611686018427387904: more than 536870911 points"},
@@ -677,13 +708,16 @@ TEST(OpenpmdRead, MemoryThatCannotBeHadIsAnInputFailure) {
     GTEST_SKIP() << "the sanitizers' allocator ends the process instead";
   SKIP_WITHOUT_H5PY();
   TempDir folder;
-  // 400 million points of constant groups, within the limit of points: 6.4 GB per component.
-  const std::string path =
-      write_fixtures(folder, {{"cylindrical", "m.attrs['gridSize'] = np.array([20000, 1, 20000]); "
-                                              "[constant(m, c, 1.0) for c in ('electricField/r', "
-                                              "'electricField/z', 'magneticField/theta')]"}})[0];
+  // Just past 2^24 points, one component a dataset whose every chunk is stored (zeros, gzipped)
+  // and two constant groups: three arrays of 268 MB, more than the 512 MiB of the child.
+  const std::string path = write_fixtures(
+      folder, {{"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                               "replace_values(m, 'electricField/r', np.zeros((4097, 1, 4096)), "
+                               "chunks=(256, 1, 4096), compression='gzip'); "
+                               "[constant(m, c, 1.0) for c in "
+                               "('electricField/z', 'magneticField/theta')]"}})[0];
   const auto child = run_in_child([&] {
-    const rlimit limit{1UL << 30, 1UL << 30};
+    const rlimit limit{1UL << 29, 1UL << 29};
     setrlimit(RLIMIT_AS, &limit);
     try {
       read_openpmd_mesh(path.c_str());
@@ -797,6 +831,21 @@ const std::vector<RoundTrip> round_trips = {
                         static_value);
      },
      ProblemKind::electrostatic},
+    {"components larger than HDF5's small blocks, all six",
+     [] {
+       FieldMesh mesh = make_mesh(MeshGeometry::cylindrical, {40, 1, 60},
+                                  {{FieldKind::electric, "r"},
+                                   {FieldKind::electric, "theta"},
+                                   {FieldKind::electric, "z"},
+                                   {FieldKind::magnetic, "r"},
+                                   {FieldKind::magnetic, "theta"},
+                                   {FieldKind::magnetic, "z"}},
+                                  rf_value);
+       mesh.frequency = 3e9;
+       mesh.harmonic = 2;
+       return mesh;
+     },
+     ProblemKind::rf},
 };
 
 void expect_same_bits(const FieldMesh& read, const FieldMesh& written) {
@@ -906,6 +955,77 @@ TEST(OpenpmdWrite, SameMeshGivesTheSameBytes) {
   const std::string a = test_support::read_file(folder.file("a.h5"));
   EXPECT_FALSE(a.empty());
   EXPECT_TRUE(a == test_support::read_file(folder.file("b.h5")));
+}
+
+#ifndef _WIN32
+// A conversion's map: 1001 x 1001 points of three components, 48 MB of values.
+FieldMesh large_mesh() {
+  FieldMesh mesh = make_mesh(
+      MeshGeometry::cylindrical, {1001, 1, 1001},
+      {{FieldKind::electric, "r"}, {FieldKind::electric, "z"}, {FieldKind::magnetic, "theta"}},
+      [](int j, std::size_t k) {
+        return std::complex<double>(static_cast<double>(k) + j, -0.5 * static_cast<double>(k));
+      });
+  mesh.frequency = 1.3e9;
+  mesh.harmonic = 1;
+  return mesh;
+}
+#endif
+
+TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no peak resident memory here";
+#else
+  SKIP_WITHOUT_HDF5();
+  TempDir folder;
+  const std::string a = folder.file("a.h5");
+  // The peak resident memory while it writes, beyond the mesh's, in KiB; a child measures it.
+  const auto child = run_in_child([&] {
+    const FieldMesh mesh = large_mesh();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    write_openpmd(mesh, a.c_str());
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    std::printf("%ld", after.ru_maxrss - before.ru_maxrss);
+  });
+  ASSERT_EQ(child.exit_status, 0) << child.err;
+  EXPECT_EQ(child.err, "");
+  // A few MiB for HDF5 and the metadata (the sanitizers' shadow memory adds some): the values
+  // alone are 46 MiB.
+  EXPECT_LT(std::stol(child.out), (kSanitized ? 16 : 8) * 1024) << "KiB more than the mesh";
+  const FieldMesh mesh = large_mesh();
+  const std::string b = folder.file("b.h5");
+  write_openpmd(mesh, b.c_str());
+  EXPECT_TRUE(test_support::read_file(a) == test_support::read_file(b));
+  expect_same_bits(read_openpmd_mesh(a.c_str()), mesh);
+#endif
+}
+
+TEST(OpenpmdWrite, APipeOrADeviceTakesTheFileAsAFileDoes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no FIFO here";
+#else
+  SKIP_WITHOUT_HDF5();
+  TempDir folder;
+  const FieldMesh mesh = round_trips[5].make();
+  const std::string file = folder.file("file.h5");
+  write_openpmd(mesh, file.c_str());
+  // Written from its start to its end without a seek, which a FIFO refuses.
+  const std::string fifo = folder.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = test_support::read_file(fifo); });
+  try {
+    write_openpmd(mesh, fifo.c_str());
+  } catch (const Error& error) {
+    ADD_FAILURE() << error.what();
+    std::fclose(std::fopen(fifo.c_str(), "wb")); // the reader's open waits for a writer
+  }
+  reader.join();
+  EXPECT_TRUE(piped == test_support::read_file(file));
+  EXPECT_EQ(thrown_text([&] { write_openpmd(mesh, "/dev/null"); }), "");
+#endif
 }
 
 TEST(OpenpmdWrite, FailuresAreSystemErrors) {

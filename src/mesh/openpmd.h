@@ -17,11 +17,13 @@ inline constexpr char UNSUPPORTED_OPENPMD_TEXT[] =
 // "/ExternalFieldPath/%T/", and the one mesh group /ExternalFieldPath/1/ with its grid and RF
 // attributes and a dataset of complex values (a compound of the float64 members r and i) for
 // each component, with unitSI 1, unitDimension and unitSymbol. The same mesh gives the same
-// bytes. HDF5 makes the file in memory and this writes it out: besides the mesh, the file's
-// bytes are in memory twice while it is written. A failure throws message 0, "<path>": <system
-// text>, with the system's error number (ENOMEM for memory, EIO when there is none); a mesh whose
-// axes, labels or component sizes do not fit together throws it with EINVAL. Whatever was
-// written of the file stays: the caller writes a temporary file.
+// bytes. HDF5 makes the file's metadata in memory (a few KiB) and never touches the disk; this
+// writes the file from its start to its end, with each component's values straight from the
+// mesh's arrays (no copy of them), then flushes it and, for a regular file, syncs it to the
+// disk. A pipe or a device takes it too. A failure throws message 0, "<path>": <system text>,
+// with the system's error number (ENOMEM for memory, EIO when there is none); a mesh whose axes,
+// labels or component sizes do not fit together throws it with EINVAL. Whatever was written of
+// the file stays: the caller writes a temporary file.
 NORVALEX_MESH_API void write_openpmd(const FieldMesh& mesh, const char* hdf5_path);
 
 } // namespace norvalex

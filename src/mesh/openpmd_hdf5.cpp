@@ -10,11 +10,16 @@
 // product checked for overflow) before anything is allocated; a component's shape must be the
 // grid's, its values must be in the file itself (no external or virtual storage), a contiguous
 // or compact dataset must store as many bytes as its shape needs, within the file's length, and
-// a chunked one must have chunks no larger than itself (or 2^20 values). Memory that cannot be
-// had is the "Not enough memory" input failure. No partial mesh is ever returned.
+// a chunked one must have chunks no larger than itself (or 2^20 values). A file may claim more
+// than UNSTORED_MAX_POINTS (2^24) points only when a component is a dataset that holds its
+// values (contiguous or compact, or with every chunk stored): constant groups and chunks never
+// written hold none, and would have a tiny file fill gigabytes. Every component is checked
+// before any array is allocated, and every array allocated before any is filled. Memory that
+// cannot be had is the "Not enough memory" input failure. No partial mesh is ever returned.
 #include "diag/raise.h"
 #include "mesh/openpmd.h"
 #include "norvalex/sf7.h"
+#include "platform/file_ops.h"
 #include "platform/platform.h"
 
 #include <hdf5.h>
@@ -22,6 +27,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -32,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef H5_HAVE_THREADSAFE
@@ -97,12 +104,18 @@ constexpr char UNIT_SI[] = "%s: component %s unitSI %s: a finite factor other th
 constexpr char UNIT_DIMENSION[] = "%s: component %s unitDimension (%s): %s (%s) expected";
 constexpr char STATIC_IMAGINARY[] = "%s: component %s has imaginary parts in a static mesh "
                                     "(harmonic 0, fundamentalFrequency 0)";
+constexpr char UNSTORED_GRID[] =
+    "%s: gridSize %s: more than %lld points, and no component is a dataset that holds its values "
+    "(constant groups and chunks never written hold none)";
 constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
 
 // The largest grid read: the largest whose arrays of doubles the TQS output can hold.
 constexpr std::int64_t OPENPMD_MAX_POINTS = SF7_MAX_POINTS;
 // The longest text attribute read, in bytes.
 constexpr std::size_t MAX_TEXT_BYTES = 4096;
+// The largest grid read when no component is a dataset that holds its values: constant groups
+// and chunks never written take a few bytes for any number of points.
+constexpr std::int64_t UNSTORED_MAX_POINTS = std::int64_t{1} << 24;
 // Chunks may hold at most this many values even when the dataset holds fewer.
 constexpr unsigned long long CHUNK_ALLOWANCE = 1ULL << 20;
 
@@ -824,7 +837,10 @@ std::string value_holds(hid_t type) {
 
 using ComplexArray = MeshArray<std::complex<double>>;
 
+// The array of a component's values, not filled yet; its size in bytes is checked first.
 ComplexArray allocate_values(const Reading& reading, std::size_t points) {
+  if (points > std::numeric_limits<std::size_t>::max() / sizeof(std::complex<double>))
+    raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
   ComplexArray values(points);
   if (!values.data())
     raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
@@ -840,11 +856,27 @@ void scale(ComplexArray& values, double unit, bool complex) {
     values[k] = complex ? values[k] * unit : std::complex<double>(values[k].real() * unit, 0.0);
 }
 
-// A dataset component, of gridSize's shape, in SI units.
-ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::string& name,
-                          const std::array<std::int64_t, 3>& extents, std::size_t points,
-                          double unit) {
+// A component of the file, checked and with its values not read yet.
+struct Component {
+  FieldKind field = FieldKind::electric;
+  std::string axis;
+  std::string name;
+  Id object;
+  double unit = 1; // unitSI
+  bool dataset = false;
+  ValueKind kind = ValueKind::other; // of a dataset's values
+  std::complex<double> constant = 0; // a constant group's value, in SI units
+  bool holds_values = false;         // a dataset whose every value the file stores
+};
+
+// Checks a dataset component before anything is allocated for it: gridSize's shape, values of a
+// kind that can be read, kept in the file itself, as many bytes as its shape needs when it is
+// contiguous or compact, and chunks no larger than itself. Sets its kind and holds_values.
+void check_dataset(const Reading& reading, Component& component,
+                   const std::array<std::int64_t, 3>& extents, std::size_t points) {
   const char* path = reading.path;
+  const hid_t dataset = component.object.get();
+  const std::string& name = component.name;
   const Id space(H5Dget_space(dataset), H5Sclose);
   const Id type(H5Dget_type(dataset), H5Tclose);
   const Id creation(H5Dget_create_plist(dataset), H5Pclose);
@@ -863,8 +895,8 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
                         null_space ? "(none)" : extents_text(dims, rank).c_str(),
                         extents_text(extents).c_str());
 
-  const ValueKind kind = value_kind(type.get());
-  if (kind == ValueKind::other)
+  component.kind = value_kind(type.get());
+  if (component.kind == ValueKind::other)
     raise_input_failure(path, 0, VALUE_KIND, path, name.c_str(), value_holds(type.get()).c_str());
   if (!sane_value_type(type.get()))
     raise_damaged(reading, name);
@@ -873,8 +905,8 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
   const H5D_layout_t layout = H5Pget_layout(creation.get());
   if (layout == H5D_VIRTUAL || H5Pget_external_count(creation.get()) != 0)
     raise_input_failure(path, 0, OTHER_FILES, path, name.c_str());
+  const auto needed = static_cast<unsigned long long>(points) * H5Tget_size(type.get());
   if (layout == H5D_CONTIGUOUS || layout == H5D_COMPACT) {
-    const auto needed = static_cast<unsigned long long>(points) * H5Tget_size(type.get());
     const unsigned long long stored = H5Dget_storage_size(dataset);
     if (stored < needed)
       raise_input_failure(path, 0, STORAGE, path, name.c_str(), stored, needed);
@@ -883,48 +915,68 @@ ComplexArray read_dataset(const Reading& reading, hid_t dataset, const std::stri
         (offset > static_cast<haddr_t>(reading.file_length) ||
          stored > static_cast<unsigned long long>(reading.file_length) - offset))
       raise_input_failure(path, 0, PAST_END, path, name.c_str());
+    component.holds_values = true;
   } else if (layout == H5D_CHUNKED) {
     hsize_t chunk[H5S_MAX_RANK] = {};
     const int chunk_rank = H5Pget_chunk(creation.get(), H5S_MAX_RANK, chunk);
     if (chunk_rank < 1 || chunk_rank > H5S_MAX_RANK)
       raise_damaged(reading, name);
-    // The product, saturated: a hostile chunk's extents may be anything up to 2^32 - 1.
+    // The products, saturated: a hostile chunk's extents may be anything up to 2^32 - 1.
     constexpr auto MOST = std::numeric_limits<unsigned long long>::max();
+    const auto times = [](unsigned long long a, unsigned long long b) {
+      return b != 0 && a > MOST / b ? MOST : a * b;
+    };
     unsigned long long chunk_values = 1;
     for (int k = 0; k < chunk_rank; ++k)
-      chunk_values =
-          chunk[k] != 0 && chunk_values > MOST / chunk[k] ? MOST : chunk_values * chunk[k];
+      chunk_values = times(chunk_values, chunk[k]);
     if (chunk_values > std::max<unsigned long long>(points, CHUNK_ALLOWANCE))
       raise_input_failure(path, 0, CHUNKS, path, name.c_str(), chunk_values,
                           static_cast<unsigned long long>(points));
+    // Chunks never written hold no value (a read gives the fill value): the dataset holds its
+    // values when every chunk of it is stored.
+    unsigned long long chunks = 1;
+    for (int k = 0; k < 3 && chunk_rank == 3; ++k)
+      chunks = chunk[k] == 0 ? MOST : times(chunks, (dims[k] + chunk[k] - 1) / chunk[k]);
+#if H5_VERSION_GE(1, 10, 5)
+    hsize_t stored_chunks = 0;
+    component.holds_values = chunk_rank == 3 &&
+                             H5Dget_num_chunks(dataset, space.get(), &stored_chunks) >= 0 &&
+                             stored_chunks >= chunks;
+#else
+    component.holds_values = H5Dget_storage_size(dataset) >= needed;
+#endif
   } else {
     raise_damaged(reading, name);
   }
+}
 
-  ComplexArray values = allocate_values(reading, points);
-  if (kind == ValueKind::complex) {
+// The values of a checked dataset component into `values`, in SI units.
+void read_dataset(const Reading& reading, const Component& component, ComplexArray& values) {
+  const char* path = reading.path;
+  const hid_t dataset = component.object.get();
+  if (component.kind == ValueKind::complex) {
     if (H5Dread(dataset, reading.complex_type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) <
         0)
-      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
+      raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
   } else {
     // Real values fill the first half of the array, and are spread out from the end: value k
     // moves to doubles 2k and 2k+1, which no value still to be moved occupies.
     auto* doubles = reinterpret_cast<double*>(values.data());
     if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles) < 0)
-      raise_input_failure(path, 0, READ_FAILED, path, name.c_str());
-    for (std::size_t k = points; k-- > 0;)
+      raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
+    for (std::size_t k = values.size(); k-- > 0;)
       values[k] = std::complex<double>(doubles[k], 0.0);
   }
-  scale(values, unit, kind == ValueKind::complex);
-  return values;
+  scale(values, component.unit, component.kind == ValueKind::complex);
 }
 
-// A constant component: a group whose attribute value (real or complex) holds at every one of
-// the points of its attribute shape; in SI units.
-ComplexArray read_constant(const Reading& reading, hid_t group, const std::string& name,
-                           const std::array<std::int64_t, 3>& extents, std::size_t points,
-                           double unit) {
+// Checks a constant component, a group whose attribute value (real or complex) holds at every
+// one of the points of its attribute shape, and reads its value in SI units.
+void check_constant(const Reading& reading, Component& component,
+                    const std::array<std::int64_t, 3>& extents) {
   const char* path = reading.path;
+  const hid_t group = component.object.get();
+  const std::string& name = component.name;
   const Attribute shape_attribute = need_attribute(reading, group, name, "shape");
   const std::vector<std::int64_t> shape = read_integers(reading, shape_attribute, 3, "3 integers");
   if (shape[0] != extents[0] || shape[1] != extents[1] || shape[2] != extents[2])
@@ -943,17 +995,15 @@ ComplexArray read_constant(const Reading& reading, hid_t group, const std::strin
   case ValueKind::complex:
     if (H5Aread(value_attribute.id.get(), reading.complex_type.get(), &value) < 0)
       raise_damaged(reading, damaged_attribute(value_attribute));
-    value *= unit;
+    value *= component.unit;
     break;
   case ValueKind::real:
-    value = read_numbers(reading, value_attribute, 1, EXPECTED_VALUE)[0] * unit;
+    value = read_numbers(reading, value_attribute, 1, EXPECTED_VALUE)[0] * component.unit;
     break;
   case ValueKind::other:
     raise_attribute_kind(reading, value_attribute, EXPECTED_VALUE);
   }
-  ComplexArray values = allocate_values(reading, points);
-  std::fill(values.data(), values.data() + points, value);
-  return values;
+  component.constant = value;
 }
 
 // unitSI (1 when absent) and unitDimension (that of the field when absent) of a component.
@@ -977,6 +1027,8 @@ double read_unit(const Reading& reading, hid_t object, const std::string& name, 
   return unit;
 }
 
+// Every component is found and checked first; then, when the file holds enough of the values
+// for the grid it claims, every array is allocated, and only then are they filled.
 void read_components(const Reading& reading, hid_t mesh_group, const std::string& mesh_path,
                      std::size_t points, FieldMesh& mesh) {
   const char* path = reading.path;
@@ -986,6 +1038,7 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
   const std::array<std::int64_t, 3> extents{mesh.axes[0].points, mesh.axes[1].points,
                                             mesh.axes[2].points};
   const bool is_static = mesh.harmonic == 0 && mesh.frequency == 0;
+  std::vector<Component> components;
   hsize_t count = 0;
   // Three names are enough: of any three, one is no record (and of any four axes, one is none).
   const std::vector<std::string> records = member_names(reading, mesh_group, mesh_path, count, 3);
@@ -1015,18 +1068,44 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
       if (type != H5I_DATASET && type != H5I_GROUP)
         raise_input_failure(path, 0, COMPONENT_KIND, path, name.c_str(),
                             object_kind(object->get()));
-      const double unit = read_unit(reading, object->get(), name, field);
-      ComplexArray values =
-          type == H5I_DATASET ? read_dataset(reading, object->get(), name, extents, points, unit)
-                              : read_constant(reading, object->get(), name, extents, points, unit);
-      if (is_static && std::any_of(values.data(), values.data() + points,
-                                   [](const std::complex<double>& v) { return v.imag() != 0; }))
-        raise_input_failure(path, 0, STATIC_IMAGINARY, path, name.c_str());
-      mesh.components.push_back(MeshComponent{field, axis, std::move(values)});
+      Component component;
+      component.field = field;
+      component.axis = axis;
+      component.name = name;
+      component.object = std::move(*object);
+      component.unit = read_unit(reading, component.object.get(), name, field);
+      component.dataset = type == H5I_DATASET;
+      if (component.dataset)
+        check_dataset(reading, component, extents, points);
+      else
+        check_constant(reading, component, extents);
+      components.push_back(std::move(component));
     }
   }
-  if (mesh.components.empty())
+  if (components.empty())
     raise_input_failure(path, 0, NO_COMPONENT, path);
+  // One value, or chunks never written, would have a small file claim gigabytes.
+  if (points > static_cast<std::size_t>(UNSTORED_MAX_POINTS) &&
+      std::none_of(components.begin(), components.end(),
+                   [](const Component& component) { return component.holds_values; }))
+    raise_input_failure(path, 0, UNSTORED_GRID, path, extents_text(extents).c_str(),
+                        static_cast<long long>(UNSTORED_MAX_POINTS));
+
+  std::vector<ComplexArray> arrays;
+  for (std::size_t k = 0; k < components.size(); ++k)
+    arrays.push_back(allocate_values(reading, points));
+  for (std::size_t k = 0; k < components.size(); ++k) {
+    const Component& component = components[k];
+    ComplexArray& values = arrays[k];
+    if (component.dataset)
+      read_dataset(reading, component, values);
+    else
+      std::fill(values.data(), values.data() + points, component.constant);
+    if (is_static && std::any_of(values.data(), values.data() + points,
+                                 [](const std::complex<double>& v) { return v.imag() != 0; }))
+      raise_input_failure(path, 0, STATIC_IMAGINARY, path, component.name.c_str());
+    mesh.components.push_back(MeshComponent{component.field, component.axis, std::move(values)});
+  }
   // Electric before magnetic, each in the order of the axes.
   const auto order = [&](const MeshComponent& component) {
     return (component.field == FieldKind::electric ? 0 : 3) +
@@ -1075,15 +1154,27 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
 namespace {
 
 // ---- Writing ----
+//
+// HDF5 never writes to the disk here: it makes the file's metadata in memory (its core driver,
+// no backing store) and this code writes the file out. Each component's dataset is contiguous,
+// its space allocated when it is created and never filled, so that HDF5 holds no value: its
+// address in the file is all that the metadata needs. The image of that metadata is taken over
+// when HDF5 closes the file (its file image callbacks), and the file is then written in one pass
+// from its start: the image's bytes, and each component's values at its address, straight from
+// the mesh's arrays. A failure is then always a failure of this code's own writes, with the
+// system's error number, and never one of HDF5's (whose file, had it failed to write, could not
+// be closed again).
+//
+// The core driver's memory covers every byte up to the highest address that HDF5 wrote, so the
+// metadata must all lie before the values. A first pass makes the metadata alone (no space for
+// any value), and its size becomes the block that HDF5 keeps for metadata in the second, which
+// so receives all of it before the first value's address.
 
-// A failed call of HDF5 while `path` is written: message 0 with the error number that HDF5's
-// error stack reports, ENOMEM for memory it could not have, else EIO. (errno itself may hold
-// anything by then: HDF5 leaves the errors of calls that it expected to fail.)
+// A failed call of HDF5 while `path` is written: message 0 with ENOMEM when HDF5's error stack
+// says that memory ran out, else EIO. (errno itself may hold anything by then: HDF5 leaves the
+// errors of calls that it expected to fail.)
 [[noreturn]] void raise_write_failure(const char* path) {
-  int error_number = stack_error_number();
-  if (error_number == 0)
-    error_number = stack_says_out_of_memory() ? ENOMEM : EIO;
-  raise_file_error(path, error_number);
+  raise_file_error(path, stack_says_out_of_memory() ? ENOMEM : EIO);
 }
 
 struct Writing {
@@ -1091,7 +1182,6 @@ struct Writing {
   // Object header times off, for the same bytes at every write.
   Id group_creation;
   Id dataset_creation;
-  Id complex_memory;
   Id complex_file;
 
   hid_t check(hid_t id) const {
@@ -1160,21 +1250,22 @@ Id create_group(const Writing& writing, hid_t parent, const char* name) {
             H5Gclose);
 }
 
-void write_component(const Writing& writing, hid_t record, const MeshComponent& component,
-                     const std::array<hsize_t, 3>& shape) {
+// The component's dataset, without its values; returns its address in the file (HADDR_UNDEF
+// when its space is not allocated at its creation).
+haddr_t write_component(const Writing& writing, hid_t record, const MeshComponent& component,
+                        const std::array<hsize_t, 3>& shape) {
   const Id space(writing.check(H5Screate_simple(3, shape.data(), nullptr)), H5Sclose);
   const Id dataset(writing.check(H5Dcreate2(record, component.axis.c_str(),
                                             writing.complex_file.get(), space.get(), H5P_DEFAULT,
                                             writing.dataset_creation.get(), H5P_DEFAULT)),
                    H5Dclose);
-  writing.check_status(H5Dwrite(dataset.get(), writing.complex_memory.get(), H5S_ALL, H5S_ALL,
-                                H5P_DEFAULT, component.values.data()));
   const double unit = 1.0;
   write_doubles(writing, dataset.get(), "unitSI", &unit, 1, true);
   const bool electric = component.field == FieldKind::electric;
   write_doubles(writing, dataset.get(), "unitDimension",
                 (electric ? ELECTRIC_DIMENSION : MAGNETIC_DIMENSION).data(), 7);
   write_text(writing, dataset.get(), "unitSymbol", electric ? "V/m" : "T");
+  return H5Dget_offset(dataset.get());
 }
 
 // A mesh whose parts do not fit together cannot be written: "Invalid argument".
@@ -1201,7 +1292,10 @@ void check_mesh(const FieldMesh& mesh, const char* path) {
   }
 }
 
-void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
+// Every group and attribute of the mesh and a dataset for each component; `addresses` receives
+// the address of each component's values, in the order of mesh.components.
+void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh,
+                std::vector<haddr_t>& addresses) {
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const Id root(writing.check(H5Gopen2(file, "/", H5P_DEFAULT)), H5Gclose);
   write_text(writing, root.get(), "openPMD", "2.0.0");
@@ -1234,73 +1328,133 @@ void write_mesh(const Writing& writing, hid_t file, const FieldMesh& mesh) {
   write_doubles(writing, group.get(), "fieldScale", &mesh.field_scale, 1, true);
   write_text(writing, group.get(), "eleAnchorPt", mesh.anchor);
 
+  addresses.assign(mesh.components.size(), HADDR_UNDEF);
   for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
     Id record;
-    for (const MeshComponent& component : mesh.components) {
+    for (std::size_t k = 0; k < mesh.components.size(); ++k) {
+      const MeshComponent& component = mesh.components[k];
       if (component.field != field)
         continue;
       if (!record.valid())
         record = create_group(writing, group.get(), field_record(field));
-      write_component(writing, record.get(), component, shape);
+      addresses[k] = write_component(writing, record.get(), component, shape);
     }
   }
-  writing.check_status(H5Fflush(file, H5F_SCOPE_GLOBAL));
 }
 
-// errno after a failed call of the C library, EIO when it left none.
-int error_number_or_eio() {
-  return errno != 0 ? errno : EIO;
-}
+// The bytes of the file that HDF5 made in memory, taken over from its core driver when the file
+// is closed. Its size is that of the driver's buffer: at least the highest address written, and
+// zeros wherever HDF5 wrote nothing.
+struct Image {
+  unsigned char* bytes = nullptr;
+  std::size_t size = 0;    // of `bytes`
+  std::size_t growing = 0; // the size of the driver's buffer while the file is open
 
-// Writes the file's bytes to `path`, created or emptied.
-void write_image(const char* path, const MeshArray<unsigned char>& image) {
-  errno = 0;
-  std::FILE* output = platform_open_file(path, "wb");
-  if (!output) {
-#ifdef _WIN32
-    raise_file_error(path, platform_open_error(path, error_number_or_eio()));
-#else
-    raise_file_error(path, error_number_or_eio());
-#endif
+  Image() = default;
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+  ~Image() { std::free(bytes); }
+};
+
+// The core driver's memory calls, with an Image for their user data.
+void* image_malloc(std::size_t size, H5FD_file_image_op_t, void* image) {
+  void* memory = std::malloc(size);
+  if (memory)
+    static_cast<Image*>(image)->growing = size;
+  return memory;
+}
+void* image_memcpy(void* to, const void* from, std::size_t size, H5FD_file_image_op_t, void*) {
+  return std::memcpy(to, from, size);
+}
+void* image_realloc(void* memory, std::size_t size, H5FD_file_image_op_t, void* image) {
+  void* moved = std::realloc(memory, size);
+  if (moved)
+    static_cast<Image*>(image)->growing = size;
+  return moved;
+}
+herr_t image_free(void* memory, H5FD_file_image_op_t operation, void* user_data) {
+  auto* image = static_cast<Image*>(user_data);
+  if (operation == H5FD_FILE_IMAGE_OP_FILE_CLOSE && memory && !image->bytes) {
+    image->bytes = static_cast<unsigned char*>(memory);
+    image->size = image->growing;
+  } else {
+    std::free(memory);
   }
-  const bool written = platform_write_record(image.data(), image.size(), output);
-  const int write_error = written ? 0 : platform_output_error(error_number_or_eio());
-  errno = 0;
-  const bool closed = std::fclose(output) == 0;
-  if (!written || !closed)
-    raise_file_error(path, written ? platform_output_error(error_number_or_eio()) : write_error);
+  return 0;
+}
+void* image_user_data_copy(void* image) {
+  return image;
+}
+herr_t image_user_data_free(void*) {
+  return 0;
 }
 
-} // namespace
+std::uint64_t little_endian_u64(const unsigned char* bytes) {
+  std::uint64_t value = 0;
+  for (int k = 7; k >= 0; --k)
+    value = value << 8 | bytes[k];
+  return value;
+}
 
-void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
-  check_mesh(mesh, hdf5_path);
-  const Hdf5Scope scope;
-  Writing writing{hdf5_path, {}, {}, {}, {}};
+// The file's length, the end-of-file address of the superblock at the image's start (no user
+// block): after the version, sizes, tree ranks and flags, and the base address and one more
+// address, in superblocks of versions 0 and 1 (which also has the indexed-storage rank), and 2
+// and 3. Addresses of 8 bytes only, as this writer makes them; 0 for anything else.
+std::uint64_t image_file_length(const Image& image) {
+  static constexpr unsigned char SIGNATURE[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+  if (image.size < 64 || std::memcmp(image.bytes, SIGNATURE, 8) != 0)
+    return 0;
+  const unsigned version = image.bytes[8];
+  std::size_t base = 0;
+  if (version <= 1 && image.bytes[13] == 8)
+    base = version == 0 ? 24 : 28;
+  else if ((version == 2 || version == 3) && image.bytes[9] == 8)
+    base = 12;
+  else
+    return 0;
+  if (little_endian_u64(image.bytes + base) != 0)
+    return 0;
+  return little_endian_u64(image.bytes + base + 16);
+}
+
+// Makes the file's metadata in memory: with space for the values (`allocate`) in a metadata
+// block of `metadata_block` bytes (0: HDF5's own), or without. Returns the file's length and
+// fills `image` and `addresses`.
+std::uint64_t make_image(const FieldMesh& mesh, const char* path, bool allocate,
+                         std::uint64_t metadata_block, Image& image,
+                         std::vector<haddr_t>& addresses) {
+  Writing writing{path, {}, {}, {}};
   writing.group_creation = Id(writing.check(H5Pcreate(H5P_GROUP_CREATE)), H5Pclose);
   writing.check_status(H5Pset_obj_track_times(writing.group_creation.get(), false));
   writing.dataset_creation = Id(writing.check(H5Pcreate(H5P_DATASET_CREATE)), H5Pclose);
   const hid_t dataset_creation = writing.dataset_creation.get();
   writing.check_status(H5Pset_obj_track_times(dataset_creation, false));
   writing.check_status(H5Pset_layout(dataset_creation, H5D_CONTIGUOUS));
-  // Every value is written at once: no fill value before them.
+  // The space at the dataset's creation, or not until a value is written (never, here); no fill
+  // value ever: HDF5 writes none of the values.
+  writing.check_status(
+      H5Pset_alloc_time(dataset_creation, allocate ? H5D_ALLOC_TIME_EARLY : H5D_ALLOC_TIME_LATE));
   writing.check_status(H5Pset_fill_time(dataset_creation, H5D_FILL_TIME_NEVER));
-  writing.complex_memory = complex_memory_type();
-  writing.check(writing.complex_memory.get());
   writing.complex_file = Id(writing.check(H5Tcreate(H5T_COMPOUND, 2 * sizeof(double))), H5Tclose);
   writing.check_status(H5Tinsert(writing.complex_file.get(), "r", 0, H5T_IEEE_F64LE));
   writing.check_status(H5Tinsert(writing.complex_file.get(), "i", sizeof(double), H5T_IEEE_F64LE));
+  // The values are written as the model holds them: std::complex<double> as two IEEE doubles,
+  // real then imaginary, little-endian, which is the compound's layout.
+  if (H5Tget_size(writing.complex_file.get()) != sizeof(std::complex<double>) ||
+      H5Tget_member_offset(writing.complex_file.get(), 0) != 0 ||
+      H5Tget_member_offset(writing.complex_file.get(), 1) != sizeof(double))
+    raise_file_error(path, EIO);
 
-  // The file is made in memory (HDF5's core driver, nothing on disk) and then written out here,
-  // with the system's own error number for a failure: a file that HDF5 itself fails to write (a
-  // full disk) can never be closed again. Memory grows in steps of about the whole file's size,
-  // so that it is allocated once.
   const Id creation(writing.check(H5Pcreate(H5P_FILE_CREATE)), H5Pclose);
   writing.check_status(H5Pset_obj_track_times(creation.get(), false)); // the root group's
   const Id access(writing.check(H5Pcreate(H5P_FILE_ACCESS)), H5Pclose);
-  const std::size_t data_bytes =
-      mesh.components.size() * mesh.point_count() * sizeof(std::complex<double>);
-  writing.check_status(H5Pset_fapl_core(access.get(), data_bytes + (1U << 16), false));
+  writing.check_status(H5Pset_fapl_core(access.get(), 1U << 16, false));
+  H5FD_file_image_callbacks_t callbacks{image_malloc, image_memcpy,         image_realloc,
+                                        image_free,   image_user_data_copy, image_user_data_free,
+                                        &image};
+  writing.check_status(H5Pset_file_image_callbacks(access.get(), &callbacks));
+  if (metadata_block != 0)
+    writing.check_status(H5Pset_meta_block_size(access.get(), metadata_block));
   // Closing the file fails while anything of it is still open, rather than waiting for it.
   writing.check_status(H5Pset_fclose_degree(access.get(), H5F_CLOSE_SEMI));
   // The name only tells the file from others open in this process.
@@ -1308,17 +1462,133 @@ void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
   const std::string image_name = "norvalex openPMD image " + std::to_string(++images);
   Id file(writing.check(H5Fcreate(image_name.c_str(), H5F_ACC_TRUNC, creation.get(), access.get())),
           H5Fclose);
-  write_mesh(writing, file.get(), mesh);
-  const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
-  if (size <= 0)
-    raise_write_failure(hdf5_path);
-  MeshArray<unsigned char> image(static_cast<std::size_t>(size));
-  if (!image.data())
-    raise_file_error(hdf5_path, ENOMEM);
-  if (H5Fget_file_image(file.get(), image.data(), image.size()) != size)
-    raise_write_failure(hdf5_path);
+  write_mesh(writing, file.get(), mesh, addresses);
   writing.check_status(file.close());
-  write_image(hdf5_path, image);
+  const std::uint64_t length = image_file_length(image);
+  if (length == 0)
+    raise_file_error(path, EIO);
+  return length;
+}
+
+// errno after a failed call of the C library, EIO when it left none.
+int error_number_or_eio() {
+  return errno != 0 ? errno : EIO;
+}
+
+// Part of the file: `size` bytes at `address`.
+struct Piece {
+  std::uint64_t address;
+  std::uint64_t size;
+  const void* bytes;
+};
+
+class FileOutput {
+public:
+  explicit FileOutput(const char* path) : path_(path) {
+    errno = 0;
+    stream_ = platform_open_file(path, "wb");
+    if (!stream_) {
+#ifdef _WIN32
+      raise_file_error(path, platform_open_error(path, error_number_or_eio()));
+#else
+      raise_file_error(path, error_number_or_eio());
+#endif
+    }
+  }
+  FileOutput(const FileOutput&) = delete;
+  FileOutput& operator=(const FileOutput&) = delete;
+  ~FileOutput() {
+    if (stream_)
+      std::fclose(stream_);
+  }
+
+  void write(const void* bytes, std::uint64_t size) {
+    errno = 0;
+    if (size != 0 && !platform_write_record(bytes, static_cast<std::size_t>(size), stream_))
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+  }
+
+  // The image's bytes from `from` to `to`, and zeros past its end.
+  void fill(const Image& image, std::uint64_t from, std::uint64_t to) {
+    if (from < image.size) {
+      const std::uint64_t end = std::min<std::uint64_t>(to, image.size);
+      write(image.bytes + from, end - from);
+      from = end;
+    }
+    static constexpr unsigned char ZEROS[4096] = {};
+    for (; from < to; from += std::min<std::uint64_t>(to - from, sizeof ZEROS))
+      write(ZEROS, std::min<std::uint64_t>(to - from, sizeof ZEROS));
+  }
+
+  // Flushes, makes a regular file's data durable and closes.
+  void close() {
+    errno = 0;
+    if (std::fflush(stream_) != 0)
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+    PlatformFileKind kind = PlatformFileKind::other;
+    std::int64_t length = 0;
+    errno = 0;
+    if (platform_file_status(stream_, kind, length) == 0 && kind == PlatformFileKind::regular &&
+        tqs_sync_file(fileno(stream_)) != 0)
+      raise_file_error(path_, error_number_or_eio());
+    errno = 0;
+    const bool closed = std::fclose(std::exchange(stream_, nullptr)) == 0;
+    if (!closed)
+      raise_file_error(path_, platform_output_error(error_number_or_eio()));
+  }
+
+private:
+  const char* path_;
+  std::FILE* stream_ = nullptr;
+};
+
+} // namespace
+
+void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
+  static_assert(sizeof(std::complex<double>) == 2 * sizeof(double));
+  static_assert(std::endian::native == std::endian::little &&
+                    std::numeric_limits<double>::is_iec559,
+                "the values are written from memory as little-endian IEEE doubles");
+  check_mesh(mesh, hdf5_path);
+  Image image;
+  std::vector<haddr_t> addresses;
+  std::uint64_t length = 0;
+  {
+    const Hdf5Scope scope;
+    std::uint64_t metadata_length = 0;
+    {
+      Image metadata;
+      metadata_length = make_image(mesh, hdf5_path, false, 0, metadata, addresses);
+    }
+    length = make_image(mesh, hdf5_path, true, metadata_length, image, addresses);
+  }
+  // The values in the order of their addresses, apart from each other and within the file.
+  const std::uint64_t value_bytes = mesh.point_count() * sizeof(std::complex<double>);
+  std::vector<Piece> pieces;
+  for (std::size_t k = 0; k < mesh.components.size(); ++k) {
+    if (addresses[k] == HADDR_UNDEF)
+      raise_file_error(hdf5_path, EIO);
+    pieces.push_back(Piece{addresses[k], value_bytes, mesh.components[k].values.data()});
+  }
+  std::sort(pieces.begin(), pieces.end(),
+            [](const Piece& a, const Piece& b) { return a.address < b.address; });
+  std::uint64_t end = 0;
+  for (const Piece& piece : pieces) {
+    if (piece.address < end || piece.address > length || piece.size > length - piece.address)
+      raise_file_error(hdf5_path, EIO);
+    end = piece.address + piece.size;
+  }
+
+  // From the start to the end, without a seek: a pipe or a device takes it as a file does.
+  FileOutput output(hdf5_path);
+  std::uint64_t at = 0;
+  for (const Piece& piece : pieces) {
+    output.fill(image, at, piece.address);
+    output.write(piece.bytes, piece.size);
+    at = piece.address + piece.size;
+  }
+  output.fill(image, at, length);
+  output.close();
 }
 
 } // namespace norvalex

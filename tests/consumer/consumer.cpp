@@ -1,13 +1,16 @@
 // Writes a field map's columns with the installed TQS library, reads them back and computes
-// statistics; reads an SF7 map with the installed reader; writes it as the converter does; and
-// catches the libraries' error, whose type comes from the library. Prints "consumer: ok" and
-// exits 0 when all of it holds. Its own global FieldMap, Message and verbose stand beside the
-// libraries' names, which are all in namespace norvalex.
+// statistics; reads an SF7 map with the installed reader; writes it as the converter does; reads
+// a T7 map as a field mesh and asks the mesh library for an openPMD file (which needs HDF5's
+// libraries in the link); and catches the libraries' error, whose type comes from the library.
+// Prints "consumer: ok" and exits 0 when all of it holds. Its own global FieldMap, Message and
+// verbose stand beside the libraries' names, which are all in namespace norvalex.
 #include <norvalex/error.h>
+#include <norvalex/mesh.h>
 #include <norvalex/sf7.h>
 #include <norvalex/tqs.h>
 #include <norvalex/version.h>
 
+#include <complex>
 #include <cstdio>
 #include <string>
 
@@ -75,6 +78,34 @@ int main(int argc, char** argv) {
   norvalex::tqs_close_output(converted);
   const norvalex::TqsTree map_tree = norvalex::tqs_load_tree((folder + "/map.tqs").c_str());
   expect(norvalex::tqs_all_stats(map_tree.get(), "Z").max == 0.03, "map written as TQS");
+
+#ifdef CONSUMER_HAS_T7_READER
+  // A T7 file of an RF map, 2 x 2 points: z from 0 to 1 cm, 1300 MHz, r from 0 to 2 cm, then
+  // Ez, Er, |E| in MV/m and H-phi in A/m, z varying fastest.
+  const std::string t7_path = folder + "/map.t7";
+  file = std::fopen(t7_path.c_str(), "w");
+  std::fputs("0 1 1\n1300\n0 2 1\n"
+             "1 2 3 4\n5 6 7 8\n9 10 11 12\n13 14 15 16\n",
+             file);
+  std::fclose(file);
+  const norvalex::FieldMesh mesh = norvalex::read_t7_mesh(t7_path.c_str());
+  const norvalex::MeshComponent* mesh_ez = mesh.component(norvalex::FieldKind::electric, "z");
+  expect(mesh.point_count() == 4 && mesh.frequency == 1.3e9 && mesh.axes[0].points == 2 &&
+             mesh_ez != nullptr && mesh_ez->values[2] == std::complex<double>(9e6, 0.0),
+         "T7 map read as a mesh");
+#endif
+
+  // openPMD files: a build with HDF5 says that the file is missing, one without that it has none.
+  try {
+    norvalex::read_openpmd_mesh((folder + "/missing.h5").c_str());
+    expect(false, "no error for a missing openPMD file");
+  } catch (const norvalex::Error& error) {
+    expect(error.what() == folder + "/missing.h5: " +
+                               (norvalex::mesh_has_openpmd()
+                                    ? "No such file or directory"
+                                    : "openPMD files are not supported by this build (no HDF5)"),
+           "openPMD error text");
+  }
 
   const FieldMap own{2};
   expect(own.points == 2 && verbose == 0 && Message::hello == Message{}, "the caller's names");
