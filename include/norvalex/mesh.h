@@ -157,7 +157,8 @@ NORVALEX_MESH_API FieldMesh read_t7_mesh(const char* path, const MeshReadOptions
 // A TQS file written from a map: the converter's arrays of an SF7 table, or a mesh's.
 NORVALEX_MESH_API FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options = {});
 // Needs a build with HDF5; without, it throws "<file>: openPMD files are not supported by this
-// build (no HDF5)".
+// build (no HDF5)". Sizes and shapes are checked before anything is allocated; a grid of more
+// than 2^24 points is read only when a component stores its values in the file.
 NORVALEX_MESH_API FieldMesh read_openpmd_mesh(const char* path,
                                               const MeshReadOptions& options = {});
 // True when this build reads and writes openPMD files.

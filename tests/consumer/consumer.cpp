@@ -79,7 +79,6 @@ int main(int argc, char** argv) {
   const norvalex::TqsTree map_tree = norvalex::tqs_load_tree((folder + "/map.tqs").c_str());
   expect(norvalex::tqs_all_stats(map_tree.get(), "Z").max == 0.03, "map written as TQS");
 
-#ifdef CONSUMER_HAS_T7_READER
   // A T7 file of an RF map, 2 x 2 points: z from 0 to 1 cm, 1300 MHz, r from 0 to 2 cm, then
   // Ez, Er, |E| in MV/m and H-phi in A/m, z varying fastest.
   const std::string t7_path = folder + "/map.t7";
@@ -93,7 +92,6 @@ int main(int argc, char** argv) {
   expect(mesh.point_count() == 4 && mesh.frequency == 1.3e9 && mesh.axes[0].points == 2 &&
              mesh_ez != nullptr && mesh_ez->values[2] == std::complex<double>(9e6, 0.0),
          "T7 map read as a mesh");
-#endif
 
   // openPMD files: a build with HDF5 says that the file is missing, one without that it has none.
   try {

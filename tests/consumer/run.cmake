@@ -85,11 +85,6 @@ if(PKG_CONFIG)
   run(${PKG_CONFIG} --cflags --libs norvalex)
   separate_arguments(pc_flags UNIX_COMMAND "${output}")
   separate_arguments(extra_flags UNIX_COMMAND "${CONSUMER_FLAGS}")
-  # What the CMake build found of the mesh library.
-  file(STRINGS ${WORK_DIR}/build/CMakeCache.txt t7_reader REGEX "^CONSUMER_HAS_T7_READER:[A-Z]+=1$")
-  if(t7_reader)
-    list(APPEND extra_flags -DCONSUMER_HAS_T7_READER)
-  endif()
   # The flags alone, as a user takes them: the standard the headers need comes with them.
   run(${CXX} ${extra_flags} ${consumer_source}/consumer.cpp ${pc_flags}
       -o ${WORK_DIR}/consumer-pc${suffix})
