@@ -1,0 +1,184 @@
+#include "support/mesh_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace norvalex;
+
+namespace test_support {
+
+namespace {
+
+void append_numbers(std::string& text, const std::vector<double>& numbers) {
+  char number[32];
+  for (const double value : numbers) {
+    std::snprintf(number, sizeof number, "  %.6E", value);
+    text += number;
+  }
+  text += "\n";
+}
+
+// The values of `count` columns at grid point (i, j).
+std::vector<double> point_values(int count, int i, int j) {
+  std::vector<double> values;
+  for (int k = 0; k < count; ++k)
+    values.push_back(fixture_value(k, i, j));
+  return values;
+}
+
+} // namespace
+
+double fixture_value(int column, int i, int j) {
+  return 10.0 * (column + 1) - 2.0 * std::abs(j - 2) + 0.25 * i;
+}
+
+std::string sf7_table_text(const Sf7TableParts& parts, const Sf7Grid& grid) {
+  std::string text = "Poisson Superfish\nProgram SF7 mesh fixture\n\n"
+                     "Fields for a rectangular area with corners at:\n";
+  for (const std::string& corner : {parts.low, parts.high}) {
+    if (!corner.empty())
+      text += corner + "\n";
+  }
+  text += parts.increments + "\n\n" + parts.names + "\n" + parts.units + "\n";
+  for (int n = 0; n < grid.fast * grid.slow; ++n) {
+    const int a = n % grid.fast;
+    const int b = n / grid.fast;
+    std::vector<double> line =
+        point_values(grid.values, grid.fast_is_i ? a : b, grid.fast_is_i ? b : a);
+    line.insert(line.begin(),
+                {grid.first + a * grid.first_step, grid.second + b * grid.second_step});
+    append_numbers(text, line);
+  }
+  return text;
+}
+
+std::string rf_table_text() {
+  return sf7_table_text({"(Zmin,Rmin) = (50,0.0)", "(Zmax,Rmax) = (70,3)",
+                         "Z and R increments:    4    3", "Z R Ez Er |E| H",
+                         "(cm) (cm) (MV/m) (MV/m) (MV/m) (A/m)"},
+                        {5, 4, 50, 5, 0, 1, false, 4});
+}
+
+std::string rf_t7_text() {
+  std::string text = "50 70 4\n1300\n0 3 3\n";
+  for (int n = 0; n < 20; ++n)
+    append_numbers(text, point_values(4, n / 5, n % 5));
+  return text;
+}
+
+std::string electric_table_text() {
+  return sf7_table_text({"(Rmin,Zmin) = (0.0,-3)", "(Rmax,Zmax) = (2,3)",
+                         "R and Z increments:    2    3", "R Z Er Ez |E| V",
+                         "(cm) (cm) (V/cm) (V/cm) (V/cm) (V)"},
+                        {3, 4, 0, 1, -3, 2, true, 4});
+}
+
+std::string electric_t7_text() {
+  std::string text = "0 2 2\n-3 3 3\n";
+  for (int n = 0; n < 12; ++n)
+    append_numbers(text, point_values(2, n % 3, n / 3));
+  return text;
+}
+
+std::string magnetic_table_text() {
+  return sf7_table_text({"(Xmin,Ymin) = (0.0,1)", "(Xmax,Ymax) = (4,2)",
+                         "X and Y increments:    2    1", "X Y Bx By |B| Az dBy/dy dBy/dx dBx/dy",
+                         "(cm) (cm) (G) (G) (G) (G-cm) (G/cm) (G/cm) (G/cm)"},
+                        {3, 2, 0, 2, 1, 1, true, 7});
+}
+
+MeshReadOptions at_frequency(double hz) {
+  MeshReadOptions options;
+  options.frequency = hz;
+  return options;
+}
+
+MeshReadOptions of_field(FieldKind field) {
+  MeshReadOptions options;
+  options.field = field;
+  return options;
+}
+
+std::vector<std::complex<double>> values_of(const FieldMesh& mesh, FieldKind field,
+                                            const char* axis) {
+  const MeshComponent* component = mesh.component(field, axis);
+  if (component == nullptr)
+    return {};
+  return {component->values.data(), component->values.data() + component->values.size()};
+}
+
+namespace {
+
+template <class Element> double largest_of(const MeshArray<Element>& values) {
+  double largest = 0;
+  for (std::size_t k = 0; k < values.size(); ++k)
+    largest = std::max(largest, std::abs(values[k]));
+  return largest;
+}
+
+template <class Element>
+void expect_same_values(const MeshArray<Element>& expected, const MeshArray<Element>& actual,
+                        double relative, const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what;
+  const double room = relative * largest_of(expected);
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    if (relative == 0) {
+      EXPECT_EQ(actual[k], expected[k]) << what << " at " << k;
+    } else {
+      EXPECT_LE(std::abs(actual[k] - expected[k]), room) << what << " at " << k;
+    }
+  }
+}
+
+} // namespace
+
+void expect_same_mesh(const FieldMesh& expected, const FieldMesh& actual, double relative,
+                      bool columns, const std::string& what) {
+  EXPECT_EQ(actual.geometry, expected.geometry) << what;
+  EXPECT_EQ(actual.frequency, expected.frequency) << what;
+  EXPECT_EQ(actual.harmonic, expected.harmonic) << what;
+  EXPECT_EQ(actual.source.problem, expected.source.problem) << what;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const MeshAxis& a = expected.axes[k];
+    const MeshAxis& b = actual.axes[k];
+    const std::string axis = what + ", axis " + a.label;
+    EXPECT_EQ(b.label, a.label) << axis;
+    EXPECT_EQ(b.points, a.points) << axis;
+    const double room = relative * std::max(a.spacing, 1e-3);
+    EXPECT_NEAR(b.origin, a.origin, room) << axis;
+    EXPECT_NEAR(b.spacing, a.spacing, room) << axis;
+  }
+  for (const MeshComponent& component : expected.components) {
+    const MeshComponent* other = actual.component(component.field, component.axis);
+    ASSERT_NE(other, nullptr) << what << ": no " << component.name();
+    expect_same_values(component.values, other->values, relative, what + ", " + component.name());
+  }
+  for (const MeshComponent& component : actual.components) {
+    if (expected.component(component.field, component.axis) == nullptr) {
+      EXPECT_EQ(largest_of(component.values), 0) << what << ": " << component.name();
+    }
+  }
+  if (!columns)
+    return;
+  ASSERT_EQ(actual.columns.size(), expected.columns.size()) << what;
+  for (std::size_t k = 0; k < expected.columns.size(); ++k) {
+    const MeshColumn& column = expected.columns[k];
+    EXPECT_EQ(actual.columns[k].name, column.name) << what;
+    EXPECT_EQ(actual.columns[k].unit, column.unit) << what;
+    expect_same_values(column.values, actual.columns[k].values, relative,
+                       what + ", " + column.name);
+  }
+}
+
+std::string escaped_path(const std::string& text) {
+  std::string escaped;
+  for (const char c : text)
+    escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return escaped;
+}
+
+} // namespace test_support

@@ -1,0 +1,72 @@
+// Field maps that the field-mesh tests write themselves: SF7 tables with the solver's corner
+// lines, T7 files of the same maps, values known at every grid point, and the comparison of two
+// meshes.
+#pragma once
+
+#include "norvalex/mesh.h"
+
+#include <complex>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// The value of a fixture's value column `column` (0 is the first after the two coordinates) at
+// grid point (i, j): i counts along the mesh's first axis (r or x), j along its other long axis
+// (z or y). Exact in binary and in six decimals; along i = 0 it peaks at j = 2.
+double fixture_value(int column, int i, int j);
+
+// The lines of an SF7 table around its points, as the solver's SF7 writes them.
+struct Sf7TableParts {
+  std::string low;        // "(Zmin,Rmin) = (50,0.0)", right before `high`; no line when empty
+  std::string high;       // "(Zmax,Rmax) = (70,3)", right before the increments line
+  std::string increments; // "Z and R increments:    4    3" or "Number of increments: 3"
+  std::string names;      // "Z R Ez Er |E| H"
+  std::string units;      // "(cm) (cm) (MV/m) (MV/m) (MV/m) (A/m)"
+};
+
+// Its points: `fast` x `slow` lines, the first named coordinate varying fastest from `first` by
+// `first_step`, the second from `second` by `second_step`; then `values` columns, column k of
+// each point fixture_value(k, i, j), i the index of the first coordinate when `fast_is_i` (the
+// mesh's first axis is r or x), else of the second.
+struct Sf7Grid {
+  int fast, slow;
+  double first, first_step, second, second_step;
+  bool fast_is_i;
+  int values;
+};
+std::string sf7_table_text(const Sf7TableParts& parts, const Sf7Grid& grid);
+
+// RF table, "Z and R increments: 4 3": z from 50 to 70 cm, r from 0 to 3 cm, z fastest; Ez, Er,
+// |E| (MV/m) and H (A/m).
+std::string rf_table_text();
+// The same map as an RF T7 file of 1300 MHz.
+std::string rf_t7_text();
+// Electrostatic table, "R and Z increments: 2 3": r from 0 to 2 cm, z from -3 to 3 cm, r fastest;
+// Er, Ez, |E| (V/cm) and V (V).
+std::string electric_table_text();
+// Its Er and Ez as a static T7 file (V/cm).
+std::string electric_t7_text();
+// Magnetostatic table of nine columns, "X and Y increments: 2 1": x from 0 to 4 cm, y from 1 to
+// 2 cm, x fastest; Bx, By, |B| (G), Az (G-cm), dBy/dy, dBy/dx and dBx/dy (G/cm).
+std::string magnetic_table_text();
+
+// The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
+norvalex::MeshReadOptions at_frequency(double hz);
+norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
+
+// The values of the mesh's component of `field` along `axis`; none when it has no such one.
+std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
+                                            norvalex::FieldKind field, const char* axis);
+
+// Every attribute, axis and component of `actual` as in `expected`, each value within `relative`
+// of the largest of its component (0: bit for bit); with `columns`, the extra columns too.
+// `actual` may have more components, of zeros only.
+void expect_same_mesh(const norvalex::FieldMesh& expected, const norvalex::FieldMesh& actual,
+                      double relative, bool columns, const std::string& what);
+
+// `text` with every backslash doubled, as the programs' listings and JSON strings show a path.
+std::string escaped_path(const std::string& text);
+
+} // namespace test_support
