@@ -232,8 +232,6 @@ TEST(Sf7Mesh, ATableThatIsNoMeshIsOneExactError) {
 
 // Coordinates may be in (mm): the grid must then lie where the table's points are.
 TEST(Sf7Mesh, GridOfATableInMillimetresLiesWhereItsPointsAre) {
-  GTEST_SKIP() << "fault: the corner lines of a table in (mm) are read as cm, a grid 10 times "
-                  "too large";
   const FieldMesh mesh = read_table(
       sf7_table_text({"(Xmin,Ymin) = (0.0,0.0)", "(Xmax,Ymax) = (20,10)", "X and Y increments: 2 1",
                       kXyNames, "(mm) (mm) (V/cm) (V/cm) (V/cm) (V)"},

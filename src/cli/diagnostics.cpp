@@ -100,7 +100,12 @@ void report_message(std::span<const MessageEntry> table, int number, ...) {
   handler("%s", text.c_str());
 }
 
+bool input_errors_name_the_program = false;
+
 void report_library_error(const Error& error) {
+  if (input_errors_name_the_program && error.origin() != ErrorOrigin::message) {
+    fatal_message_handler("%s", error.what());
+  }
   switch (error.origin()) {
   case ErrorOrigin::message: {
     const MessageEntry& entry = library_messages[static_cast<std::size_t>(error.message_number())];

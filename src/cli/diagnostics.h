@@ -50,6 +50,11 @@ extern const std::array<MessageEntry, MESSAGE_COUNT> library_messages;
 // finished text to the handler in the row's slot. Returns only if that handler returns.
 void report_message(std::span<const MessageEntry> table, int number, ...);
 
+// Whether report_library_error names the program in front of an input's error too, as in every
+// other error line of the program ("fieldmap: Error: map.t7(5): Not a number: x"); false keeps
+// the converter's own lines ("Error: map.sf7(33): ..."). Set once by a program at its start.
+extern bool input_errors_name_the_program;
+
 // Prints `error` as the program's error line: a library message through its row's handler, a
 // defect of the input as report_error does, any other failure of the input as report_fatal
 // does. Then ends the process with status 1.

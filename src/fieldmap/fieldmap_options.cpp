@@ -140,8 +140,9 @@ FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
   const bool convert = request.command == FieldmapCommand::convert;
   const std::size_t wanted = convert ? 2 : 1;
   if (words.operands().size() != wanted) {
+    const std::size_t given = words.operands().size();
     refuse(std::string(convert ? "convert reads IN and writes OUT" : "info reads one file IN") +
-           ", not " + std::to_string(words.operands().size()) + " file names");
+           ", not " + std::to_string(given) + (given == 1 ? " file name" : " file names"));
   }
   request.input = words.operands()[0];
   if (convert) {

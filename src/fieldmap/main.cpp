@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   // so does an interruption.
   prepare_process(true);
   program_name = "fieldmap"; // until the parse takes the name from the command line
+  input_errors_name_the_program = true;
   run_reporting_errors([&] {
     const FieldmapRequest request = read_fieldmap_command_line(argc, argv);
     if (request.command == FieldmapCommand::convert) {

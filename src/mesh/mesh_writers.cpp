@@ -221,9 +221,10 @@ double converter_factor(const char* unit) {
 }
 
 // The arrays of the SF7 table of the same map: coordinates per point, the field along its two
-// axes and its magnitude (then H-phi of an RF map, named Bphi), then any other component by its
-// name and the mesh's other columns, all in the table's point order, whose first coordinate
-// varies fastest: z in the solver's RF tables, r or x in its static ones.
+// axes and its magnitude (then H-phi of an RF map, named Bphi), then any other component named
+// by its field's letter and its axis (Bz, Etheta), and the mesh's other columns, all in the table's
+// point order, whose first coordinate varies fastest: z in the solver's RF tables, r or x in its
+// static ones.
 void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const RealFields fields(mesh);
   const bool rf = mesh.frequency != 0 || mesh.harmonic != 0;
@@ -285,7 +286,9 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   for (const MeshComponent& component : mesh.components) {
     if (&component == along_lead || &component == along_trail || &component == b_theta)
       continue;
-    write(component.name(), [&](std::size_t index) { return fields.value(component, index); });
+    // A name that fits a block's 15 bytes: the field's letter and the axis (Bz, Btheta, Ex).
+    write((component.field == FieldKind::electric ? "E" : "B") + component.axis,
+          [&](std::size_t index) { return fields.value(component, index); });
   }
   for (const MeshColumn& column : mesh.columns)
     write(column.name, [&](std::size_t index) { return column.values[index]; });

@@ -171,6 +171,10 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
                            "increments line");
   }
   MeshAxis& fast = mesh.axes[static_cast<std::size_t>(fast_axis)];
+  // The corner lines are in the coordinates' unit: cm as the solver writes them, or mm.
+  const bool millimetres = is_unit(table.columns[0], "(mm)");
+  const double to_metres = millimetres ? 1000 : 100;
+  const double cm_per_unit = millimetres ? 0.1 : 1;
   MeshAxis& slow = mesh.axes[static_cast<std::size_t>(slow_axis)];
   const std::int64_t fast_intervals = table.dim1 - 1;
   const std::int64_t slow_intervals = table.dim2 - 1;
@@ -178,24 +182,24 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     // A line of points: a mesh when it runs along one coordinate, the other one constant.
     if (low.second == high.second && low.first != high.first) {
       fast.points = table.dim1;
-      fast.origin = low.first / 100;
-      fast.spacing = spacing_of(low.first, high.first, fast_intervals);
-      slow.origin = low.second / 100;
+      fast.origin = low.first / to_metres;
+      fast.spacing = spacing_of(low.first, high.first, fast_intervals) * cm_per_unit;
+      slow.origin = low.second / to_metres;
     } else if (low.first == high.first && low.second != high.second) {
       slow.points = table.dim1;
-      slow.origin = low.second / 100;
-      slow.spacing = spacing_of(low.second, high.second, fast_intervals);
-      fast.origin = low.first / 100;
+      slow.origin = low.second / to_metres;
+      slow.spacing = spacing_of(low.second, high.second, fast_intervals) * cm_per_unit;
+      fast.origin = low.first / to_metres;
     } else {
       raise_not_a_mesh(path, "its line of points runs along no coordinate (read it as columns)");
     }
   } else {
     fast.points = table.dim1;
-    fast.origin = low.first / 100;
-    fast.spacing = spacing_of(low.first, high.first, fast_intervals);
+    fast.origin = low.first / to_metres;
+    fast.spacing = spacing_of(low.first, high.first, fast_intervals) * cm_per_unit;
     slow.points = table.dim2;
-    slow.origin = low.second / 100;
-    slow.spacing = spacing_of(low.second, high.second, slow_intervals);
+    slow.origin = low.second / to_metres;
+    slow.spacing = spacing_of(low.second, high.second, slow_intervals) * cm_per_unit;
   }
   if ((fast.points > 1 && !(fast.spacing > 0)) || (slow.points > 1 && !(slow.spacing > 0)))
     raise_not_a_mesh(path, "its corner lines give no grid of increasing coordinates");

@@ -121,7 +121,9 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
     const std::size_t got = input.read_numbers({chunk.get(), std::min(CHUNK, total - read)});
     if (got == 0) {
       raise_input_error(input.name(), input.line_number(),
-                        "Too few values: the grid needs %zu, the file holds %zu", total, read);
+                        "Too few values: the grid needs %llu, the file holds %llu",
+                        static_cast<unsigned long long>(total),
+                        static_cast<unsigned long long>(read));
     }
     for (std::size_t k = 0; k < got; ++k) {
       point[in_point++] = chunk[k];
@@ -134,8 +136,8 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
   }
   double extra = 0;
   if (input.read_numbers({&extra, 1}) != 0) {
-    raise_input_error(input.name(), input.line_number(), "Too many values: the grid needs %zu",
-                      total);
+    raise_input_error(input.name(), input.line_number(), "Too many values: the grid needs %llu",
+                      static_cast<unsigned long long>(total));
   }
 }
 

@@ -133,8 +133,9 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
   for (std::size_t k = 2; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;
     rf |= name == "Bphi" || name == "H";
-    electric |= (name.size() == 2 && name[0] == 'E') || name.starts_with("electricField/");
-    magnetic |= (name.size() == 2 && name[0] == 'B') || name.starts_with("magneticField/");
+    const bool along_axis = name.size() >= 2 && axis_index(mesh, name.substr(1)) >= 0;
+    electric |= (along_axis && name[0] == 'E') || name.starts_with("electricField/");
+    magnetic |= (along_axis && name[0] == 'B') || name.starts_with("magneticField/");
   }
   if (rf) {
     if (!options.frequency && !options.frequency_may_be_unknown) {
@@ -160,14 +161,15 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     const std::vector<double> values = doubles_of(arrays[k].node);
     const auto value = [&](std::size_t n) { return values[n]; };
     const bool h_phi = name == "Bphi" || name == "H";
-    // A component by the table's name (Ez, Br, ...) or, beyond the table's form, by its
-    // openPMD name (electricField/z, ...).
+    // A component by the field's letter and its axis (Ez, Br, Btheta) or by its openPMD name
+    // (electricField/z).
     const std::size_t slash = name.find('/');
     const std::string prefix = slash == std::string::npos ? std::string() : name.substr(0, slash);
     const bool by_field_name = prefix == "electricField" || prefix == "magneticField";
-    const bool by_table_name = name.size() == 2 && (name[0] == 'E' || name[0] == 'B');
+    const bool by_table_name = name.size() >= 2 && (name[0] == 'E' || name[0] == 'B') &&
+                               axis_index(mesh, name.substr(1)) >= 0;
     const std::string axis = by_field_name   ? name.substr(slash + 1)
-                             : by_table_name ? std::string(1, name[1])
+                             : by_table_name ? name.substr(1)
                                              : std::string();
     const bool field = (by_field_name || by_table_name) && axis_index(mesh, axis) >= 0;
     if (h_phi || field) {

@@ -20,7 +20,14 @@ def main(argv):
             options["geometry"] = "rectangular"
         elif option in ("--field", "--frequency") and rest:
             value = rest.pop(0)
-            options[option[2:]] = float(value) if option == "--frequency" else value
+            if option == "--frequency":
+                try:
+                    value = float(value)
+                except ValueError:
+                    print(f"norvalex plot: --frequency needs a number of Hz, not {value!r}",
+                          file=sys.stderr)
+                    return 2
+            options[option[2:]] = value
         else:
             print(f"norvalex plot: unknown option {option}", file=sys.stderr)
             return 2
