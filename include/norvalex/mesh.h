@@ -39,6 +39,10 @@ enum class MeshForm { sf7, t7, openpmd, tqs };
 // What the solver computed, as far as the file tells.
 enum class ProblemKind { unknown, rf, electrostatic, magnetostatic };
 
+// "sf7", "t7", "openpmd", "tqs"; "rf", "electrostatic", "magnetostatic", "unknown".
+NORVALEX_MESH_API const char* mesh_form_name(MeshForm form);
+NORVALEX_MESH_API const char* problem_kind_name(ProblemKind problem);
+
 // Values owned by a mesh: `size` elements allocated with std::malloc and not initialized, freed
 // with std::free. release() hands the memory over to a caller, who then frees it with std::free.
 template <class Element> class MeshArray {

@@ -1,8 +1,12 @@
 #include "cli/long_options.h"
 
 #include "cli/diagnostics.h"
+#include "cli/text_output.h"
+
+#include "norvalex/version.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace norvalex {
@@ -139,6 +143,12 @@ void print_option_lines(OptionTable table, std::span<const LongOption> long_opti
 
 std::string shown_program_name() {
   return escape_control_bytes(program_name);
+}
+
+void print_program_version() {
+  std::printf("%s %s\n", shown_program_name().c_str(), NORVALEX_VERSION_STRING);
+  flush_stdout();
+  end_process(0);
 }
 
 } // namespace norvalex

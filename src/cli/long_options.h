@@ -48,4 +48,8 @@ void print_option_lines(OptionTable table, std::span<const LongOption> long_opti
 // The program's name as help and version lines show it, its control bytes escaped.
 std::string shown_program_name();
 
+// Prints "<program> <version>" on standard output and ends the run with status 0 (a failed write
+// throws).
+[[noreturn]] void print_program_version();
+
 } // namespace norvalex

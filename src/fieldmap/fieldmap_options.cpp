@@ -121,9 +121,7 @@ FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
     print_fieldmap_help(table.data());
   }
   if (targets.version) {
-    std::printf("%s %s\n", shown_program_name().c_str(), NORVALEX_VERSION_STRING);
-    flush_stdout();
-    end_process(0);
+    print_program_version();
   }
   if (!has_command) {
     refuse("no command given: convert or info; \"fieldmap --help\" lists the options");

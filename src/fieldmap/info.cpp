@@ -14,20 +14,6 @@ namespace norvalex {
 
 namespace {
 
-const char* form_name(MeshForm form) {
-  switch (form) {
-  case MeshForm::sf7:
-    return "sf7";
-  case MeshForm::t7:
-    return "t7";
-  case MeshForm::openpmd:
-    return "openpmd";
-  case MeshForm::tqs:
-    return "tqs";
-  }
-  return "";
-}
-
 const char* form_text(MeshForm form) {
   switch (form) {
   case MeshForm::sf7:
@@ -40,20 +26,6 @@ const char* form_text(MeshForm form) {
     return "TQS file";
   }
   return "";
-}
-
-const char* problem_name(ProblemKind problem) {
-  switch (problem) {
-  case ProblemKind::rf:
-    return "rf";
-  case ProblemKind::electrostatic:
-    return "electrostatic";
-  case ProblemKind::magnetostatic:
-    return "magnetostatic";
-  case ProblemKind::unknown:
-    break;
-  }
-  return "unknown";
 }
 
 const char* unit_of(const MeshComponent& component) {
@@ -125,7 +97,7 @@ double axis_end(const MeshAxis& axis) {
 void write_text(Output& out, const FieldMesh& mesh, const Description& d) {
   out << "file       " << listing_text(mesh.source.file) << "\n";
   out << "form       " << form_text(mesh.source.form) << "\n";
-  out << "problem    " << problem_name(mesh.source.problem) << "\n";
+  out << "problem    " << problem_kind_name(mesh.source.problem) << "\n";
   out << "geometry   "
       << (mesh.geometry == MeshGeometry::cylindrical ? "cylindrical" : "rectangular") << "\n";
   out << "frequency  ";
@@ -176,8 +148,8 @@ void write_text(Output& out, const FieldMesh& mesh, const Description& d) {
 void write_json(Output& out, const FieldMesh& mesh, const Description& d) {
   out << "{\n";
   out << "  \"file\": " << json_string(mesh.source.file) << ",\n";
-  out << "  \"form\": " << json_string(form_name(mesh.source.form)) << ",\n";
-  out << "  \"problem\": " << json_string(problem_name(mesh.source.problem)) << ",\n";
+  out << "  \"form\": " << json_string(mesh_form_name(mesh.source.form)) << ",\n";
+  out << "  \"problem\": " << json_string(problem_kind_name(mesh.source.problem)) << ",\n";
   out << "  \"geometry\": "
       << json_string(mesh.geometry == MeshGeometry::cylindrical ? "cylindrical" : "rectangular")
       << ",\n";

@@ -1,6 +1,9 @@
 #include "mesh/mesh_build.h"
 
+#include "diag/raise.h"
 #include "platform/platform.h"
+
+#include <cmath>
 
 #include <algorithm>
 
@@ -61,6 +64,24 @@ std::array<UnitRule, unit_rules.size() + 1> units_with_gradient() {
   rules[unit_rules.size() - 1] = {"(G/cm)", "T/m", 0.01};
   rules[unit_rules.size()] = unit_rules.back(); // the closing row
   return rules;
+}
+
+void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
+                 bool electric, bool magnetic, const char* what) {
+  if (!rf) {
+    if (electric != magnetic)
+      mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
+    return;
+  }
+  if (!options.frequency && !options.frequency_may_be_unknown) {
+    raise_input_failure(path, 0, "%s: %s states no frequency: give the frequency in Hz", path,
+                        what);
+  }
+  if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0)))
+    raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
+  mesh.frequency = options.frequency.value_or(0);
+  mesh.harmonic = 1;
+  mesh.source.problem = ProblemKind::rf;
 }
 
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {

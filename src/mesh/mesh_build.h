@@ -24,6 +24,13 @@ int axis_index(const FieldMesh& mesh, std::string_view label);
 // Adds the component of `field` along `axis` with room for every point, values not set; null
 // when the memory cannot be had.
 MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis);
+// The kind of problem and the frequency of a mesh read from a file that states none: an RF map
+// (`rf`) takes the options' frequency, which it needs unless a look at the file is all that is
+// asked; `what` names the file's form in the error. A static one has electric or magnetic
+// fields, or both (unknown).
+void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
+                 bool electric, bool magnetic, const char* what);
+
 // Puts the components in one order whatever the file's: the electric field before the magnetic,
 // each along the mesh's axes in their order.
 void order_components(FieldMesh& mesh);

@@ -212,20 +212,7 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     electric |= is_unit(column, "(V/cm)") || is_unit(column, "(V)");
     magnetic |= is_unit(column, "(G)") || is_unit(column, "(G-cm)");
   }
-  if (rf) {
-    if (!options.frequency && !options.frequency_may_be_unknown) {
-      raise_input_failure(path, 0, "%s: an RF table states no frequency: give the frequency in Hz",
-                          path);
-    }
-    if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0))) {
-      raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
-    }
-    mesh.frequency = options.frequency.value_or(0);
-    mesh.harmonic = 1;
-    mesh.source.problem = ProblemKind::rf;
-  } else if (electric != magnetic) {
-    mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
-  }
+  set_problem(mesh, path, options, rf, electric, magnetic, "an RF table");
 
   // A table along a coordinate that is the mesh's slower one holds it fastest: transposed.
   const TableOrder order{static_cast<std::size_t>(table.dim1), static_cast<std::size_t>(table.dim2),

@@ -137,22 +137,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     electric |= (along_axis && name[0] == 'E') || name.starts_with("electricField/");
     magnetic |= (along_axis && name[0] == 'B') || name.starts_with("magneticField/");
   }
-  if (rf) {
-    if (!options.frequency && !options.frequency_may_be_unknown) {
-      raise_input_failure(path, 0,
-                          "%s: an RF map's TQS file states no frequency: give the "
-                          "frequency in Hz",
-                          path);
-    }
-    if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0))) {
-      raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
-    }
-    mesh.frequency = options.frequency.value_or(0);
-    mesh.harmonic = 1;
-    mesh.source.problem = ProblemKind::rf;
-  } else if (electric != magnetic) {
-    mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
-  }
+  set_problem(mesh, path, options, rf, electric, magnetic, "an RF map's TQS file");
 
   for (std::size_t k = 2; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;

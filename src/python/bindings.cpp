@@ -212,34 +212,6 @@ py::array handed_over(MeshArray<Element>& array, const std::vector<py::ssize_t>&
   return py::array_t<Element>(shape, data, owner);
 }
 
-constexpr const char* form_name(MeshForm form) {
-  switch (form) {
-  case MeshForm::sf7:
-    return "sf7";
-  case MeshForm::t7:
-    return "t7";
-  case MeshForm::openpmd:
-    return "openpmd";
-  case MeshForm::tqs:
-    return "tqs";
-  }
-  return "";
-}
-
-constexpr const char* problem_name(ProblemKind problem) {
-  switch (problem) {
-  case ProblemKind::rf:
-    return "rf";
-  case ProblemKind::electrostatic:
-    return "electrostatic";
-  case ProblemKind::magnetostatic:
-    return "magnetostatic";
-  case ProblemKind::unknown:
-    break;
-  }
-  return "unknown";
-}
-
 // (attributes, [(component name, values)], [(column name, unit, values)]): the mesh's grid and
 // attributes as a dict, its complex components and real columns as arrays of the grid's shape,
 // the reader's own arrays handed over without a copy. `field` is 0 (electric), 1 (magnetic) or
@@ -281,8 +253,8 @@ py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
   attributes["field_scale"] = mesh.field_scale;
   attributes["anchor"] = mesh.anchor;
   attributes["file"] = decode_path_text(mesh.source.file);
-  attributes["form"] = form_name(mesh.source.form);
-  attributes["problem"] = problem_name(mesh.source.problem);
+  attributes["form"] = mesh_form_name(mesh.source.form);
+  attributes["problem"] = problem_kind_name(mesh.source.problem);
   py::list components;
   for (MeshComponent& component : mesh.components) {
     components.append(py::make_tuple(component.name(), handed_over(component.values, shape)));

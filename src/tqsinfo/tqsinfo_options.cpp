@@ -76,9 +76,7 @@ Command read_command_line(int argc, char** argv) {
     print_tqsinfo_help(table.data());
   }
   if (targets.version) {
-    std::printf("%s %s\n", shown_program_name().c_str(), NORVALEX_VERSION_STRING);
-    flush_stdout();
-    end_process(0);
+    print_program_version();
   }
 
   Command command;
