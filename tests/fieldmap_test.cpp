@@ -36,10 +36,8 @@ using test_support::write_file;
 
 namespace {
 
-// fieldmap's error lines: for a wrong command line or a failed write, and for a defect of its
-// input, which it reports as the converter does.
+// Every error line of fieldmap's: a wrong command line, a failed write, a defect of its input.
 const std::string kError = "fieldmap: Error: ";
-const std::string kInputError = "fieldmap: Error: ";
 
 const MeshReadOptions kRf = test_support::at_frequency(1.3e9);
 
@@ -294,17 +292,17 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
        kError + "standard output has no extension: give its format with --to"},
       {{"convert", "--to", "openpmd", rf_t7_, "-"},
        kError + "an openPMD file is written by its name, not to standard output"},
-      {{"convert", missing, out}, kInputError + missing + ": No such file or directory"},
-      {{"info", missing}, kInputError + missing + ": No such file or directory"},
-      {{"convert", bad_t7, out}, kInputError + bad_t7 + "(4): Not a number: x"},
+      {{"convert", missing, out}, kError + missing + ": No such file or directory"},
+      {{"info", missing}, kError + missing + ": No such file or directory"},
+      {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
-       kInputError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
+       kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
       {{"convert", electric_t7_, out},
-       kInputError + electric_t7_ +
+       kError + electric_t7_ +
            ": a static T7 file does not say which field it holds: give the field, electric or "
            "magnetic"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
-       kInputError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
+       kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
   };
 #ifndef _WIN32
   RunOptions terminal;
