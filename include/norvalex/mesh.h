@@ -49,9 +49,7 @@ template <class Element> class MeshArray {
 public:
   MeshArray() = default;
   // Allocates `size` elements; an empty array when the memory cannot be had (check with data()).
-  explicit MeshArray(std::size_t size)
-      : data_(size == 0 ? nullptr : static_cast<Element*>(std::malloc(size * sizeof(Element)))),
-        size_(data_ ? size : 0) {}
+  explicit MeshArray(std::size_t size) : data_(allocate(size)), size_(data_ ? size : 0) {}
   MeshArray(MeshArray&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
   MeshArray& operator=(MeshArray&& other) noexcept {
@@ -74,6 +72,22 @@ public:
   }
 
 private:
+  static Element* allocate(std::size_t size) {
+    if (size == 0 || size > SIZE_MAX / sizeof(Element))
+      return nullptr;
+    const std::size_t bytes = size * sizeof(Element);
+#ifndef _WIN32
+    // A large array starts on a 2 MiB boundary, where the system can back all of it with huge
+    // pages: a fresh map then costs a few page faults, not one per 4 KiB.
+    constexpr std::size_t huge_page = std::size_t{2} << 20;
+    if (bytes >= 2 * huge_page) {
+      return static_cast<Element*>(
+          std::aligned_alloc(huge_page, (bytes + huge_page - 1) / huge_page * huge_page));
+    }
+#endif
+    return static_cast<Element*>(std::malloc(bytes));
+  }
+
   Element* data_ = nullptr;
   std::size_t size_ = 0;
 };
