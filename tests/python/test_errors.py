@@ -87,6 +87,31 @@ def test_a_file_that_cannot_be_used_is_an_os_error(tmp_path, call, what, error, 
     assert sorted(os.listdir(tmp_path)) == [FOLDER] and os.listdir(tmp_path / FOLDER) == []
 
 
+# Every call on a path with a NUL in it, as str or bytes: the C++ side would end the path at the
+# NUL, so each refuses it as open() does, before any file is read or written.
+NUL_PATHS = [
+    lambda p: norvalex.read_sf7(p),
+    lambda p: norvalex.read_tqs(p),
+    lambda p: norvalex.read_tqs(os.fsencode(p)),
+    lambda p: norvalex.stats(p, "Ez"),
+    lambda p: norvalex.write_tqs(p, {"x": [1]}),
+    lambda p: norvalex.write_tqs(p, {"x": [1]}, append=True),
+    lambda p: norvalex.convert(PILLBOX + ".sf7", p),
+    lambda p: norvalex.convert(p, p[:p.index("\0")] + ".out"),
+]
+
+
+@pytest.mark.parametrize("call", NUL_PATHS)
+def test_a_path_with_a_nul_is_refused_as_open_refuses_it(tmp_path, call):
+    kept = write(tmp_path / "w.tqs", read(PILLBOX + ".tqs"))
+    with pytest.raises(ValueError) as caught:
+        call(kept + "\0/etc/passwd")
+    assert str(caught.value) == "embedded null byte" and type(caught.value) is ValueError
+    with pytest.raises(ValueError, match="^embedded null byte$"):
+        open(kept + "\0/etc/passwd", "rb")
+    assert os.listdir(tmp_path) == ["w.tqs"] and read(kept) == read(PILLBOX + ".tqs")
+
+
 def test_memory_that_runs_out_is_a_memory_error(tmp_path):
     # 20001 x 20001 points: 3.2 GB a column, more than the address space left to the child.
     path = write(tmp_path / "huge.sf7", map_bytes("20000 20000", [POINT]))

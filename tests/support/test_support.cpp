@@ -434,6 +434,8 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
     throw std::runtime_error("no pseudo-terminal on Windows");
   if (options.file_size_limit >= 0)
     throw std::runtime_error("no file-size limit on Windows");
+  if (options.address_space_limit >= 0 || options.time_limit > 0)
+    throw std::runtime_error("no address-space or time limit on Windows");
   if (options.interruptible)
     share_a_console();
   RunningProgram program;
@@ -584,6 +586,14 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
     const rlimit limits{limit, limit};
     setrlimit(RLIMIT_FSIZE, &limits);
   }
+  if (options.address_space_limit >= 0) {
+    const auto limit = static_cast<rlim_t>(options.address_space_limit);
+    const rlimit limits{limit, limit};
+    if (setrlimit(RLIMIT_AS, &limits) != 0)
+      _exit(125);
+  }
+  if (options.time_limit > 0)
+    alarm(options.time_limit);
 }
 
 // The reading and writing ends of a new pipe whose reading end the child does not inherit.

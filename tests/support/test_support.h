@@ -150,7 +150,27 @@ struct RunOptions {
   // On Windows the program shares a console of this process's own, through which
   // interrupt_program sends it Ctrl-C (every program started from then on shares it).
   bool interruptible = false;
+  // With a limit, setrlimit(RLIMIT_AS) in the child caps its address space at that many bytes,
+  // so that an allocation past it fails as with a full memory. Not on Windows, and not under the
+  // sanitizers, whose runtimes reserve more than any such limit (kAddressSpaceLimits).
+  long long address_space_limit = -1;
+  // With a limit, the child is ended by SIGALRM after that many seconds (the alarm outlives the
+  // exec), so that a run that would wait forever fails instead. Not on Windows.
+  unsigned time_limit = 0;
 };
+
+// Whether RunOptions::address_space_limit can be used: on POSIX systems, without the sanitizers.
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceLimits = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSpaceLimits = false;
+#else
+inline constexpr bool kAddressSpaceLimits = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceLimits = true;
+#endif
 
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
 // norvalex::Error that `body` throws ends the child as the programs end on it: their error line
