@@ -127,7 +127,8 @@ TqsNode* tqs_read_tree(const char* name) {
   }
   TqsInput& input = *tree.input;
   input.file.name = name;
-  input.file.stream = platform_open_file(name, "rb");
+  // A FIFO without a writer is refused below as no regular file, instead of waiting for one.
+  input.file.stream = platform_open_input(name);
   if (!input.file.stream) {
     raise_file_error(name, errno);
   }

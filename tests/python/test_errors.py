@@ -87,6 +87,22 @@ def test_a_file_that_cannot_be_used_is_an_os_error(tmp_path, call, what, error, 
     assert sorted(os.listdir(tmp_path)) == [FOLDER] and os.listdir(tmp_path / FOLDER) == []
 
 
+def test_a_fifo_without_a_writer_is_refused_at_once(tmp_path):
+    fifo = str(tmp_path / "fifo.tqs")
+    os.mkfifo(fifo)  # that no program ever writes: an open that waits for a writer never returns
+    child = f"""
+import norvalex
+for call in (norvalex.read_tqs, lambda path: norvalex.stats(path, "x")):
+    try:
+        call({fifo!r})
+    except OSError as error:
+        print(error.errno, error.strerror, error.filename)
+"""
+    result = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True,
+                            timeout=20)
+    assert (result.stdout, result.stderr) == (f"{errno.ESPIPE} Illegal seek {fifo}\n" * 2, "")
+
+
 # Every call on a path with a NUL in it, as str or bytes: the C++ side would end the path at the
 # NUL, so each refuses it as open() does, before any file is read or written.
 NUL_PATHS = [

@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,6 +100,17 @@ std::set<std::string> entries_of(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder))
     names.insert(entry.path().filename().string());
   return names;
+}
+
+bool make_fifo(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  if (mkfifo(path.c_str(), 0600) != 0)
+    throw std::runtime_error("cannot make the FIFO " + path);
+  return true;
+#endif
 }
 
 std::string crlf_of(const std::string& text) {
@@ -336,6 +348,8 @@ int open_capture(const std::string& path) {
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
   if (options.stdout_mode == StdoutMode::terminal || options.stdout_mode == StdoutMode::pipe)
     throw std::runtime_error("run_in_child on Windows has no terminal or read pipe");
+  if (options.address_space_limit >= 0)
+    throw std::runtime_error("no address-space limit on Windows");
   TempDir capture;
   const int out = open_capture(capture.file("out"));
   const int err = open_capture(capture.file("err"));
@@ -434,8 +448,8 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
     throw std::runtime_error("no pseudo-terminal on Windows");
   if (options.file_size_limit >= 0)
     throw std::runtime_error("no file-size limit on Windows");
-  if (options.address_space_limit >= 0 || options.time_limit > 0)
-    throw std::runtime_error("no address-space or time limit on Windows");
+  if (options.address_space_limit >= 0)
+    throw std::runtime_error("no address-space limit on Windows");
   if (options.interruptible)
     share_a_console();
   RunningProgram program;

@@ -46,6 +46,9 @@ std::string golden_text(std::string_view name);
 // The names in a folder: a run that failed or was interrupted must leave no temporary file.
 std::set<std::string> entries_of(const std::filesystem::path& folder);
 
+// Makes a FIFO named `path`, which no program writes; false where the system has none (Windows).
+bool make_fifo(const std::string& path);
+
 // `text` with every line feed made a CR LF.
 std::string crlf_of(const std::string& text);
 
@@ -141,7 +144,7 @@ enum class StdoutMode {
 
 struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::capture;
-  std::string stdout_path;
+  std::string stdout_path{};
   // With a limit, setrlimit(RLIMIT_FSIZE) in the child makes every write past that many bytes of
   // a file fail with EFBIG (or raise SIGXFSZ, unless the program ignores it); standard error
   // then goes through a pipe, so that its line is never cut by the limit.
@@ -155,7 +158,8 @@ struct RunOptions {
   // sanitizers, whose runtimes reserve more than any such limit (kAddressSpaceLimits).
   long long address_space_limit = -1;
   // With a limit, the child is ended by SIGALRM after that many seconds (the alarm outlives the
-  // exec), so that a run that would wait forever fails instead. Not on Windows.
+  // exec), so that a run that would wait forever fails instead. Ignored on Windows, whose runs
+  // have nothing to wait for (no FIFOs).
   unsigned time_limit = 0;
 };
 
