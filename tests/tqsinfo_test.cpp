@@ -32,7 +32,13 @@ using test_support::write_file;
 
 namespace {
 
+using namespace std::string_literals;
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A file name with an escape sequence (inverse video) and a newline, and how tqsinfo shows it.
+constexpr const char* kOddName = "tq\x1B[7ms\ninfo";
+constexpr const char* kOddNameShown = "tq\\x1B[7ms\\x0Ainfo";
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
@@ -187,13 +193,21 @@ TEST_F(Tqsinfo, ListsTheHeaderAndTheBlocksOfEverySeries) {
     std::vector<std::string> args;
     std::string expected;
   };
+  // A name with an escape sequence and a newline, shown as error lines show it.
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::copy_under_odd_name(map_, odd);
+  const std::string odd_listing =
+      "file         " + dir_.file(kOddNameShown) + "\n" + header("480") + first_series;
   const std::vector<Case> cases = {
       {{map_}, map_listing},
       {{series_}, series_listing},
       {{fresh_}, fresh_listing},
       {{map_, fresh_}, map_listing + "\n" + fresh_listing},
+      {{odd}, odd_listing},
   };
   for (const Case& c : cases) {
+    if (c.args[0] == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
     const ProcessResult result = run(c.args);
     EXPECT_EQ(result.exit_status, 0) << c.args[0];
     EXPECT_EQ(result.err, "") << c.args[0];
@@ -307,7 +321,10 @@ TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
   struct Case {
     std::string path;
     std::string verdict; // after "<path>: "
+    std::string shown{}; // the path as the line shows it, when it differs
   };
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::copy_under_odd_name(map_, odd);
   const std::string fresh_bytes = read_file(fresh_);
   write_file(dir_.file("no-nul.tqs"), fresh_bytes.substr(0, 32) + "X" + fresh_bytes.substr(33));
   write_file(dir_.file("empty.tqs"), "");
@@ -338,11 +355,15 @@ TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
       {damaged("code10.tqs", 64, le32(0x810)),
        "defect at byte 68: size 48 is no whole number of 0-byte elements"},
       {dir_.file("no-nul.tqs"), "defect at byte 32: string without its closing NUL"},
+      // One line, whatever the name holds.
+      {odd, "OK", dir_.file(kOddNameShown)},
   };
   for (const Case& c : cases) {
+    if (c.path == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
     const ProcessResult result = run({"--check", c.path});
     EXPECT_EQ(result.exit_status, c.verdict == "OK" ? 0 : 1) << c.path;
-    EXPECT_EQ(result.out, c.path + ": " + c.verdict + "\n");
+    EXPECT_EQ(result.out, (c.shown.empty() ? c.path : c.shown) + ": " + c.verdict + "\n");
     EXPECT_EQ(result.err, "") << c.path;
   }
   // Every file gets its line; one defect makes the status 1.
@@ -404,9 +425,20 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
 
 TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
   const std::string help = test_support::golden_text("tqsinfo-help.txt");
+  // The program run under a name with an escape sequence and a newline (a link to it): the name
+  // is shown with its control bytes escaped, as in error lines.
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::link_under_odd_name(TQSINFO_BINARY, odd);
+  std::string odd_help = help;
+  for (const std::string& before : {"tqsinfo 1.0 -"s, "usage: tqsinfo "s}) {
+    std::string after = before;
+    after.replace(after.find("tqsinfo"), 7, kOddNameShown);
+    odd_help.replace(odd_help.find(before), before.size(), after);
+  }
   struct Case {
     std::vector<std::string> args;
     std::string expected;
+    std::string program = TQSINFO_BINARY;
   };
   const std::vector<Case> cases = {
       {{"-h"}, help},
@@ -414,9 +446,15 @@ TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
       {{"-s", "--help"}, help},
       {{"--version"}, "tqsinfo 1.0\n"},
       {{"-V", map_}, "tqsinfo 1.0\n"},
+      {{"--help"}, odd_help, odd},
+      {{"-V"}, std::string(kOddNameShown) + " 1.0\n", odd},
   };
   for (const Case& c : cases) {
-    const ProcessResult result = run(c.args);
+    if (c.program == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
+    std::vector<std::string> argv = c.args;
+    argv.insert(argv.begin(), c.program);
+    const ProcessResult result = test_support::run_program(argv);
     EXPECT_EQ(result.exit_status, 0) << c.args[0];
     EXPECT_EQ(result.out, c.expected) << c.args[0];
     EXPECT_EQ(result.err, "") << c.args[0];

@@ -21,7 +21,9 @@ std::string version_text(const std::uint8_t (&version)[2]) {
 }
 
 void write_header(Output& out, const FileSummary& file) {
-  out << "file         " << file.path << "\n";
+  // The path's bytes as error lines show them: a control byte in a name must not reach the
+  // terminal, nor a newline split the line.
+  out << "file         " << escape_control_bytes(file.path) << "\n";
   out << "size         " << std::to_string(file.length) << " bytes\n";
   if (!file.header) {
     out << "header       none: the file starts with a \"creator\" block\n";

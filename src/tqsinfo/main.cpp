@@ -39,7 +39,8 @@ int check_files(Output& out, const Command& command) {
   int status = 0;
   for (const char* path : command.files) {
     const TqsCheck check = tqs_check_file(path);
-    out << path;
+    // One line per file, whatever the name holds: its control bytes as error lines show them.
+    out << escape_control_bytes(path);
     if (check.sound) {
       out << ": OK\n";
     } else {

@@ -102,6 +102,28 @@ std::set<std::string> entries_of(const fs::path& folder) {
   return names;
 }
 
+bool copy_under_odd_name(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  (void)from;
+  (void)to;
+  return false;
+#else
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  return true;
+#endif
+}
+
+bool link_under_odd_name(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  (void)from;
+  (void)to;
+  return false;
+#else
+  fs::create_symlink(from, to);
+  return true;
+#endif
+}
+
 bool make_fifo(const std::string& path) {
 #ifdef _WIN32
   (void)path;

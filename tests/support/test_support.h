@@ -46,6 +46,11 @@ std::string golden_text(std::string_view name);
 // The names in a folder: a run that failed or was interrupted must leave no temporary file.
 std::set<std::string> entries_of(const std::filesystem::path& folder);
 
+// A copy of the file `from`, or a symbolic link to it, at `to`, a name that holds control bytes:
+// false, with nothing made, where names cannot hold them (Windows).
+bool copy_under_odd_name(const std::string& from, const std::string& to);
+bool link_under_odd_name(const std::string& from, const std::string& to);
+
 // Makes a FIFO named `path`, which no program writes; false where the system has none (Windows).
 bool make_fifo(const std::string& path);
 
