@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -99,6 +101,23 @@ double json_value(const std::string& line, const std::string& key) {
   if (value == "null" || value == "\"NaN\"")
     return kNaN;
   return std::strtod(value.c_str(), nullptr);
+}
+
+// A file whose one array of doubles, "Z", holds nearly 4 GB of zeros that take no disk space.
+void write_huge_array_file(const std::string& path) {
+  const std::uint32_t size = 0xFFFFFFF8;
+  write_file(path, file_header(0) + block_bytes("Z", 0x803, "", size));
+  std::filesystem::resize_file(path, 48 + 24 + std::uintmax_t{size});
+}
+
+// A file of `count` series, each a "creator" block and nothing else.
+std::string many_creator_blocks(std::size_t count) {
+  const std::string block = creator_block("");
+  std::string bytes;
+  bytes.reserve(block.size() * count);
+  for (std::size_t k = 0; k < count; ++k)
+    bytes += block;
+  return bytes;
 }
 
 class Tqsinfo : public testing::Test {
@@ -468,6 +487,13 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
   const std::string missing = dir_.file("missing.tqs");
   const std::string fifo = dir_.file("fifo.tqs"); // no program ever writes it
   const bool has_fifo = test_support::make_fifo(fifo);
+  const std::string huge = dir_.file("huge.tqs");
+  const std::string many_series = dir_.file("many-series.tqs");
+  if (test_support::kAddressSpaceLimits) {
+    write_huge_array_file(huge);
+    write_file(many_series, many_creator_blocks(1'000'000));
+  }
+  const RunOptions kSmallMemory{.address_space_limit = std::int64_t{32} << 20};
   struct Case {
     std::vector<std::string> args;
     std::string error; // after "tqsinfo: Error: "
@@ -508,12 +534,18 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
       {{"--json", "--stats", fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
       {{"-d", "Z", fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
       {{"-j", map_}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
-      {{"-d", "Z", map_}, "\"-\": Broken pipe", {StdoutMode::closed_pipe, ""}},
+      // Memory that runs out, here under an address-space limit, is one line naming the file:
+      // the 4 GB array of a dump, and the record of every series of a file of a million.
+      {{"-d", "Z", huge}, about(huge) + "Not enough memory", kSmallMemory},
+      {{many_series}, about(many_series) + "Not enough memory", kSmallMemory},
+      {{"-j", many_series}, about(many_series) + "Not enough memory", kSmallMemory},
       {{"--help"}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
   };
   for (const Case& c : cases) {
     if (!has_fifo && std::find(c.args.begin(), c.args.end(), fifo) != c.args.end())
       continue; // no FIFOs on Windows
+    if (c.options.address_space_limit >= 0 && !test_support::kAddressSpaceLimits)
+      continue; // not on Windows nor with the sanitizers
     const ProcessResult result = run(c.args, c.options);
     const std::string shown = testing::PrintToString(c.args);
     EXPECT_EQ(result.exit_status, 1) << shown;
@@ -522,6 +554,32 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
       EXPECT_EQ(result.out, "") << shown;
     }
   }
+}
+
+TEST_F(Tqsinfo, AReaderThatQuitsEndsTheRunQuietly) {
+  // As in "tqsinfo --dump Z,R,Ez f.tqs | head -2", but with the reader gone before anything is
+  // written: no error line, and the end of a text tool whose reader quit.
+  const std::vector<std::vector<std::string>> cases = {
+      {"--dump", "Z,R,Ez", map_}, {map_}, {"-sj", series_}, {"--check", map_},
+      {"--help"},                 {"-V"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const ProcessResult result = run(args, {.stdout_mode = StdoutMode::closed_pipe});
+    const std::string shown = testing::PrintToString(args);
+#ifdef _WIN32
+    EXPECT_EQ(result.exit_status, 0) << shown; // no SIGPIPE to end by
+#else
+    EXPECT_EQ(result.signal, SIGPIPE) << shown;
+#endif
+    EXPECT_EQ(result.err, "") << shown;
+  }
+#ifndef _WIN32 // no /dev/full on Windows
+  // A full disk is no reader that quit: it stays an error.
+  const ProcessResult full = run({"--dump", "Z", map_}, {.stdout_mode = StdoutMode::file,
+                                                         .stdout_path = "/dev/full"});
+  EXPECT_EQ(full.exit_status, 1);
+  EXPECT_EQ(full.err, "tqsinfo: Error: \"-\": No space left on device\n");
+#endif
 }
 
 } // namespace

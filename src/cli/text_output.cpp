@@ -12,6 +12,17 @@
 
 namespace norvalex {
 
+namespace {
+
+// A failed write to standard output: the quiet end for a reader that has quit, when the program
+// asked for it; message 0 for "-" otherwise.
+[[noreturn]] void raise_stdout_error(int error_number) {
+  end_if_reader_quit(error_number);
+  raise_file_error("-", error_number);
+}
+
+} // namespace
+
 Output& Output::operator<<(std::string_view text) {
   pending_ += text;
   return *this;
@@ -22,7 +33,7 @@ void Output::write_over(std::size_t keep) {
     return;
   }
   if (!platform_write_record(pending_.data(), pending_.size(), stdout)) {
-    raise_file_error("-", platform_output_error(errno));
+    raise_stdout_error(platform_output_error(errno));
   }
   pending_.clear();
 }
@@ -67,7 +78,7 @@ void TextTable::write_row(Output& out, const std::vector<std::string>& cells,
 
 void flush_stdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    raise_file_error("-", platform_output_error(errno));
+    raise_stdout_error(platform_output_error(errno));
   }
 }
 

@@ -11,8 +11,9 @@
 
 namespace norvalex {
 
-// Collects text and writes it to standard output. A failed write (a full disk, a reader that has
-// quit) throws message 0 for "-" with the system's text.
+// Collects text and writes it to standard output. A failed write (a full disk) throws message 0
+// for "-" with the system's text; a reader that has quit ends the process quietly instead when
+// the program asked for it (end_quietly_when_reader_quits), as it does for flush_stdout.
 class Output {
 public:
   Output() = default;
@@ -51,7 +52,8 @@ private:
   std::vector<std::vector<std::string>> rows_;
 };
 
-// Flushes standard output; a write that failed now or before throws message 0 for "-".
+// Flushes standard output; a write that failed now or before throws message 0 for "-", or ends
+// the process quietly for a reader that has quit (end_quietly_when_reader_quits).
 void flush_stdout();
 
 // The shortest text that reads back as the same double (std::to_chars): "0.1", "1e+06", "-0";

@@ -38,6 +38,7 @@ void refuse_mixed_options(const Command& command) {
 int check_files(Output& out, const Command& command) {
   int status = 0;
   for (const char* path : command.files) {
+    const WorkingOn working_on(path);
     const TqsCheck check = tqs_check_file(path);
     // One line per file, whatever the name holds: its control bytes as error lines show them.
     out << escape_control_bytes(path);
@@ -59,6 +60,7 @@ int run(const Command& command) {
     return status;
   }
   if (command.dump_names) {
+    const WorkingOn working_on(command.files[0]);
     FileSummary file = summarize_file(command.files[0]);
     write_dump(out, file, command.dump_names->c_str(), command.series.value_or(1));
     out.finish();
@@ -71,6 +73,7 @@ int run(const Command& command) {
   }
   bool first = true;
   for (const char* path : command.files) {
+    const WorkingOn working_on(path);
     FileSummary file = summarize_file(path);
     if (command.stats) {
       add_statistics(file);
@@ -94,6 +97,10 @@ int run(const Command& command) {
 int main(int argc, char** argv) {
   using namespace norvalex;
   prepare_process(false);
+  // A reader that quits early ("tqsinfo -d Z f.tqs | head") ends the run quietly, as it ends
+  // the standard text tools; every memory line names the file in work.
+  end_quietly_when_reader_quits();
+  memory_errors_name_the_file = true;
   program_name = "tqsinfo"; // until the parse takes the name from the command line
   int status = 0;
   run_reporting_errors([&] {
