@@ -169,8 +169,7 @@ TEST(StructureCheck, RefusesWhatItCannotReadAsTheLoaderDoes) {
           .out;
     };
     EXPECT_EQ(thrown([&] { tqs_check_file(c.path.c_str()); }), c.expected) << c.path;
-    EXPECT_EQ(thrown([&] { tqs_free_tree(tqs_read_tree(c.path.c_str())); }), c.expected)
-        << c.path;
+    EXPECT_EQ(thrown([&] { tqs_free_tree(tqs_read_tree(c.path.c_str())); }), c.expected) << c.path;
   }
 }
 

@@ -11,8 +11,8 @@
 #else
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
