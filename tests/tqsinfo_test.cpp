@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -218,10 +219,8 @@ TEST_F(Tqsinfo, ListsTheHeaderAndTheBlocksOfEverySeries) {
   const std::string odd_listing =
       "file         " + dir_.file(kOddNameShown) + "\n" + header("480") + first_series;
   const std::vector<Case> cases = {
-      {{map_}, map_listing},
-      {{series_}, series_listing},
-      {{fresh_}, fresh_listing},
-      {{map_, fresh_}, map_listing + "\n" + fresh_listing},
+      {{map_}, map_listing},     {{series_}, series_listing},
+      {{fresh_}, fresh_listing}, {{map_, fresh_}, map_listing + "\n" + fresh_listing},
       {{odd}, odd_listing},
   };
   for (const Case& c : cases) {
@@ -556,12 +555,102 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
   }
 }
 
+// The last line of `path`, whose last byte is a line feed.
+std::string last_line(const std::string& path) {
+  const std::string text = read_file(path);
+  const std::size_t start = text.rfind('\n', text.size() - 2);
+  return text.substr(start + 1, text.size() - start - 2);
+}
+
+TEST_F(Tqsinfo, ListsFilesOfAnyNumberAndSizeOfBlocksInBoundedMemory) {
+  if (!test_support::kAddressSpaceLimits)
+    GTEST_SKIP() << "no address-space limit on Windows or with the sanitizers";
+  // A million empty blocks of zeros (no name, type word 0), a sparse file of 24 MB; a million
+  // empty arrays of doubles; two "creator" blocks of 4 GB of zeros each, a sparse file of 8.6 GB.
+  const std::string empty_blocks = dir_.file("empty-blocks.tqs");
+  write_file(empty_blocks, file_header(0));
+  std::filesystem::resize_file(empty_blocks, 48 + 24 * 1'000'000);
+  const std::string empty_arrays = dir_.file("empty-arrays.tqs");
+  std::string arrays = file_header(0);
+  for (int k = 0; k < 1'000'000; ++k)
+    arrays += doubles_block("a", {});
+  write_file(empty_arrays, arrays);
+  const std::string creators = dir_.file("creators.tqs");
+  const std::uint32_t size = 0xFFFFFFFF;
+  write_file(creators, block_bytes("creator", 0x401, "", size));
+  std::filesystem::resize_file(creators, 24 + std::uintmax_t{size});
+  std::filesystem::resize_file(creators, 2 * (24 + std::uintmax_t{size}));
+  {
+    std::fstream file(creators, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string second = block_bytes("creator", 0x401, "", size);
+    file.seekp(24 + std::streamoff{size});
+    file.write(second.data(), static_cast<std::streamsize>(second.size()));
+    ASSERT_TRUE(file.flush()) << creators;
+  }
+  const std::string creators_listing =
+      "file         " + creators +
+      "\nsize         8589934638 bytes\n"
+      "header       none: the file starts with a \"creator\" block\n\n"
+      "series 1: creator \"\", 1 block\n"
+      "block  name     type word  type    elements       bytes  offset\n"
+      "    1  creator  0x401      string         1  4294967295      24\n\n"
+      "series 2: creator \"\", 1 block\n"
+      "block  name     type word  type    elements       bytes      offset\n"
+      "    2  creator  0x401      string         1  4294967295  4294967343\n";
+
+  constexpr long long kMiB = 1 << 20;
+  struct Case {
+    std::vector<std::string> args;
+    long long limit;     // of the address space, in bytes
+    std::size_t lines;   // of the output: one per block and statistic, and the others
+    std::string last;    // the output's last line
+    std::string whole{}; // the whole output, where it is short
+  };
+  const std::vector<Case> cases = {
+      {{empty_blocks},
+       128 * kMiB,
+       1'000'009,
+       "1000000        0x0        unknown 0x00         -      0  24000048"},
+      {{"--json", empty_blocks}, 128 * kMiB, 1'000'025, "}"},
+      {{"--stats", empty_arrays},
+       128 * kMiB,
+       2'000'012,
+       "1000000  a       -    -        -    -    -    -  -"},
+      {{creators},
+       16 * kMiB,
+       11,
+       "    2  creator  0x401      string         1  4294967295  4294967343",
+       creators_listing},
+      {{"-j", creators}, 16 * kMiB, 25, "}"},
+      {{"--check", empty_blocks},
+       16 * kMiB,
+       1,
+       empty_blocks + ": defect at byte 64: unknown element type 0x00 in type word 0x0"},
+  };
+  const std::string out = dir_.file("out");
+  for (const Case& c : cases) {
+    write_file(out, "");
+    const ProcessResult result =
+        run(c.args,
+            {.stdout_mode = StdoutMode::file, .stdout_path = out, .address_space_limit = c.limit});
+    const std::string shown = testing::PrintToString(c.args);
+    EXPECT_EQ(result.err, "") << shown;
+    EXPECT_EQ(result.exit_status, c.args[0] == "--check" ? 1 : 0) << shown;
+    const std::string text = read_file(out);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), c.lines)
+        << shown;
+    EXPECT_EQ(last_line(out), c.last) << shown;
+    if (!c.whole.empty()) {
+      EXPECT_EQ(text, c.whole) << shown;
+    }
+  }
+}
+
 TEST_F(Tqsinfo, AReaderThatQuitsEndsTheRunQuietly) {
   // As in "tqsinfo --dump Z,R,Ez f.tqs | head -2", but with the reader gone before anything is
   // written: no error line, and the end of a text tool whose reader quit.
   const std::vector<std::vector<std::string>> cases = {
-      {"--dump", "Z,R,Ez", map_}, {map_}, {"-sj", series_}, {"--check", map_},
-      {"--help"},                 {"-V"},
+      {"--dump", "Z,R,Ez", map_}, {map_}, {"-sj", series_}, {"--check", map_}, {"--help"}, {"-V"},
   };
   for (const std::vector<std::string>& args : cases) {
     const ProcessResult result = run(args, {.stdout_mode = StdoutMode::closed_pipe});
@@ -575,8 +664,8 @@ TEST_F(Tqsinfo, AReaderThatQuitsEndsTheRunQuietly) {
   }
 #ifndef _WIN32 // no /dev/full on Windows
   // A full disk is no reader that quit: it stays an error.
-  const ProcessResult full = run({"--dump", "Z", map_}, {.stdout_mode = StdoutMode::file,
-                                                         .stdout_path = "/dev/full"});
+  const ProcessResult full =
+      run({"--dump", "Z", map_}, {.stdout_mode = StdoutMode::file, .stdout_path = "/dev/full"});
   EXPECT_EQ(full.exit_status, 1);
   EXPECT_EQ(full.err, "tqsinfo: Error: \"-\": No space left on device\n");
 #endif

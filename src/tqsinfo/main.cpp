@@ -61,29 +61,29 @@ int run(const Command& command) {
   }
   if (command.dump_names) {
     const WorkingOn working_on(command.files[0]);
-    FileSummary file = summarize_file(command.files[0]);
-    write_dump(out, file, command.dump_names->c_str(), command.series.value_or(1));
+    write_dump(out, command.files[0], command.dump_names->c_str(), command.series.value_or(1));
     out.finish();
     return 0;
   }
-  // Each file is closed once its part is written into `out`, so any number of files can be
-  // listed; nothing reaches standard output before the last one is read.
+  // Every file is read through once before anything is written, so that a file that the library
+  // refuses leaves standard output empty. The summaries keep a few dozen bytes per series; each
+  // file's blocks are read once more as its part is written, a piece at a time, so that any
+  // number of files of any number of blocks can be listed.
+  std::vector<FileSummary> files;
+  for (const char* path : command.files) {
+    const WorkingOn working_on(path);
+    files.push_back(summarize_file(path, command.stats));
+  }
   if (command.json) {
     write_json_start(out);
   }
-  bool first = true;
-  for (const char* path : command.files) {
-    const WorkingOn working_on(path);
-    FileSummary file = summarize_file(path);
-    if (command.stats) {
-      add_statistics(file);
-    }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const WorkingOn working_on(command.files[k]);
     if (command.json) {
-      write_json_file(out, file, first);
+      write_json_file(out, files[k], k == 0);
     } else {
-      write_listing(out, file, first);
+      write_listing(out, files[k], k == 0);
     }
-    first = false;
   }
   if (command.json) {
     write_json_end(out);
