@@ -105,34 +105,37 @@ std::string text_field(const char (&field)[TQS_NAME_SIZE]) {
   return {field, strnlen(field, TQS_NAME_SIZE)};
 }
 
+// One block as read, until its Python objects are made: 32 bytes and its data, none when empty.
 struct StoredBlock {
-  std::string name;
+  char name[TQS_NAME_SIZE];
   std::uint32_t type;
+  std::uint32_t size;
   std::unique_ptr<std::uint8_t[]> data;
-  std::size_t size;
 };
 
 // (header, [(name, type word, data)]): the header as (creator, creator version, second name,
 // second version, format version, creation time), or None for a file that begins with a
-// "creator" block; each block's stored bytes as an array of bytes, read straight into it.
+// "creator" block; each block's stored bytes as an array of bytes, read straight into it. The
+// blocks are read one after another (TqsBlockReader), so that nothing but them is kept.
 py::tuple read_tqs(const std::string& path) {
   std::optional<TqsFileHeader> header;
   std::vector<StoredBlock> blocks;
   {
     py::gil_scoped_release released;
-    const TqsTree tree = tqs_load_tree(path.c_str());
-    const TqsInput* input = tqs_tree_input(tree.get());
-    if (input->has_header) {
-      header = input->header;
+    TqsBlockReader reader(path.c_str());
+    if (reader.input().has_header) {
+      header = reader.input().header;
     }
-    for (const TqsNode* node = tree->first_child; node; node = node->next) {
-      // At least one byte, so that an empty block has a buffer too.
-      std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[node->stored_size + std::size_t{1}]);
-      if (node->stored_size != 0) {
-        tqs_read_stored_data(node, data.get());
+    TqsBlockInfo block;
+    while (reader.next(block)) {
+      StoredBlock& stored = blocks.emplace_back();
+      std::memcpy(stored.name, block.name, sizeof stored.name);
+      stored.type = block.type;
+      stored.size = block.size;
+      if (block.size != 0) {
+        stored.data.reset(new std::uint8_t[block.size]);
+        reader.read(block.data_offset, stored.data.get(), block.size);
       }
-      blocks.push_back(
-          {text_field(node->name), node->stored_type, std::move(data), node->stored_size});
     }
   }
   py::object header_tuple = py::none();
@@ -147,8 +150,9 @@ py::tuple read_tqs(const std::string& path) {
   }
   py::list block_tuples;
   for (StoredBlock& block : blocks) {
-    block_tuples.append(
-        py::make_tuple(py::bytes(block.name), block.type, owning_array(block.data, block.size)));
+    py::array data =
+        block.data ? owning_array(block.data, block.size) : py::array_t<std::uint8_t>(0);
+    block_tuples.append(py::make_tuple(py::bytes(text_field(block.name)), block.type, data));
   }
   return py::make_tuple(header_tuple, block_tuples);
 }
