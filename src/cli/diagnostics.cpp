@@ -157,6 +157,9 @@ void report_library_error(const Error& error) {
     [[fallthrough]];
   case ErrorOrigin::input_file:
     report_fatal("%s\n", error.what());
+  case ErrorOrigin::interrupted:
+    // The programs set no interruption check, so this comes from a harness that does.
+    fatal_message_handler("%s", error.what());
   }
   end_process(1);
 }

@@ -13,6 +13,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,10 +41,63 @@ py::object decode_path_text(const std::string& text) {
   return py::reinterpret_steal<py::object>(decoded);
 }
 
+// Ctrl-C during a call. While a call of the module runs, its thread's interruption check
+// (norvalex/error.h) is this object's: asked by the libraries' long loops, it takes the GIL for a
+// moment, at most every 20 ms, and runs Python's signal handlers (which run on the main thread
+// only). An exception that a handler raises, KeyboardInterrupt for SIGINT, stops the call: the
+// library throws its interrupted Error, which unwinds it (an unfinished output undone, its
+// memory freed), and the exception is kept here until that error reaches Python.
+thread_local PyObject* pending_type = nullptr;
+thread_local PyObject* pending_value = nullptr;
+thread_local PyObject* pending_traceback = nullptr;
+
+class PythonSignals {
+public:
+  PythonSignals() : scope_(check, this) {}
+
+  // Sets the exception that stopped the call as Python's error (KeyboardInterrupt if there was
+  // none). Called with the GIL held.
+  static void restore() {
+    if (pending_type == nullptr) {
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+      return;
+    }
+    PyErr_Restore(pending_type, pending_value, pending_traceback);
+    pending_type = pending_value = pending_traceback = nullptr;
+  }
+
+private:
+  static bool check(void* context) {
+    auto& self = *static_cast<PythonSignals*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < self.next_) {
+      return false;
+    }
+    self.next_ = now + std::chrono::milliseconds(20);
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    const bool raised = PyErr_CheckSignals() != 0;
+    if (raised) {
+      Py_CLEAR(pending_type);
+      Py_CLEAR(pending_value);
+      Py_CLEAR(pending_traceback);
+      PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
+    }
+    PyGILState_Release(gil);
+    return raised;
+  }
+
+  std::chrono::steady_clock::time_point next_{};
+  InterruptionScope scope_;
+};
+
 // Memory that ran out is a MemoryError; a file that cannot be opened, read or written is the
 // OSError of its error number (FileNotFoundError, PermissionError, ...); every other failure is
 // a norvalex.Error whose text is the program's message.
 void raise_python_error(const Error& error) {
+  if (error.origin() == ErrorOrigin::interrupted) {
+    PythonSignals::restore();
+    return;
+  }
   if (error.system_error() == ENOMEM) {
     PyErr_SetString(PyExc_MemoryError, error.what());
     return;
@@ -82,6 +136,7 @@ py::array owning_array(std::unique_ptr<Element[]>& memory, std::size_t count) {
 // (dim1, dim2, [(name, unit, sf7_name, sf7_unit, factor, values)]) with the columns in file
 // order and each column's values, in line order, in the array the reader filled.
 py::tuple read_sf7(const std::string& path) {
+  const PythonSignals signals;
   FieldMap map;
   {
     py::gil_scoped_release released;
@@ -118,6 +173,7 @@ struct StoredBlock {
 // "creator" block; each block's stored bytes as an array of bytes, read straight into it. The
 // blocks are read one after another (TqsBlockReader), so that nothing but them is kept.
 py::tuple read_tqs(const std::string& path) {
+  const PythonSignals signals;
   std::optional<TqsFileHeader> header;
   std::vector<StoredBlock> blocks;
   {
@@ -150,6 +206,10 @@ py::tuple read_tqs(const std::string& path) {
   }
   py::list block_tuples;
   for (StoredBlock& block : blocks) {
+    // Millions of small blocks take a while here too.
+    if (block_tuples.size() % 65536 == 65535 && PyErr_CheckSignals() != 0) {
+      throw py::error_already_set();
+    }
     py::array data =
         block.data ? owning_array(block.data, block.size) : py::array_t<std::uint8_t>(0);
     block_tuples.append(py::make_tuple(py::bytes(text_field(block.name)), block.type, data));
@@ -162,6 +222,7 @@ using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecas
 // Writes (name, values) pairs as norvalex writes a map's columns.
 void write_tqs(const std::string& path,
                const std::vector<std::pair<std::string, DoubleArray>>& columns, bool append) {
+  const PythonSignals signals;
   std::vector<DoubleColumn> views;
   for (const auto& [name, values] : columns) {
     views.push_back({name.c_str(), {values.data(), static_cast<std::size_t>(values.size())}});
@@ -175,6 +236,7 @@ void write_tqs(const std::string& path,
 
 // The whole conversion, as the program does it into a named file.
 void convert(const std::string& sf7_path, const std::string& tqs_path, bool append) {
+  const PythonSignals signals;
   py::gil_scoped_release released;
   FieldMap map;
   read_field_map_file(sf7_path.c_str(), map);
@@ -187,6 +249,7 @@ void convert(const std::string& sf7_path, const std::string& tqs_path, bool appe
 // Every statistic of the table, in its order, for the array `name` of the file: its value, or
 // None where the statistic finds nothing to report.
 py::dict stats(const std::string& path, const std::string& name) {
+  const PythonSignals signals;
   std::vector<std::pair<const char*, std::optional<double>>> results;
   {
     py::gil_scoped_release released;

@@ -118,7 +118,7 @@ void read_at(const TqsFile& file, std::int64_t& position, std::int64_t offset, v
     position = -1; // until the seek and the read have succeeded
     tqs_seek_to(file, offset);
   }
-  tqs_read_item(file, buffer, bytes);
+  tqs_read_data(file, buffer, bytes);
   position = offset + static_cast<std::int64_t>(bytes);
 }
 
@@ -129,6 +129,7 @@ void read_at(const TqsFile& file, std::int64_t& position, std::int64_t offset, v
 void read_block_header(const TqsInput& input, std::int64_t& position, std::int64_t& offset,
                        TqsBlockInfo& block) {
   constexpr auto header_size = static_cast<std::int64_t>(sizeof(TqsBlockHeader));
+  check_interruption(); // every block, however small
   if (input.length - offset < header_size) {
     // Ends inside a block header.
     raise_file_message(Message::unexpected_end_of_file, input.file.name);

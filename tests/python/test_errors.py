@@ -145,6 +145,45 @@ except MemoryError as error:
     assert (result.stdout, result.stderr) == ("Not enough memory\n", "")
 
 
+# Calls that take seconds to hours, each interrupted by SIGINT 0.3 s in, as Ctrl-C does: the
+# header search of /dev/zero, which never ends; ten million empty blocks (a sparse file of 240 MB)
+# read or loaded for the statistics; 4 GB of doubles written over a file or appended to it.
+INTERRUPTED_CALLS = [
+    "norvalex.read_sf7('/dev/zero')",
+    "norvalex.convert('/dev/zero', 'out.tqs')",
+    "norvalex.read_tqs('blocks.tqs')",
+    "norvalex.stats('blocks.tqs', 'x')",
+    "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)})",
+    "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)}, append=True)",
+]
+
+
+@pytest.mark.parametrize("call", INTERRUPTED_CALLS)
+def test_a_long_call_is_interrupted_by_sigint_at_once(tmp_path, call):
+    with open(tmp_path / "blocks.tqs", "wb") as file:
+        file.write(read(PILLBOX + ".tqs")[:48])
+        file.truncate(48 + 24 * 10_000_000)
+    write(tmp_path / "kept.tqs", read(PILLBOX + ".tqs"))
+    child = f"""
+import os, signal, threading, time, numpy, norvalex
+os.chdir({str(tmp_path)!r})
+threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+start = time.monotonic()
+try:
+    {call}
+    print("returned")
+except KeyboardInterrupt:
+    print(time.monotonic() - start - 0.3)
+"""
+    result = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True,
+                            timeout=30)
+    assert result.stderr == "" and result.stdout != "returned\n"
+    assert float(result.stdout) < 1.0  # seconds from the signal to the exception
+    # Nothing half-written: the file written over or appended to is as it was, none is new.
+    assert sorted(os.listdir(tmp_path)) == ["blocks.tqs", "kept.tqs"]
+    assert read(tmp_path / "kept.tqs") == read(PILLBOX + ".tqs")
+
+
 @pytest.mark.parametrize("columns, error", [
     ({"sixteen-bytes-xx": [1]}, ValueError),
     ({"\u20ac": [1]}, ValueError),  # not one of the 256 characters of code page 437
