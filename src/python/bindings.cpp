@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -175,7 +176,7 @@ struct StoredBlock {
 py::tuple read_tqs(const std::string& path) {
   const PythonSignals signals;
   std::optional<TqsFileHeader> header;
-  std::vector<StoredBlock> blocks;
+  std::deque<StoredBlock> blocks; // grows without copying what it holds
   {
     py::gil_scoped_release released;
     TqsBlockReader reader(path.c_str());
