@@ -101,6 +101,12 @@ extern bool memory_errors_name_the_file;
 // Runs `body`; an error it throws ends the run through report_library_error, and memory that
 // runs out anywhere in it (std::bad_alloc) through report_out_of_memory.
 template <class Body> void run_reporting_errors(Body&& body) {
+  // A harness whose process end hook throws goes on after the report: the file that the report
+  // named is no longer in work then, however the run was left.
+  struct FileInWorkBefore {
+    const char* file = file_in_work;
+    ~FileInWorkBefore() { file_in_work = file; }
+  } const before;
   try {
     body();
   } catch (const Error& error) {

@@ -13,20 +13,26 @@
 
 namespace norvalex {
 
-const std::array<const char*, BLOCK_COLUMNS> block_headings{
-    "block", "name", "type word", "type", "elements", "bytes", "offset"};
+const std::array<const char*, BLOCK_COLUMNS>& block_headings() {
+  static const std::array<const char*, BLOCK_COLUMNS> headings{
+      "block", "name", "type word", "type", "elements", "bytes", "offset"};
+  return headings;
+}
 
-const std::array<const char*, STAT_COLUMNS> stat_headings{
-    "block",
-    "name",
-    tqs_stat_table[0].name,
-    tqs_stat_table[1].name,
-    tqs_stat_table[2].name,
-    tqs_stat_table[3].name,
-    tqs_stat_table[4].name,
-    tqs_stat_table[5].name,
-    tqs_stat_table[6].name,
-};
+const std::array<const char*, STAT_COLUMNS>& stat_headings() {
+  static const std::array<const char*, STAT_COLUMNS> headings{
+      "block",
+      "name",
+      tqs_stat_table[0].name,
+      tqs_stat_table[1].name,
+      tqs_stat_table[2].name,
+      tqs_stat_table[3].name,
+      tqs_stat_table[4].name,
+      tqs_stat_table[5].name,
+      tqs_stat_table[6].name,
+  };
+  return headings;
+}
 static_assert(STAT_COUNT == 7, "one heading per statistic");
 
 bool is_creator_block(const TqsBlockInfo& block) {
@@ -127,8 +133,8 @@ SeriesSummary new_series(std::int64_t first_block, std::int64_t creator_offset,
   series.creator_offset = creator_offset;
   series.creator_size = creator_size;
   series.first_stats = first_stats;
-  series.widths = heading_widths(block_headings);
-  series.stat_widths = heading_widths(stat_headings);
+  series.widths = heading_widths(block_headings());
+  series.stat_widths = heading_widths(stat_headings());
   return series;
 }
 

@@ -98,10 +98,12 @@ bool is_creator_block(const TqsBlockInfo& block);
 
 // The cells of a block's row in its series' table, and the headings of that table.
 BlockCells block_cells(std::int64_t number, const TqsBlockInfo& block);
-extern const std::array<const char*, BLOCK_COLUMNS> block_headings;
-// The cells of an array's row in its series' table of statistics, and that table's headings.
+const std::array<const char*, BLOCK_COLUMNS>& block_headings();
+// The cells of an array's row in its series' table of statistics, and that table's headings
+// (made on first use: the statistics' names are another library's data, which may be
+// initialized after this program's own).
 StatCells stat_cells(const ArrayStatistics& stats);
-extern const std::array<const char*, STAT_COLUMNS> stat_headings;
+const std::array<const char*, STAT_COLUMNS>& stat_headings();
 
 // Calls `piece` on the value of the creator block of `series` (not the header's series) up to
 // its first NUL, or on all of it, in pieces of at most 64 KiB read from the file: a value of any

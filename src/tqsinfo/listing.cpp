@@ -42,10 +42,18 @@ std::array<TextTable::Column, N> table_columns(const std::array<const char*, N>&
   return columns;
 }
 
-const std::array<TextTable::Column, BLOCK_COLUMNS> block_columns =
-    table_columns(block_headings, {true, false, false, false, true, true, true});
-const std::array<TextTable::Column, STAT_COLUMNS> stat_columns =
-    table_columns(stat_headings, {true, false, true, true, true, true, true, true, true});
+// Made on first use, after every table they are made of.
+const std::array<TextTable::Column, BLOCK_COLUMNS>& block_columns() {
+  static const std::array<TextTable::Column, BLOCK_COLUMNS> columns =
+      table_columns(block_headings(), {true, false, false, false, true, true, true});
+  return columns;
+}
+
+const std::array<TextTable::Column, STAT_COLUMNS>& stat_columns() {
+  static const std::array<TextTable::Column, STAT_COLUMNS> columns =
+      table_columns(stat_headings(), {true, false, true, true, true, true, true, true, true});
+  return columns;
+}
 
 // A row of a series' table in the widths that the summary found; a cell that no longer fits
 // them comes from a file that has changed since.
@@ -111,10 +119,10 @@ void write_statistics(Output& out, const BlockWalk& walk, const FileSummary& fil
     return;
   }
   out << "\nstatistics of series " << std::to_string(number) << "\n";
-  write_headings(out, walk, stat_columns, series.stat_widths);
+  write_headings(out, walk, stat_columns(), series.stat_widths);
   for (std::int64_t k = 0; k < series.stats; ++k) {
     const ArrayStatistics& stats = file.stats[static_cast<std::size_t>(series.first_stats + k)];
-    write_row(out, walk, stat_columns, stat_cells(stats), series.stat_widths);
+    write_row(out, walk, stat_columns(), stat_cells(stats), series.stat_widths);
   }
 }
 
@@ -132,11 +140,11 @@ void write_listing(Output& out, const FileSummary& file, bool first) {
     write_series_title(out, walk, series, s + 1);
     out << "\n";
     if (series.blocks > 0) {
-      write_headings(out, walk, block_columns, series.widths);
+      write_headings(out, walk, block_columns(), series.widths);
     }
     for (std::int64_t k = 0; k < series.blocks; ++k) {
       const TqsBlockInfo block = walk.next(series, k);
-      write_row(out, walk, block_columns, block_cells(series.first_block + k, block),
+      write_row(out, walk, block_columns(), block_cells(series.first_block + k, block),
                 series.widths);
     }
     write_statistics(out, walk, file, series, s + 1);
