@@ -1,6 +1,7 @@
 // Micro-benchmarks of one point line's scan: the fast scan on lines that keep the layout of the
 // line before (read from its memo), on lines that do not (classified in full), and the exact
-// path's "%lf" scan of the same lines.
+// path's "%lf" scan of the same lines; and the same for the nine numbers of a magnetostatic
+// table's lines, of 126 characters and of 130, past the first 128 bytes.
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
 #include "sf7/sf7_fast_scan.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,19 +36,44 @@ std::string layout_text(std::size_t count, bool mixed_layout) {
   return text;
 }
 
-void scan_fast(benchmark::State& state, bool mixed_layout) {
-  std::string text = layout_text(4096, mixed_layout);
+// `count` nine-column point lines as a magnetostatic table has them, each `indent` blanks in,
+// signs and layouts as in layout_text.
+std::string nine_column_text(std::size_t count, bool mixed_layout, std::size_t indent) {
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> field(mixed_layout ? -9e2 : 1e2, 9e2);
+  std::string text;
+  char line[200];
+  for (std::size_t n = 0; n < count; ++n) {
+    std::snprintf(
+        line, sizeof line, "%*s%10.5f    %10.5f    %14.6E%14.6E%14.6E%14.6E%14.6E%14.6E%14.6E\n",
+        static_cast<int>(indent), "", 0.4004 * static_cast<double>(n % 100), 2.5, field(rng),
+        field(rng), field(rng), field(rng), field(rng), field(rng), field(rng));
+    text += line;
+  }
+  return text;
+}
+
+// Scans every line of `text` for `numbers` numbers, as the reading does.
+void scan_text(benchmark::State& state, std::string text, std::size_t numbers) {
   const std::size_t size = text.size();
   text.append(SF7_SCAN_PADDING, '\0');
-  std::array<double, SF7_COLUMN_COUNT> values{};
+  std::array<double, SF7_MAX_LINE_NUMBERS> values{};
   for (auto _ : state) {
     Sf7ScanMemo memo;
     const char* p = text.data();
     while (p != nullptr && p < text.data() + size)
-      p = scan_point_fast(memo, p, text.data() + size, values);
+      p = scan_point_fast(memo, p, text.data() + size, std::span(values).first(numbers));
     benchmark::DoNotOptimize(values);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+
+void scan_fast(benchmark::State& state, bool mixed_layout) {
+  scan_text(state, layout_text(4096, mixed_layout), SF7_COLUMN_COUNT);
+}
+
+void scan_fast_nine(benchmark::State& state, bool mixed_layout, std::size_t indent) {
+  scan_text(state, nine_column_text(4096, mixed_layout, indent), 9);
 }
 
 void scan_exact(benchmark::State& state) {
@@ -67,6 +94,10 @@ void scan_exact(benchmark::State& state) {
 
 BENCHMARK_CAPTURE(scan_fast, same_layout, false);
 BENCHMARK_CAPTURE(scan_fast, changing_layout, true);
+BENCHMARK_CAPTURE(scan_fast_nine, same_layout_126, false, 0);
+BENCHMARK_CAPTURE(scan_fast_nine, changing_layout_126, true, 0);
+BENCHMARK_CAPTURE(scan_fast_nine, same_layout_130, false, 4);
+BENCHMARK_CAPTURE(scan_fast_nine, changing_layout_130, true, 4);
 BENCHMARK(scan_exact);
 
 } // namespace

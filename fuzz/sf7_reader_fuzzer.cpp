@@ -63,12 +63,12 @@ void record_progress(const char* line) {
 // Reads `bytes` into `reading` by the block reading, in 4 KiB blocks so that block boundaries
 // fall inside the fuzzer's inputs, or by the exact path.
 void read(const std::string& bytes, bool verbose, bool exact, Reading& reading) {
-  Sf7Reading sf7{"fuzz.sf7", 0, {verbose ? record_progress : nullptr, exact, 4096}};
+  Sf7Reading sf7{"fuzz.sf7", 0, {verbose ? record_progress : nullptr}};
   progress_lines = &reading.progress;
   std::FILE* input = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "r");
   FUZZ_CHECK(input != nullptr);
   try {
-    read_field_map(input, sf7, reading.map);
+    read_field_map(input, sf7, reading.map, {exact, 4096});
   } catch (const norvalex::Error& error) {
     reading.failed = true;
     reading.error = std::string(error.what()) + "|" + error.file_name() + "|" +

@@ -51,9 +51,17 @@ struct LineBuffer {
 // text: a carriage return right before a line feed is dropped. False when nothing is left.
 NORVALEX_SF7_API bool read_line_exact(std::FILE* input, LineBuffer& line);
 
+// Most numbers that the reading takes from one line, and so most columns of a table.
+inline constexpr std::size_t SF7_MAX_LINE_NUMBERS = 32;
+
 // Scans the numbers of one point line as glibc's "%lf" does: with glibc's sscanf where the C
 // library is glibc, with scan_point_portable (sf7_portable_scan.h) elsewhere. Returns how many of
 // the first six were found, stopping at the first that cannot be read.
 NORVALEX_SF7_API int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values);
+
+// The same for the first values.size() numbers (at most SF7_MAX_LINE_NUMBERS): one sscanf with
+// as many "%lf" directives (six go through scan_point_exact itself), or scan_numbers_portable
+// where the C library is not glibc. Returns how many were found.
+NORVALEX_SF7_API int scan_numbers_exact(const char* line, std::span<double> values);
 
 } // namespace norvalex

@@ -1,5 +1,7 @@
 #include "sf7/sf7_fast_scan.h"
 
+#include "sf7/sf7_number_scan.h"
+
 #include <array>
 #include <bit>
 #include <cfloat>
@@ -112,20 +114,10 @@ inline bool ends_number(char c) {
   return p;
 }
 
-// The point line at `line` a character at a time: for lines too long for the classified
-// window, and for every line where the classified scan is not built.
-const char* scan_point_general(const char* line, const char* end,
-                               std::span<double, SF7_COLUMN_COUNT> values) {
-  // Every loop below stops at the zero byte at `end`: it is neither white space nor a digit.
-  const char* p = line;
-  for (double& value : values) {
-    while (is_blank(*p))
-      ++p;
-    p = scan_number_general(p, value);
-    if (p == nullptr)
-      return nullptr;
-  }
-  // Text after the sixth number is never examined; only its length counts.
+// The rest of a line whose numbers end at `p`: the position after its line feed, or nullptr
+// when the line has none in the buffered text or the line buffer would not hold it whole. Text
+// before the line feed is not examined; only the line's length counts.
+const char* finish_line(const char* line, const char* p, const char* end) {
   const char* feed = p;
   if (*feed != '\n') {
     feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -133,10 +125,52 @@ const char* scan_point_general(const char* line, const char* end,
       return nullptr;
   }
   // Length as the line buffer would hold it: a CR right before the line feed is not read.
-  const std::size_t length = static_cast<std::size_t>(feed - line) + 1 - (feed[-1] == '\r');
+  const std::size_t length =
+      static_cast<std::size_t>(feed - line) + 1 - (feed > line && feed[-1] == '\r');
   if (length >= LINE_PIECE_LIMIT)
     return nullptr;
   return feed + 1;
+}
+
+// The first values.size() numbers of the point line at `line` a character at a time (`Fixed` of
+// them when it is not 0): for lines too long for the classified window, and for every line
+// where the classified scan is not built.
+template <std::size_t Fixed>
+const char* scan_point_general(const char* line, const char* end, std::span<double> values) {
+  const std::size_t needed = Fixed != 0 ? Fixed : values.size();
+  // Every loop below stops at the zero byte at `end`: it is neither white space nor a digit.
+  const char* p = line;
+  for (std::size_t k = 0; k < needed; ++k) {
+    while (is_blank(*p))
+      ++p;
+    p = scan_number_general(p, values[k]);
+    if (p == nullptr)
+      return nullptr;
+  }
+  return finish_line(line, p, end);
+}
+
+// Every word of the line at `line` read as a number, a character at a time.
+const char* scan_line_general(const char* line, const char* end, std::span<double> values,
+                              std::size_t& count) {
+  const char* p = line;
+  std::size_t found = 0;
+  for (;;) {
+    while (is_blank(*p))
+      ++p;
+    if (*p == '\n')
+      break;
+    if (found == values.size())
+      return nullptr;
+    p = scan_number_general(p, values[found]);
+    if (p == nullptr)
+      return nullptr;
+    ++found;
+  }
+  const char* const next = finish_line(line, p, end);
+  if (next != nullptr)
+    count = found;
+  return next;
 }
 
 #if NORVALEX_CLASSIFIED_SCAN
@@ -267,6 +301,68 @@ void remember_line(Sf7ScanMemo& memo, const char* line, unsigned line_feed) {
 
 __extension__ typedef unsigned __int128 Bits128;
 
+// One bit per byte of the classified window: the first 128 bytes in `low`, the next in `high`.
+// Lines whose line feed stands in the first 128 bytes use Bits128 alone.
+struct Bits256 {
+  Bits128 low;
+  Bits128 high;
+};
+
+inline Bits256 operator|(Bits256 a, Bits256 b) {
+  return {a.low | b.low, a.high | b.high};
+}
+inline Bits256 operator&(Bits256 a, Bits256 b) {
+  return {a.low & b.low, a.high & b.high};
+}
+inline Bits256 operator~(Bits256 a) {
+  return {~a.low, ~a.high};
+}
+
+// The bits from `first` on, for a mask of either width.
+template <class Mask> inline Mask bits_from(unsigned first);
+template <> inline Bits128 bits_from<Bits128>(unsigned first) {
+  return ~Bits128{0} << first;
+}
+template <> inline Bits256 bits_from<Bits256>(unsigned first) {
+  if (first < 128)
+    return {~Bits128{0} << first, ~Bits128{0}};
+  return {0, ~Bits128{0} << (first - 128)};
+}
+
+// Word starts: where a separator or the line's start comes before a non-separator.
+inline Bits128 word_starts(Bits128 separators) {
+  return ~separators & ((separators << 1) | 1);
+}
+inline Bits256 word_starts(Bits256 separators) {
+  const Bits256 before{(separators.low << 1) | 1, (separators.high << 1) | (separators.low >> 127)};
+  return ~separators & before;
+}
+
+// The set bits of a mask, lowest first.
+template <unsigned Words> struct BitQueue {
+  std::array<std::uint64_t, Words> words;
+  unsigned at = 0;
+
+  // The next set bit into `bit`; false when none is left.
+  bool pop(unsigned& bit) {
+    while (words[at] == 0) {
+      if (++at == Words)
+        return false;
+    }
+    bit = 64 * at + static_cast<unsigned>(std::countr_zero(words[at]));
+    words[at] &= words[at] - 1;
+    return true;
+  }
+};
+
+inline BitQueue<2> queue_of(Bits128 bits) {
+  return {{static_cast<std::uint64_t>(bits), static_cast<std::uint64_t>(bits >> 64)}};
+}
+inline BitQueue<4> queue_of(Bits256 bits) {
+  return {{static_cast<std::uint64_t>(bits.low), static_cast<std::uint64_t>(bits.low >> 64),
+           static_cast<std::uint64_t>(bits.high), static_cast<std::uint64_t>(bits.high >> 64)}};
+}
+
 // White-space bits of the 16 bytes at `p`, and their line-feed bits.
 inline unsigned classify_16(const char* p, unsigned& feed) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -278,70 +374,62 @@ inline unsigned classify_16(const char* p, unsigned& feed) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(blank, control)));
 }
 
-// The set bits of a 128-bit mask, lowest first.
-struct BitQueue {
-  std::uint64_t low;
-  std::uint64_t high;
-
-  bool empty() const { return (low | high) == 0; }
-  unsigned pop() {
-    if (low != 0) {
-      const auto bit = static_cast<unsigned>(std::countr_zero(low));
-      low &= low - 1;
-      return bit;
+// White-space bits of the 128 bytes at `p`, sixteen at a time up to the chunk that holds a line
+// feed. False when none of them is a line feed; otherwise `feed_at` is the first one's offset.
+// The zero bytes after the buffered text are neither white space nor line feeds nor digits, and
+// cover every byte read here past it.
+inline bool classify_128(const char* p, Bits128& space, unsigned& feed_at) {
+  space = 0;
+  for (unsigned chunk = 0; chunk < 128; chunk += 16) {
+    unsigned feed;
+    space |= Bits128{classify_16(p + chunk, feed)} << chunk;
+    if (feed != 0) {
+      feed_at = chunk + static_cast<unsigned>(std::countr_zero(feed));
+      return true;
     }
-    const auto bit = 64 + static_cast<unsigned>(std::countr_zero(high));
-    high &= high - 1;
-    return bit;
+  }
+  return false;
+}
+
+// What a scan takes from a line: `Fixed` numbers (or values.size() when 0) and what follows them
+// unexamined, or with `Whole` every word as a number and their count.
+template <std::size_t Fixed, bool Whole> struct LineRule {
+  static std::size_t wanted(std::span<double> values) { return Fixed != 0 ? Fixed : values.size(); }
+  // Whether the memo holds shapes for such a line.
+  static bool memo_fits(const Sf7ScanMemo& memo, std::span<double> values) {
+    if (!memo.usable || memo.whole_line != Whole)
+      return false;
+    return Whole ? memo.count <= values.size() : memo.count == wanted(values);
   }
 };
 
-// The point line at `line` from a classification of its first 128 bytes: the line end and the
-// six numbers' places come from bit masks, each number is read on its own. A line that differs
-// from the remembered one only in its digits and signs is read with the remembered places and
-// shapes, without the classification.
-const char* scan_point_classified(Sf7ScanMemo& memo, const char* line, const char* end,
-                                  std::span<double, SF7_COLUMN_COUNT> values) {
-  if (memo.usable && matches_memo(memo, line)) {
-    bool exact_products = true;
-    for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
-      const Sf7TokenShape& shape = memo.shapes[k];
-      exact_products &= shaped_value(line + shape.start, shape, values[k]);
-    }
-    if (exact_products)
-      return line + memo.line_feed + 1;
-  }
-
-  // The shapes below are this line's; the memo is usable again only if all six have one.
-  memo.usable = false;
-
-  // The zero bytes after `end` are neither white space nor line feeds nor digits, and cover
-  // every byte read here past the buffered text. Sixteen bytes at a time up to the line feed,
-  // within the first 128.
-  Bits128 space = 0;
-  unsigned line_length = 0;
-  for (unsigned chunk = 0;; chunk += 16) {
-    if (chunk == 128)
-      return scan_point_general(line, end, values);
-    unsigned feed;
-    space |= Bits128{classify_16(line + chunk, feed)} << chunk;
-    if (feed != 0) {
-      line_length = chunk + static_cast<unsigned>(std::countr_zero(feed));
-      break;
-    }
-  }
-  // Separators: white space, and everything from the line feed on.
-  const Bits128 separators = space | (~Bits128{0} << line_length);
-  // Words start where a separator or the line's start comes before a non-separator. A number
-  // read from a word's start ends only at white space, so it is the whole word.
-  const Bits128 starts = ~separators & ((separators << 1) | 1);
-  BitQueue start_queue{static_cast<std::uint64_t>(starts),
-                       static_cast<std::uint64_t>(starts >> 64)};
+// The numbers of the line at `line` from the bit masks of its white space, whose line feed is
+// at `line_length`: the words' places come from the masks, each number is read on its own, and
+// the shapes go to the memo when every number has one.
+template <class Mask, std::size_t Fixed, bool Whole>
+const char* scan_classified(Sf7ScanMemo& memo, const char* line, const char* end, Mask space,
+                            unsigned line_length, std::span<double> values, std::size_t& count) {
+  using Rule = LineRule<Fixed, Whole>;
+  // Separators: white space, and everything from the line feed on. A number read from a word's
+  // start ends only at white space, so it is the whole word.
+  auto start_queue = queue_of(word_starts(space | bits_from<Mask>(line_length)));
+  const std::size_t limit = Rule::wanted(values);
   bool all_shaped = true;
-  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
-    if (start_queue.empty())
-      return nullptr; // fewer than six numbers: the exact path reports it
-    const unsigned start = start_queue.pop();
+  std::size_t k = 0;
+  for (;; ++k) {
+    if (!Whole && k == limit)
+      break;
+    unsigned start;
+    if (!start_queue.pop(start)) {
+      if (Whole)
+        break;
+      return nullptr; // fewer numbers than wanted: the exact path reports it
+    }
+    if (Whole && k == limit)
+      return nullptr; // more words than values
+    // The memo has shapes for so many numbers; a line of more is read a character at a time.
+    if (Whole && k == SF7_MAX_LINE_NUMBERS)
+      return scan_line_general(line, end, values, count);
     const char* const t = line + start;
     Sf7TokenShape& shape = memo.shapes[k];
     shape.start = static_cast<std::uint8_t>(start);
@@ -354,22 +442,86 @@ const char* scan_point_classified(Sf7ScanMemo& memo, const char* line, const cha
     if (scan_number_general(t, values[k]) == nullptr)
       return nullptr;
   }
-  if (all_shaped)
+  if (all_shaped) {
+    memo.count = static_cast<unsigned>(k);
+    memo.whole_line = Whole;
     remember_line(memo, line, line_length);
+  }
+  count = k;
   return line + line_length + 1;
+}
+
+// The line at `line` from a classification of its first SF7_SCAN_WINDOW bytes; a line that
+// differs from the remembered one only in its digits and signs is read with the remembered
+// places and shapes, without the classification.
+template <std::size_t Fixed, bool Whole>
+const char* scan_line_classified(Sf7ScanMemo& memo, const char* line, const char* end,
+                                 std::span<double> values, std::size_t& count) {
+  using Rule = LineRule<Fixed, Whole>;
+  if (Rule::memo_fits(memo, values) && matches_memo(memo, line)) {
+    const std::size_t numbers = Whole ? memo.count : Rule::wanted(values);
+    bool exact_products = true;
+    for (std::size_t k = 0; k < numbers; ++k) {
+      const Sf7TokenShape& shape = memo.shapes[k];
+      exact_products &= shaped_value(line + shape.start, shape, values[k]);
+    }
+    if (exact_products) {
+      count = numbers;
+      return line + memo.line_feed + 1;
+    }
+  }
+
+  // The shapes below are this line's; the memo is usable again only if all have one.
+  memo.usable = false;
+
+  Bits128 low;
+  unsigned feed_at;
+  if (classify_128(line, low, feed_at))
+    return scan_classified<Bits128, Fixed, Whole>(memo, line, end, low, feed_at, values, count);
+  Bits256 wide{low, 0};
+  if (classify_128(line + 128, wide.high, feed_at))
+    return scan_classified<Bits256, Fixed, Whole>(memo, line, end, wide, 128 + feed_at, values,
+                                                  count);
+  if (Whole)
+    return scan_line_general(line, end, values, count);
+  return scan_point_general<Fixed>(line, end, values);
 }
 
 #endif // NORVALEX_CLASSIFIED_SCAN
 
+// A point line of `Fixed` numbers, or of values.size() when 0.
+template <std::size_t Fixed>
+const char* scan_point_with(Sf7ScanMemo& memo, const char* line, const char* end,
+                            std::span<double> values) {
+#if NORVALEX_CLASSIFIED_SCAN
+  std::size_t count = 0;
+  return scan_line_classified<Fixed, false>(memo, line, end, values, count);
+#else
+  (void)memo;
+  return scan_point_general<Fixed>(line, end, values);
+#endif
+}
+
 } // namespace
 
 const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end,
-                            std::span<double, SF7_COLUMN_COUNT> values) noexcept {
+                            std::span<double> values) noexcept {
+  // The converter's six columns with the count known at compile time, as fast as ever.
+  if (values.size() == SF7_COLUMN_COUNT)
+    return scan_point_with<SF7_COLUMN_COUNT>(memo, line, end, values);
+  // The memo has shapes for SF7_MAX_LINE_NUMBERS numbers.
+  if (values.size() > SF7_MAX_LINE_NUMBERS)
+    return scan_point_general<0>(line, end, values);
+  return scan_point_with<0>(memo, line, end, values);
+}
+
+const char* scan_line_numbers_fast(Sf7ScanMemo& memo, const char* line, const char* end,
+                                   std::span<double> values, std::size_t& count) noexcept {
 #if NORVALEX_CLASSIFIED_SCAN
-  return scan_point_classified(memo, line, end, values);
+  return scan_line_classified<0, true>(memo, line, end, values, count);
 #else
   (void)memo;
-  return scan_point_general(line, end, values);
+  return scan_line_general(line, end, values, count);
 #endif
 }
 

@@ -1,6 +1,9 @@
 // Block input for the field-map reader: the stream is read in large blocks into one fixed buffer
 // and split into lines in place, with exactly the line semantics of read_line_exact (pieces of
 // at most 1023 characters, a CR LF line end read as LF, the last line without its line feed).
+// Exported for the readers of other text formats above the SF7 reader, which scan the buffered
+// text in place with the scans of sf7_number_scan.h: the SF7_SCAN_PADDING zero bytes after `end`
+// are there for them.
 #pragma once
 
 #include "sf7/sf7_exact.h"
@@ -40,30 +43,30 @@ struct Sf7Input {
 
 // Allocates the buffer (at least SF7_INPUT_MIN_BLOCK_SIZE bytes) once; reads nothing yet.
 // False when it cannot be allocated.
-bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
+NORVALEX_SF7_API bool open_sf7_input(Sf7Input& input, std::FILE* stream, std::size_t block_size);
 
 // Makes at least `count` bytes (at most SF7_INPUT_LOOKAHEAD) readable at `pos`, unless the
 // stream is drained: the unread rest moves to the front of the buffer and the stream fills the
 // space after it, or it goes in front of the block read ahead, which becomes the buffer.
-void fill_sf7_input(Sf7Input& input, std::size_t count);
+NORVALEX_SF7_API void fill_sf7_input(Sf7Input& input, std::size_t count);
 
 // Allocates the read-ahead buffer; false when it cannot be had (the input then reads as before).
-bool enable_sf7_read_ahead(Sf7Input& input);
+NORVALEX_SF7_API bool enable_sf7_read_ahead(Sf7Input& input);
 // True when a block is to be read ahead: the buffer exists, holds none and the stream goes on.
-bool sf7_read_ahead_wanted(const Sf7Input& input);
+NORVALEX_SF7_API bool sf7_read_ahead_wanted(const Sf7Input& input);
 // Reads the next block into the read-ahead buffer. Touches only the stream and that buffer, so
 // that another thread may do it while the buffered block is read, and fill_sf7_input is not.
-void read_sf7_ahead(Sf7Input& input);
+NORVALEX_SF7_API void read_sf7_ahead(Sf7Input& input);
 
 // The next line, or the next 1023 characters of a longer one, as read_line_exact gives it from
 // the same bytes. False when nothing is left.
-bool read_line_block(Sf7Input& input, LineBuffer& line);
+NORVALEX_SF7_API bool read_line_block(Sf7Input& input, LineBuffer& line);
 
 // True when a line that filled the line buffer goes on past its line feed's place; consumes the
 // line feed of a line of exactly 1023 characters, as the exact path does.
-bool block_line_goes_on(Sf7Input& input, const LineBuffer& line);
+NORVALEX_SF7_API bool block_line_goes_on(Sf7Input& input, const LineBuffer& line);
 
 // True when the stream failed to read (as opposed to ending).
-bool sf7_input_failed(const Sf7Input& input);
+NORVALEX_SF7_API bool sf7_input_failed(const Sf7Input& input);
 
 } // namespace norvalex

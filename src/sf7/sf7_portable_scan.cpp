@@ -213,6 +213,10 @@ const char* scan_double_as_glibc(const char* text, double& value) noexcept {
 }
 
 int scan_point_portable(const char* line, std::span<double, SF7_COLUMN_COUNT> values) noexcept {
+  return scan_numbers_portable(line, values);
+}
+
+int scan_numbers_portable(const char* line, std::span<double> values) noexcept {
   int found = 0;
   const char* p = line;
   for (double& value : values) {
@@ -222,6 +226,54 @@ int scan_point_portable(const char* line, std::span<double, SF7_COLUMN_COUNT> va
     ++found;
   }
   return found;
+}
+
+namespace {
+
+// True when the text [p, end) is `word` (lower case) in any case.
+bool is_word(const char* p, const char* end, const char* word) {
+  for (; *word != '\0'; ++p, ++word) {
+    if (p == end || lower(*p) != *word)
+      return false;
+  }
+  return p == end;
+}
+
+} // namespace
+
+const char* scan_token_portable(const char* p, const char* end, double& value) noexcept {
+  if (p == end || is_scan_space(*p))
+    return nullptr;
+  const char* last = p;
+  while (last < end && !is_scan_space(*last))
+    ++last;
+  const bool negative = *p == '-';
+  const char* const body = p + (*p == '-' || *p == '+');
+  if (body == last)
+    return nullptr;
+  if (lower(*body) == 'i' || lower(*body) == 'n') {
+    double special;
+    if (is_word(body, last, "inf") || is_word(body, last, "infinity"))
+      special = std::numeric_limits<double>::infinity();
+    else if (is_word(body, last, "nan"))
+      special = std::numeric_limits<double>::quiet_NaN();
+    else
+      return nullptr;
+    value = negative ? -special : special;
+    return last;
+  }
+  const bool hex = last - body > 2 && body[0] == '0' && lower(body[1]) == 'x';
+  const char* const first = hex ? body + 2 : body;
+  // from_chars takes a minus sign of its own, strtod no second sign.
+  if (*first == '-' || *first == '+')
+    return nullptr;
+  double magnitude = 0;
+  const auto [stop, error] = std::from_chars(
+      first, last, magnitude, hex ? std::chars_format::hex : std::chars_format::general);
+  if (stop != last || (error != std::errc() && error != std::errc::result_out_of_range))
+    return nullptr;
+  value = convert({first, last, hex, negative});
+  return last;
 }
 
 } // namespace norvalex

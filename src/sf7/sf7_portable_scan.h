@@ -22,4 +22,17 @@ const char* scan_double_as_glibc(const char* text, double& value) noexcept;
 // first directive that fails, as sscanf's count (an input failure before the first counts 0).
 int scan_point_portable(const char* line, std::span<double, SF7_COLUMN_COUNT> values) noexcept;
 
+// The same with values.size() "%lf" directives.
+NORVALEX_SF7_API int scan_numbers_portable(const char* line, std::span<double> values) noexcept;
+
+// The word at `p`, up to the first white space or `end`, read as glibc's strtod reads it when
+// strtod takes the whole word: decimal and hexadecimal numbers correctly rounded, to infinity or
+// zero out of range, "inf", "infinity" and "nan" in any case, each with an optional sign. Returns
+// the end of the word and sets `value`, or returns nullptr (`value` unchanged) when `p` is at
+// `end` or at white space, when strtod would take less than the word ("1.5abc", "1e", "0x", a
+// zero byte), or when the word is a NaN with a payload ("nan(1)"), whose bits are glibc's own
+// business. Reads nothing at or past `end`.
+NORVALEX_SF7_API const char* scan_token_portable(const char* p, const char* end,
+                                                 double& value) noexcept;
+
 } // namespace norvalex

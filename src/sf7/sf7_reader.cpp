@@ -7,6 +7,7 @@
 #include "sf7/sf7_points.h"
 #include "sf7/sf7_portable_scan.h"
 #include "sf7/sf7_scan_helper.h"
+#include "sf7/sf7_table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace norvalex {
 
@@ -81,6 +83,49 @@ int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> value
 
 namespace {
 
+#ifdef __GLIBC__
+// SF7_MAX_LINE_NUMBERS "%lf" directives; the format of n of them is its last 3*n characters.
+constexpr std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> all_directives = [] {
+  std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> text{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k) {
+    text[3 * k] = '%';
+    text[3 * k + 1] = 'l';
+    text[3 * k + 2] = 'f';
+  }
+  return text;
+}();
+
+// One sscanf with the given directives and a target for each of SF7_MAX_LINE_NUMBERS of them:
+// the targets past the last directive are passed and never written.
+template <std::size_t... K>
+int scan_directives(const char* line, const char* format,
+                    const std::array<double*, SF7_MAX_LINE_NUMBERS>& targets,
+                    std::index_sequence<K...>) {
+  return std::sscanf(line, format, targets[K]...);
+}
+#endif
+
+} // namespace
+
+int scan_numbers_exact(const char* line, std::span<double> values) {
+  if (values.size() == SF7_COLUMN_COUNT)
+    return scan_point_exact(line, values.first<SF7_COLUMN_COUNT>());
+#ifdef __GLIBC__
+  double unused = 0;
+  std::array<double*, SF7_MAX_LINE_NUMBERS> targets{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k)
+    targets[k] = k < values.size() ? &values[k] : &unused;
+  const char* const format = all_directives.data() + 3 * (SF7_MAX_LINE_NUMBERS - values.size());
+  const int found =
+      scan_directives(line, format, targets, std::make_index_sequence<SF7_MAX_LINE_NUMBERS>());
+  return found < 0 ? 0 : found;
+#else
+  return scan_numbers_portable(line, values);
+#endif
+}
+
+namespace {
+
 // Counts one more line read. The count is 32 bits wide, so no error line could name a line after
 // line 2147483647: such an input is refused there instead of wrapping the count.
 void count_line(Sf7Reading& reading) {
@@ -138,15 +183,15 @@ bool is_scan_space(char c) {
 
 // Splits the line in place into white-space-separated words, as "%s" scans them, and returns
 // how many of `words` were filled.
-int split_words(char* text, std::span<char*, SF7_COLUMN_COUNT> words) {
-  int count = 0;
+std::size_t split_words(char* text, std::span<char*> words) {
+  std::size_t count = 0;
   char* p = text;
-  while (count < SF7_COLUMN_COUNT) {
+  while (count < words.size()) {
     while (is_scan_space(*p))
       ++p;
     if (*p == '\0')
       break;
-    words[static_cast<std::size_t>(count++)] = p;
+    words[count++] = p;
     while (*p != '\0' && !is_scan_space(*p))
       ++p;
     if (*p != '\0')
@@ -180,13 +225,51 @@ bool scan_count(const Sf7Reading& reading, const char*& p, std::int64_t& value) 
   return true;
 }
 
-void read_grid_size(const Sf7Reading& reading, const LineBuffer& line, FieldMap& map) {
+// What one reading fills, and how it takes the columns: the converter's map (the first six
+// names, the converter's units) or a whole table (every name).
+//
+// The names line defines the columns. With `fixed_columns`, the first that many words are the
+// columns and the rest of the line is not read; fewer are "Can not find <fixed> array names".
+// Without it (0), every word is a column: fewer than SF7_TABLE_MIN_COLUMNS are "Can not find 2
+// array names", more than there are slots "More than <slots> array names". Either way the units
+// line must then give as many units, and each point line start with as many numbers; what
+// follows them is not read. So the converter's reading is the case of six fixed columns, with
+// the messages it always had.
+struct TableTarget {
+  std::size_t fixed_columns;
+  std::span<const UnitRule> units; // rows ended by a row with a null sf7_unit
+  std::span<FieldColumn> slots;    // where the columns go, in file order
+  std::int32_t& dim1;
+  std::int32_t& dim2;
+  int* increment_counts;                    // set when not null
+  std::array<std::string, 2>* corner_lines; // kept when not null
+  std::size_t count = 0;                    // columns found on the names line
+
+  std::span<FieldColumn> columns() const { return slots.first(count); }
+  std::size_t points() const {
+    return static_cast<std::size_t>(dim1) * static_cast<std::size_t>(dim2);
+  }
+};
+
+// Keeps `line` as the nearer of the two lines before the increments line, the one kept before
+// it as the farther.
+void keep_corner_line(TableTarget& table, const LineBuffer& line) {
+  if (table.corner_lines == nullptr)
+    return;
+  std::array<std::string, 2>& corners = *table.corner_lines;
+  std::swap(corners[0], corners[1]);
+  const std::size_t length = line.length - (line.length > 0 && line.text[line.length - 1] == '\n');
+  corners[1].assign(line.text.data(), length);
+}
+
+void read_grid_size(const Sf7Reading& reading, const LineBuffer& line, TableTarget& table) {
   const char* p = std::strchr(line.text.data(), ':') + 1;
   std::int64_t first = 0;
   std::int64_t second = 0;
   if (!scan_count(reading, p, first))
     raise_input_error(reading.file_name, reading.line_number, "Unsupported header");
-  if (!scan_count(reading, p, second))
+  const bool two_counts = scan_count(reading, p, second);
+  if (!two_counts)
     second = 0; // one count describes a line of points
   const std::int64_t dim1 = first + 1;
   const std::int64_t dim2 = second + 1;
@@ -194,29 +277,39 @@ void read_grid_size(const Sf7Reading& reading, const LineBuffer& line, FieldMap&
     raise_input_error(reading.file_name, reading.line_number, "Grid too large: %lld*%lld points",
                       static_cast<long long>(dim1), static_cast<long long>(dim2));
   }
-  map.dim1 = static_cast<std::int32_t>(dim1);
-  map.dim2 = static_cast<std::int32_t>(dim2);
+  table.dim1 = static_cast<std::int32_t>(dim1);
+  table.dim2 = static_cast<std::int32_t>(dim2);
+  if (table.increment_counts != nullptr)
+    *table.increment_counts = two_counts ? 2 : 1;
 }
 
-// The first six words of the names or units line; fewer end the reading with `missing_message`.
-std::array<char*, SF7_COLUMN_COUNT> six_words(const Sf7Reading& reading, LineBuffer& line,
-                                              const char* missing_message) {
-  std::array<char*, SF7_COLUMN_COUNT> words{};
-  if (split_words(line.text.data(), words) < SF7_COLUMN_COUNT)
-    raise_input_error(reading.file_name, reading.line_number, "%s", missing_message);
-  return words;
-}
-
-void read_names(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  const auto words = six_words(reading, line, "Can not find 6 array names");
-  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+void read_names(const Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+  std::array<char*, SF7_MAX_LINE_NUMBERS + 1> words{};
+  if (table.fixed_columns != 0) {
+    const std::size_t wanted = table.fixed_columns;
+    if (split_words(line.text.data(), std::span(words).first(wanted)) < wanted)
+      raise_input_error(reading.file_name, reading.line_number, "Can not find %d array names",
+                        static_cast<int>(wanted));
+    table.count = wanted;
+  } else {
+    const std::size_t most = table.slots.size();
+    const std::size_t found = split_words(line.text.data(), std::span(words).first(most + 1));
+    if (found < SF7_TABLE_MIN_COLUMNS)
+      raise_input_error(reading.file_name, reading.line_number, "Can not find %d array names",
+                        static_cast<int>(SF7_TABLE_MIN_COLUMNS));
+    if (found > most)
+      raise_input_error(reading.file_name, reading.line_number, "More than %d array names",
+                        static_cast<int>(most));
+    table.count = found;
+  }
+  for (std::size_t k = 0; k < table.count; ++k) {
     const char* word = words[k];
     // A shortened name would be written as a wrong array name.
     if (std::strlen(word) >= SF7_WORD_FIELD_SIZE) {
       raise_input_error(reading.file_name, reading.line_number,
                         "Array name longer than 7 characters: %s", word);
     }
-    FieldColumn& column = map.columns[k];
+    FieldColumn& column = table.slots[k];
     std::strcpy(column.sf7_name.data(), word);
     column.out_name = column.sf7_name.data();
     for (const NameRule* rule = name_rules.data(); rule->sf7_name != nullptr; ++rule) {
@@ -228,18 +321,36 @@ void read_names(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
   }
 }
 
-void read_units(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  const auto words = six_words(reading, line, "Can not find 6 array units");
-  for (std::size_t k = 0; k < SF7_COLUMN_COUNT; ++k) {
+// The row of `units` for `word`, or nullptr.
+const UnitRule* find_unit(std::span<const UnitRule> units, const char* word) {
+  for (const UnitRule& rule : units) {
+    if (rule.sf7_unit == nullptr)
+      break;
+    if (std::strcmp(rule.sf7_unit, word) == 0)
+      return &rule;
+  }
+  return nullptr;
+}
+
+void read_units(const Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+  std::array<char*, SF7_MAX_LINE_NUMBERS> words{};
+  if (split_words(line.text.data(), std::span(words).first(table.count)) < table.count)
+    raise_input_error(reading.file_name, reading.line_number, "Can not find %d array units",
+                      static_cast<int>(table.count));
+  for (std::size_t k = 0; k < table.count; ++k) {
     const char* word = words[k];
-    FieldColumn& column = map.columns[k];
-    const UnitRule* rule = unit_rules.data();
-    while (rule->sf7_unit != nullptr && std::strcmp(rule->sf7_unit, word) != 0)
-      ++rule;
-    // Every unit of the table fits the field, so a longer word is an unknown unit too.
-    if (rule->sf7_unit == nullptr) {
+    FieldColumn& column = table.slots[k];
+    const UnitRule* rule = find_unit(table.units, word);
+    if (rule == nullptr) {
       raise_input_error(reading.file_name, reading.line_number, "Unknown unit: %s for column %s",
                         word, column.sf7_name.data());
+    }
+    // Every unit of the converter's table fits the field; a caller's table may hold longer ones,
+    // which the field cannot keep.
+    if (std::strlen(word) >= SF7_WORD_FIELD_SIZE) {
+      raise_input_error(reading.file_name, reading.line_number,
+                        "Unit longer than 7 characters: %s for column %s", word,
+                        column.sf7_name.data());
     }
     std::strcpy(column.sf7_unit.data(), word);
     column.out_unit = rule->si_unit;
@@ -262,10 +373,9 @@ void read_units(const Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
   raise_input_failure(reading.file_name, ENOMEM, "Not enough memory");
 }
 
-void allocate_columns(const Sf7Reading& reading, FieldMap& map) {
-  const std::size_t points =
-      static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
-  for (FieldColumn& column : map.columns) {
+void allocate_columns(const Sf7Reading& reading, const TableTarget& table) {
+  const std::size_t points = table.points();
+  for (FieldColumn& column : table.columns()) {
     if (column.factor == 0)
       continue;
     column.data.reset(new (std::nothrow) double[points]);
@@ -281,55 +391,62 @@ struct PointPlace {
   std::int32_t j;
 };
 
-PointPlace place_of(const FieldMap& map, std::size_t index) {
-  const auto row = static_cast<std::size_t>(map.dim2);
+PointPlace place_of(const TableTarget& table, std::size_t index) {
+  const auto row = static_cast<std::size_t>(table.dim2);
   return {static_cast<std::int32_t>(index / row), static_cast<std::int32_t>(index % row)};
 }
 
-// Reads the point at `index` as the exact path does: one piece into the line buffer, "%lf" six
-// times.
+// Reads the point at `index` as the exact path does: one piece into the line buffer, "%lf" once
+// for each column.
 template <class Input>
-void read_point_exact(Input& input, Sf7Reading& reading, LineBuffer& line,
-                      std::span<double, SF7_COLUMN_COUNT> values, const FieldMap& map,
-                      std::size_t index) {
+void read_point_exact(Input& input, Sf7Reading& reading, LineBuffer& line, std::span<double> values,
+                      const TableTarget& table, std::size_t index) {
   read_next_line(input, reading, line);
   // A point line longer than the line buffer must not be read as two points.
-  if (scan_point_exact(line.text.data(), values) < SF7_COLUMN_COUNT ||
+  if (scan_numbers_exact(line.text.data(), values) < static_cast<int>(values.size()) ||
       point_line_goes_on(input, line)) {
-    const PointPlace place = place_of(map, index);
+    const PointPlace place = place_of(table, index);
     raise_input_error(reading.file_name, reading.line_number, "Error reading point (%d,%d)",
                       place.i, place.j);
   }
 }
 
 // Stores the point at `index`, read at the reading's current line.
-void store_point(const Sf7Reading& reading, Sf7PointTargets& targets, const FieldMap& map,
-                 std::size_t index, std::span<const double, SF7_COLUMN_COUNT> values) {
-  if (!targets.store(index, values)) {
-    const PointPlace place = place_of(map, index);
+template <std::size_t Fixed>
+void store_point(const Sf7Reading& reading, Sf7PointTargets& targets, const TableTarget& table,
+                 std::size_t index, std::span<const double> values) {
+  if (!targets.store<Fixed>(index, values)) {
+    const PointPlace place = place_of(table, index);
     raise_input_error(reading.file_name, reading.line_number, "Value out of range at point (%d,%d)",
                       place.i, place.j);
   }
 }
 
-std::size_t point_count(const FieldMap& map) {
-  return static_cast<std::size_t>(map.dim1) * static_cast<std::size_t>(map.dim2);
-}
+// Room for the numbers of one point line, as many as the table has columns.
+struct PointValues {
+  std::array<double, SF7_MAX_LINE_NUMBERS> numbers{};
+  std::span<double> of(const TableTarget& table) { return std::span(numbers).first(table.count); }
+};
 
-void read_points(std::FILE* input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  Sf7PointTargets targets(map);
-  std::array<double, SF7_COLUMN_COUNT> values{};
-  for (std::size_t index = 0; index < point_count(map); ++index) {
-    read_point_exact(input, reading, line, values, map, index);
-    store_point(reading, targets, map, index, values);
+// The exact path's point lines. `Fixed` is the table's column count when it is known at compile
+// time (the converter's six), else 0.
+template <std::size_t Fixed>
+void read_points_with(std::FILE* input, Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+  Sf7PointTargets targets(table.columns());
+  PointValues room;
+  const std::span<double> values = room.of(table);
+  for (std::size_t index = 0; index < table.points(); ++index) {
+    read_point_exact(input, reading, line, values, table, index);
+    store_point<Fixed>(reading, targets, table, index, values);
   }
 }
 
-// Reads the point at `index` from the block input: in place when the fast scan takes its line,
-// else by the exact path.
+// Reads the point at `index` from the block input into `values`, one number per column: in
+// place when the fast scan takes its line, else by the exact path.
+template <std::size_t Fixed>
 void read_point(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, Sf7ScanMemo& memo,
-                Sf7PointTargets& targets, const FieldMap& map, std::size_t index) {
-  std::array<double, SF7_COLUMN_COUNT> values{};
+                std::span<double> values, Sf7PointTargets& targets, const TableTarget& table,
+                std::size_t index) {
   // Whole lines up to the piece limit are in the buffer, unless the input ends before.
   if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
     fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
@@ -338,9 +455,9 @@ void read_point(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, Sf7ScanM
     input.pos = next;
     count_line(reading);
   } else {
-    read_point_exact(input, reading, line, values, map, index);
+    read_point_exact(input, reading, line, values, table, index);
   }
-  store_point(reading, targets, map, index, values);
+  store_point<Fixed>(reading, targets, table, index, values);
 }
 
 // Where the buffered text is cut for the helper: the near half from the input's position to
@@ -387,37 +504,41 @@ HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading,
   return {far, stop};
 }
 
-void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMap& map) {
-  Sf7PointTargets targets(map);
+// The point lines from the block input, with the helper thread when the options allow it.
+template <std::size_t Fixed>
+void read_points_with(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+  Sf7PointTargets targets(table.columns());
   Sf7ScanMemo memo;
+  PointValues room;
+  const std::span<double> values = room.of(table);
   std::optional<Sf7ScanHelper> helper;
   if (reading.options.scan_threads > 1) {
-    helper.emplace(map);
+    helper.emplace(table.columns());
     // The stream's next block is read while this one is scanned; without the memory, it is read
     // when needed.
     enable_sf7_read_ahead(input);
   }
   HelperShare share;
-  const std::size_t total = point_count(map);
+  const std::size_t total = table.points();
   std::size_t index = 0;
   while (index < total) {
     if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
       fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
     const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
     if (split.far == nullptr) {
-      read_point(input, reading, line, memo, targets, map, index++);
+      read_point<Fixed>(input, reading, line, memo, values, targets, table, index++);
       continue;
     }
     if (!helper->start(input.pos, split.far, split.stop, input.end, index, total,
                        sf7_read_ahead_wanted(input) ? &input : nullptr)) {
       helper.reset(); // no thread to be had: the reading goes on alone, without trying again
-      read_point(input, reading, line, memo, targets, map, index++);
+      read_point<Fixed>(input, reading, line, memo, values, targets, table, index++);
       continue;
     }
     // The near half, as always; an error in it waits for the helper on the way out.
     const std::size_t first = index;
     while (input.pos < split.far && index < total)
-      read_point(input, reading, line, memo, targets, map, index++);
+      read_point<Fixed>(input, reading, line, memo, values, targets, table, index++);
     if (helper->finished())
       share.helper_was_faster();
     else
@@ -434,55 +555,97 @@ void read_points(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, FieldMa
   }
 }
 
-template <class Input> void read_map(Input& input, Sf7Reading& reading, FieldMap& map) {
+// The point lines, by the exact path or from the block input. The converter's six columns go
+// with the count known at compile time, as fast as ever.
+template <class Input>
+void read_points(Input& input, Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+  if (table.count == SF7_COLUMN_COUNT)
+    read_points_with<SF7_COLUMN_COUNT>(input, reading, line, table);
+  else
+    read_points_with<0>(input, reading, line, table);
+}
+
+// The one reading of every table: the header, the names and units lines, then the point lines.
+template <class Input> void read_table(Input& input, Sf7Reading& reading, TableTarget& table) {
   LineBuffer line;
   do {
     read_next_line(input, reading, line);
+    keep_corner_line(table, line);
   } while (std::strstr(line.text.data(), "SF7") == nullptr);
-  do {
+  for (;;) {
     read_next_line(input, reading, line);
-  } while (std::strstr(line.text.data(), "increments:") == nullptr);
-  read_grid_size(reading, line, map);
-  progress(reading, "Grid dimensions: %d*%d=%d points\n", map.dim1, map.dim2, map.dim1 * map.dim2);
+    if (std::strstr(line.text.data(), "increments:") != nullptr)
+      break;
+    keep_corner_line(table, line);
+  }
+  read_grid_size(reading, line, table);
+  progress(reading, "Grid dimensions: %d*%d=%d points\n", table.dim1, table.dim2,
+           table.dim1 * table.dim2);
   progress(reading, "Decoding array names\n");
   do {
     read_next_line(input, reading, line);
   } while (line.text[0] != '\n');
 
   read_next_line(input, reading, line);
-  read_names(reading, line, map);
+  read_names(reading, line, table);
   progress(reading, "Decoding array units\n");
   read_next_line(input, reading, line);
-  read_units(reading, line, map);
-  for (const FieldColumn& column : map.columns) {
+  read_units(reading, line, table);
+  for (const FieldColumn& column : table.columns()) {
     if (column.factor != 0) {
       progress(reading, "%s->%s, [%g*%s]->[%s]\n", column.sf7_name.data(), column.out_name,
                column.factor, column.sf7_unit.data(), column.out_unit);
     }
   }
   progress(reading, "Allocating memory\n");
-  allocate_columns(reading, map);
+  allocate_columns(reading, table);
   progress(reading, "Reading file\n");
-  read_points(input, reading, line, map);
+  read_points(input, reading, line, table);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-} // namespace
-
-void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map,
-                    const Sf7ReadTuning& tuning) {
+// Reads `input` by the exact path or in blocks, as `tuning` says.
+void read_table(std::FILE* input, Sf7Reading& reading, TableTarget& table,
+                const Sf7ReadTuning& tuning) {
   if (tuning.exact_path_only) {
-    read_map(input, reading, map);
+    read_table(input, reading, table);
     return;
   }
   // The whole input goes through the block buffer, header lines included.
   Sf7Input blocks;
   if (!open_sf7_input(blocks, input, tuning.block_size))
     raise_out_of_memory(reading);
-  read_map(blocks, reading, map);
+  read_table(blocks, reading, table);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Opens `path` for the reading; a file that cannot be opened throws "<path>: <the system's
+// text>". Binary: the reader reads CR LF as LF itself, and a text stream on Windows would also
+// end at a 0x1A byte.
+std::unique_ptr<std::FILE, FileCloser> open_input(const Sf7Reading& reading, const char* path) {
+  std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
+  if (!input)
+    raise_read_failure(reading, errno);
+  return input;
+}
+
+// Leaves a table's columns at those that the names line gave, however its reading ends. The
+// slots after them were never filled, and taking them away moves no column.
+struct TableColumnsTrim {
+  std::vector<FieldColumn>& columns;
+  const TableTarget& target;
+  ~TableColumnsTrim() { columns.resize(target.count); }
+};
+
+} // namespace
+
+void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map,
+                    const Sf7ReadTuning& tuning) {
+  TableTarget target{SF7_COLUMN_COUNT, unit_rules, map.columns, map.dim1,
+                     map.dim2,         nullptr,    nullptr};
+  read_table(input, reading, target, tuning);
 }
 
 void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
@@ -492,16 +655,40 @@ void read_field_map(std::FILE* input, Sf7Reading& reading, FieldMap& map) {
 void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options,
                          const Sf7ReadTuning& tuning) {
   Sf7Reading reading{path, 0, options};
-  // Binary: the reader reads CR LF as LF itself, and a text stream on Windows would also end at
-  // a 0x1A byte.
-  const std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
-  if (!input)
-    raise_read_failure(reading, errno);
+  const auto input = open_input(reading, path);
   read_field_map(input.get(), reading, map, tuning);
 }
 
 void read_field_map_file(const char* path, FieldMap& map, const Sf7ReadOptions& options) {
   read_field_map_file(path, map, options, Sf7ReadTuning{});
+}
+
+void read_sf7_table(std::FILE* input, Sf7Reading& reading, Sf7Table& table,
+                    std::span<const UnitRule> units, const Sf7ReadTuning& tuning) {
+  table.dim1 = 0;
+  table.dim2 = 0;
+  table.increment_counts = 0;
+  table.corner_lines = {};
+  table.columns.clear();
+  // Every slot there may be, so that no column moves once its name is in place: out_name may
+  // point into it.
+  table.columns.resize(SF7_TABLE_MAX_COLUMNS);
+  TableTarget target{0,
+                     units,
+                     table.columns,
+                     table.dim1,
+                     table.dim2,
+                     &table.increment_counts,
+                     &table.corner_lines};
+  const TableColumnsTrim trim{table.columns, target};
+  read_table(input, reading, target, tuning);
+}
+
+void read_sf7_table_file(const char* path, Sf7Table& table, std::span<const UnitRule> units,
+                         const Sf7ReadOptions& options, const Sf7ReadTuning& tuning) {
+  Sf7Reading reading{path, 0, options};
+  const auto input = open_input(reading, path);
+  read_sf7_table(input.get(), reading, table, units, tuning);
 }
 
 } // namespace norvalex

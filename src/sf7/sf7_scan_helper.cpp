@@ -83,14 +83,22 @@ void Sf7ScanHelper::run() {
 }
 
 Sf7ScanHelper::Result Sf7ScanHelper::work(const Job& job) {
+  // The converter's six columns with the count known at compile time.
+  if (targets_.count == SF7_COLUMN_COUNT)
+    return work_with<SF7_COLUMN_COUNT>(job);
+  return work_with<0>(job);
+}
+
+template <std::size_t Fixed> Sf7ScanHelper::Result Sf7ScanHelper::work_with(const Job& job) {
   Result result;
   result.near_lines = count_line_feeds(job.near, job.far);
   std::size_t index = job.first + result.near_lines;
-  std::array<double, SF7_COLUMN_COUNT> values{};
+  std::array<double, SF7_MAX_LINE_NUMBERS> numbers{};
+  const std::span<double> values = std::span(numbers).first(targets_.count);
   const char* line = job.far;
   while (line < job.stop && index < job.total) {
     const char* next = scan_point_fast(memo_, line, job.end, values);
-    if (next == nullptr || next > job.stop || !targets_.store(index, values))
+    if (next == nullptr || next > job.stop || !targets_.store<Fixed>(index, values))
       break;
     ++result.lines;
     ++index;

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <span>
 #include <thread>
 
 namespace norvalex {
@@ -28,7 +29,8 @@ public:
     const char* next = nullptr; // the first far line not taken
   };
 
-  explicit Sf7ScanHelper(FieldMap& map) : targets_(map) {}
+  // For the columns of one table, whose arrays the helper stores into.
+  explicit Sf7ScanHelper(std::span<FieldColumn> columns) : targets_(columns) {}
   // Waits for a job under way and ends the thread.
   ~Sf7ScanHelper();
   Sf7ScanHelper(const Sf7ScanHelper&) = delete;
@@ -57,6 +59,7 @@ private:
   };
   void run();
   Result work(const Job& job);
+  template <std::size_t Fixed> Result work_with(const Job& job);
 
   Sf7PointTargets targets_;
   Sf7ScanMemo memo_;

@@ -52,7 +52,31 @@ if(NOT output MATCHES "^consumer: ok\r?\n$")
   message(FATAL_ERROR "consumer output: ${output}")
 endif()
 
-# The same program built with the flags that pkg-config gives for norvalex.pc.
+# The README's library example, as a newcomer copies it: its CMake lines around the one line that
+# names the program's source, and its code built with CMake and with pkg-config's flags.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/../../README.md readme)
+string(FIND "${readme}" "## Using the library" section)
+string(SUBSTRING "${readme}" ${section} -1 readme)
+string(REGEX MATCH "```cmake\n([^`]*)```" cmake_block "${readme}")
+set(readme_cmake "${CMAKE_MATCH_1}")
+string(REGEX MATCH "```cpp\n([^`]*)```" cpp_block "${readme}")
+set(readme_cpp "${CMAKE_MATCH_1}")
+if(NOT readme_cmake OR NOT readme_cpp)
+  message(FATAL_ERROR "no cmake and cpp blocks under the README's \"Using the library\"")
+endif()
+string(REGEX REPLACE "(find_package[^\n]*\n)" "\\1add_executable(myprogram main.cpp)\n"
+                     readme_cmake "${readme_cmake}")
+set(readme_dir ${WORK_DIR}/readme)
+file(WRITE ${readme_dir}/main.cpp "${readme_cpp}")
+file(WRITE ${readme_dir}/CMakeLists.txt
+     "cmake_minimum_required(VERSION 3.25)\nproject(readme_example LANGUAGES CXX)\n${readme_cmake}")
+run(${CMAKE_COMMAND} -S ${readme_dir} -B ${readme_dir}/build -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}"
+    ${cross_options})
+run(${CMAKE_COMMAND} --build ${readme_dir}/build)
+set(readme_programs ${readme_dir}/build/myprogram${suffix})
+
+# The same programs built with the flags that pkg-config gives for norvalex.pc.
 find_program(PKG_CONFIG pkg-config)
 if(PKG_CONFIG)
   file(GLOB_RECURSE pc_file ${prefix}/norvalex.pc)
@@ -70,4 +94,16 @@ if(PKG_CONFIG)
   if(NOT output MATCHES "^consumer: ok\r?\n$")
     message(FATAL_ERROR "consumer built with pkg-config: ${output}")
   endif()
+  run(${CXX} ${extra_flags} ${readme_dir}/main.cpp ${pc_flags} -o ${readme_dir}/myprogram-pc${suffix})
+  list(APPEND readme_programs ${readme_dir}/myprogram-pc${suffix})
 endif()
+
+# Each writes ez.tqs where it runs and prints the average the README shows.
+foreach(program ${readme_programs})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${EMULATOR} ${program}
+                  WORKING_DIRECTORY ${readme_dir} RESULT_VARIABLE result OUTPUT_VARIABLE output
+                  ERROR_VARIABLE output)
+  if(NOT result EQUAL 0 OR NOT output MATCHES "^average Ez: 2\\.5e\\+06 V/m\r?\n$")
+    message(FATAL_ERROR "the README's example ${program}: ${output}")
+  endif()
+endforeach()
