@@ -3,7 +3,7 @@
 // nothing open or allocated. The library's errors are caught, as a caller that keeps running
 // catches them; the loader then has released what it had opened itself. The structure check
 // agrees with the loader, and the statistics of each node read from the file equal those from
-// memory.
+// memory. The block reader walks the same blocks as the tree holds, or refuses what it refuses.
 #include "fuzz_support.h"
 #include "norvalex/tqs.h"
 
@@ -12,6 +12,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TqsCheck check{};
   const bool check_failed = throws([&] { check = tqs_check_file(input_path().c_str()); });
+  std::vector<TqsBlockInfo> walked;
+  const bool walk_failed = throws([&] {
+    TqsBlockReader reader(input_path().c_str());
+    TqsBlockInfo block;
+    while (reader.next(block))
+      walked.push_back(block);
+  });
   TqsNode* root = nullptr;
   if (throws([&] { root = tqs_read_tree(input_path().c_str()); })) {
     // A file the loader refuses has a defect, or cannot be read at all.
     FUZZ_CHECK(check_failed || !check.sound);
+    FUZZ_CHECK(walk_failed);
     return 0;
   }
+  FUZZ_CHECK(!walk_failed);
+  std::size_t walked_index = 0;
+  for (TqsNode* child = root->first_child; child; child = child->next, ++walked_index) {
+    FUZZ_CHECK(walked_index < walked.size());
+    const TqsBlockInfo& block = walked[walked_index];
+    FUZZ_CHECK(std::memcmp(block.name, child->name, sizeof block.name) == 0);
+    FUZZ_CHECK(block.type == child->stored_type && block.size == child->stored_size);
+    FUZZ_CHECK(block.data_offset == child->data_offset);
+  }
+  FUZZ_CHECK(walked_index == walked.size());
   FUZZ_CHECK(!check_failed);
   FUZZ_CHECK(root != nullptr);
   FUZZ_CHECK(tqs_tree_input(root) != nullptr);

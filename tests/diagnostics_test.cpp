@@ -1,5 +1,6 @@
 // Error lines, the library message table and its handlers, as a user's script sees them.
 #include "cli/diagnostics.h"
+#include "diag/raise.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,20 @@ TEST(LibraryMessages, FatalHandlerPrintsProgramNameAndExits) {
       // A file name's control bytes are escaped; the line stays one line.
       {[] { report_message(library_messages, 0, "out\n\x7F.tqs", "No space left on device"); },
        "norvalex: Error: \"out\\x0A\\x7F.tqs\": No space left on device\n"},
+      // Memory that runs out anywhere is the program's memory line, naming the file in work.
+      {[] {
+         const WorkingOn working_on("big\x1B.tqs");
+         throw std::bad_alloc();
+       },
+       "norvalex: Error: \"big\\x1B.tqs\": Not enough memory\n"},
+      {[] { throw std::bad_alloc(); }, "norvalex: Error: Not enough memory\n"},
+      // The libraries' own memory errors name it too, in a program that asks for it.
+      {[] {
+         memory_errors_name_the_file = true;
+         const WorkingOn working_on("big.tqs");
+         raise_message(Message::not_enough_memory);
+       },
+       "norvalex: Error: \"big.tqs\": Not enough memory\n"},
   };
   for (const Case& c : cases) {
     auto result = run_in_child([&] {
@@ -75,6 +91,7 @@ TEST(LibraryMessages, FatalHandlerPrintsProgramNameAndExits) {
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.err, c.expected);
   }
+  memory_errors_name_the_file = false; // a body that ran in this process (Windows) set it
 }
 
 TEST(LibraryMessages, TableKeepsEveryRowInItsNumberedPlace) {

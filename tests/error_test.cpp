@@ -25,8 +25,27 @@ namespace {
 const std::string kMapHead = "Poisson Superfish\nProgram SF7\nincrements: 3 2\n\n"
                              " R Z Er Ez E V\n (cm) (cm) (V/cm) (V/cm) (V/cm) (V)\n";
 
+// An interruption check that lets `calls` questions pass and stops the call at the next one.
+bool stop_after(void* context) {
+  int& calls = *static_cast<int*>(context);
+  return calls-- <= 0;
+}
+
 TEST(LibraryErrors, CarryTheProgramsTextAndTheirFields) {
   TempDir dir;
+  const std::string sf7 = dir.file("map.sf7");
+  write_file(sf7, test_support::kSmallRfMap);
+  const std::string tqs = dir.file("map.tqs");
+  const std::vector<double> column(3 << 20, 0.25); // 24 MiB: two pieces of a write
+  {
+    TqsOutput output;
+    tqs_open_file(output, tqs.c_str(), false);
+    tqs_write_header(output, {.creator = "TEST", .creator_version = {1, 0}});
+    for (const char* name : {"a", "b", "c"})
+      tqs_write_array(output, name, 3 << 20, TQS_TYPE_DOUBLE, column.data());
+    tqs_close_output(output);
+  }
+  const std::string interrupted_output = dir.file("interrupted.tqs");
   const std::string missing = dir.file("missing.sf7");
   const std::string folder = dir.path().string();
   const std::string bad_unit = dir.file("bad-unit.sf7");
@@ -96,6 +115,41 @@ TEST(LibraryErrors, CarryTheProgramsTextAndTheirFields) {
 #endif
       {"read back a file that is none", [&] { tqs_load_tree(junk.c_str()); }, ErrorOrigin::message,
        "\"" + junk + "\": Not a TQ-File", 3, junk, -1, 0},
+      // A call that the thread's interruption check stops, at its first question or later.
+      {"interrupt a reading",
+       [&] {
+         int calls = 0;
+         const InterruptionScope scope(stop_after, &calls);
+         FieldMap map;
+         read_field_map_file(sf7.c_str(), map);
+       },
+       ErrorOrigin::interrupted, "Interrupted", -1, "", -1, EINTR},
+      {"interrupt a load at its second block",
+       [&] {
+         int calls = 1;
+         const InterruptionScope scope(stop_after, &calls);
+         tqs_load_tree(tqs.c_str());
+       },
+       ErrorOrigin::interrupted, "Interrupted", -1, "", -1, EINTR},
+      {"interrupt the statistics of a block inside its data",
+       [&] {
+         const TqsTree tree = tqs_load_tree(tqs.c_str());
+         int calls = 3;
+         const InterruptionScope scope(stop_after, &calls);
+         tqs_all_stats(tree.get(), "b");
+       },
+       ErrorOrigin::interrupted, "Interrupted", -1, "", -1, EINTR},
+      {"interrupt a write inside a block",
+       [&] {
+         TqsOutput output;
+         tqs_open_file(output, interrupted_output.c_str(), false);
+         tqs_write_header(output, {.creator = "TEST", .creator_version = {1, 0}});
+         int calls = 1; // the block's start, then between its two pieces
+         const InterruptionScope scope(stop_after, &calls);
+         tqs_write_array(output, "x", 3 << 20, TQS_TYPE_DOUBLE, column.data());
+         tqs_write_array(output, "y", 3 << 20, TQS_TYPE_DOUBLE, column.data());
+       },
+       ErrorOrigin::interrupted, "Interrupted", -1, "", -1, EINTR},
   };
   for (const Case& c : cases) {
     try {
@@ -109,7 +163,11 @@ TEST(LibraryErrors, CarryTheProgramsTextAndTheirFields) {
       EXPECT_EQ(error.line_number(), c.line_number) << c.kind;
       EXPECT_EQ(error.system_error(), c.system_error) << c.kind;
     }
-  }
+  } // The interrupted write is undone; with no check set, nothing is ever interrupted.
+  EXPECT_EQ(test_support::entries_of(dir.path()).count("interrupted.tqs"), 0U);
+  EXPECT_EQ(test_support::entries_of(dir.path()).size(), 4U); // map.sf7, map.tqs, junk.tqs, ...
+  const TqsTree tree = tqs_load_tree(tqs.c_str());
+  EXPECT_EQ(tqs_all_stats(tree.get(), "c").count, static_cast<double>(3 << 20));
 }
 
 TEST(LibraryErrors, DetailIsTheTextAfterTheLocation) {

@@ -451,9 +451,14 @@ TEST(ReadTree, RefusesWhatIsNoRegularFile) {
        "norvalex: Error: \"" + dir.file("missing.tqs") + "\": No such file or directory\n"},
       {dir.path().string(), "norvalex: Error: \"" + dir.path().string() + "\": Is a directory\n"},
       {kNullDevice, "norvalex: Error: \"" + kNullDevice + "\": Illegal seek\n"},
+      // Refused at once, not waited on for a writer that never comes.
+      {dir.file("fifo"), "norvalex: Error: \"" + dir.file("fifo") + "\": Illegal seek\n"},
   };
+  const bool fifo = test_support::make_fifo(dir.file("fifo"));
   for (const Case& c : cases) {
-    auto result = run_in_child([&] { tqs_read_tree(c.path.c_str()); });
+    if (c.path == dir.file("fifo") && !fifo)
+      continue; // no FIFOs on Windows
+    auto result = run_in_child([&] { tqs_read_tree(c.path.c_str()); }, {.time_limit = 20});
     EXPECT_EQ(result.exit_status, 1) << c.path;
     EXPECT_EQ(result.err, c.expected) << c.path;
   }
@@ -491,6 +496,93 @@ TEST(ReadTree, ALoadAfterTheFileWasCutShortIsReported) {
   });
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_EQ(result.err, "norvalex: Error: \"" + path + "\": Unexpected end of file\n");
+}
+
+// What a walk of the block reader gives: "name type size offset" per block, the first bytes of
+// each block's data read through it, and statistics through its nodes in between; or the text of
+// the error it throws.
+std::string walk_with_the_reader(const std::string& path) {
+  std::string walked;
+  const std::string refusal = test_support::thrown_text([&] {
+    TqsBlockReader reader(path.c_str());
+    TqsBlockInfo block;
+    while (reader.next(block)) {
+      walked += std::string(block.name) + " " + std::to_string(block.type) + " " +
+                std::to_string(block.size) + " " + std::to_string(block.data_offset);
+      std::string data(std::min<std::size_t>(block.size, 3), '\0');
+      reader.read(block.data_offset, data.data(), data.size());
+      walked += " [" + data + "]";
+      // A statistic through the block's node moves the stream; the walk goes on all the same.
+      TqsNode node = reader.node(block);
+      ArrayStats stats;
+      tqs_node_stats(&stats, &node);
+      walked += " n=" + std::to_string(stats.count) + "\n";
+    }
+  });
+  return refusal.empty() ? walked : "refused: " + refusal;
+}
+
+// The same from the tree that tqs_read_tree builds of the file.
+std::string walk_the_tree(const std::string& path) {
+  std::string walked;
+  const std::string refusal = test_support::thrown_text([&] {
+    const TqsTree tree = tqs_load_tree(path.c_str());
+    for (TqsNode* node : children(tree.get())) {
+      walked += std::string(node->name) + " " + std::to_string(node->type) + " " +
+                std::to_string(node->size) + " " + std::to_string(node->data_offset);
+      std::string data(std::min<std::size_t>(node->size, 3), '\0');
+      if (!data.empty()) {
+        std::string all(node->stored_size, '\0');
+        tqs_read_stored_data(node, all.data());
+        data = all.substr(0, data.size());
+      }
+      walked += " [" + data + "]";
+      ArrayStats stats;
+      tqs_node_stats(&stats, node);
+      walked += " n=" + std::to_string(stats.count) + "\n";
+    }
+  });
+  return refusal.empty() ? walked : "refused: " + refusal;
+}
+
+TEST(BlockReader, GivesTheBlocksOfTheTreeAndRefusesWhatItRefuses) {
+  TempDir dir;
+  const std::string path = dir.file("walked.tqs");
+  const std::string x_block = block_bytes("x", 0x803, doubles_bytes({1, 2}));
+  const std::string large = block_bytes("large", 0x803, doubles_bytes(std::vector(1000, 0.5)));
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {"a header alone", header_bytes()},
+      {"blocks one after another", header_bytes() + x_block + block_bytes("e", 0x803, "") +
+                                       block_bytes("s", 0x401, "ab\0"s) + x_block},
+      // Gaps past the reader's read-through limit are sought.
+      {"large blocks between small ones", header_bytes() + large + x_block + large + large},
+      {"appended series in a new file", kCreatorBlock + x_block + kCreatorBlock + large},
+      {"an empty file", ""},
+      {"version 1.2", header_bytes(1, 2) + x_block},
+      {"a block name without its NUL", header_bytes() + block_bytes("sixteen-letters!", 0x803, "")},
+      {"the end inside a block header", header_bytes() + x_block + x_block.substr(0, 23)},
+      {"the end inside block data", header_bytes() + large + x_block.substr(0, 39)},
+      {"a size word far beyond the file", header_bytes() + block_bytes("x", 0x803, "", 0xFFFFFFFF)},
+  };
+  for (const Case& c : cases) {
+    write_file(path, c.bytes);
+    EXPECT_EQ(walk_with_the_reader(path), walk_the_tree(path)) << c.what;
+  }
+  write_file(path, cases[2].bytes);
+  EXPECT_EQ(walk_with_the_reader(path), "large 2051 8000 72 [\0\0\0] n=1000\n"
+                                        "x 2051 16 8096 [\0\0\0] n=2\n"
+                                        "large 2051 8000 8136 [\0\0\0] n=1000\n"
+                                        "large 2051 8000 16160 [\0\0\0] n=1000\n"s);
+  // The reader's file is closed with it, and a refused file at once.
+  const int before = next_descriptor();
+  { TqsBlockReader reader(path.c_str()); }
+  write_file(path, "junk");
+  EXPECT_NE(test_support::thrown_text([&] { TqsBlockReader reader(path.c_str()); }), "");
+  EXPECT_EQ(next_descriptor(), before);
 }
 
 TEST(FreeTree, RefusesNodesItDidNotRead) {

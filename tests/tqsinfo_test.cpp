@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -31,7 +35,13 @@ using test_support::write_file;
 
 namespace {
 
+using namespace std::string_literals;
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A file name with an escape sequence (inverse video) and a newline, and how tqsinfo shows it.
+constexpr const char* kOddName = "tq\x1B[7ms\ninfo";
+constexpr const char* kOddNameShown = "tq\\x1B[7ms\\x0Ainfo";
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Min, Max, Max-Min, Avg, Std, Sum, N of `values`, as the statistics define them: one pass,
@@ -92,6 +102,23 @@ double json_value(const std::string& line, const std::string& key) {
   if (value == "null" || value == "\"NaN\"")
     return kNaN;
   return std::strtod(value.c_str(), nullptr);
+}
+
+// A file whose one array of doubles, "Z", holds nearly 4 GB of zeros that take no disk space.
+void write_huge_array_file(const std::string& path) {
+  const std::uint32_t size = 0xFFFFFFF8;
+  write_file(path, file_header(0) + block_bytes("Z", 0x803, "", size));
+  std::filesystem::resize_file(path, 48 + 24 + std::uintmax_t{size});
+}
+
+// A file of `count` series, each a "creator" block and nothing else.
+std::string many_creator_blocks(std::size_t count) {
+  const std::string block = creator_block("");
+  std::string bytes;
+  bytes.reserve(block.size() * count);
+  for (std::size_t k = 0; k < count; ++k)
+    bytes += block;
+  return bytes;
 }
 
 class Tqsinfo : public testing::Test {
@@ -186,13 +213,19 @@ TEST_F(Tqsinfo, ListsTheHeaderAndTheBlocksOfEverySeries) {
     std::vector<std::string> args;
     std::string expected;
   };
+  // A name with an escape sequence and a newline, shown as error lines show it.
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::copy_under_odd_name(map_, odd);
+  const std::string odd_listing =
+      "file         " + dir_.file(kOddNameShown) + "\n" + header("480") + first_series;
   const std::vector<Case> cases = {
-      {{map_}, map_listing},
-      {{series_}, series_listing},
-      {{fresh_}, fresh_listing},
-      {{map_, fresh_}, map_listing + "\n" + fresh_listing},
+      {{map_}, map_listing},     {{series_}, series_listing},
+      {{fresh_}, fresh_listing}, {{map_, fresh_}, map_listing + "\n" + fresh_listing},
+      {{odd}, odd_listing},
   };
   for (const Case& c : cases) {
+    if (c.args[0] == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
     const ProcessResult result = run(c.args);
     EXPECT_EQ(result.exit_status, 0) << c.args[0];
     EXPECT_EQ(result.err, "") << c.args[0];
@@ -306,7 +339,10 @@ TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
   struct Case {
     std::string path;
     std::string verdict; // after "<path>: "
+    std::string shown{}; // the path as the line shows it, when it differs
   };
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::copy_under_odd_name(map_, odd);
   const std::string fresh_bytes = read_file(fresh_);
   write_file(dir_.file("no-nul.tqs"), fresh_bytes.substr(0, 32) + "X" + fresh_bytes.substr(33));
   write_file(dir_.file("empty.tqs"), "");
@@ -337,11 +373,15 @@ TEST_F(Tqsinfo, CheckNamesTheFirstDefectAndItsOffset) {
       {damaged("code10.tqs", 64, le32(0x810)),
        "defect at byte 68: size 48 is no whole number of 0-byte elements"},
       {dir_.file("no-nul.tqs"), "defect at byte 32: string without its closing NUL"},
+      // One line, whatever the name holds.
+      {odd, "OK", dir_.file(kOddNameShown)},
   };
   for (const Case& c : cases) {
+    if (c.path == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
     const ProcessResult result = run({"--check", c.path});
     EXPECT_EQ(result.exit_status, c.verdict == "OK" ? 0 : 1) << c.path;
-    EXPECT_EQ(result.out, c.path + ": " + c.verdict + "\n");
+    EXPECT_EQ(result.out, (c.shown.empty() ? c.path : c.shown) + ": " + c.verdict + "\n");
     EXPECT_EQ(result.err, "") << c.path;
   }
   // Every file gets its line; one defect makes the status 1.
@@ -403,9 +443,20 @@ TEST_F(Tqsinfo, DumpedValuesReadBackBitForBit) {
 
 TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
   const std::string help = test_support::golden_text("tqsinfo-help.txt");
+  // The program run under a name with an escape sequence and a newline (a link to it): the name
+  // is shown with its control bytes escaped, as in error lines.
+  const std::string odd = dir_.file(kOddName);
+  const bool has_odd = test_support::link_under_odd_name(TQSINFO_BINARY, odd);
+  std::string odd_help = help;
+  for (const std::string& before : {"tqsinfo 1.0 -"s, "usage: tqsinfo "s}) {
+    std::string after = before;
+    after.replace(after.find("tqsinfo"), 7, kOddNameShown);
+    odd_help.replace(odd_help.find(before), before.size(), after);
+  }
   struct Case {
     std::vector<std::string> args;
     std::string expected;
+    std::string program = TQSINFO_BINARY;
   };
   const std::vector<Case> cases = {
       {{"-h"}, help},
@@ -413,9 +464,15 @@ TEST_F(Tqsinfo, HelpAndVersionGoToStandardOutput) {
       {{"-s", "--help"}, help},
       {{"--version"}, "tqsinfo 1.0\n"},
       {{"-V", map_}, "tqsinfo 1.0\n"},
+      {{"--help"}, odd_help, odd},
+      {{"-V"}, std::string(kOddNameShown) + " 1.0\n", odd},
   };
   for (const Case& c : cases) {
-    const ProcessResult result = run(c.args);
+    if (c.program == odd && !has_odd)
+      continue; // Windows' names hold no control bytes
+    std::vector<std::string> argv = c.args;
+    argv.insert(argv.begin(), c.program);
+    const ProcessResult result = test_support::run_program(argv);
     EXPECT_EQ(result.exit_status, 0) << c.args[0];
     EXPECT_EQ(result.out, c.expected) << c.args[0];
     EXPECT_EQ(result.err, "") << c.args[0];
@@ -427,6 +484,15 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
   write_file(uneven, file_header(0) + doubles_block("a", {1, 2}) + doubles_block("b", {1}) +
                          doubles_block("b", {2}) + doubles_block("c", {3}));
   const std::string missing = dir_.file("missing.tqs");
+  const std::string fifo = dir_.file("fifo.tqs"); // no program ever writes it
+  const bool has_fifo = test_support::make_fifo(fifo);
+  const std::string huge = dir_.file("huge.tqs");
+  const std::string many_series = dir_.file("many-series.tqs");
+  if (test_support::kAddressSpaceLimits) {
+    write_huge_array_file(huge);
+    write_file(many_series, many_creator_blocks(1'000'000));
+  }
+  const RunOptions kSmallMemory{.address_space_limit = std::int64_t{32} << 20};
   struct Case {
     std::vector<std::string> args;
     std::string error; // after "tqsinfo: Error: "
@@ -461,11 +527,24 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
       {{sf7_}, "\"" + sf7_ + "\": Not a TQ-File"},
       {{"-s", damaged("cut.tqs", 300, "")}, about(dir_.file("cut.tqs")) + "Unexpected end of file"},
       {{"--check", dir_.path().string()}, about(dir_.path().string()) + "Is a directory"},
+      // A FIFO is refused at once as no regular file, whatever is asked of it.
+      {{fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
+      {{"--check", fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
+      {{"--json", "--stats", fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
+      {{"-d", "Z", fifo}, about(fifo) + "Illegal seek", {.time_limit = 20}},
       {{"-j", map_}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
-      {{"-d", "Z", map_}, "\"-\": Broken pipe", {StdoutMode::closed_pipe, ""}},
+      // Memory that runs out, here under an address-space limit, is one line naming the file:
+      // the 4 GB array of a dump, and the record of every series of a file of a million.
+      {{"-d", "Z", huge}, about(huge) + "Not enough memory", kSmallMemory},
+      {{many_series}, about(many_series) + "Not enough memory", kSmallMemory},
+      {{"-j", many_series}, about(many_series) + "Not enough memory", kSmallMemory},
       {{"--help"}, "\"-\": No space left on device", {StdoutMode::file, "/dev/full"}},
   };
   for (const Case& c : cases) {
+    if (!has_fifo && std::find(c.args.begin(), c.args.end(), fifo) != c.args.end())
+      continue; // no FIFOs on Windows
+    if (c.options.address_space_limit >= 0 && !test_support::kAddressSpaceLimits)
+      continue; // not on Windows nor with the sanitizers
     const ProcessResult result = run(c.args, c.options);
     const std::string shown = testing::PrintToString(c.args);
     EXPECT_EQ(result.exit_status, 1) << shown;
@@ -474,6 +553,122 @@ TEST_F(Tqsinfo, ErrorsAreOneLineWithStatus1) {
       EXPECT_EQ(result.out, "") << shown;
     }
   }
+}
+
+// The last line of `path`, whose last byte is a line feed.
+std::string last_line(const std::string& path) {
+  const std::string text = read_file(path);
+  const std::size_t start = text.rfind('\n', text.size() - 2);
+  return text.substr(start + 1, text.size() - start - 2);
+}
+
+TEST_F(Tqsinfo, ListsFilesOfAnyNumberAndSizeOfBlocksInBoundedMemory) {
+  if (!test_support::kAddressSpaceLimits)
+    GTEST_SKIP() << "no address-space limit on Windows or with the sanitizers";
+  // A million empty blocks of zeros (no name, type word 0), a sparse file of 24 MB; a million
+  // empty arrays of doubles; two "creator" blocks of 4 GB of zeros each, a sparse file of 8.6 GB.
+  const std::string empty_blocks = dir_.file("empty-blocks.tqs");
+  write_file(empty_blocks, file_header(0));
+  std::filesystem::resize_file(empty_blocks, 48 + 24 * 1'000'000);
+  const std::string empty_arrays = dir_.file("empty-arrays.tqs");
+  std::string arrays = file_header(0);
+  for (int k = 0; k < 1'000'000; ++k)
+    arrays += doubles_block("a", {});
+  write_file(empty_arrays, arrays);
+  const std::string creators = dir_.file("creators.tqs");
+  const std::uint32_t size = 0xFFFFFFFF;
+  write_file(creators, block_bytes("creator", 0x401, "", size));
+  std::filesystem::resize_file(creators, 24 + std::uintmax_t{size});
+  std::filesystem::resize_file(creators, 2 * (24 + std::uintmax_t{size}));
+  {
+    std::fstream file(creators, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string second = block_bytes("creator", 0x401, "", size);
+    file.seekp(24 + std::streamoff{size});
+    file.write(second.data(), static_cast<std::streamsize>(second.size()));
+    ASSERT_TRUE(file.flush()) << creators;
+  }
+  const std::string creators_listing =
+      "file         " + creators +
+      "\nsize         8589934638 bytes\n"
+      "header       none: the file starts with a \"creator\" block\n\n"
+      "series 1: creator \"\", 1 block\n"
+      "block  name     type word  type    elements       bytes  offset\n"
+      "    1  creator  0x401      string         1  4294967295      24\n\n"
+      "series 2: creator \"\", 1 block\n"
+      "block  name     type word  type    elements       bytes      offset\n"
+      "    2  creator  0x401      string         1  4294967295  4294967343\n";
+
+  constexpr long long kMiB = 1 << 20;
+  struct Case {
+    std::vector<std::string> args;
+    long long limit;     // of the address space, in bytes
+    std::size_t lines;   // of the output: one per block and statistic, and the others
+    std::string last;    // the output's last line
+    std::string whole{}; // the whole output, where it is short
+  };
+  const std::vector<Case> cases = {
+      {{empty_blocks},
+       128 * kMiB,
+       1'000'009,
+       "1000000        0x0        unknown 0x00         -      0  24000048"},
+      {{"--json", empty_blocks}, 128 * kMiB, 1'000'025, "}"},
+      {{"--stats", empty_arrays},
+       128 * kMiB,
+       2'000'012,
+       "1000000  a       -    -        -    -    -    -  -"},
+      {{creators},
+       16 * kMiB,
+       11,
+       "    2  creator  0x401      string         1  4294967295  4294967343",
+       creators_listing},
+      {{"-j", creators}, 16 * kMiB, 25, "}"},
+      {{"--check", empty_blocks},
+       16 * kMiB,
+       1,
+       empty_blocks + ": defect at byte 64: unknown element type 0x00 in type word 0x0"},
+  };
+  const std::string out = dir_.file("out");
+  for (const Case& c : cases) {
+    write_file(out, "");
+    const ProcessResult result =
+        run(c.args,
+            {.stdout_mode = StdoutMode::file, .stdout_path = out, .address_space_limit = c.limit});
+    const std::string shown = testing::PrintToString(c.args);
+    EXPECT_EQ(result.err, "") << shown;
+    EXPECT_EQ(result.exit_status, c.args[0] == "--check" ? 1 : 0) << shown;
+    const std::string text = read_file(out);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), c.lines)
+        << shown;
+    EXPECT_EQ(last_line(out), c.last) << shown;
+    if (!c.whole.empty()) {
+      EXPECT_EQ(text, c.whole) << shown;
+    }
+  }
+}
+
+TEST_F(Tqsinfo, AReaderThatQuitsEndsTheRunQuietly) {
+  // As in "tqsinfo --dump Z,R,Ez f.tqs | head -2", but with the reader gone before anything is
+  // written: no error line, and the end of a text tool whose reader quit.
+  const std::vector<std::vector<std::string>> cases = {
+      {"--dump", "Z,R,Ez", map_}, {map_}, {"-sj", series_}, {"--check", map_}, {"--help"}, {"-V"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const ProcessResult result = run(args, {.stdout_mode = StdoutMode::closed_pipe});
+    const std::string shown = testing::PrintToString(args);
+#ifdef _WIN32
+    EXPECT_EQ(result.exit_status, 0) << shown; // no SIGPIPE to end by
+#else
+    EXPECT_EQ(result.signal, SIGPIPE) << shown;
+#endif
+    EXPECT_EQ(result.err, "") << shown;
+  }
+#ifndef _WIN32 // no /dev/full on Windows
+  // A full disk is no reader that quit: it stays an error.
+  const ProcessResult full =
+      run({"--dump", "Z", map_}, {.stdout_mode = StdoutMode::file, .stdout_path = "/dev/full"});
+  EXPECT_EQ(full.exit_status, 1);
+  EXPECT_EQ(full.err, "tqsinfo: Error: \"-\": No space left on device\n");
+#endif
 }
 
 } // namespace

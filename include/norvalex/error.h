@@ -96,9 +96,10 @@ constexpr const char* message_format(Message message) {
 
 // Where a failure comes from, which decides how the programs print it.
 enum class ErrorOrigin {
-  message,    // a numbered message of the library's table
-  input_line, // a defect of an input at one of its lines; what() is "<file>(<line>): <detail>"
-  input_file, // an input that cannot be read as a whole, or memory that ran out
+  message,     // a numbered message of the library's table
+  input_line,  // a defect of an input at one of its lines; what() is "<file>(<line>): <detail>"
+  input_file,  // an input that cannot be read as a whole, or memory that ran out
+  interrupted, // the calling thread's interruption check asked the call to stop (below)
 };
 
 class NORVALEX_DIAG_API Error : public std::runtime_error {
@@ -125,5 +126,34 @@ private:
   std::int32_t line_number_;
   int system_error_;
 };
+
+// Interrupting a long call. The libraries' long loops ask the calling thread's interruption
+// check now and then: every block of a TQS file read or written, every 16 MiB piece of a block's
+// data read, written or summed, every block of SF7 input (1 MiB). When it returns true, the call
+// throws an Error of origin `interrupted` ("Interrupted"), which unwinds it as any failure does:
+// an unfinished output is undone (and refuses every later write and close), whatever the call
+// allocated is freed. No thread has a check unless its code sets one: the programs never do, and
+// then a check costs a test of a null pointer. The Python module sets one that runs Python's
+// signal handlers, so that Ctrl-C stops its calls; a new long loop of the libraries (the field
+// mesh's readers, say) calls check_interruption at a similar pace to be stopped as well.
+using InterruptionCheck = bool (*)(void* context);
+
+// Makes `check` (called with `context`) the calling thread's interruption check while it lives,
+// and the one before it again afterwards.
+class NORVALEX_DIAG_API InterruptionScope {
+public:
+  InterruptionScope(InterruptionCheck check, void* context);
+  ~InterruptionScope();
+  InterruptionScope(const InterruptionScope&) = delete;
+  InterruptionScope& operator=(const InterruptionScope&) = delete;
+
+private:
+  InterruptionCheck previous_check_;
+  void* previous_context_;
+};
+
+// Asks the calling thread's interruption check, when it has one, and throws the `interrupted`
+// Error when the check says so. What the libraries' long loops call.
+NORVALEX_DIAG_API void check_interruption();
 
 } // namespace norvalex

@@ -295,6 +295,52 @@ struct TqsInput {
 // Never returns null.
 NORVALEX_TQS_API TqsNode* tqs_read_tree(const char* name);
 
+// One block of a file as its header tells it, read by a TqsBlockReader.
+struct TqsBlockInfo {
+  char name[TQS_NAME_SIZE]; // the name field, with its NUL
+  std::uint32_t type;       // type word
+  std::uint32_t size;       // data bytes (the size word)
+  std::int64_t data_offset; // byte offset of the data in the file
+};
+
+// Reads the blocks of a TQS file one after another, each checked as tqs_read_tree checks it,
+// without building a tree: whatever the number of blocks, it holds the header of one, so that a
+// file of millions of blocks is walked in constant memory. A block's data is read only when asked
+// for. The file stays open until the reader is destroyed; tqs_read_tree reads through the same
+// checks.
+class NORVALEX_TQS_API TqsBlockReader {
+public:
+  // Opens the file `name` (which must outlive the reader) and checks its start; refused as
+  // tqs_read_tree refuses it (message 0, 3 or 4), with the file closed again.
+  explicit TqsBlockReader(const char* name);
+  ~TqsBlockReader();
+  TqsBlockReader(const TqsBlockReader&) = delete;
+  TqsBlockReader& operator=(const TqsBlockReader&) = delete;
+
+  // The open file: its stream and name, length, whether it has a header, and the header.
+  const TqsInput& input() const noexcept { return input_; }
+
+  // Reads the header of the next block into `block` and returns true, or returns false after the
+  // last block. A block that ends past the end of the file (2, "Unexpected end of file") or whose
+  // name lacks its NUL (3) throws, as tqs_read_tree refuses it, with `block` unchanged.
+  bool next(TqsBlockInfo& block);
+
+  // Reads `bytes` bytes of the file from `offset` into `buffer`, which holds at least that many;
+  // throws message 0 or 2 as a load does. next() goes on where it was all the same.
+  void read(std::int64_t offset, void* buffer, std::size_t bytes);
+
+  // A node for `block`, as a tree of the file would hold it, for the statistics: unloaded, with
+  // no parent and no sibling, its data read from this reader's file (as long as it lives) and
+  // owner TQS_OWNER_CALLER, so that it is never taken for the root of a loaded tree. Loads and
+  // statistics through it move the stream, which the reader seeks again afterwards.
+  TqsNode node(const TqsBlockInfo& block);
+
+private:
+  TqsInput input_{};
+  std::int64_t next_offset_ = 0; // of the next block's header
+  std::int64_t position_ = -1;   // of the stream, when the reader's own reads left it known
+};
+
 // The input behind a node of a tree read by tqs_read_tree, or null for any other node.
 NORVALEX_TQS_API const TqsInput* tqs_tree_input(const TqsNode* node);
 

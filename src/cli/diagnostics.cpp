@@ -2,6 +2,7 @@
 
 #include "diag/raise.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -100,10 +101,53 @@ void report_message(std::span<const MessageEntry> table, int number, ...) {
   handler("%s", text.c_str());
 }
 
+const char* file_in_work = nullptr;
+bool memory_errors_name_the_file = false;
+
+namespace {
+
+// Writes `text` to standard error with its control bytes escaped, allocating nothing.
+void put_escaped(const char* text) {
+  static constexpr char hex_digits[] = "0123456789ABCDEF";
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte < 0x20 || byte == 0x7F) {
+      const char escape[] = {'\\', 'x', hex_digits[byte >> 4], hex_digits[byte & 0xF], '\0'};
+      std::fputs(escape, stderr);
+    } else {
+      std::fputc(*p, stderr);
+    }
+  }
+}
+
+} // namespace
+
+void report_out_of_memory() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  put_escaped(program_name);
+  std::fputs(": Error: ", stderr);
+  if (file_in_work != nullptr) {
+    std::fputc('"', stderr);
+    put_escaped(file_in_work);
+    std::fputs("\": ", stderr);
+  }
+  std::fputs(message_format(Message::not_enough_memory), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  end_process(1);
+}
+
 bool input_errors_name_the_program = false;
 
 void report_library_error(const Error& error) {
-  if (input_errors_name_the_program && error.origin() != ErrorOrigin::message) {
+  if (memory_errors_name_the_file && error.system_error() == ENOMEM &&
+      (error.origin() == ErrorOrigin::input_file ||
+       error.message_number() == static_cast<int>(Message::not_enough_memory))) {
+    report_out_of_memory();
+  }
+  if (input_errors_name_the_program && error.origin() != ErrorOrigin::message &&
+      error.origin() != ErrorOrigin::interrupted) {
     fatal_message_handler("%s", error.what());
   }
   switch (error.origin()) {
@@ -119,6 +163,9 @@ void report_library_error(const Error& error) {
     [[fallthrough]];
   case ErrorOrigin::input_file:
     report_fatal("%s\n", error.what());
+  case ErrorOrigin::interrupted:
+    // The programs set no interruption check, so this comes from a harness that does.
+    fatal_message_handler("%s", error.what());
   }
   end_process(1);
 }

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <span>
 #include <string>
 
@@ -64,12 +66,58 @@ extern bool input_errors_name_the_program;
 // or a request that the program refuses.
 [[noreturn]] void refuse(const std::string& text);
 
-// Runs `body`; an error it throws ends the run through report_library_error.
+// The file that the program works on now (the one it reads, lists, checks or writes), which its
+// memory line names; null while it works on none (on its command line, say). Set by WorkingOn.
+extern const char* file_in_work;
+
+// Makes `file` (which must outlive the run) the file in work while it lives, and the one before
+// it again afterwards; left by an exception, it keeps `file` in work, so that the error line
+// that the exception leads to can name it.
+class WorkingOn {
+public:
+  explicit WorkingOn(const char* file)
+      : previous_(file_in_work), exceptions_(std::uncaught_exceptions()) {
+    file_in_work = file;
+  }
+  ~WorkingOn() {
+    if (std::uncaught_exceptions() == exceptions_)
+      file_in_work = previous_;
+  }
+  WorkingOn(const WorkingOn&) = delete;
+  WorkingOn& operator=(const WorkingOn&) = delete;
+
+private:
+  const char* previous_;
+  int exceptions_;
+};
+
+// Ends the run after memory ran out: "<program>: Error: \"<file in work>\": Not enough memory",
+// or "<program>: Error: Not enough memory" with no file in work, and status 1. It allocates
+// nothing, so that it works with the memory full.
+[[noreturn]] void report_out_of_memory();
+
+// When set, report_library_error prints the libraries' own memory errors (their message 1 and the
+// reader's "Not enough memory") as report_out_of_memory does, naming the file in work, so that a
+// program has one memory line; tqsinfo sets it. The converter leaves it unset and keeps its lines
+// as they always were ("norvalex: Error: Not enough memory" and the reader's "Error: Not enough
+// memory").
+extern bool memory_errors_name_the_file;
+
+// Runs `body`; an error it throws ends the run through report_library_error, and memory that
+// runs out anywhere in it (std::bad_alloc) through report_out_of_memory.
 template <class Body> void run_reporting_errors(Body&& body) {
+  // A harness whose process end hook throws goes on after the report: the file that the report
+  // named is no longer in work then, however the run was left.
+  struct FileInWorkBefore {
+    const char* file = file_in_work;
+    ~FileInWorkBefore() { file_in_work = file; }
+  } const before;
   try {
     body();
   } catch (const Error& error) {
     report_library_error(error);
+  } catch (const std::bad_alloc&) {
+    report_out_of_memory();
   }
 }
 

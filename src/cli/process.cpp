@@ -2,6 +2,7 @@
 
 #include "platform/process.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,6 +17,24 @@ void prepare_process(bool writes_files) {
   occupy_closed_standard_descriptors();
   ignore_output_failure_signals();
   undo_output_on_interruption();
+}
+
+namespace {
+
+bool reader_quitting_ends_quietly = false;
+
+} // namespace
+
+void end_quietly_when_reader_quits() {
+  reader_quitting_ends_quietly = true;
+}
+
+void end_if_reader_quit(int error_number) {
+  if (!reader_quitting_ends_quietly || error_number != EPIPE)
+    return;
+  if (process_end_hook != nullptr)
+    process_end_hook(platform_broken_pipe_status());
+  platform_end_by_broken_pipe();
 }
 
 // Never read before the option parser sets it, but a message raised without a parse (a test)

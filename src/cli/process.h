@@ -16,6 +16,19 @@ namespace norvalex {
 // (platform/process.h).
 void prepare_process(bool writes_files);
 
+// Makes a write to standard output that fails because its reader has quit (EPIPE: "tqsinfo ... |
+// head") end the process quietly, as the standard text tools end: by SIGPIPE where it exists, so
+// that the parent sees a process ended by that signal (status 141 in a shell), with status 0 on
+// Windows, and with no error line. Only the programs' text output (text_output.h) asks; every
+// other failed write, a full disk among them, stays an error. The converter never calls this:
+// its TQS data are its product, and a reader that quit has not received them.
+void end_quietly_when_reader_quits();
+
+// Ends the process as end_quietly_when_reader_quits describes when it was called and
+// `error_number` is EPIPE (calling process_end_hook first with platform_broken_pipe_status());
+// returns otherwise.
+void end_if_reader_quit(int error_number);
+
 // Name under which the program was invoked: the first word after its last "/" (on Windows also
 // "\\" and ":", without ".exe"), by platform_program_name; set by the option parser.
 extern const char* program_name;

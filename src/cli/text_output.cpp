@@ -12,6 +12,17 @@
 
 namespace norvalex {
 
+namespace {
+
+// A failed write to standard output: the quiet end for a reader that has quit, when the program
+// asked for it; message 0 for "-" otherwise.
+[[noreturn]] void raise_stdout_error(int error_number) {
+  end_if_reader_quit(error_number);
+  raise_file_error("-", error_number);
+}
+
+} // namespace
+
 Output& Output::operator<<(std::string_view text) {
   pending_ += text;
   return *this;
@@ -22,7 +33,7 @@ void Output::write_over(std::size_t keep) {
     return;
   }
   if (!platform_write_record(pending_.data(), pending_.size(), stdout)) {
-    raise_file_error("-", platform_output_error(errno));
+    raise_stdout_error(platform_output_error(errno));
   }
   pending_.clear();
 }
@@ -54,11 +65,16 @@ void TextTable::write(Output& out) const {
 
 void TextTable::write_row(Output& out, const std::vector<std::string>& cells,
                           const std::vector<std::size_t>& widths) const {
+  write_table_row(out, columns_, cells, widths);
+}
+
+void write_table_row(Output& out, std::span<const TextTable::Column> columns,
+                     std::span<const std::string> cells, std::span<const std::size_t> widths) {
   std::string line;
   for (std::size_t c = 0; c < cells.size(); ++c) {
     const std::string padding(widths[c] - cells[c].size(), ' ');
     line += c == 0 ? "" : "  ";
-    line += columns_[c].right_aligned ? padding + cells[c] : cells[c] + padding;
+    line += columns[c].right_aligned ? padding + cells[c] : cells[c] + padding;
   }
   // No spaces at the end of a line.
   line.erase(line.find_last_not_of(' ') + 1);
@@ -67,7 +83,7 @@ void TextTable::write_row(Output& out, const std::vector<std::string>& cells,
 
 void flush_stdout() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    raise_file_error("-", platform_output_error(errno));
+    raise_stdout_error(platform_output_error(errno));
   }
 }
 
@@ -77,8 +93,10 @@ std::string shortest_text(double value) {
   return {text, result.ptr};
 }
 
-std::string listing_text(std::string_view bytes, bool quoted) {
-  std::string text = quoted ? "\"" : "";
+namespace {
+
+std::string listing_escapes(std::string_view bytes, bool quoted) {
+  std::string text;
   for (const char byte : bytes) {
     const auto code = static_cast<unsigned char>(byte);
     if (byte == '\\' || (quoted && byte == '"')) {
@@ -92,14 +110,35 @@ std::string listing_text(std::string_view bytes, bool quoted) {
       text += escape;
     }
   }
-  if (quoted) {
-    text += '"';
-  }
   return text;
 }
 
+// `text` between double quotes.
+std::string quoted_text(const std::string& text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
+} // namespace
+
+std::string listing_text(std::string_view bytes, bool quoted) {
+  return quoted ? quoted_text(listing_escapes(bytes, true)) : listing_escapes(bytes, false);
+}
+
+std::string quoted_listing_piece(std::string_view bytes) {
+  return listing_escapes(bytes, true);
+}
+
 std::string json_string(std::string_view bytes) {
-  std::string text = "\"";
+  return quoted_text(json_string_piece(bytes));
+}
+
+std::string json_string_piece(std::string_view bytes) {
+  std::string text;
   for (const char byte : bytes) {
     const auto code = static_cast<unsigned char>(byte);
     if (byte == '"' || byte == '\\') {
@@ -113,7 +152,7 @@ std::string json_string(std::string_view bytes) {
       text += escape;
     }
   }
-  return text + '"';
+  return text;
 }
 
 std::string json_number(double value) {

@@ -4,6 +4,7 @@
 
 #include "cli/diagnostics.h"
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,8 +12,9 @@
 
 namespace norvalex {
 
-// Collects text and writes it to standard output. A failed write (a full disk, a reader that has
-// quit) throws message 0 for "-" with the system's text.
+// Collects text and writes it to standard output. A failed write (a full disk) throws message 0
+// for "-" with the system's text; a reader that has quit ends the process quietly instead when
+// the program asked for it (end_quietly_when_reader_quits), as it does for flush_stdout.
 class Output {
 public:
   Output() = default;
@@ -51,7 +53,14 @@ private:
   std::vector<std::vector<std::string>> rows_;
 };
 
-// Flushes standard output; a write that failed now or before throws message 0 for "-".
+// Writes one row of a table as TextTable does: `cells` in columns of `widths` characters, two
+// spaces apart, right-aligned where the column says so, and no spaces at the end of the line. A
+// table too long to hold is written row by row with it, once its widths are known.
+void write_table_row(Output& out, std::span<const TextTable::Column> columns,
+                     std::span<const std::string> cells, std::span<const std::size_t> widths);
+
+// Flushes standard output; a write that failed now or before throws message 0 for "-", or ends
+// the process quietly for a reader that has quit (end_quietly_when_reader_quits).
 void flush_stdout();
 
 // The shortest text that reads back as the same double (std::to_chars): "0.1", "1e+06", "-0";
@@ -62,9 +71,15 @@ std::string shortest_text(double value);
 // other byte as \xHH, and with `quoted` a double quote as \" and the whole between quotes.
 std::string listing_text(std::string_view bytes, bool quoted = false);
 
+// listing_text(bytes, true) without its two quotes: a long quoted text written in pieces.
+std::string quoted_listing_piece(std::string_view bytes);
+
 // A JSON string of `bytes`, each byte one character U+0000 to U+00FF (Latin-1): quote and
 // backslash escaped, control bytes and bytes from 0x7F on as \u00hh.
 std::string json_string(std::string_view bytes);
+
+// json_string(bytes) without its two quotes: a long string written in pieces.
+std::string json_string_piece(std::string_view bytes);
 
 // A JSON number in its shortest round-trip form, -0.0 as "-0.0"; "NaN", "Infinity" and
 // "-Infinity" as strings.

@@ -28,11 +28,16 @@ void convert(const char* input_name) {
   Sf7ReadTuning tuning;
   tuning.exact_path_only = read_exact_path_only;
   FieldMap map;
-  read_field_map_file(input_name, map, read_options, tuning);
+  {
+    // Named by the line of an allocation that fails; the reader's own memory line stays.
+    const WorkingOn reading(input_name);
+    read_field_map_file(input_name, map, read_options, tuning);
+  }
   if (verbose)
     std::fputs("Writing results to TQS\n", stderr);
 
   // Opened only now: a defective input never creates, empties or appends to an output.
+  const WorkingOn writing(append_file ? append_file : output_file ? output_file : "-");
   TqsOutput output;
   tqs_open_output(output_file, append_file, output);
   write_field_map(output, map);

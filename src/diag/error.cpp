@@ -39,6 +39,30 @@ std::string Error::detail() const {
   return text;
 }
 
+namespace {
+
+thread_local InterruptionCheck interruption_check = nullptr;
+thread_local void* interruption_context = nullptr;
+
+} // namespace
+
+InterruptionScope::InterruptionScope(InterruptionCheck check, void* context)
+    : previous_check_(interruption_check), previous_context_(interruption_context) {
+  interruption_check = check;
+  interruption_context = context;
+}
+
+InterruptionScope::~InterruptionScope() {
+  interruption_check = previous_check_;
+  interruption_context = previous_context_;
+}
+
+void check_interruption() {
+  if (interruption_check != nullptr && interruption_check(interruption_context)) {
+    throw Error(ErrorOrigin::interrupted, "Interrupted", -1, {}, -1, EINTR);
+  }
+}
+
 void raise_file_error(const char* file_name, int error_number) {
   throw Error(ErrorOrigin::message,
               format_message(Message::system_error, file_name, platform_error_text(error_number)),

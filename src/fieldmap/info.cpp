@@ -1,5 +1,6 @@
 #include "fieldmap/info.h"
 
+#include "cli/diagnostics.h"
 #include "cli/text_output.h"
 #include "mesh/real_fields.h"
 
@@ -201,6 +202,7 @@ void write_json(Output& out, const FieldMesh& mesh, const Description& d) {
 } // namespace
 
 void write_info(const FieldmapRequest& request) {
+  const WorkingOn reading(request.input.c_str());
   MeshReadOptions options = request.read;
   options.frequency_may_be_unknown = true;
   const FieldMesh mesh = read_mesh(request.input.c_str(), options);

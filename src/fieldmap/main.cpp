@@ -45,6 +45,7 @@ void convert(const FieldmapRequest& request) {
     refuse("openPMD files are not supported by this build (no HDF5)");
   }
   const char* input = request.input.c_str();
+  const WorkingOn reading(input);
   TqsOutput output;
   if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
@@ -56,6 +57,7 @@ void convert(const FieldmapRequest& request) {
       options.frequency_may_be_unknown = true; // the peak does not depend on it
       factor = normalization_factor(read_sf7_mesh(input, options), *request.normalize);
     }
+    const WorkingOn writing(request.output.c_str());
     open_output(request, output);
     write_sf7_tqs(table, output, factor);
   } else {
@@ -77,6 +79,7 @@ void convert(const FieldmapRequest& request) {
     if (request.normalize) {
       normalize_mesh(mesh, *request.normalize);
     }
+    const WorkingOn writing(request.output.c_str());
     open_output(request, output);
     write_mesh(mesh, *format, output);
   }
@@ -92,6 +95,7 @@ int main(int argc, char** argv) {
   prepare_process(true);
   program_name = "fieldmap"; // until the parse takes the name from the command line
   input_errors_name_the_program = true;
+  memory_errors_name_the_file = true;
   run_reporting_errors([&] {
     const FieldmapRequest request = read_fieldmap_command_line(argc, argv);
     if (request.command == FieldmapCommand::convert) {

@@ -42,6 +42,7 @@ public:
       flush();
   }
   void flush() {
+    check_interruption();
     tqs_write_bytes(output_, text_.data(), text_.size());
     text_.clear();
   }

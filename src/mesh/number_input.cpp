@@ -44,8 +44,10 @@ struct NumberInput::Buffer {
   std::int64_t byte_limit = -1;    // the most bytes to read from it, or -1
   Sf7ScanMemo memo;                // what the fast scan learnt of the last line
 
-  // Keeps the unread bytes, moved to the front, and reads more after them.
+  // Keeps the unread bytes, moved to the front, and reads more after them; a block is where a
+  // long reading may be interrupted.
   void fill(const char* name) {
+    check_interruption();
     char* const front = storage.get();
     const auto rest = static_cast<std::size_t>(end - pos);
     std::memmove(front, pos, rest);

@@ -229,6 +229,12 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
       NumberInput part(file.stream, file.path, 0, split - start);
       regular = read_point_lines(part, 0, points, values_per_point, order, store, lines);
     }
+  } catch (const Error& error) {
+    if (error.origin() == ErrorOrigin::interrupted) {
+      thread.join();
+      throw; // the caller asked to stop: no second reading
+    }
+    regular = false;
   } catch (const std::exception&) {
     regular = false;
   }

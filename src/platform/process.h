@@ -21,6 +21,15 @@ void platform_binary_standard_streams();
 // fail with EPIPE, so that they are reported like a full disk.
 void platform_ignore_broken_pipe_signal();
 
+// The status that end_by_broken_pipe ends the process with, as its parent sees it: 128 + SIGPIPE
+// (141) where the signal exists, as a shell shows a process ended by it; 0 on Windows.
+int platform_broken_pipe_status();
+
+// Ends the process as a text tool ends whose reader has quit: by SIGPIPE with its default action
+// (held back or ignored before, it is let through now), so that the parent sees a process ended
+// by that signal; on Windows, which has no SIGPIPE, with status 0. Nothing more is written.
+[[noreturn]] void platform_end_by_broken_pipe();
+
 // The program's name in `argv0`: the part after the last '/' (on Windows also '\\' and ':'),
 // and on Windows without a last ".exe" in any case, which is cut off in place.
 const char* platform_program_name(char* argv0);

@@ -133,6 +133,23 @@ void platform_ignore_broken_pipe_signal() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+int platform_broken_pipe_status() {
+  return 128 + SIGPIPE;
+}
+
+void platform_end_by_broken_pipe() {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(SIGPIPE, &default_action, nullptr);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  sigaddset(&unblocked, SIGPIPE);
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+  raise(SIGPIPE);
+  _exit(platform_broken_pipe_status()); // not reached: the signal ends the process
+}
+
 const char* platform_program_name(char* argv0) {
   const char* slash = std::strrchr(argv0, '/');
   return slash ? slash + 1 : argv0;

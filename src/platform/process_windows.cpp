@@ -9,6 +9,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace norvalex {
@@ -109,6 +110,16 @@ void platform_binary_standard_streams() {
 }
 
 void platform_ignore_broken_pipe_signal() {}
+
+int platform_broken_pipe_status() {
+  return 0;
+}
+
+void platform_end_by_broken_pipe() {
+  // No signal to end by: the reader chose to quit, which is no failure of the program's. Nothing
+  // is flushed: what the buffers hold has no reader.
+  std::_Exit(0);
+}
 
 const char* platform_program_name(char* argv0) {
   char* name = argv0;

@@ -15,9 +15,11 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <complex>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,10 +45,63 @@ py::object decode_path_text(const std::string& text) {
   return py::reinterpret_steal<py::object>(decoded);
 }
 
+// Ctrl-C during a call. While a call of the module runs, its thread's interruption check
+// (norvalex/error.h) is this object's: asked by the libraries' long loops, it takes the GIL for a
+// moment, at most every 20 ms, and runs Python's signal handlers (which run on the main thread
+// only). An exception that a handler raises, KeyboardInterrupt for SIGINT, stops the call: the
+// library throws its interrupted Error, which unwinds it (an unfinished output undone, its
+// memory freed), and the exception is kept here until that error reaches Python.
+thread_local PyObject* pending_type = nullptr;
+thread_local PyObject* pending_value = nullptr;
+thread_local PyObject* pending_traceback = nullptr;
+
+class PythonSignals {
+public:
+  PythonSignals() : scope_(check, this) {}
+
+  // Sets the exception that stopped the call as Python's error (KeyboardInterrupt if there was
+  // none). Called with the GIL held.
+  static void restore() {
+    if (pending_type == nullptr) {
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+      return;
+    }
+    PyErr_Restore(pending_type, pending_value, pending_traceback);
+    pending_type = pending_value = pending_traceback = nullptr;
+  }
+
+private:
+  static bool check(void* context) {
+    auto& self = *static_cast<PythonSignals*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < self.next_) {
+      return false;
+    }
+    self.next_ = now + std::chrono::milliseconds(20);
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    const bool raised = PyErr_CheckSignals() != 0;
+    if (raised) {
+      Py_CLEAR(pending_type);
+      Py_CLEAR(pending_value);
+      Py_CLEAR(pending_traceback);
+      PyErr_Fetch(&pending_type, &pending_value, &pending_traceback);
+    }
+    PyGILState_Release(gil);
+    return raised;
+  }
+
+  std::chrono::steady_clock::time_point next_{};
+  InterruptionScope scope_;
+};
+
 // Memory that ran out is a MemoryError; a file that cannot be opened, read or written is the
 // OSError of its error number (FileNotFoundError, PermissionError, ...); every other failure is
 // a norvalex.Error whose text is the program's message.
 void raise_python_error(const Error& error) {
+  if (error.origin() == ErrorOrigin::interrupted) {
+    PythonSignals::restore();
+    return;
+  }
   if (error.system_error() == ENOMEM) {
     PyErr_SetString(PyExc_MemoryError, error.what());
     return;
@@ -85,6 +140,7 @@ py::array owning_array(std::unique_ptr<Element[]>& memory, std::size_t count) {
 // (dim1, dim2, [(name, unit, sf7_name, sf7_unit, factor, values)]) with the columns in file
 // order and each column's values, in line order, in the array the reader filled.
 py::tuple read_sf7(const std::string& path) {
+  const PythonSignals signals;
   FieldMap map;
   {
     py::gil_scoped_release released;
@@ -108,34 +164,38 @@ std::string text_field(const char (&field)[TQS_NAME_SIZE]) {
   return {field, strnlen(field, TQS_NAME_SIZE)};
 }
 
+// One block as read, until its Python objects are made: 32 bytes and its data, none when empty.
 struct StoredBlock {
-  std::string name;
+  char name[TQS_NAME_SIZE];
   std::uint32_t type;
+  std::uint32_t size;
   std::unique_ptr<std::uint8_t[]> data;
-  std::size_t size;
 };
 
 // (header, [(name, type word, data)]): the header as (creator, creator version, second name,
 // second version, format version, creation time), or None for a file that begins with a
-// "creator" block; each block's stored bytes as an array of bytes, read straight into it.
+// "creator" block; each block's stored bytes as an array of bytes, read straight into it. The
+// blocks are read one after another (TqsBlockReader), so that nothing but them is kept.
 py::tuple read_tqs(const std::string& path) {
+  const PythonSignals signals;
   std::optional<TqsFileHeader> header;
-  std::vector<StoredBlock> blocks;
+  std::deque<StoredBlock> blocks; // grows without copying what it holds
   {
     py::gil_scoped_release released;
-    const TqsTree tree = tqs_load_tree(path.c_str());
-    const TqsInput* input = tqs_tree_input(tree.get());
-    if (input->has_header) {
-      header = input->header;
+    TqsBlockReader reader(path.c_str());
+    if (reader.input().has_header) {
+      header = reader.input().header;
     }
-    for (const TqsNode* node = tree->first_child; node; node = node->next) {
-      // At least one byte, so that an empty block has a buffer too.
-      std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[node->stored_size + std::size_t{1}]);
-      if (node->stored_size != 0) {
-        tqs_read_stored_data(node, data.get());
+    TqsBlockInfo block;
+    while (reader.next(block)) {
+      StoredBlock& stored = blocks.emplace_back();
+      std::memcpy(stored.name, block.name, sizeof stored.name);
+      stored.type = block.type;
+      stored.size = block.size;
+      if (block.size != 0) {
+        stored.data.reset(new std::uint8_t[block.size]);
+        reader.read(block.data_offset, stored.data.get(), block.size);
       }
-      blocks.push_back(
-          {text_field(node->name), node->stored_type, std::move(data), node->stored_size});
     }
   }
   py::object header_tuple = py::none();
@@ -150,8 +210,13 @@ py::tuple read_tqs(const std::string& path) {
   }
   py::list block_tuples;
   for (StoredBlock& block : blocks) {
-    block_tuples.append(
-        py::make_tuple(py::bytes(block.name), block.type, owning_array(block.data, block.size)));
+    // Millions of small blocks take a while here too.
+    if (block_tuples.size() % 65536 == 65535 && PyErr_CheckSignals() != 0) {
+      throw py::error_already_set();
+    }
+    py::array data =
+        block.data ? owning_array(block.data, block.size) : py::array_t<std::uint8_t>(0);
+    block_tuples.append(py::make_tuple(py::bytes(text_field(block.name)), block.type, data));
   }
   return py::make_tuple(header_tuple, block_tuples);
 }
@@ -161,6 +226,7 @@ using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecas
 // Writes (name, values) pairs as norvalex writes a map's columns.
 void write_tqs(const std::string& path,
                const std::vector<std::pair<std::string, DoubleArray>>& columns, bool append) {
+  const PythonSignals signals;
   std::vector<DoubleColumn> views;
   for (const auto& [name, values] : columns) {
     views.push_back({name.c_str(), {values.data(), static_cast<std::size_t>(values.size())}});
@@ -174,6 +240,7 @@ void write_tqs(const std::string& path,
 
 // The whole conversion, as the program does it into a named file.
 void convert(const std::string& sf7_path, const std::string& tqs_path, bool append) {
+  const PythonSignals signals;
   py::gil_scoped_release released;
   FieldMap map;
   read_field_map_file(sf7_path.c_str(), map);
@@ -186,6 +253,7 @@ void convert(const std::string& sf7_path, const std::string& tqs_path, bool appe
 // Every statistic of the table, in its order, for the array `name` of the file: its value, or
 // None where the statistic finds nothing to report.
 py::dict stats(const std::string& path, const std::string& name) {
+  const PythonSignals signals;
   std::vector<std::pair<const char*, std::optional<double>>> results;
   {
     py::gil_scoped_release released;
@@ -228,6 +296,7 @@ py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
   options.frequency = frequency;
   FieldMesh mesh;
   {
+    const PythonSignals signals;
     py::gil_scoped_release released;
     mesh = norvalex::read_mesh(path.c_str(), options);
   }
@@ -339,6 +408,7 @@ FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
 void write_mesh_file_from(const std::string& path, const py::dict& attributes,
                           const py::list& components, const py::list& columns, int format) {
   const FieldMesh mesh = mesh_from(attributes, components, columns);
+  const PythonSignals signals;
   py::gil_scoped_release released;
   write_mesh_file(mesh, static_cast<MeshFormat>(format), path.c_str());
 }

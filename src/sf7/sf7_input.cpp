@@ -1,5 +1,7 @@
 #include "sf7/sf7_input.h"
 
+#include "norvalex/error.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -26,6 +28,8 @@ void fill_sf7_input(Sf7Input& input, std::size_t count) {
   // A rest of up to SF7_INPUT_LOOKAHEAD bytes is what fits in front of a block read ahead.
   if (rest >= std::min(count, SF7_INPUT_LOOKAHEAD) || input.drained)
     return;
+  // A block of input at a time, on the reading's own thread: a long reading can be stopped.
+  check_interruption();
   if (input.ahead.ready) {
     char* const front = input.ahead.storage.get() + SF7_INPUT_LOOKAHEAD - rest;
     std::memcpy(front, input.pos, rest);

@@ -43,7 +43,8 @@ bool has_nul(const char (&field)[TQS_NAME_SIZE]) {
 class Walk {
 public:
   explicit Walk(const char* name) : name_(name) {
-    stream_.reset(platform_open_file(name, "rb"));
+    // Never waits for a FIFO's writer: a FIFO is refused at once as no regular file.
+    stream_.reset(platform_open_input(name));
     if (!stream_) {
       raise_file_error(name, errno);
     }

@@ -22,4 +22,12 @@ void tqs_read_at(const TqsFile& file, std::int64_t offset, void* buffer, std::si
 // indicator is set, otherwise message 2 ("Unexpected end of file").
 void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes);
 
+// The largest piece of a block's data that is read, written or summed between two questions to
+// the thread's interruption check (check_interruption).
+inline constexpr std::size_t TQS_INTERRUPTION_PIECE = std::size_t{16} << 20;
+
+// Reads `bytes` bytes of a block's data as tqs_read_item does, in pieces of at most
+// TQS_INTERRUPTION_PIECE with the interruption check asked before each.
+void tqs_read_data(const TqsFile& file, void* buffer, std::size_t bytes);
+
 } // namespace norvalex

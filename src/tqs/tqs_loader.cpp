@@ -84,36 +84,88 @@ std::int64_t first_block_offset(TqsInput& input) {
   return sizeof(TqsFileHeader);
 }
 
+// Opens the file `name` into `input`, which is all zeros, and checks its start; returns the
+// offset of its first block. A file that is refused is closed again before the error leaves.
+std::int64_t open_input(TqsInput& input, const char* name) {
+  input.file.name = name;
+  // A FIFO without a writer is refused below as no regular file, instead of waiting for one.
+  input.file.stream = platform_open_input(name);
+  if (!input.file.stream) {
+    raise_file_error(name, errno);
+  }
+  try {
+    input.length = tqs_file_length(input.file);
+    return first_block_offset(input);
+  } catch (...) {
+    std::fclose(input.file.stream);
+    input.file.stream = nullptr;
+    throw;
+  }
+}
+
+// Reads `bytes` bytes at `offset` into `buffer`, where `position` is the stream's position (-1
+// when unknown): a short forward gap is read through and discarded, which the stream's buffer
+// serves, any other move is a seek. Headers one after another thus cost no call of the system
+// each. `position` is where the read leaves the stream.
+void read_at(const TqsFile& file, std::int64_t& position, std::int64_t offset, void* buffer,
+             std::size_t bytes) {
+  if (position >= 0 && offset >= position && offset - position <= TQS_SKIP_LIMIT) {
+    char skipped[TQS_SKIP_LIMIT];
+    if (offset > position) {
+      tqs_read_item(file, skipped, static_cast<std::size_t>(offset - position));
+    }
+  } else {
+    position = -1; // until the seek and the read have succeeded
+    tqs_seek_to(file, offset);
+  }
+  tqs_read_data(file, buffer, bytes);
+  position = offset + static_cast<std::int64_t>(bytes);
+}
+
+// Reads the header of the block at `offset`, which lies before the end of the file, into
+// `block`, checked as every reader of the file checks it, and moves `offset` past the block;
+// `position` is the stream's, as read_at has it. The size word is checked before the caller
+// allocates anything for the block, so that no load ever allocates more than the file holds.
+void read_block_header(const TqsInput& input, std::int64_t& position, std::int64_t& offset,
+                       TqsBlockInfo& block) {
+  constexpr auto header_size = static_cast<std::int64_t>(sizeof(TqsBlockHeader));
+  check_interruption(); // every block, however small
+  if (input.length - offset < header_size) {
+    // Ends inside a block header.
+    raise_file_message(Message::unexpected_end_of_file, input.file.name);
+  }
+  TqsBlockHeader header;
+  read_at(input.file, position, offset, &header, sizeof header);
+  if (!std::memchr(header.name, '\0', sizeof header.name)) {
+    raise_file_message(Message::not_a_tq_file, input.file.name);
+  }
+  const std::int64_t data_offset = offset + header_size;
+  if (header.size > input.length - data_offset) {
+    // Ends inside the block's data.
+    raise_file_message(Message::unexpected_end_of_file, input.file.name);
+  }
+  std::memcpy(block.name, header.name, sizeof block.name);
+  block.type = header.type;
+  block.size = header.size;
+  block.data_offset = data_offset;
+  offset = data_offset + header.size;
+}
+
 // Reads the block headers from `offset` to the end of the file into children of `root`.
 void read_blocks(TqsInput& input, TqsNode* root, std::int64_t offset) {
   TqsNode** link = &root->first_child;
-  constexpr auto header_size = static_cast<std::int64_t>(sizeof(TqsBlockHeader));
+  std::int64_t position = -1;
   while (offset < input.length) {
-    if (input.length - offset < header_size) {
-      // Ends inside a block header.
-      raise_file_message(Message::unexpected_end_of_file, input.file.name);
-    }
-    TqsBlockHeader block;
-    tqs_read_at(input.file, offset, &block, sizeof block);
-    if (!std::memchr(block.name, '\0', sizeof block.name)) {
-      raise_file_message(Message::not_a_tq_file, input.file.name);
-    }
-    const std::int64_t data_offset = offset + header_size;
-    // The size word is checked before the node exists, so a later load allocates no more
-    // than the file holds.
-    if (block.size > input.length - data_offset) {
-      // Ends inside the block's data.
-      raise_file_message(Message::unexpected_end_of_file, input.file.name);
-    }
+    TqsBlockInfo block;
+    read_block_header(input, position, offset, block);
     TqsNode* node = new_node(input);
     std::memcpy(node->name, block.name, sizeof node->name);
     node->type = node->stored_type = block.type;
     node->size = node->stored_size = block.size;
-    node->data_offset = data_offset;
+    node->data_offset = block.data_offset;
     node->parent = root;
     *link = node;
     link = &node->next;
-    offset = data_offset + block.size;
   }
 }
 
@@ -126,19 +178,52 @@ TqsNode* tqs_read_tree(const char* name) {
     raise_message(Message::not_enough_memory);
   }
   TqsInput& input = *tree.input;
-  input.file.name = name;
-  input.file.stream = platform_open_file(name, "rb");
-  if (!input.file.stream) {
-    raise_file_error(name, errno);
-  }
+  const std::int64_t first_block = open_input(input, name);
   tree.root = new_node(input);
   tree.root->type = tree.root->stored_type = TQS_FLAG_GROUP;
-  input.length = tqs_file_length(input.file);
-  tree.root->data_offset = first_block_offset(input);
-  read_blocks(input, tree.root, tree.root->data_offset);
+  tree.root->data_offset = first_block;
+  read_blocks(input, tree.root, first_block);
   TqsNode* root = tree.root;
   tree.input = nullptr; // handed out: tqs_free_tree releases it
   return root;
+}
+
+TqsBlockReader::TqsBlockReader(const char* name) : next_offset_(open_input(input_, name)) {}
+
+TqsBlockReader::~TqsBlockReader() {
+  // Nothing was written to the stream, so a failing close loses nothing.
+  std::fclose(input_.file.stream);
+}
+
+bool TqsBlockReader::next(TqsBlockInfo& block) {
+  if (next_offset_ >= input_.length) {
+    return false;
+  }
+  std::int64_t offset = next_offset_;
+  TqsBlockInfo read;
+  read_block_header(input_, position_, offset, read);
+  block = read;
+  next_offset_ = offset;
+  return true;
+}
+
+void TqsBlockReader::read(std::int64_t offset, void* buffer, std::size_t bytes) {
+  if (bytes > 0) {
+    read_at(input_.file, position_, offset, buffer, bytes);
+  }
+}
+
+TqsNode TqsBlockReader::node(const TqsBlockInfo& block) {
+  // Whoever uses the node may move the stream.
+  position_ = -1;
+  TqsNode node{};
+  node.owner = TQS_OWNER_CALLER;
+  std::memcpy(node.name, block.name, sizeof node.name);
+  node.type = node.stored_type = block.type;
+  node.size = node.stored_size = block.size;
+  node.file = const_cast<TqsFile*>(&input_.file);
+  node.data_offset = block.data_offset;
+  return node;
 }
 
 const TqsInput* tqs_tree_input(const TqsNode* node) {

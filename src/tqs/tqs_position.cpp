@@ -65,6 +65,17 @@ void tqs_read_item(const TqsFile& file, void* buffer, std::size_t bytes) {
   raise_file_message(Message::unexpected_end_of_file, file.name);
 }
 
+void tqs_read_data(const TqsFile& file, void* buffer, std::size_t bytes) {
+  auto* at = static_cast<unsigned char*>(buffer);
+  while (bytes > 0) {
+    check_interruption();
+    const std::size_t piece = bytes < TQS_INTERRUPTION_PIECE ? bytes : TQS_INTERRUPTION_PIECE;
+    tqs_read_item(file, at, piece);
+    at += piece;
+    bytes -= piece;
+  }
+}
+
 std::int64_t tqs_file_length(const TqsFile& file) {
   PlatformFileKind kind;
   std::int64_t length = 0;

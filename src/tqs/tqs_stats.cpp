@@ -212,6 +212,7 @@ public:
     }
     const std::size_t piece = std::min(left_, STREAM_PIECE_SIZE);
     if (piece > 0) {
+      check_interruption();
       // Another node's pieces may have moved the stream in between.
       tqs_seek_to(*node_->file, node_->data_offset + read_);
       tqs_read_item(*node_->file, buffer_.get(), piece);
@@ -313,9 +314,17 @@ void tqs_accumulate(TqsNode* node, int /*depth*/, void* context) {
   if (!child || !child->data) {
     return;
   }
-  // A partial element at the end is ignored.
-  add_elements(*stats, static_cast<const unsigned char*>(child->data),
-               child->size / sizeof(double));
+  // A partial element at the end is ignored. The sums run over the elements in order, in pieces
+  // with the interruption check between them, which changes none of their bits.
+  const auto* bytes = static_cast<const unsigned char*>(child->data);
+  constexpr std::size_t piece = TQS_INTERRUPTION_PIECE / sizeof(double);
+  for (std::size_t left = child->size / sizeof(double); left > 0;) {
+    check_interruption();
+    const std::size_t elements = std::min(left, piece);
+    add_elements(*stats, bytes, elements);
+    bytes += elements * sizeof(double);
+    left -= elements;
+  }
 }
 
 int tqs_node_stats(ArrayStats* stats, TqsNode* node) {

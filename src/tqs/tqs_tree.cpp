@@ -89,7 +89,7 @@ void tqs_load_data(TqsNode* node) {
 void tqs_read_stored_data(const TqsNode* node, void* buffer) {
   const TqsFile& file = stored_data_file(node);
   move_to(file, node->data_offset);
-  tqs_read_item(file, buffer, node->stored_size);
+  tqs_read_data(file, buffer, node->stored_size);
 }
 
 } // namespace norvalex

@@ -1,8 +1,10 @@
 #include "diag/raise.h"
 #include "platform/file_ops.h"
 #include "platform/platform.h"
+#include "tqs/tqs_io.h"
 #include "tqs/tqs_output_state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,35 @@ void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
   if (!platform_write_record(data, bytes, output.stream)) {
     output.state->failed = true;
     raise_system_error(output, platform_output_error(errno));
+  }
+}
+
+// Asks the thread's interruption check; an interrupted output is given up: it may end inside a
+// block, so every later write and its close refuse it, and its undo is left to its destructor.
+void check_output_interruption(TqsOutput& output) {
+  try {
+    check_interruption();
+  } catch (const Error&) {
+    if (output.state) {
+      output.state->failed = true;
+    }
+    throw;
+  }
+}
+
+// Writes a block's data as write_record does, in pieces with the interruption check between
+// them.
+void write_data(TqsOutput& output, const void* data, std::size_t bytes) {
+  const auto* at = static_cast<const unsigned char*>(data);
+  for (;;) {
+    const std::size_t piece = std::min(bytes, TQS_INTERRUPTION_PIECE);
+    write_record(output, at, piece);
+    at += piece;
+    bytes -= piece;
+    if (bytes == 0) {
+      return;
+    }
+    check_output_interruption(output);
   }
 }
 
@@ -210,9 +241,10 @@ void tqs_write_string(TqsOutput& output, const char* name, std::uint32_t flags, 
 }
 
 void tqs_write_block(TqsOutput& output, const TqsBlockHeader& header, const void* data) {
+  check_output_interruption(output);
   write_record(output, &header, sizeof header);
   if (header.size != 0) {
-    write_record(output, data, header.size);
+    write_data(output, data, header.size);
   }
 }
 

@@ -38,8 +38,10 @@ void refuse_mixed_options(const Command& command) {
 int check_files(Output& out, const Command& command) {
   int status = 0;
   for (const char* path : command.files) {
+    const WorkingOn working_on(path);
     const TqsCheck check = tqs_check_file(path);
-    out << path;
+    // One line per file, whatever the name holds: its control bytes as error lines show them.
+    out << escape_control_bytes(path);
     if (check.sound) {
       out << ": OK\n";
     } else {
@@ -58,28 +60,30 @@ int run(const Command& command) {
     return status;
   }
   if (command.dump_names) {
-    FileSummary file = summarize_file(command.files[0]);
-    write_dump(out, file, command.dump_names->c_str(), command.series.value_or(1));
+    const WorkingOn working_on(command.files[0]);
+    write_dump(out, command.files[0], command.dump_names->c_str(), command.series.value_or(1));
     out.finish();
     return 0;
   }
-  // Each file is closed once its part is written into `out`, so any number of files can be
-  // listed; nothing reaches standard output before the last one is read.
+  // Every file is read through once before anything is written, so that a file that the library
+  // refuses leaves standard output empty. The summaries keep a few dozen bytes per series; each
+  // file's blocks are read once more as its part is written, a piece at a time, so that any
+  // number of files of any number of blocks can be listed.
+  std::vector<FileSummary> files;
+  for (const char* path : command.files) {
+    const WorkingOn working_on(path);
+    files.push_back(summarize_file(path, command.stats));
+  }
   if (command.json) {
     write_json_start(out);
   }
-  bool first = true;
-  for (const char* path : command.files) {
-    FileSummary file = summarize_file(path);
-    if (command.stats) {
-      add_statistics(file);
-    }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const WorkingOn working_on(command.files[k]);
     if (command.json) {
-      write_json_file(out, file, first);
+      write_json_file(out, files[k], k == 0);
     } else {
-      write_listing(out, file, first);
+      write_listing(out, files[k], k == 0);
     }
-    first = false;
   }
   if (command.json) {
     write_json_end(out);
@@ -93,6 +97,10 @@ int run(const Command& command) {
 int main(int argc, char** argv) {
   using namespace norvalex;
   prepare_process(false);
+  // A reader that quits early ("tqsinfo -d Z f.tqs | head") ends the run quietly, as it ends
+  // the standard text tools; every memory line names the file in work.
+  end_quietly_when_reader_quits();
+  memory_errors_name_the_file = true;
   program_name = "tqsinfo"; // until the parse takes the name from the command line
   int status = 0;
   run_reporting_errors([&] {

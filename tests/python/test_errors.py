@@ -87,6 +87,47 @@ def test_a_file_that_cannot_be_used_is_an_os_error(tmp_path, call, what, error, 
     assert sorted(os.listdir(tmp_path)) == [FOLDER] and os.listdir(tmp_path / FOLDER) == []
 
 
+def test_a_fifo_without_a_writer_is_refused_at_once(tmp_path):
+    fifo = str(tmp_path / "fifo.tqs")
+    os.mkfifo(fifo)  # that no program ever writes: an open that waits for a writer never returns
+    child = f"""
+import norvalex
+for call in (norvalex.read_tqs, lambda path: norvalex.stats(path, "x")):
+    try:
+        call({fifo!r})
+    except OSError as error:
+        print(error.errno, error.strerror, error.filename)
+"""
+    result = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True,
+                            timeout=20)
+    assert (result.stdout, result.stderr) == (f"{errno.ESPIPE} Illegal seek {fifo}\n" * 2, "")
+
+
+# Every call on a path with a NUL in it, as str or bytes: the C++ side would end the path at the
+# NUL, so each refuses it as open() does, before any file is read or written.
+NUL_PATHS = [
+    lambda p: norvalex.read_sf7(p),
+    lambda p: norvalex.read_tqs(p),
+    lambda p: norvalex.read_tqs(os.fsencode(p)),
+    lambda p: norvalex.stats(p, "Ez"),
+    lambda p: norvalex.write_tqs(p, {"x": [1]}),
+    lambda p: norvalex.write_tqs(p, {"x": [1]}, append=True),
+    lambda p: norvalex.convert(PILLBOX + ".sf7", p),
+    lambda p: norvalex.convert(p, p[:p.index("\0")] + ".out"),
+]
+
+
+@pytest.mark.parametrize("call", NUL_PATHS)
+def test_a_path_with_a_nul_is_refused_as_open_refuses_it(tmp_path, call):
+    kept = write(tmp_path / "w.tqs", read(PILLBOX + ".tqs"))
+    with pytest.raises(ValueError) as caught:
+        call(kept + "\0/etc/passwd")
+    assert str(caught.value) == "embedded null byte" and type(caught.value) is ValueError
+    with pytest.raises(ValueError, match="^embedded null byte$"):
+        open(kept + "\0/etc/passwd", "rb")
+    assert os.listdir(tmp_path) == ["w.tqs"] and read(kept) == read(PILLBOX + ".tqs")
+
+
 def test_memory_that_runs_out_is_a_memory_error(tmp_path):
     # 20001 x 20001 points: 3.2 GB a column, more than the address space left to the child.
     path = write(tmp_path / "huge.sf7", map_bytes("20000 20000", [POINT]))
@@ -102,6 +143,54 @@ except MemoryError as error:
 """
     result = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True)
     assert (result.stdout, result.stderr) == ("Not enough memory\n", "")
+
+
+# Calls that take seconds to hours, each interrupted by SIGINT 0.3 s in, as Ctrl-C does: the
+# header search of /dev/zero, which never ends (also as a field mesh); ten million empty blocks (a
+# sparse file of 240 MB) read or loaded for the statistics; 4 GB of doubles written over a file or
+# appended to it; a field mesh of three million points written as text.
+INTERRUPTED_CALLS = [
+    "norvalex.read_sf7('/dev/zero')",
+    "norvalex.convert('/dev/zero', 'out.tqs')",
+    "norvalex.read_tqs('blocks.tqs')",
+    "norvalex.stats('blocks.tqs', 'x')",
+    "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)})",
+    "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)}, append=True)",
+    "norvalex.read_mesh('/dev/zero')",
+    # Three million points of an RF map written as a T7 file over kept.tqs.
+    "norvalex.write_mesh('kept.tqs', norvalex.Mesh({'geometry': 'cylindrical', "
+    "'axis_labels': ('r', 'theta', 'z'), 'grid_size': (1000, 1, 3000), "
+    "'grid_spacing': (1e-3, 0, 1e-3), 'grid_origin_offset': (0, 0, 0), 'frequency': 1e9, "
+    "'harmonic': 1, 'rf_phase': 0, 'field_scale': 1, 'anchor': 'beginning', 'file': '', "
+    "'form': 't7', 'problem': 'rf'}, {'electricField/z': numpy.ones((1000, 1, 3000), complex)}, "
+    "{}, {}), format='t7')",
+]
+
+
+@pytest.mark.parametrize("call", INTERRUPTED_CALLS)
+def test_a_long_call_is_interrupted_by_sigint_at_once(tmp_path, call):
+    with open(tmp_path / "blocks.tqs", "wb") as file:
+        file.write(read(PILLBOX + ".tqs")[:48])
+        file.truncate(48 + 24 * 10_000_000)
+    write(tmp_path / "kept.tqs", read(PILLBOX + ".tqs"))
+    child = f"""
+import os, signal, threading, time, numpy, norvalex
+os.chdir({str(tmp_path)!r})
+threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+start = time.monotonic()
+try:
+    {call}
+    print("returned")
+except KeyboardInterrupt:
+    print(time.monotonic() - start - 0.3)
+"""
+    result = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True,
+                            timeout=30)
+    assert result.stderr == "" and result.stdout != "returned\n"
+    assert float(result.stdout) < 1.0  # seconds from the signal to the exception
+    # Nothing half-written: the file written over or appended to is as it was, none is new.
+    assert sorted(os.listdir(tmp_path)) == ["blocks.tqs", "kept.tqs"]
+    assert read(tmp_path / "kept.tqs") == read(PILLBOX + ".tqs")
 
 
 @pytest.mark.parametrize("columns, error", [

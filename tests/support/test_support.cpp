@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -99,6 +100,39 @@ std::set<std::string> entries_of(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder))
     names.insert(entry.path().filename().string());
   return names;
+}
+
+bool copy_under_odd_name(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  (void)from;
+  (void)to;
+  return false;
+#else
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  return true;
+#endif
+}
+
+bool link_under_odd_name(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  (void)from;
+  (void)to;
+  return false;
+#else
+  fs::create_symlink(from, to);
+  return true;
+#endif
+}
+
+bool make_fifo(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  if (mkfifo(path.c_str(), 0600) != 0)
+    throw std::runtime_error("cannot make the FIFO " + path);
+  return true;
+#endif
 }
 
 std::string crlf_of(const std::string& text) {
@@ -336,6 +370,8 @@ int open_capture(const std::string& path) {
 ProcessResult run_in_child(const std::function<void()>& body, const RunOptions& options) {
   if (options.stdout_mode == StdoutMode::terminal || options.stdout_mode == StdoutMode::pipe)
     throw std::runtime_error("run_in_child on Windows has no terminal or read pipe");
+  if (options.address_space_limit >= 0)
+    throw std::runtime_error("no address-space limit on Windows");
   TempDir capture;
   const int out = open_capture(capture.file("out"));
   const int err = open_capture(capture.file("err"));
@@ -434,6 +470,8 @@ RunningProgram start_program(const std::vector<std::string>& argv, const RunOpti
     throw std::runtime_error("no pseudo-terminal on Windows");
   if (options.file_size_limit >= 0)
     throw std::runtime_error("no file-size limit on Windows");
+  if (options.address_space_limit >= 0)
+    throw std::runtime_error("no address-space limit on Windows");
   if (options.interruptible)
     share_a_console();
   RunningProgram program;
@@ -584,6 +622,14 @@ void redirect_child_streams(const RunOptions& options, int out_fd, int err_fd, i
     const rlimit limits{limit, limit};
     setrlimit(RLIMIT_FSIZE, &limits);
   }
+  if (options.address_space_limit >= 0) {
+    const auto limit = static_cast<rlim_t>(options.address_space_limit);
+    const rlimit limits{limit, limit};
+    if (setrlimit(RLIMIT_AS, &limits) != 0)
+      _exit(125);
+  }
+  if (options.time_limit > 0)
+    alarm(options.time_limit);
 }
 
 // The reading and writing ends of a new pipe whose reading end the child does not inherit.

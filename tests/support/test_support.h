@@ -46,6 +46,14 @@ std::string golden_text(std::string_view name);
 // The names in a folder: a run that failed or was interrupted must leave no temporary file.
 std::set<std::string> entries_of(const std::filesystem::path& folder);
 
+// A copy of the file `from`, or a symbolic link to it, at `to`, a name that holds control bytes:
+// false, with nothing made, where names cannot hold them (Windows).
+bool copy_under_odd_name(const std::string& from, const std::string& to);
+bool link_under_odd_name(const std::string& from, const std::string& to);
+
+// Makes a FIFO named `path`, which no program writes; false where the system has none (Windows).
+bool make_fifo(const std::string& path);
+
 // `text` with every line feed made a CR LF.
 std::string crlf_of(const std::string& text);
 
@@ -141,7 +149,7 @@ enum class StdoutMode {
 
 struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::capture;
-  std::string stdout_path;
+  std::string stdout_path{};
   // With a limit, setrlimit(RLIMIT_FSIZE) in the child makes every write past that many bytes of
   // a file fail with EFBIG (or raise SIGXFSZ, unless the program ignores it); standard error
   // then goes through a pipe, so that its line is never cut by the limit.
@@ -150,7 +158,28 @@ struct RunOptions {
   // On Windows the program shares a console of this process's own, through which
   // interrupt_program sends it Ctrl-C (every program started from then on shares it).
   bool interruptible = false;
+  // With a limit, setrlimit(RLIMIT_AS) in the child caps its address space at that many bytes,
+  // so that an allocation past it fails as with a full memory. Not on Windows, and not under the
+  // sanitizers, whose runtimes reserve more than any such limit (kAddressSpaceLimits).
+  long long address_space_limit = -1;
+  // With a limit, the child is ended by SIGALRM after that many seconds (the alarm outlives the
+  // exec), so that a run that would wait forever fails instead. Ignored on Windows, whose runs
+  // have nothing to wait for (no FIFOs).
+  unsigned time_limit = 0;
 };
+
+// Whether RunOptions::address_space_limit can be used: on POSIX systems, without the sanitizers.
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceLimits = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSpaceLimits = false;
+#else
+inline constexpr bool kAddressSpaceLimits = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceLimits = true;
+#endif
 
 // Runs `body` in a forked child; the child exits with status 0 if `body` returns. A
 // norvalex::Error that `body` throws ends the child as the programs end on it: their error line

@@ -41,6 +41,15 @@ def _text(raw):
     return raw.decode(TEXT_ENCODING)
 
 
+def _path(path):
+    """The bytes of a path (os.fsencode), refused as open() refuses it when a NUL is among them:
+    the C++ side would take the part before the NUL for the whole path."""
+    raw = os.fsencode(path)
+    if b"\0" in raw:
+        raise ValueError("embedded null byte")
+    return raw
+
+
 class _UniqueNames(Mapping):
     """Values by name, for the names that occur once: as in the library's own lookup, a
     repeated name finds none (the whole list keeps every one)."""
@@ -139,7 +148,7 @@ def read_sf7(path):
     writes them. Each column's values are a C-ordered float64 array of shape (dim2, dim1):
     in the file the first named coordinate varies fastest, so it runs along the last axis
     (for "Z and R increments: 99 19", m["Z"][r, z] with 20 R rows of 100 Z values)."""
-    dim1, dim2, columns = _core.read_sf7(os.fsencode(path))
+    dim1, dim2, columns = _core.read_sf7(_path(path))
     return FieldMap(dim1, dim2, [
         Column(_text(name), _text(unit), _text(sf7_name), _text(sf7_unit), factor,
                None if values is None else values.reshape(dim2, dim1))
@@ -150,7 +159,7 @@ def read_tqs(path):
     """Reads a TQS file whole into a TqsFile. Array blocks whose element code has a size come
     as numpy arrays (ARRAY_DTYPES), string blocks as str up to their NUL, anything else as
     bytes; single values as arrays of one element."""
-    header, blocks = _core.read_tqs(os.fsencode(path))
+    header, blocks = _core.read_tqs(_path(path))
     if header is not None:
         creator, creator_version, second_name, second_version, format_version, created = header
         header = TqsHeader(_text(creator), creator_version, _text(second_name), second_version,
@@ -180,28 +189,20 @@ def write_tqs(path, columns, append=False):
     file, then each array as a block of doubles, flattened in C order. Every name and array
     is checked before the file is opened."""
     checked = [(_tqs_name(name), _doubles(values)) for name, values in columns.items()]
-    _core.write_tqs(os.fsencode(path), checked, bool(append))
+    _core.write_tqs(_path(path), checked, bool(append))
 
 
 def convert(sf7_path, tqs_path, append=False):
     """Converts an SF7 file into a TQS file in this process, with the program's bytes; the
     whole map is read before the output is opened. "-" is a file name here."""
-    _core.convert(os.fsencode(sf7_path), os.fsencode(tqs_path), bool(append))
+    _core.convert(_path(sf7_path), _path(tqs_path), bool(append))
 
 
 def stats(path, name):
     """The library's seven statistics ("Min", "Max", "Max-Min", "Avg", "Std", "Sum", "N") of
     the one array `name` of a TQS file, read as doubles; None where a statistic has nothing
     to report (no element, a name that occurs more than once, "Std" of one element)."""
-    return _core.stats(os.fsencode(path), _tqs_name(name))
-
-
-def _path(path):
-    """A path as the bytes the libraries take; a NUL in it would cut it short, as open() refuses."""
-    raw = os.fsencode(path)
-    if b"\0" in raw:
-        raise ValueError("embedded null byte")
-    return raw
+    return _core.stats(_path(path), _tqs_name(name))
 
 
 _FIELDS = {None: -1, "electric": 0, "magnetic": 1}
