@@ -75,17 +75,7 @@ private:
   static Element* allocate(std::size_t size) {
     if (size == 0 || size > SIZE_MAX / sizeof(Element))
       return nullptr;
-    const std::size_t bytes = size * sizeof(Element);
-#ifndef _WIN32
-    // A large array starts on a 2 MiB boundary, where the system can back all of it with huge
-    // pages: a fresh map then costs a few page faults, not one per 4 KiB.
-    constexpr std::size_t huge_page = std::size_t{2} << 20;
-    if (bytes >= 2 * huge_page) {
-      return static_cast<Element*>(
-          std::aligned_alloc(huge_page, (bytes + huge_page - 1) / huge_page * huge_page));
-    }
-#endif
-    return static_cast<Element*>(std::malloc(bytes));
+    return static_cast<Element*>(std::malloc(size * sizeof(Element)));
   }
 
   Element* data_ = nullptr;

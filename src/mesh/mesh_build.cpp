@@ -1,7 +1,6 @@
 #include "mesh/mesh_build.h"
 
 #include "diag/raise.h"
-#include "platform/platform.h"
 
 #include <cmath>
 
@@ -34,8 +33,6 @@ MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view 
   if (values.data() == nullptr) {
     return nullptr;
   }
-  // A fresh array of a large map costs a page fault per 4 KiB otherwise.
-  platform_advise_huge_pages(values.data(), values.size() * sizeof(std::complex<double>));
   return &mesh.components.emplace_back(MeshComponent{field, std::string(axis), std::move(values)});
 }
 
@@ -53,7 +50,6 @@ MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view 
   if (values.data() == nullptr) {
     return nullptr;
   }
-  platform_advise_huge_pages(values.data(), values.size() * sizeof(double));
   return &mesh.columns.emplace_back(
       MeshColumn{std::string(name), std::string(unit), std::move(values)});
 }

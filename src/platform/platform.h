@@ -75,10 +75,6 @@ inline int platform_getc_unlocked(std::FILE* stream) {
 #endif
 }
 
-// Asks the system to back the whole pages inside a large array with huge pages where it can;
-// a hint only, and nothing where no such hint exists.
-void platform_advise_huge_pages(void* memory, std::size_t size);
-
 // glibc's texts for the error numbers a file operation can give, by symbolic name, so that a
 // C library with other texts (or with "Unknown error" for some) prints the same messages.
 struct PlatformErrorText {

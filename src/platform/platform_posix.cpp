@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,18 +79,6 @@ int platform_file_status(std::FILE* stream, PlatformFileKind& kind, std::int64_t
 bool platform_is_special_file(const char* name) {
   struct stat status {};
   return stat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
-}
-
-void platform_advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  // Filling an array then takes a few page faults instead of one per 4 KiB; the resident size
-  // stays that of the pages written.
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto first = (reinterpret_cast<std::uintptr_t>(memory) + page - 1) & ~(page - 1);
-  const auto last = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(page - 1);
-  if (last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
 }
 
 } // namespace norvalex

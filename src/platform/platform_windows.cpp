@@ -145,6 +145,4 @@ bool platform_is_special_file(const char*) {
   return false;
 }
 
-void platform_advise_huge_pages(void*, std::size_t) {}
-
 } // namespace norvalex

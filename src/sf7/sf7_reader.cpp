@@ -381,7 +381,6 @@ void allocate_columns(const Sf7Reading& reading, const TableTarget& table) {
     column.data.reset(new (std::nothrow) double[points]);
     if (!column.data)
       raise_out_of_memory(reading);
-    platform_advise_huge_pages(column.data.get(), points * sizeof(double));
   }
 }
 
