@@ -1,6 +1,7 @@
 // T7 grid files read as meshes: both kinds, whatever the line breaks, every defect one located
 // error and never a partial mesh.
 #include "norvalex/mesh.h"
+#include "support/mesh_fixtures.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 using namespace norvalex;
 using test_support::TempDir;
+using test_support::values_of;
 using test_support::write_file;
 
 namespace {
@@ -33,14 +35,6 @@ FieldMesh read_text(const std::string& text, const MeshReadOptions& options = {}
   const std::string path = dir.file("map.t7");
   write_file(path, text);
   return read_t7_mesh(path.c_str(), options);
-}
-
-std::vector<std::complex<double>> values_of(const FieldMesh& mesh, FieldKind field,
-                                            const char* axis) {
-  const MeshComponent* component = mesh.component(field, axis);
-  if (component == nullptr)
-    return {};
-  return {component->values.data(), component->values.data() + component->values.size()};
 }
 
 MeshReadOptions magnetic() {

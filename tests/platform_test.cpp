@@ -16,15 +16,10 @@
 
 using namespace norvalex;
 
+using test_support::kNullDevice;
 using test_support::TempDir;
 
 namespace {
-
-#ifdef _WIN32
-const char* const kNullDevice = "NUL";
-#else
-const char* const kNullDevice = "/dev/null";
-#endif
 
 TEST(ErrorTexts, AreGlibcsOwn) {
   for (std::size_t k = 0; k < platform_error_text_count; ++k) {

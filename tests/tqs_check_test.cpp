@@ -21,17 +21,12 @@ using test_support::block_bytes;
 using test_support::creator_block;
 using test_support::doubles_block;
 using test_support::file_header_bytes;
+using test_support::kNullDevice;
 using test_support::TempDir;
 using test_support::thrown_text;
 using test_support::write_file;
 
 namespace {
-
-#ifdef _WIN32
-const std::string kNullDevice = "NUL";
-#else
-const std::string kNullDevice = "/dev/null";
-#endif
 
 // A file header of version 1.1 whose two names are NUL-terminated.
 const std::string kHeader = file_header_bytes({.creator = "HANDMADE"});

@@ -29,6 +29,7 @@ using namespace norvalex;
 using namespace std::string_literals;
 using test_support::block_bytes;
 using test_support::doubles_bytes;
+using test_support::kNullDevice;
 using test_support::le32;
 using test_support::run_in_child;
 using test_support::run_program;
@@ -36,12 +37,6 @@ using test_support::TempDir;
 using test_support::write_file;
 
 namespace {
-
-#ifdef _WIN32
-const std::string kNullDevice = "NUL";
-#else
-const std::string kNullDevice = "/dev/null";
-#endif
 
 // ---------------------------------------------------------------------------------------------
 // A field map and what norvalex makes of it
@@ -450,7 +445,7 @@ TEST(ReadTree, RefusesWhatIsNoRegularFile) {
       {dir.file("missing.tqs"),
        "norvalex: Error: \"" + dir.file("missing.tqs") + "\": No such file or directory\n"},
       {dir.path().string(), "norvalex: Error: \"" + dir.path().string() + "\": Is a directory\n"},
-      {kNullDevice, "norvalex: Error: \"" + kNullDevice + "\": Illegal seek\n"},
+      {kNullDevice, "norvalex: Error: \"" + std::string(kNullDevice) + "\": Illegal seek\n"},
       // Refused at once, not waited on for a writer that never comes.
       {dir.file("fifo"), "norvalex: Error: \"" + dir.file("fifo") + "\": Illegal seek\n"},
   };
@@ -466,7 +461,7 @@ TEST(ReadTree, RefusesWhatIsNoRegularFile) {
 
 // The descriptor the next open would get: the same before and after, when nothing was left open.
 int next_descriptor() {
-  const int descriptor = open(kNullDevice.c_str(), O_RDONLY);
+  const int descriptor = open(kNullDevice, O_RDONLY);
   close(descriptor);
   return descriptor;
 }

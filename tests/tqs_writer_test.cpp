@@ -40,6 +40,7 @@ using test_support::kBphiBlock;
 using test_support::kBphiValues;
 using test_support::kCreatorBlock;
 using test_support::kMaskedHeader;
+using test_support::kNullDevice;
 using test_support::mask_created;
 using test_support::read_file;
 using test_support::run_writer;
@@ -338,15 +339,13 @@ TEST(TqsWriter, AcceptsTheLargestArrayTheSizeWordDescribes) {
 #ifdef _WIN32
   void* data = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
   ASSERT_NE(data, nullptr);
-  const char* discard = "NUL";
 #else
   void* data = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(data, MAP_FAILED);
-  const char* discard = "/dev/null";
 #endif
   auto result = run_writer([&] {
     TqsOutput output;
-    tqs_open_file(output, discard, false);
+    tqs_open_file(output, kNullDevice, false);
     tqs_write_array(output, "big", (1 << 30) - 1, TQS_TYPE_SIZE4_02, data);
     tqs_close_output(output);
   });

@@ -39,6 +39,20 @@ bool still_at_path(int fd, const char* path) {
          opened.st_ino == named.st_ino;
 }
 
+// Ends the process as `signal_number` ends it by default, so that its parent sees the signal.
+// Async-signal-safe calls only.
+void end_by_signal(int signal_number) {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(signal_number, &default_action, nullptr);
+  sigset_t unblocked;
+  sigemptyset(&unblocked);
+  sigaddset(&unblocked, signal_number);
+  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+  raise(signal_number);
+}
+
 // Async-signal-safe calls only.
 void undo_output_and_end(int signal_number) {
   if (undo_noted) {
@@ -52,15 +66,7 @@ void undo_output_and_end(int signal_number) {
       [[maybe_unused]] const int cut = ftruncate(undo_fd, undo_length);
     }
   }
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  sigaction(signal_number, &default_action, nullptr);
-  sigset_t unblocked;
-  sigemptyset(&unblocked);
-  sigaddset(&unblocked, signal_number);
-  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
-  raise(signal_number);
+  end_by_signal(signal_number);
 }
 
 bool copy_path(const std::string& path) {
@@ -138,15 +144,7 @@ int platform_broken_pipe_status() {
 }
 
 void platform_end_by_broken_pipe() {
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  sigaction(SIGPIPE, &default_action, nullptr);
-  sigset_t unblocked;
-  sigemptyset(&unblocked);
-  sigaddset(&unblocked, SIGPIPE);
-  sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
-  raise(SIGPIPE);
+  end_by_signal(SIGPIPE);
   _exit(platform_broken_pipe_status()); // not reached: the signal ends the process
 }
 

@@ -168,6 +168,13 @@ struct RunOptions {
   unsigned time_limit = 0;
 };
 
+// The device that discards what is written to it and reads as empty.
+#ifdef _WIN32
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
+
 // Whether RunOptions::address_space_limit can be used: on POSIX systems, without the sanitizers.
 #if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kAddressSpaceLimits = false;
