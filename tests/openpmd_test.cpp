@@ -203,7 +203,10 @@ TEST(OpenpmdBuild, WithoutHdf5ReadingAndWritingSaySo) {
     EXPECT_EQ(error.origin(), ErrorOrigin::input_file);
     EXPECT_EQ(error.file_name(), "f.h5");
   }
-  EXPECT_EQ(thrown_text([] { write_openpmd(FieldMesh{}, "f.h5"); }), expected);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::tmpfile(), std::fclose);
+  TqsOutput output;
+  tqs_use_stream(output, sink.get(), "f.h5", false);
+  EXPECT_EQ(thrown_text([&] { write_openpmd(FieldMesh{}, output); }), expected);
 }
 
 TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
@@ -362,6 +365,7 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
       const FieldMesh mesh = read_openpmd_mesh(paths[k].c_str());
       EXPECT_EQ(mesh.source.file, paths[k]);
       EXPECT_EQ(mesh.source.form, MeshForm::openpmd);
+      EXPECT_EQ(detect_mesh_form(paths[k].c_str()), MeshForm::openpmd);
       cases[k].check(mesh);
     } catch (const Error& error) {
       ADD_FAILURE() << error.what();
@@ -732,6 +736,15 @@ TEST(OpenpmdRead, MemoryThatCannotBeHadIsAnInputFailure) {
 
 // ---- The writer ----
 
+// Writes `mesh` as an openPMD file named `path` through the TQS library's output, as the mesh
+// writer does: a new file that replaces a regular one whole, or a FIFO or a device in place.
+void write_openpmd_file(const FieldMesh& mesh, const std::string& path) {
+  TqsOutput output;
+  tqs_open_file(output, path.c_str(), false);
+  write_openpmd(mesh, output);
+  tqs_close_output(output);
+}
+
 // A mesh of `points` whose component j holds value(j, k) at point k.
 FieldMesh make_mesh(MeshGeometry geometry, std::array<std::int64_t, 3> points,
                     const std::vector<std::pair<FieldKind, const char*>>& components,
@@ -881,7 +894,7 @@ TEST(OpenpmdWrite, RoundTripsBitForBit) {
     const FieldMesh mesh = trip.make();
     const std::string path = folder.file("trip.h5");
     try {
-      write_openpmd(mesh, path.c_str());
+      write_openpmd_file(mesh, path);
       const FieldMesh read = read_openpmd_mesh(path.c_str());
       expect_same_bits(read, mesh);
       EXPECT_EQ(read.source.file, path);
@@ -899,7 +912,7 @@ TEST(OpenpmdWrite, FilesHaveTheLayoutForH5py) {
   for (const RoundTrip& trip : round_trips) {
     SCOPED_TRACE(trip.what);
     const std::string path = folder.file("layout.h5");
-    write_openpmd(trip.make(), path.c_str());
+    write_openpmd_file(trip.make(), path);
     EXPECT_EQ(run_fixtures_script("check", path), "ok\n");
   }
   // Every name, type, shape and value of a small map.
@@ -911,7 +924,7 @@ TEST(OpenpmdWrite, FilesHaveTheLayoutForH5py) {
   rf.frequency = 1.3e9;
   rf.harmonic = 1;
   const std::string rf_path = folder.file("rf.h5");
-  write_openpmd(rf, rf_path.c_str());
+  write_openpmd_file(rf, rf_path);
   EXPECT_EQ(run_fixtures_script("dump", rf_path),
             R"(/ group
 / @dataType string7 nullpad ascii () 'openPMD'
@@ -948,10 +961,10 @@ TEST(OpenpmdWrite, SameMeshGivesTheSameBytes) {
   SKIP_WITHOUT_HDF5();
   TempDir folder;
   const FieldMesh mesh = round_trips[0].make();
-  write_openpmd(mesh, folder.file("a.h5").c_str());
+  write_openpmd_file(mesh, folder.file("a.h5"));
   // Object header times would differ by now.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  write_openpmd(mesh, folder.file("b.h5").c_str());
+  write_openpmd_file(mesh, folder.file("b.h5"));
   const std::string a = test_support::read_file(folder.file("a.h5"));
   EXPECT_FALSE(a.empty());
   EXPECT_TRUE(a == test_support::read_file(folder.file("b.h5")));
@@ -984,7 +997,7 @@ TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
     const FieldMesh mesh = large_mesh();
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
-    write_openpmd(mesh, a.c_str());
+    write_openpmd_file(mesh, a);
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     std::printf("%ld", after.ru_maxrss - before.ru_maxrss);
@@ -996,7 +1009,7 @@ TEST(OpenpmdWrite, LargeMeshesGoToTheFileWithoutACopy) {
   EXPECT_LT(std::stol(child.out), (kSanitized ? 16 : 8) * 1024) << "KiB more than the mesh";
   const FieldMesh mesh = large_mesh();
   const std::string b = folder.file("b.h5");
-  write_openpmd(mesh, b.c_str());
+  write_openpmd_file(mesh, b);
   EXPECT_TRUE(test_support::read_file(a) == test_support::read_file(b));
   expect_same_bits(read_openpmd_mesh(a.c_str()), mesh);
 #endif
@@ -1010,21 +1023,21 @@ TEST(OpenpmdWrite, APipeOrADeviceTakesTheFileAsAFileDoes) {
   TempDir folder;
   const FieldMesh mesh = round_trips[5].make();
   const std::string file = folder.file("file.h5");
-  write_openpmd(mesh, file.c_str());
+  write_openpmd_file(mesh, file);
   // Written from its start to its end without a seek, which a FIFO refuses.
   const std::string fifo = folder.file("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string piped;
   std::thread reader([&] { piped = test_support::read_file(fifo); });
   try {
-    write_openpmd(mesh, fifo.c_str());
+    write_openpmd_file(mesh, fifo);
   } catch (const Error& error) {
     ADD_FAILURE() << error.what();
     std::fclose(std::fopen(fifo.c_str(), "wb")); // the reader's open waits for a writer
   }
   reader.join();
   EXPECT_TRUE(piped == test_support::read_file(file));
-  EXPECT_EQ(thrown_text([&] { write_openpmd(mesh, "/dev/null"); }), "");
+  EXPECT_EQ(thrown_text([&] { write_openpmd_file(mesh, "/dev/null"); }), "");
 #endif
 }
 
@@ -1076,7 +1089,7 @@ TEST(OpenpmdWrite, FailuresAreSystemErrors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     try {
-      write_openpmd(c.make(), c.path.c_str());
+      write_openpmd_file(c.make(), c.path);
       ADD_FAILURE() << "written without error";
     } catch (const Error& error) {
       EXPECT_EQ(error.what(), "\"" + c.path + "\": " + std::strerror(c.error_number));
@@ -1094,8 +1107,8 @@ TEST(OpenpmdWrite, FailuresAreSystemErrors) {
   const auto child = run_in_child(
       [&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        std::fputs(thrown_text([&] { write_openpmd(good(), path.c_str()); }).c_str(), stdout);
-        std::fputs(thrown_text([&] { write_openpmd(good(), "/dev/full"); }).c_str(), stdout);
+        std::fputs(thrown_text([&] { write_openpmd_file(good(), path); }).c_str(), stdout);
+        std::fputs(thrown_text([&] { write_openpmd_file(good(), "/dev/full"); }).c_str(), stdout);
       },
       limited);
   EXPECT_EQ(child.exit_status, 0);

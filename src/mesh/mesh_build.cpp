@@ -2,11 +2,21 @@
 
 #include "diag/raise.h"
 
+#include <cerrno>
 #include <cmath>
 
 #include <algorithm>
 
 namespace norvalex {
+
+OwnedFile open_mesh_input(const char* path) {
+  OwnedFile stream(platform_open_input(path));
+  if (!stream) {
+    const int error_number = errno;
+    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
+  }
+  return stream;
+}
 
 FieldMesh new_mesh(MeshGeometry geometry) {
   FieldMesh mesh;
@@ -81,6 +91,8 @@ void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& optio
 }
 
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {
+  if (intervals == 0)
+    return 0;
   // Each step rounds once: the difference, the quotient and the change of unit.
   return (max_cm - min_cm) / static_cast<double>(intervals) / 100;
 }

@@ -4,6 +4,7 @@
 
 #include "norvalex/mesh.h"
 #include "norvalex/sf7.h"
+#include "platform/platform.h"
 
 #include <array>
 
@@ -13,7 +14,11 @@
 namespace norvalex {
 
 // Most grid points a mesh holds: as many as an SF7 table may have.
-inline constexpr std::int64_t MESH_MAX_POINTS = 536'870'911;
+inline constexpr std::int64_t MESH_MAX_POINTS = SF7_MAX_POINTS;
+
+// Opens a mesh's file for reading, without waiting on a FIFO; one that cannot be opened throws
+// "<path>: <the system's text>".
+OwnedFile open_mesh_input(const char* path);
 
 // A mesh of `geometry` with its axes labelled, each of one point at 0.
 FieldMesh new_mesh(MeshGeometry geometry);
@@ -38,7 +43,8 @@ void order_components(FieldMesh& mesh);
 // Adds a real column with room for every point; null when the memory cannot be had.
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
 
-// The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them.
+// The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them;
+// 0 for an axis of one point (no intervals).
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals);
 
 // The converter's units (unit_rules) and the solver's gradient unit, (G/cm) in T/m, ended by a

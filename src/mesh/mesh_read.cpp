@@ -2,6 +2,8 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/mesh_build.h"
+#include "mesh/openpmd.h"
 #include "norvalex/tqs.h"
 #include "platform/platform.h"
 
@@ -15,14 +17,21 @@ namespace norvalex {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
-constexpr unsigned char HDF5_SIGNATURE[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};
-
 bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// True when a regular file of `length` bytes has the HDF5 signature after a user block of 512,
+// 1024, 2048, ... bytes, as the openPMD reader accepts it.
+bool hdf5_after_user_block(std::FILE* stream, std::int64_t length) {
+  for (std::int64_t offset = 512; offset + 8 <= length; offset *= 2) {
+    unsigned char bytes[sizeof HDF5_SIGNATURE];
+    if (platform_seek(stream, offset) != 0 || !platform_read_record(bytes, sizeof bytes, stream))
+      return false;
+    if (std::memcmp(bytes, HDF5_SIGNATURE, sizeof bytes) == 0)
+      return true;
+  }
+  return false;
 }
 
 // True when the first line of `text` is three numbers, as a T7 file's first line is.
@@ -46,26 +55,29 @@ bool starts_like_t7(const char* text, std::size_t length) {
 } // namespace
 
 MeshForm detect_mesh_form(const char* path) {
-  const std::unique_ptr<std::FILE, FileCloser> stream(platform_open_input(path));
-  if (!stream) {
-    const int error_number = errno;
-    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
-  }
+  const OwnedFile stream = open_mesh_input(path);
+  // Its first bytes are read here and again by the reader of its form, which a pipe cannot
+  // give twice; and a FIFO's reader would wait for a writer.
+  PlatformFileKind kind = PlatformFileKind::other;
+  std::int64_t length = 0;
+  if (platform_file_status(stream.get(), kind, length) == 0 && kind == PlatformFileKind::other)
+    raise_input_failure(path, 0, "%s: not a regular file", path);
   // A NUL after the bytes read ends every scan below.
   char start[1025] = {};
-  const std::size_t length = std::fread(start, 1, sizeof start - 1, stream.get());
-  if (length >= sizeof HDF5_SIGNATURE && std::memcmp(start, HDF5_SIGNATURE, 8) == 0)
+  const std::size_t got = std::fread(start, 1, sizeof start - 1, stream.get());
+  if ((got >= sizeof HDF5_SIGNATURE && std::memcmp(start, HDF5_SIGNATURE, 8) == 0) ||
+      (kind == PlatformFileKind::regular && hdf5_after_user_block(stream.get(), length)))
     return MeshForm::openpmd;
-  if (length >= 4) {
+  if (got >= 4) {
     std::uint32_t magic;
     std::memcpy(&magic, start, sizeof magic);
     TqsBlockHeader block{};
-    if (length >= sizeof block)
+    if (got >= sizeof block)
       std::memcpy(&block, start, sizeof block);
     if (magic == TQS_MAGIC || tqs_is_creator_block(block.type, block.name))
       return MeshForm::tqs;
   }
-  return starts_like_t7(start, length) ? MeshForm::t7 : MeshForm::sf7;
+  return starts_like_t7(start, got) ? MeshForm::t7 : MeshForm::sf7;
 }
 
 FieldMesh read_mesh(const char* path, const MeshReadOptions& options) {

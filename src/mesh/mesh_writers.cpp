@@ -332,22 +332,14 @@ void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
   case MeshFormat::openpmd: {
     if (!mesh_has_openpmd())
       raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
-    // HDF5 writes the file by its name: the temporary file that replaces the target at the close.
-    const OutputUndo& undo = tqs_output_undo(output);
-    if (undo.temp_path.empty()) {
+    // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
+    if (tqs_output_undo(output).temp_path.empty()) {
       raise_input_failure(output.name, 0,
                           "%s: an openPMD file is written as a file of its own, not into a pipe, "
                           "a device or standard output",
                           output.name);
     }
-    try {
-      write_openpmd(mesh, undo.temp_path.c_str());
-    } catch (const Error& error) {
-      // A failed write names the target, as every writer's does, not the file in its place.
-      if (error.message_number() != static_cast<int>(Message::system_error))
-        throw;
-      raise_file_error(output.name, error.system_error());
-    }
+    write_openpmd(mesh, output);
     return;
   }
   }

@@ -6,7 +6,7 @@
 // with the HDF5 signature (so that a FIFO never blocks the open); only hard links are followed
 // (a soft or external link could lead anywhere, another file included); every attribute is
 // checked for its kind and count before it is read, and texts for their length; the grid is
-// checked (three extents of at least 1, one plane, at most OPENPMD_MAX_POINTS points, the
+// checked (three extents of at least 1, one plane, at most MESH_MAX_POINTS points, the
 // product checked for overflow) before anything is allocated; a component's shape must be the
 // grid's, its values must be in the file itself (no external or virtual storage), a contiguous
 // or compact dataset must store as many bytes as its shape needs, within the file's length, and
@@ -17,9 +17,9 @@
 // before any array is allocated, and every array allocated before any is filled. Memory that
 // cannot be had is the "Not enough memory" input failure. No partial mesh is ever returned.
 #include "diag/raise.h"
+#include "mesh/mesh_build.h"
 #include "mesh/openpmd.h"
 #include "norvalex/sf7.h"
-#include "platform/file_ops.h"
 #include "platform/platform.h"
 
 #include <hdf5.h>
@@ -109,8 +109,6 @@ constexpr char UNSTORED_GRID[] =
     "(constant groups and chunks never written hold none)";
 constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
 
-// The largest grid read: the largest whose arrays of doubles the TQS output can hold.
-constexpr std::int64_t OPENPMD_MAX_POINTS = SF7_MAX_POINTS;
 // The longest text attribute read, in bytes.
 constexpr std::size_t MAX_TEXT_BYTES = 4096;
 // The largest grid read when no component is a dataset that holds its values: constant groups
@@ -401,10 +399,7 @@ struct Reading {
 std::int64_t check_hdf5_file(const char* path) {
   if (platform_is_special_file(path))
     raise_input_failure(path, 0, NOT_REGULAR, path);
-  struct FileCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  const std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
+  const OwnedFile input(platform_open_input(path));
   if (!input) {
     const int error_number = errno;
     raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
@@ -417,14 +412,13 @@ std::int64_t check_hdf5_file(const char* path) {
     raise_input_failure(path, EISDIR, OPEN_FAILED, path, platform_error_text(EISDIR));
   if (kind != PlatformFileKind::regular)
     raise_input_failure(path, 0, NOT_REGULAR, path);
-  static constexpr char SIGNATURE[8] = {'\x89', 'H', 'D', 'F', '\r', '\n', '\x1a', '\n'};
   for (std::int64_t offset = 0; offset + 8 <= length; offset = offset ? 2 * offset : 512) {
-    char bytes[8];
+    unsigned char bytes[sizeof HDF5_SIGNATURE];
     if (platform_seek(input.get(), offset) != 0 || !platform_read_record(bytes, 8, input.get())) {
       const int error_number = std::ferror(input.get()) ? errno : EIO;
       raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
     }
-    if (std::memcmp(bytes, SIGNATURE, 8) == 0)
+    if (std::memcmp(bytes, HDF5_SIGNATURE, sizeof bytes) == 0)
       return length;
   }
   raise_input_failure(path, 0, NOT_HDF5, path);
@@ -755,9 +749,9 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
     raise_input_failure(path, 0, THREE_D, path, extents_shown.c_str(), cylindrical ? "theta" : "z");
   std::int64_t points = 1;
   for (const std::int64_t extent : extents) {
-    if (extent > OPENPMD_MAX_POINTS / points)
+    if (extent > MESH_MAX_POINTS / points)
       raise_input_failure(path, 0, TOO_MANY_POINTS, path, extents_shown.c_str(),
-                          static_cast<long long>(OPENPMD_MAX_POINTS));
+                          static_cast<long long>(MESH_MAX_POINTS));
     points *= extent;
   }
 
@@ -836,25 +830,6 @@ std::string value_holds(hid_t type) {
 }
 
 using ComplexArray = MeshArray<std::complex<double>>;
-
-// The array of a component's values, not filled yet; its size in bytes is checked first.
-ComplexArray allocate_values(const Reading& reading, std::size_t points) {
-  if (points > std::numeric_limits<std::size_t>::max() / sizeof(std::complex<double>))
-    raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
-  ComplexArray values(points);
-  if (!values.data())
-    raise_input_failure(reading.path, ENOMEM, NO_MEMORY);
-  return values;
-}
-
-// Values times unitSI: both parts of complex values, real values alone (their imaginary parts
-// stay +0).
-void scale(ComplexArray& values, double unit, bool complex) {
-  if (unit == 1)
-    return;
-  for (std::size_t k = 0; k < values.size(); ++k)
-    values[k] = complex ? values[k] * unit : std::complex<double>(values[k].real() * unit, 0.0);
-}
 
 // A component of the file, checked and with its values not read yet.
 struct Component {
@@ -958,16 +933,21 @@ void read_dataset(const Reading& reading, const Component& component, ComplexArr
     if (H5Dread(dataset, reading.complex_type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()) <
         0)
       raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
+    if (component.unit != 1) {
+      for (std::size_t k = 0; k < values.size(); ++k)
+        values[k] *= component.unit;
+    }
   } else {
-    // Real values fill the first half of the array, and are spread out from the end: value k
-    // moves to doubles 2k and 2k+1, which no value still to be moved occupies.
+    // Real values fill the first half of the array, and are spread out from the end, in SI
+    // units: value k moves to doubles 2k and 2k+1, which no value still to be moved occupies.
     auto* doubles = reinterpret_cast<double*>(values.data());
     if (H5Dread(dataset, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles) < 0)
       raise_input_failure(path, 0, READ_FAILED, path, component.name.c_str());
+    // A unitSI of 1 leaves every bit as it is, a signalling NaN's too.
+    const double unit = component.unit;
     for (std::size_t k = values.size(); k-- > 0;)
-      values[k] = std::complex<double>(doubles[k], 0.0);
+      values[k] = std::complex<double>(unit == 1 ? doubles[k] : doubles[k] * unit, 0.0);
   }
-  scale(values, component.unit, component.kind == ValueKind::complex);
 }
 
 // Checks a constant component, a group whose attribute value (real or complex) holds at every
@@ -1091,12 +1071,13 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
     raise_input_failure(path, 0, UNSTORED_GRID, path, extents_text(extents).c_str(),
                         static_cast<long long>(UNSTORED_MAX_POINTS));
 
-  std::vector<ComplexArray> arrays;
-  for (std::size_t k = 0; k < components.size(); ++k)
-    arrays.push_back(allocate_values(reading, points));
+  for (const Component& component : components) {
+    if (add_component(mesh, component.field, component.axis) == nullptr)
+      raise_input_failure(path, ENOMEM, NO_MEMORY);
+  }
   for (std::size_t k = 0; k < components.size(); ++k) {
     const Component& component = components[k];
-    ComplexArray& values = arrays[k];
+    ComplexArray& values = mesh.components[k].values;
     if (component.dataset)
       read_dataset(reading, component, values);
     else
@@ -1104,15 +1085,8 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
     if (is_static && std::any_of(values.data(), values.data() + points,
                                  [](const std::complex<double>& v) { return v.imag() != 0; }))
       raise_input_failure(path, 0, STATIC_IMAGINARY, path, component.name.c_str());
-    mesh.components.push_back(MeshComponent{component.field, component.axis, std::move(values)});
   }
-  // Electric before magnetic, each in the order of the axes.
-  const auto order = [&](const MeshComponent& component) {
-    return (component.field == FieldKind::electric ? 0 : 3) +
-           (std::find(labels.begin(), labels.end(), component.axis) - labels.begin());
-  };
-  std::sort(mesh.components.begin(), mesh.components.end(),
-            [&](const MeshComponent& a, const MeshComponent& b) { return order(a) < order(b); });
+  order_components(mesh);
 }
 
 ProblemKind problem_of(const FieldMesh& mesh) {
@@ -1276,7 +1250,7 @@ void check_mesh(const FieldMesh& mesh, const char* path) {
   for (std::size_t k = 0; k < 3; ++k) {
     const MeshAxis& axis = mesh.axes[k];
     if (axis.label != labels[k] || axis.points < 1 || (k == plane && axis.points != 1) ||
-        axis.points > OPENPMD_MAX_POINTS / points)
+        axis.points > MESH_MAX_POINTS / points)
       raise_file_error(path, EINVAL);
     points *= axis.points;
   }
@@ -1401,8 +1375,7 @@ std::uint64_t little_endian_u64(const unsigned char* bytes) {
 // address, in superblocks of versions 0 and 1 (which also has the indexed-storage rank), and 2
 // and 3. Addresses of 8 bytes only, as this writer makes them; 0 for anything else.
 std::uint64_t image_file_length(const Image& image) {
-  static constexpr unsigned char SIGNATURE[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
-  if (image.size < 64 || std::memcmp(image.bytes, SIGNATURE, 8) != 0)
+  if (image.size < 64 || std::memcmp(image.bytes, HDF5_SIGNATURE, sizeof HDF5_SIGNATURE) != 0)
     return 0;
   const unsigned version = image.bytes[8];
   std::size_t base = 0;
@@ -1470,11 +1443,6 @@ std::uint64_t make_image(const FieldMesh& mesh, const char* path, bool allocate,
   return length;
 }
 
-// errno after a failed call of the C library, EIO when it left none.
-int error_number_or_eio() {
-  return errno != 0 ? errno : EIO;
-}
-
 // Part of the file: `size` bytes at `address`.
 struct Piece {
   std::uint64_t address;
@@ -1482,74 +1450,29 @@ struct Piece {
   const void* bytes;
 };
 
-class FileOutput {
-public:
-  explicit FileOutput(const char* path) : path_(path) {
-    errno = 0;
-    stream_ = platform_open_file(path, "wb");
-    if (!stream_) {
-#ifdef _WIN32
-      raise_file_error(path, platform_open_error(path, error_number_or_eio()));
-#else
-      raise_file_error(path, error_number_or_eio());
-#endif
-    }
+// The image's bytes from `from` to `to`, and zeros past its end.
+void write_image_part(TqsOutput& output, const Image& image, std::uint64_t from, std::uint64_t to) {
+  if (from < image.size) {
+    const std::uint64_t end = std::min<std::uint64_t>(to, image.size);
+    tqs_write_bytes(output, image.bytes + from, static_cast<std::size_t>(end - from));
+    from = end;
   }
-  FileOutput(const FileOutput&) = delete;
-  FileOutput& operator=(const FileOutput&) = delete;
-  ~FileOutput() {
-    if (stream_)
-      std::fclose(stream_);
+  static constexpr unsigned char ZEROS[4096] = {};
+  while (from < to) {
+    const std::uint64_t zeros = std::min<std::uint64_t>(to - from, sizeof ZEROS);
+    tqs_write_bytes(output, ZEROS, static_cast<std::size_t>(zeros));
+    from += zeros;
   }
-
-  void write(const void* bytes, std::uint64_t size) {
-    errno = 0;
-    if (size != 0 && !platform_write_record(bytes, static_cast<std::size_t>(size), stream_))
-      raise_file_error(path_, platform_output_error(error_number_or_eio()));
-  }
-
-  // The image's bytes from `from` to `to`, and zeros past its end.
-  void fill(const Image& image, std::uint64_t from, std::uint64_t to) {
-    if (from < image.size) {
-      const std::uint64_t end = std::min<std::uint64_t>(to, image.size);
-      write(image.bytes + from, end - from);
-      from = end;
-    }
-    static constexpr unsigned char ZEROS[4096] = {};
-    for (; from < to; from += std::min<std::uint64_t>(to - from, sizeof ZEROS))
-      write(ZEROS, std::min<std::uint64_t>(to - from, sizeof ZEROS));
-  }
-
-  // Flushes, makes a regular file's data durable and closes.
-  void close() {
-    errno = 0;
-    if (std::fflush(stream_) != 0)
-      raise_file_error(path_, platform_output_error(error_number_or_eio()));
-    PlatformFileKind kind = PlatformFileKind::other;
-    std::int64_t length = 0;
-    errno = 0;
-    if (platform_file_status(stream_, kind, length) == 0 && kind == PlatformFileKind::regular &&
-        tqs_sync_file(fileno(stream_)) != 0)
-      raise_file_error(path_, error_number_or_eio());
-    errno = 0;
-    const bool closed = std::fclose(std::exchange(stream_, nullptr)) == 0;
-    if (!closed)
-      raise_file_error(path_, platform_output_error(error_number_or_eio()));
-  }
-
-private:
-  const char* path_;
-  std::FILE* stream_ = nullptr;
-};
+}
 
 } // namespace
 
-void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
-  static_assert(sizeof(std::complex<double>) == 2 * sizeof(double));
+void write_openpmd(const FieldMesh& mesh, TqsOutput& output) {
+  const char* const name = output.name;
   static_assert(std::endian::native == std::endian::little &&
                     std::numeric_limits<double>::is_iec559,
                 "the values are written from memory as little-endian IEEE doubles");
-  check_mesh(mesh, hdf5_path);
+  check_mesh(mesh, name);
   Image image;
   std::vector<haddr_t> addresses;
   std::uint64_t length = 0;
@@ -1558,16 +1481,16 @@ void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
     std::uint64_t metadata_length = 0;
     {
       Image metadata;
-      metadata_length = make_image(mesh, hdf5_path, false, 0, metadata, addresses);
+      metadata_length = make_image(mesh, name, false, 0, metadata, addresses);
     }
-    length = make_image(mesh, hdf5_path, true, metadata_length, image, addresses);
+    length = make_image(mesh, name, true, metadata_length, image, addresses);
   }
   // The values in the order of their addresses, apart from each other and within the file.
   const std::uint64_t value_bytes = mesh.point_count() * sizeof(std::complex<double>);
   std::vector<Piece> pieces;
   for (std::size_t k = 0; k < mesh.components.size(); ++k) {
     if (addresses[k] == HADDR_UNDEF)
-      raise_file_error(hdf5_path, EIO);
+      raise_file_error(name, EIO);
     pieces.push_back(Piece{addresses[k], value_bytes, mesh.components[k].values.data()});
   }
   std::sort(pieces.begin(), pieces.end(),
@@ -1575,20 +1498,18 @@ void write_openpmd(const FieldMesh& mesh, const char* hdf5_path) {
   std::uint64_t end = 0;
   for (const Piece& piece : pieces) {
     if (piece.address < end || piece.address > length || piece.size > length - piece.address)
-      raise_file_error(hdf5_path, EIO);
+      raise_file_error(name, EIO);
     end = piece.address + piece.size;
   }
 
   // From the start to the end, without a seek: a pipe or a device takes it as a file does.
-  FileOutput output(hdf5_path);
   std::uint64_t at = 0;
   for (const Piece& piece : pieces) {
-    output.fill(image, at, piece.address);
-    output.write(piece.bytes, piece.size);
+    write_image_part(output, image, at, piece.address);
+    tqs_write_bytes(output, piece.bytes, static_cast<std::size_t>(piece.size));
     at = piece.address + piece.size;
   }
-  output.fill(image, at, length);
-  output.close();
+  write_image_part(output, image, at, length);
 }
 
 } // namespace norvalex

@@ -9,8 +9,8 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
   raise_input_failure(path, 0, UNSUPPORTED_OPENPMD_TEXT, path);
 }
 
-void write_openpmd(const FieldMesh&, const char* hdf5_path) {
-  raise_input_failure(hdf5_path, 0, UNSUPPORTED_OPENPMD_TEXT, hdf5_path);
+void write_openpmd(const FieldMesh&, TqsOutput& output) {
+  raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
 }
 
 } // namespace norvalex

@@ -28,10 +28,6 @@ namespace {
 // Values a chunk of the stream is read in.
 constexpr std::size_t CHUNK = 4096;
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
 // The shortest text of a number, for messages.
 std::string number_text(double value) {
   char text[32];
@@ -175,7 +171,7 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
   if (platform_file_status(file.stream, kind, length) != 0 || kind != PlatformFileKind::regular ||
       length - start < TWO_THREADS_FROM)
     return false;
-  const std::unique_ptr<std::FILE, FileCloser> other(platform_open_input(file.path));
+  const OwnedFile other(platform_open_input(file.path));
   if (!other)
     return false;
   // The helper's part starts at the first line that starts after the middle.
@@ -350,11 +346,7 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
 } // namespace
 
 FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
-  const std::unique_ptr<std::FILE, FileCloser> stream(platform_open_input(path));
-  if (!stream) {
-    const int error_number = errno;
-    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
-  }
+  const OwnedFile stream = open_mesh_input(path);
   NumberInput input(stream.get(), path);
   const Range first = read_range(input);
   std::array<double, 3> line2{};

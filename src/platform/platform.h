@@ -7,12 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #ifdef _WIN32
 #include <stdio.h> // _getc_nolock
 #endif
 
 namespace norvalex {
+
+// Owns an open stream and closes it.
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Makes `stream` pass its bytes unchanged: no CR LF for a line feed, no end at a 0x1A byte.
 // Windows only; POSIX streams are binary already. Flushes what the stream holds first.

@@ -616,15 +616,11 @@ void read_table(std::FILE* input, Sf7Reading& reading, TableTarget& table,
   read_table(blocks, reading, table);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Opens `path` for the reading; a file that cannot be opened throws "<path>: <the system's
 // text>". Binary: the reader reads CR LF as LF itself, and a text stream on Windows would also
 // end at a 0x1A byte.
-std::unique_ptr<std::FILE, FileCloser> open_input(const Sf7Reading& reading, const char* path) {
-  std::unique_ptr<std::FILE, FileCloser> input(platform_open_file(path, "rb"));
+OwnedFile open_input(const Sf7Reading& reading, const char* path) {
+  OwnedFile input(platform_open_file(path, "rb"));
   if (!input)
     raise_read_failure(reading, errno);
   return input;

@@ -17,10 +17,6 @@ namespace norvalex {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
 // The first defect found; the walk stops there.
 struct Defect {
   std::int64_t offset;
@@ -148,7 +144,7 @@ private:
   }
 
   const char* name_;
-  std::unique_ptr<std::FILE, FileCloser> stream_;
+  OwnedFile stream_;
   std::int64_t length_ = 0;
 };
 

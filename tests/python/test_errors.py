@@ -146,9 +146,9 @@ except MemoryError as error:
 
 
 # Calls that take seconds to hours, each interrupted by SIGINT 0.3 s in, as Ctrl-C does: the
-# header search of /dev/zero, which never ends (also as a field mesh); ten million empty blocks (a
-# sparse file of 240 MB) read or loaded for the statistics; 4 GB of doubles written over a file or
-# appended to it; a field mesh of three million points written as text.
+# header search of /dev/zero, which never ends; ten million empty blocks (a sparse file of 240 MB)
+# read, loaded for the statistics or looked through for a field mesh; 4 GB of doubles written over
+# a file or appended to it; a field mesh of three million points written as text.
 INTERRUPTED_CALLS = [
     "norvalex.read_sf7('/dev/zero')",
     "norvalex.convert('/dev/zero', 'out.tqs')",
@@ -156,7 +156,7 @@ INTERRUPTED_CALLS = [
     "norvalex.stats('blocks.tqs', 'x')",
     "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)})",
     "norvalex.write_tqs('kept.tqs', {'x': numpy.zeros(536870911)}, append=True)",
-    "norvalex.read_mesh('/dev/zero')",
+    "norvalex.read_mesh('blocks.tqs')",
     # Three million points of an RF map written as a T7 file over kept.tqs.
     "norvalex.write_mesh('kept.tqs', norvalex.Mesh({'geometry': 'cylindrical', "
     "'axis_labels': ('r', 'theta', 'z'), 'grid_size': (1000, 1, 3000), "
