@@ -91,13 +91,17 @@ TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
 }
 
 TEST_F(Fieldmap, InfoListsWhatTheFileHolds) {
+  // A name that holds the words of the reason why there is no peak.
+  const std::string odd_name = dir_.file("no field on the axis.sf7");
+  write_file(odd_name, read_file(magnetic_sf7_));
   // Golden texts with @IN@ for the file's name.
   for (const auto& [args, golden] :
        {std::pair{std::vector<std::string>{rf_sf7_}, "fieldmap-info-rf.txt"},
         {{"--json", rf_sf7_}, "fieldmap-info-rf.json"},
         {{rf_t7_}, "fieldmap-info-rf-t7.txt"},
         {{magnetic_sf7_}, "fieldmap-info-magnetic.txt"},
-        {{"-j", magnetic_sf7_}, "fieldmap-info-magnetic.json"}}) {
+        {{"-j", magnetic_sf7_}, "fieldmap-info-magnetic.json"},
+        {{odd_name}, "fieldmap-info-magnetic.txt"}}) {
     std::string expected = test_support::golden_text(golden);
     expected.replace(expected.find("@IN@"), 4, test_support::escaped_path(args.back()));
     const ProcessResult result = fieldmap(joined({"info"}, args));
@@ -217,6 +221,34 @@ TEST_F(Fieldmap, TableToTqsIsNorvalexsBytesThenABlockForEachFurtherColumn) {
       }
     }
   }
+}
+
+// A travelling wave has no real amplitudes: info shows the magnitudes of the field the mesh
+// stands for, its values times its fieldScale, as its on-axis peak.
+TEST_F(Fieldmap, InfoOfATravellingWaveScalesItsMagnitudes) {
+  if (!mesh_has_openpmd())
+    GTEST_SKIP() << "no HDF5 in this build";
+  FieldMesh mesh = read_mesh(rf_t7_.c_str());
+  double largest = 0;
+  for (MeshComponent& component : mesh.components) {
+    for (std::size_t k = 0; k < component.values.size(); ++k)
+      component.values[k] *= std::polar(1.0, 0.5 * static_cast<double>(k));
+  }
+  for (std::size_t k = 0; k < mesh.point_count(); ++k)
+    largest = std::max(largest, std::abs(mesh.components.at(1).values[k]));
+  mesh.field_scale = -2;
+  const std::string wave = dir_.file("wave.h5");
+  write_mesh_file(mesh, MeshFormat::openpmd, wave.c_str());
+  const ProcessResult result = fieldmap({"info", "--json", wave});
+  expect_success(result, wave);
+  EXPECT_NE(result.out.find("\"amplitudes\": \"magnitude\""), std::string::npos) << result.out;
+  const std::string max = "\"name\": \"electricField/z\", \"unit\": \"V/m\", \"min\": ";
+  const std::size_t at = result.out.find(max);
+  ASSERT_NE(at, std::string::npos) << result.out;
+  const std::size_t max_at = result.out.find("\"max\": ", at) + 7;
+  EXPECT_EQ(std::stod(result.out.substr(max_at)), 2 * largest) << result.out;
+  const std::size_t peak_at = result.out.find("\"value\": ", result.out.find("on_axis_peak")) + 9;
+  EXPECT_GT(std::stod(result.out.substr(peak_at)), 0) << result.out;
 }
 
 TEST_F(Fieldmap, ScaleAndNormalizeMultiplyTheFields) {

@@ -68,7 +68,8 @@ Description describe(const FieldMesh& mesh) {
   for (const MeshComponent& component : mesh.components) {
     Range range;
     for (std::size_t k = 0; k < component.values.size(); ++k)
-      range.add(fields ? fields->value(component, k) : std::abs(component.values[k]));
+      range.add(fields ? fields->value(component, k)
+                       : std::abs(component.values[k]) * std::abs(mesh.field_scale));
     description.components.push_back(range);
   }
   for (const MeshColumn& column : mesh.columns) {
@@ -84,9 +85,11 @@ Description describe(const FieldMesh& mesh) {
     description.peak_axis = &mesh.axes[static_cast<std::size_t>(axis.axis)];
   } catch (const Error& error) {
     // The reason stands after the file's name.
-    const std::string text = error.what();
-    const std::size_t colon = text.find("no field on the axis");
-    description.no_peak = colon == std::string::npos ? text : text.substr(colon);
+    std::string text = error.what();
+    const std::string file = error.file_name() + ": ";
+    if (text.starts_with(file))
+      text.erase(0, file.size());
+    description.no_peak = text;
   }
   return description;
 }

@@ -47,6 +47,7 @@ void convert(const FieldmapRequest& request) {
   const char* input = request.input.c_str();
   const WorkingOn reading(input);
   TqsOutput output;
+  std::string dropped; // the table's other columns, which only a TQS file keeps
   if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
     Sf7Table table;
@@ -65,13 +66,9 @@ void convert(const FieldmapRequest& request) {
     // TQS arrays and on-axis tables hold no frequency: an RF table needs none to go there.
     options.frequency_may_be_unknown = *format == MeshFormat::tqs || *format == MeshFormat::on_axis;
     FieldMesh mesh = read_mesh(input, options);
-    if (!mesh.columns.empty() && *format != MeshFormat::tqs) {
-      std::string names;
+    if (*format != MeshFormat::tqs) {
       for (const MeshColumn& column : mesh.columns)
-        names += (names.empty() ? "" : ", ") + column.name;
-      warning_message_handler("%s", ("\"" + request.output + "\" holds no " + names +
-                                     ": only TQS files keep a table's other columns")
-                                        .c_str());
+        dropped += (dropped.empty() ? "" : ", ") + column.name;
     }
     if (request.scale) {
       scale_mesh(mesh, *request.scale);
@@ -84,6 +81,12 @@ void convert(const FieldmapRequest& request) {
     write_mesh(mesh, *format, output);
   }
   tqs_close_output(output);
+  // Said once the file is written: a refused mesh gets its error alone.
+  if (!dropped.empty()) {
+    warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +
+                                   ": only TQS files keep a table's other columns")
+                                      .c_str());
+  }
 }
 
 } // namespace

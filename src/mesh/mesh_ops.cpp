@@ -131,7 +131,7 @@ OnAxisPeak on_axis_peak(const FieldMesh& mesh) {
     }
   }
   // The field the mesh stands for: its values times its fieldScale.
-  peak.value *= mesh.field_scale;
+  peak.value *= std::abs(mesh.field_scale);
   return peak;
 }
 

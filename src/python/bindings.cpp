@@ -414,9 +414,8 @@ void write_mesh_file_from(const std::string& path, const py::dict& attributes,
 }
 
 double normalization_factor_of(const py::dict& attributes, const py::list& components,
-                               const py::list& columns, double peak) {
-  const FieldMesh mesh = mesh_from(attributes, components, columns);
-  return normalization_factor(mesh, peak);
+                               double peak) {
+  return normalization_factor(mesh_from(attributes, components, py::list()), peak);
 }
 
 // (axis label, component name, positions in m, values) of the mesh's field on its axis.
@@ -471,7 +470,7 @@ PYBIND11_MODULE(_core, module) {
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
              py::arg("components"), py::arg("columns"), py::arg("format"));
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
-             py::arg("components"), py::arg("columns"), py::arg("peak"));
+             py::arg("components"), py::arg("peak"));
   module.def("on_axis", &on_axis_of, py::arg("attributes"), py::arg("components"));
   module.attr("has_openpmd") = mesh_has_openpmd();
 }

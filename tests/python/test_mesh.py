@@ -217,6 +217,15 @@ def test_scaled_and_normalized_are_new_meshes(tmp_path):
     assert str(caught.value) == f"{m.file}: no field on the axis: a rectangular 2-D map has no axis"
 
 
+def test_a_mesh_read_from_a_name_of_any_bytes_is_written_and_normalized(tmp_path):
+    path = os.fsdecode(bytes(tmp_path) + b"/\xff.t7")  # not UTF-8
+    m = norvalex.read_mesh(write(path, RF_T7))
+    assert m.file == path
+    norvalex.write_mesh(tmp_path / "back.t7", m)
+    assert norvalex.read_mesh(tmp_path / "back.t7").grid_size == m.grid_size
+    assert np.abs(m.normalized(5e6).on_axis()[3]).max() == 5e6
+
+
 def test_plot_draws_a_png(tmp_path):
     pytest.importorskip("matplotlib")
     m = norvalex.read_mesh(write(tmp_path / "rf.t7", RF_T7))
@@ -253,6 +262,8 @@ def test_the_plot_command_says_what_is_wrong(tmp_path):
            "[--frequency HZ]\n")
     result = plot_command(rf, tmp_path / "out.png", "--colour", "red")
     assert (result.returncode, result.stderr) == (2, "norvalex plot: unknown option --colour\n")
+    result = plot_command(rf, tmp_path / "out.png", "--frequency")
+    assert (result.returncode, result.stderr) == (2, "norvalex plot: --frequency needs a value\n")
     assert not os.path.exists(tmp_path / "out.png")
 
 

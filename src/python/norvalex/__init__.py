@@ -274,13 +274,20 @@ class Mesh:
                 "anchor": self.anchor, "file": self.file, "form": self.form,
                 "problem": self.problem}
 
+    def _core_attributes(self):
+        # The file's name goes back as the bytes of the path it was read from, whatever their
+        # encoding.
+        return {**self._attributes(), "file": os.fsencode(self.file)}
+
+    def _core_components(self):
+        return [(name, np.ascontiguousarray(values, dtype=np.complex128))
+                for name, values in self.components.items()]
+
     def _pieces(self):
-        components = [(name, np.ascontiguousarray(values, dtype=np.complex128))
-                      for name, values in self.components.items()]
         columns = [(name.encode(TEXT_ENCODING), self.units.get(name, "").encode(TEXT_ENCODING),
                     np.ascontiguousarray(values, dtype=np.float64))
                    for name, values in self.extra_columns.items()]
-        return self._attributes(), components, columns
+        return self._core_attributes(), self._core_components(), columns
 
     def scaled(self, factor):
         """A new Mesh with every field value (and every column) multiplied by `factor`."""
@@ -293,12 +300,13 @@ class Mesh:
     def normalized(self, value):
         """A new Mesh scaled so that the peak of |Ez| (or |Bz|) on the axis is `value`, in V/m
         or T: the axis is the row at r = 0 of a cylindrical mesh, or the line of a 1-D one."""
-        return self.scaled(_core.normalization_factor(*self._pieces(), float(value)))
+        return self.scaled(_core.normalization_factor(self._core_attributes(),
+                                                      self._core_components(), float(value)))
 
     def on_axis(self):
         """(axis label, component name, positions in m, complex values) of the field on the
         mesh's axis."""
-        return _core.on_axis(self._attributes(), self._pieces()[1])
+        return _core.on_axis(self._core_attributes(), self._core_components())
 
     def plot(self, path=None):
         """Draws the field's magnitude over the grid and the field on the axis (matplotlib);

@@ -28,6 +28,9 @@ def main(argv):
                           file=sys.stderr)
                     return 2
             options[option[2:]] = value
+        elif option in ("--field", "--frequency"):
+            print(f"norvalex plot: {option} needs a value", file=sys.stderr)
+            return 2
         else:
             print(f"norvalex plot: unknown option {option}", file=sys.stderr)
             return 2

@@ -2,6 +2,8 @@
 
 import numpy as np
 
+from ._core import Error
+
 
 def _pyplot():
     try:
@@ -49,7 +51,7 @@ def plot_mesh(mesh, path=None):
         bottom.set_xlabel(f"{label} (m)")
         bottom.set_ylabel(f"{name} ({unit if name.startswith(prefix) else ''})")
         bottom.legend()
-    except Exception as error:  # no field on the axis: said in the figure
+    except Error as error:  # no field on the axis: said in the figure
         bottom.set_axis_off()
         bottom.text(0.5, 0.5, str(error), ha="center", va="center", wrap=True)
     figure.suptitle(mesh.file)
