@@ -64,6 +64,14 @@ MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view 
       MeshColumn{std::string(name), std::string(unit), std::move(values)});
 }
 
+double converter_h_factor() {
+  for (const UnitRule* rule = unit_rules.data(); rule->sf7_unit != nullptr; ++rule) {
+    if (std::string_view(rule->sf7_unit) == "(A/m)")
+      return rule->factor;
+  }
+  return 1;
+}
+
 std::array<UnitRule, unit_rules.size() + 1> units_with_gradient() {
   std::array<UnitRule, unit_rules.size() + 1> rules{};
   std::copy(unit_rules.begin(), unit_rules.end() - 1, rules.begin());

@@ -47,6 +47,14 @@ MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view 
 // 0 for an axis of one point (no intervals).
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals);
 
+// The converter's factor for H in A/m (unit_rules), by which its TQS files hold H-phi as Bphi in T.
+double converter_h_factor();
+
+// Whether the mesh is an RF map: a frequency or a harmonic; a static map has neither.
+inline bool is_rf(const FieldMesh& mesh) {
+  return mesh.frequency != 0 || mesh.harmonic != 0;
+}
+
 // The converter's units (unit_rules) and the solver's gradient unit, (G/cm) in T/m, ended by a
 // null row.
 std::array<UnitRule, unit_rules.size() + 1> units_with_gradient();

@@ -3,6 +3,7 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/mesh_build.h"
 #include "mesh/real_fields.h"
 
 #include <cmath>
@@ -63,8 +64,7 @@ bool one_phase(const FieldMesh& mesh, FieldKind field, std::complex<double> turn
 
 } // namespace
 
-RealFields::RealFields(const FieldMesh& mesh)
-    : rf_(mesh.frequency != 0 || mesh.harmonic != 0), scale_(mesh.field_scale) {
+RealFields::RealFields(const FieldMesh& mesh) : rf_(is_rf(mesh)), scale_(mesh.field_scale) {
   const bool exact = one_phase(mesh, FieldKind::electric, 1, rf_, 0) &&
                      one_phase(mesh, FieldKind::magnetic, 1, rf_, 0);
   if (exact)

@@ -13,7 +13,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -117,7 +116,7 @@ void check_writable_axes(const FieldMesh& mesh, const char* form) {
 void write_t7(const FieldMesh& mesh, TqsOutput& output) {
   const RealFields fields(mesh);
   check_writable_axes(mesh, "a T7 file");
-  const bool rf = mesh.frequency != 0 || mesh.harmonic != 0;
+  const bool rf = is_rf(mesh);
   TextOutput out(output);
   if (rf) {
     if (mesh.geometry != MeshGeometry::cylindrical)
@@ -212,15 +211,6 @@ void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
   out.flush();
 }
 
-// The converter's factor for H in A/m, which its TQS files hold as Bphi in T.
-double converter_factor(const char* unit) {
-  for (const UnitRule* rule = unit_rules.data(); rule->sf7_unit != nullptr; ++rule) {
-    if (std::strcmp(rule->sf7_unit, unit) == 0)
-      return rule->factor;
-  }
-  return 1;
-}
-
 // The arrays of the SF7 table of the same map: coordinates per point, the field along its two
 // axes and its magnitude (then H-phi of an RF map, named Bphi), then any other component named
 // by its field's letter and its axis (Bz, Etheta), and the mesh's other columns, all in the table's
@@ -228,7 +218,7 @@ double converter_factor(const char* unit) {
 // static ones.
 void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const RealFields fields(mesh);
-  const bool rf = mesh.frequency != 0 || mesh.harmonic != 0;
+  const bool rf = is_rf(mesh);
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const MeshAxis& slow = mesh.axes[0];                   // r or x
   const MeshAxis& fast = mesh.axes[cylindrical ? 2 : 1]; // z or y
@@ -277,7 +267,7 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   if (rf) {
     // b = mu0 H, and the converter writes H in T with its own factor.
     // The number whose reading gives b back.
-    const double factor = converter_factor("(A/m)");
+    const double factor = converter_h_factor();
     write("Bphi", [&](std::size_t index) {
       const double b = at(fields, b_theta, index);
       return reading_back(factor * (b / MESH_MU0), b,

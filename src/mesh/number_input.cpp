@@ -25,9 +25,10 @@ bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// One token, [token, end), as strtod reads it: true when all of it is one number.
-bool scan_token(const char* token, const char* end, double& value) {
-  return scan_token_exact(token, end, value) == end;
+// One token, [token, token_end), as strtod reads it: true when all of it is one number. The
+// buffered text goes on to `end`, so that strtod reads the token in place, without a copy.
+bool scan_token(const char* token, const char* token_end, const char* end, double& value) {
+  return scan_token_exact(token, end, value) == token_end;
 }
 
 } // namespace
@@ -172,7 +173,7 @@ std::size_t NumberInput::read_numbers(std::span<double> values) {
     char* token_end = b.pos;
     while (token_end < b.line_end && !is_space(*token_end))
       ++token_end;
-    if (!scan_token(b.pos, token_end, values[count]))
+    if (!scan_token(b.pos, token_end, b.end, values[count]))
       raise_not_a_number(b.pos, token_end);
     ++count;
     b.pos = token_end;
@@ -205,7 +206,7 @@ std::ptrdiff_t NumberInput::read_line(std::span<double> values) {
     while (token_end < b.line_end && !is_space(*token_end))
       ++token_end;
     double value = 0;
-    if (!scan_token(b.pos, token_end, value))
+    if (!scan_token(b.pos, token_end, b.end, value))
       raise_not_a_number(b.pos, token_end);
     if (count < values.size())
       values[count] = value;

@@ -23,8 +23,8 @@ public:
   NumberInput& operator=(const NumberInput&) = delete;
 
   // The numbers of the next line, at most `values.size()` of them, into `values`: returns how
-  // many, or -1 at the end of the file. A line that holds more numbers than that, or a token
-  // that is no number, throws a located error.
+  // many (values.size() + 1 for a line that holds more), or -1 at the end of the file. A token
+  // that is no number throws a located error.
   std::ptrdiff_t read_line(std::span<double> values);
 
   // The next numbers of the stream, whatever the line breaks, into `values`: as many as the

@@ -1017,7 +1017,7 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
       mesh.geometry == MeshGeometry::cylindrical ? "r, theta or z" : "x, y or z";
   const std::array<std::int64_t, 3> extents{mesh.axes[0].points, mesh.axes[1].points,
                                             mesh.axes[2].points};
-  const bool is_static = mesh.harmonic == 0 && mesh.frequency == 0;
+  const bool is_static = !is_rf(mesh);
   std::vector<Component> components;
   hsize_t count = 0;
   // Three names are enough: of any three, one is no record (and of any four axes, one is none).
@@ -1090,7 +1090,7 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
 }
 
 ProblemKind problem_of(const FieldMesh& mesh) {
-  if (mesh.harmonic != 0 || mesh.frequency != 0)
+  if (is_rf(mesh))
     return ProblemKind::rf;
   bool electric = false;
   bool magnetic = false;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -61,11 +62,6 @@ Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
   return {numbers[0], numbers[1], static_cast<std::int64_t>(intervals)};
 }
 
-// The numbers of a header line, which must be `wanted` (or, for line 2, one or three).
-std::ptrdiff_t header_line(NumberInput& input, std::array<double, 3>& numbers) {
-  return input.read_line(numbers);
-}
-
 [[noreturn]] void raise_header(const NumberInput& input, const char* expected) {
   raise_input_error(input.name(), input.line_number(), "Not a T7 header line: %s expected",
                     expected);
@@ -73,7 +69,7 @@ std::ptrdiff_t header_line(NumberInput& input, std::array<double, 3>& numbers) {
 
 Range read_range(NumberInput& input) {
   std::array<double, 3> numbers{};
-  if (header_line(input, numbers) != 3)
+  if (input.read_line(numbers) != 3)
     raise_header(input, "three numbers (min, max and intervals)");
   return range_of(input, numbers);
 }
@@ -188,13 +184,17 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
   bool helper_done = false;
   std::size_t first_lines = 0; // the line feeds of the first part, counted by the helper
   bool helper_regular = false;
+  // Set when the first part fails or is interrupted: the helper's work is then of no use.
+  std::atomic<bool> stop{false};
   const auto helper = [&] {
+    const InterruptionScope stopped(
+        [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load(); }, &stop);
     try {
       // Counting the first part's lines is fast; reading the first part is this thread's work.
       std::unique_ptr<char[]> block(new char[std::size_t{1} << 20]);
       if (platform_seek(other.get(), start) != 0)
         return;
-      for (std::int64_t left = split - start; left > 0;) {
+      for (std::int64_t left = split - start; left > 0 && !stop;) {
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
         if (std::fread(block.get(), 1, wanted, other.get()) != wanted)
           return;
@@ -202,6 +202,8 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
             static_cast<std::size_t>(std::count(block.get(), block.get() + wanted, '\n'));
         left -= static_cast<std::int64_t>(wanted);
       }
+      if (stop)
+        return;
       NumberInput rest(other.get(), file.path);
       std::size_t lines = 0;
       helper_regular =
@@ -227,6 +229,7 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
     }
   } catch (const Error& error) {
     if (error.origin() == ErrorOrigin::interrupted) {
+      stop = true;
       thread.join();
       throw; // the caller asked to stop: no second reading
     }
@@ -234,6 +237,7 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
   } catch (const std::exception&) {
     regular = false;
   }
+  stop = !regular;
   thread.join();
   return regular && helper_done && helper_regular && lines == first_lines;
 }
@@ -350,7 +354,7 @@ FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
   NumberInput input(stream.get(), path);
   const Range first = read_range(input);
   std::array<double, 3> line2{};
-  const std::ptrdiff_t count = header_line(input, line2);
+  const std::ptrdiff_t count = input.read_line(line2);
   FieldMesh mesh;
   const T7File file{path, stream.get(), input};
   if (count == 1) {

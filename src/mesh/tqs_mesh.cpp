@@ -17,9 +17,6 @@ namespace norvalex {
 
 namespace {
 
-// The converter's factor for H in A/m: its files hold H-phi as "Bphi" (or "H") in T by it.
-constexpr double CONVERTER_MU0 = 1.25664e-6;
-
 struct Array {
   std::string name;
   TqsNode* node;
@@ -139,6 +136,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
   }
   set_problem(mesh, path, options, rf, electric, magnetic, "an RF map's TQS file");
 
+  const double converter_mu0 = converter_h_factor();
   for (std::size_t k = 2; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;
     if (name == "|E|" || name == "|B|")
@@ -167,7 +165,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
       for (std::size_t n = 0; n < points; ++n) {
         // H-phi in A/m is the value over the converter's factor; B-theta = -i mu0 H.
         component->values[mesh_index(n)] =
-            h_phi ? std::complex<double>(0, -(MESH_MU0 * (value(n) / CONVERTER_MU0)))
+            h_phi ? std::complex<double>(0, -(MESH_MU0 * (value(n) / converter_mu0)))
             // A real amplitude b of an RF map's magnetic field stands for B = -i b.
             : of_b && rf ? std::complex<double>(0, -value(n))
                          : std::complex<double>(value(n), 0);

@@ -1,9 +1,8 @@
 // Block input for the field-map reader: the stream is read in large blocks into one fixed buffer
 // and split into lines in place, with exactly the line semantics of read_line_exact (pieces of
 // at most 1023 characters, a CR LF line end read as LF, the last line without its line feed).
-// Exported for the readers of other text formats above the SF7 reader, which scan the buffered
-// text in place with the scans of sf7_number_scan.h: the SF7_SCAN_PADDING zero bytes after `end`
-// are there for them.
+// The SF7_SCAN_PADDING zero bytes after `end` let the fast scans read the buffered text in
+// place; a reader of another text format keeps its own buffer with the same padding.
 #pragma once
 
 #include "sf7/sf7_exact.h"

@@ -1,10 +1,10 @@
 // The reader's exact and fast number scans for text that is a stream of numbers separated by
 // white space, such as the T7 grid files that the post-processor also writes: a point is 4 or 2
 // numbers, normally one point a line, but old files wrap a point over several lines or put
-// several points on one line. A caller reads such a file in blocks with the block input
-// (sf7_input.h: open_sf7_input, fill_sf7_input, SF7_SCAN_PADDING zero bytes after the buffered
-// text), takes each line that scan_line_numbers_fast reads in place, and reads every other line
-// word by word with scan_token_exact. Both give exactly the doubles that glibc's strtod gives
+// several points on one line. A caller reads such a file in blocks into a buffer with
+// SF7_SCAN_PADDING zero bytes after the buffered text, takes each line that
+// scan_line_numbers_fast reads in place, and reads every other line word by word with
+// scan_token_exact. Both give exactly the doubles that glibc's strtod gives
 // for the same words, under the conditions that sf7_fast_scan.h lists.
 #pragma once
 

@@ -110,6 +110,8 @@ int scan_directives(const char* line, const char* format,
 int scan_numbers_exact(const char* line, std::span<double> values) {
   if (values.size() == SF7_COLUMN_COUNT)
     return scan_point_exact(line, values.first<SF7_COLUMN_COUNT>());
+  // The format has directives for SF7_MAX_LINE_NUMBERS numbers at the most.
+  values = values.first(std::min(values.size(), SF7_MAX_LINE_NUMBERS));
 #ifdef __GLIBC__
   double unused = 0;
   std::array<double*, SF7_MAX_LINE_NUMBERS> targets{};

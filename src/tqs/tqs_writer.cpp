@@ -53,7 +53,7 @@ void write_record(TqsOutput& output, const void* data, std::size_t bytes) {
 void check_output_interruption(TqsOutput& output) {
   try {
     check_interruption();
-  } catch (const Error&) {
+  } catch (...) {
     if (output.state) {
       output.state->failed = true;
     }
