@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -241,7 +242,12 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const MeshComponent* b_theta =
       rf ? mesh.component(FieldKind::magnetic, cylindrical ? "theta" : "z") : nullptr;
 
-  std::vector<double> values(points);
+  std::vector<double> values;
+  try {
+    values.resize(points);
+  } catch (const std::bad_alloc&) {
+    raise_message(Message::not_enough_memory);
+  }
   const auto write = [&](const std::string& name, auto value_of) {
     for (std::size_t n = 0; n < points; ++n)
       values[n] = value_of(mesh_index(n));

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,9 +38,14 @@ const char* unit_of(std::string_view name) {
   return "";
 }
 
-// The values of one array, read from the file straight into doubles.
-std::vector<double> doubles_of(const TqsNode* node) {
-  std::vector<double> values(node->stored_size / sizeof(double));
+// The values of one array, read from the file `path` straight into doubles.
+std::vector<double> doubles_of(const char* path, const TqsNode* node) {
+  std::vector<double> values;
+  try {
+    values.resize(node->stored_size / sizeof(double));
+  } catch (const std::bad_alloc&) {
+    raise_input_failure(path, ENOMEM, "Not enough memory");
+  }
   if (!values.empty())
     tqs_read_stored_data(node, values.data());
   return values;
@@ -97,8 +103,8 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     raise_tqs_mesh(path, "its arrays are empty");
   if (points > static_cast<std::size_t>(MESH_MAX_POINTS))
     raise_tqs_mesh(path, "its grid is too large");
-  const std::vector<double> lead_values = doubles_of(arrays[0].node);
-  const std::vector<double> trail_values = doubles_of(arrays[1].node);
+  const std::vector<double> lead_values = doubles_of(path, arrays[0].node);
+  const std::vector<double> trail_values = doubles_of(path, arrays[1].node);
   // The lead coordinate runs through its points before the trailing one takes a step.
   std::size_t run = 1;
   while (run < points && trail_values[run] == trail_values[0])
@@ -141,7 +147,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     const std::string& name = arrays[k].name;
     if (name == "|E|" || name == "|B|")
       continue;
-    const std::vector<double> values = doubles_of(arrays[k].node);
+    const std::vector<double> values = doubles_of(path, arrays[k].node);
     const auto value = [&](std::size_t n) { return values[n]; };
     const bool h_phi = name == "Bphi" || name == "H";
     // A component by the field's letter and its axis (Ez, Br, Btheta) or by its openPMD name

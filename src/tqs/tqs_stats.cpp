@@ -170,7 +170,9 @@ void add_elements_of_two(ArrayStats& first, const unsigned char* first_bytes, Ar
 // Pieces of an unloaded node's data small enough to stay in the processor's cache between the
 // read and the sums.
 constexpr std::size_t STREAM_PIECE_SIZE = std::size_t{128} * 1024;
-static_assert(STREAM_PIECE_SIZE % sizeof(double) == 0, "pieces end between elements");
+static_assert(STREAM_PIECE_SIZE % sizeof(double) == 0 &&
+                  TQS_INTERRUPTION_PIECE % sizeof(double) == 0,
+              "pieces end between elements");
 
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
@@ -203,12 +205,16 @@ public:
     }
   }
 
-  // The next piece; empty at the end.
+  // The next piece; empty at the end. Before each one the interruption check is asked.
   std::span<const unsigned char> next() {
     if (memory_) {
-      const std::span<const unsigned char> all(memory_, left_);
-      left_ = 0;
-      return all;
+      const std::size_t piece = std::min(left_, TQS_INTERRUPTION_PIECE);
+      if (piece > 0)
+        check_interruption();
+      const std::span<const unsigned char> part(memory_, piece);
+      memory_ += piece;
+      left_ -= piece;
+      return part;
     }
     const std::size_t piece = std::min(left_, STREAM_PIECE_SIZE);
     if (piece > 0) {
@@ -316,15 +322,8 @@ void tqs_accumulate(TqsNode* node, int /*depth*/, void* context) {
   }
   // A partial element at the end is ignored. The sums run over the elements in order, in pieces
   // with the interruption check between them, which changes none of their bits.
-  const auto* bytes = static_cast<const unsigned char*>(child->data);
-  constexpr std::size_t piece = TQS_INTERRUPTION_PIECE / sizeof(double);
-  for (std::size_t left = child->size / sizeof(double); left > 0;) {
-    check_interruption();
-    const std::size_t elements = std::min(left, piece);
-    add_elements(*stats, bytes, elements);
-    bytes += elements * sizeof(double);
-    left -= elements;
-  }
+  ElementPieces pieces(child);
+  add_pieces(*stats, pieces);
 }
 
 int tqs_node_stats(ArrayStats* stats, TqsNode* node) {
