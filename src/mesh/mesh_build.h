@@ -8,6 +8,7 @@
 
 #include <array>
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -19,6 +20,17 @@ inline constexpr std::int64_t MESH_MAX_POINTS = SF7_MAX_POINTS;
 // Opens a mesh's file for reading, without waiting on a FIFO; one that cannot be opened throws
 // "<path>: <the system's text>".
 OwnedFile open_mesh_input(const char* path);
+
+// Where point n of a file that holds a 2-D grid's points one after the other goes in the mesh's
+// C order: `fast` points along the coordinate that varies fastest in the file, `slow` along the
+// other; transposed when the file's fast coordinate is the mesh's slower axis.
+struct PointOrder {
+  std::size_t fast;
+  std::size_t slow;
+  bool transposed;
+
+  std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
+};
 
 // A mesh of `geometry` with its axes labelled, each of one point at 0.
 FieldMesh new_mesh(MeshGeometry geometry);

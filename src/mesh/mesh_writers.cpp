@@ -227,10 +227,8 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   const auto n_fast = static_cast<std::size_t>(fast.points);
   const std::size_t points = mesh.point_count();
   const bool z_first = rf && cylindrical;
-  // Mesh index of table point n.
-  const auto mesh_index = [&](std::size_t n) {
-    return z_first ? n : (n % n_slow) * n_fast + n / n_slow;
-  };
+  // Where table point n is in the mesh: the table's first coordinate varies fastest.
+  const PointOrder order{z_first ? n_fast : n_slow, z_first ? n_slow : n_fast, !z_first};
   const MeshAxis& lead = z_first ? fast : slow;
   const MeshAxis& trail = z_first ? slow : fast;
   const bool electric = rf || mesh.component(FieldKind::electric, lead.label) != nullptr ||
@@ -250,7 +248,7 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   }
   const auto write = [&](const std::string& name, auto value_of) {
     for (std::size_t n = 0; n < points; ++n)
-      values[n] = value_of(mesh_index(n));
+      values[n] = value_of(order.index(n));
     write_double_column(output, {name.c_str(), values});
   };
   const auto coordinate = [&](const MeshAxis& axis, bool along_slow) {

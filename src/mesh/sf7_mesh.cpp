@@ -132,16 +132,6 @@ int axis_of_letter(const FieldMesh& mesh, char letter) {
   return axis_index(mesh, label);
 }
 
-// Where point line n of the table goes in the mesh's C order: the first named coordinate
-// varies fastest in the file.
-struct TableOrder {
-  std::size_t fast;
-  std::size_t slow;
-  bool transposed; // the fast coordinate is the mesh's slower axis
-
-  std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
-};
-
 } // namespace
 
 FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
@@ -214,8 +204,9 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
   }
   set_problem(mesh, path, options, rf, electric, magnetic, "an RF table");
 
-  // A table along a coordinate that is the mesh's slower one holds it fastest: transposed.
-  const TableOrder order{static_cast<std::size_t>(table.dim1), static_cast<std::size_t>(table.dim2),
+  // The first named coordinate varies fastest in the table: transposed when it is the mesh's
+  // slower axis.
+  const PointOrder order{static_cast<std::size_t>(table.dim1), static_cast<std::size_t>(table.dim2),
                          table.increment_counts == 2 && fast_axis < slow_axis};
   const std::size_t points = mesh.point_count();
   // The first two columns are the grid's coordinates.

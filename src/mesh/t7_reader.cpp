@@ -80,15 +80,6 @@ void set_axis(MeshAxis& axis, const Range& range) {
   axis.spacing = spacing_of(range.min_cm, range.max_cm, range.intervals);
 }
 
-// Where the values of stream point n go: the C-order index over the mesh's axes.
-struct PointOrder {
-  std::size_t fast; // points along the axis that varies fastest in the file
-  bool transposed;  // the file's fast axis is the mesh's first (slow) one
-  std::size_t slow; // points along the other axis
-
-  std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
-};
-
 // The file being read: its name, its stream and the numbers read from it so far (the header's).
 struct T7File {
   const char* path;
@@ -298,8 +289,8 @@ FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
   std::complex<double>* const b_theta = mesh.components[2].values.data();
   // z varies fastest, as in the mesh's own order. E oscillates as cos(wt) and H-phi as
   // -sin(wt): with fields as exp(-iwt), E is real and B-theta = -i mu0 H-phi.
-  const PointOrder order{static_cast<std::size_t>(z.points()), false,
-                         static_cast<std::size_t>(r.points())};
+  const PointOrder order{static_cast<std::size_t>(z.points()), static_cast<std::size_t>(r.points()),
+                         false};
   read_all_points(file, mesh.point_count(), 4, order,
                   [&](std::size_t index, const std::array<double, 5>& v) {
                     e_z[index] = {v[0] * 1e6, 0};
@@ -337,8 +328,8 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
   // G to T, or V/cm to V/m.
   const double factor = magnetic ? 1e-4 : 100;
   // The first coordinate varies fastest in the file: the mesh holds it as its slow axis.
-  const PointOrder order{static_cast<std::size_t>(first.points()), true,
-                         static_cast<std::size_t>(second.points())};
+  const PointOrder order{static_cast<std::size_t>(first.points()),
+                         static_cast<std::size_t>(second.points()), true};
   read_all_points(file, mesh.point_count(), 2, order,
                   [&](std::size_t index, const std::array<double, 5>& v) {
                     along_first[index] = {v[0] * factor, 0};

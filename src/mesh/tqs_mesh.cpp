@@ -126,9 +126,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
   const bool transposed = lead_axis < trail_axis && points / run > 1;
   const std::size_t n_lead = run;
   const std::size_t n_trail = points / run;
-  const auto mesh_index = [&](std::size_t n) {
-    return transposed ? (n % n_lead) * n_trail + n / n_lead : n;
-  };
+  const PointOrder order{n_lead, n_trail, transposed};
 
   bool rf = false;
   bool electric = false;
@@ -170,7 +168,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
         raise_input_failure(path, ENOMEM, "Not enough memory");
       for (std::size_t n = 0; n < points; ++n) {
         // H-phi in A/m is the value over the converter's factor; B-theta = -i mu0 H.
-        component->values[mesh_index(n)] =
+        component->values[order.index(n)] =
             h_phi ? std::complex<double>(0, -(MESH_MU0 * (value(n) / converter_mu0)))
             // A real amplitude b of an RF map's magnetic field stands for B = -i b.
             : of_b && rf ? std::complex<double>(0, -value(n))
@@ -181,7 +179,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
       if (column == nullptr)
         raise_input_failure(path, ENOMEM, "Not enough memory");
       for (std::size_t n = 0; n < points; ++n)
-        column->values[mesh_index(n)] = value(n);
+        column->values[order.index(n)] = value(n);
     }
   }
   order_components(mesh);
