@@ -6,6 +6,7 @@
 #include "mesh/openpmd.h"
 #include "norvalex/tqs.h"
 #include "platform/platform.h"
+#include "sf7/sf7_exact.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,10 +17,6 @@
 namespace norvalex {
 
 namespace {
-
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // True when a regular file of `length` bytes has the HDF5 signature after a user block of 512,
 // 1024, 2048, ... bytes, as the openPMD reader accepts it.
@@ -40,13 +37,13 @@ bool starts_like_t7(const char* text, std::size_t length) {
   const char* const end = text + length;
   int numbers = 0;
   for (;;) {
-    while (p < end && *p != '\n' && is_space(*p))
+    while (p < end && *p != '\n' && is_scan_space(*p))
       ++p;
     if (p == end || *p == '\n')
       return numbers == 3;
     char* stop = nullptr;
     std::strtod(p, &stop);
-    if (stop == p || (stop < end && !is_space(*stop)) || ++numbers > 3)
+    if (stop == p || (stop < end && !is_scan_space(*stop)) || ++numbers > 3)
       return false;
     p = stop;
   }

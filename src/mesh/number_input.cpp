@@ -21,10 +21,6 @@ constexpr std::size_t PADDING = SF7_SCAN_PADDING;
 // A token is shown in an error line up to this many bytes.
 constexpr std::size_t SHOWN_TOKEN = 40;
 
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // One token, [token, token_end), as strtod reads it: true when all of it is one number. The
 // buffered text goes on to `end`, so that strtod reads the token in place, without a copy.
 bool scan_token(const char* token, const char* token_end, const char* end, double& value) {
@@ -114,7 +110,7 @@ bool NumberInput::next_line() {
       }
       // A line longer than the buffer is read up to its last white space in it, then goes on.
       char* cut = b.end;
-      while (cut > b.pos && !is_space(cut[-1]))
+      while (cut > b.pos && !is_scan_space(cut[-1]))
         --cut;
       if (cut == b.pos)
         raise_not_a_number(b.pos, b.pos + SHOWN_TOKEN);
@@ -166,12 +162,12 @@ std::size_t NumberInput::read_numbers(std::span<double> values) {
         }
       }
     }
-    while (b.pos < b.line_end && is_space(*b.pos))
+    while (b.pos < b.line_end && is_scan_space(*b.pos))
       ++b.pos;
     if (b.pos == b.line_end)
       continue;
     char* token_end = b.pos;
-    while (token_end < b.line_end && !is_space(*token_end))
+    while (token_end < b.line_end && !is_scan_space(*token_end))
       ++token_end;
     if (!scan_token(b.pos, token_end, b.end, values[count]))
       raise_not_a_number(b.pos, token_end);
@@ -195,7 +191,7 @@ std::ptrdiff_t NumberInput::read_line(std::span<double> values) {
   std::size_t count = 0;
   // One line: its numbers up to its end, which may lie beyond this buffer's part of it.
   for (;;) {
-    while (b.pos < b.line_end && is_space(*b.pos))
+    while (b.pos < b.line_end && is_scan_space(*b.pos))
       ++b.pos;
     if (b.pos == b.line_end) {
       if (b.line_complete || !next_line())
@@ -203,7 +199,7 @@ std::ptrdiff_t NumberInput::read_line(std::span<double> values) {
       continue;
     }
     char* token_end = b.pos;
-    while (token_end < b.line_end && !is_space(*token_end))
+    while (token_end < b.line_end && !is_scan_space(*token_end))
       ++token_end;
     double value = 0;
     if (!scan_token(b.pos, token_end, b.end, value))

@@ -51,6 +51,12 @@ struct LineBuffer {
 // text: a carriage return right before a line feed is dropped. False when nothing is left.
 NORVALEX_SF7_API bool read_line_exact(std::FILE* input, LineBuffer& line);
 
+// White space between numbers, as "%lf" and strtod skip it: space, tab, line feed, vertical tab,
+// form feed and carriage return.
+inline bool is_scan_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // Most numbers that the reading takes from one line, and so most columns of a table.
 inline constexpr std::size_t SF7_MAX_LINE_NUMBERS = 32;
 

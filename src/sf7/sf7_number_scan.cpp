@@ -13,10 +13,6 @@ namespace norvalex {
 namespace {
 
 #ifdef __GLIBC__
-bool is_scan_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // strtod over the word [p, last), which white space or the end of the text follows: in place
 // when white space follows (strtod stops there at the latest), else from a copy that ends in a
 // zero byte. True when strtod takes the whole word.

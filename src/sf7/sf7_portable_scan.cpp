@@ -9,10 +9,6 @@ namespace norvalex {
 
 namespace {
 
-bool is_scan_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }

@@ -179,10 +179,6 @@ bool point_line_goes_on(Sf7Input& input, const LineBuffer& line) {
   return block_line_goes_on(input, line);
 }
 
-bool is_scan_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Splits the line in place into white-space-separated words, as "%s" scans them, and returns
 // how many of `words` were filled.
 std::size_t split_words(char* text, std::span<char*> words) {
