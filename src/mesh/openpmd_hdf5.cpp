@@ -227,32 +227,25 @@ int stack_error_number() {
   return number;
 }
 
-// True when HDF5's error stack says that the file is shorter than its superblock says.
-bool stack_says_truncated() {
-  bool truncated = false;
+// True when HDF5's error stack holds a failure of the minor number `minor` (and of the major
+// number `major`, unless that is H5I_INVALID_HID): H5E_TRUNCATED, a file shorter than its
+// superblock says; H5E_RESOURCE and H5E_NOSPACE, memory that ran out.
+bool stack_has(hid_t major, hid_t minor) {
+  struct Wanted {
+    hid_t major;
+    hid_t minor;
+    bool found;
+  } wanted{major, minor, false};
   H5Ewalk2(
       H5E_DEFAULT, H5E_WALK_UPWARD,
-      [](unsigned, const H5E_error2_t* error, void* found) -> herr_t {
-        if (error->min_num == H5E_TRUNCATED)
-          *static_cast<bool*>(found) = true;
+      [](unsigned, const H5E_error2_t* error, void* context) -> herr_t {
+        auto& w = *static_cast<Wanted*>(context);
+        if (error->min_num == w.minor && (w.major == H5I_INVALID_HID || error->maj_num == w.major))
+          w.found = true;
         return 0;
       },
-      &truncated);
-  return truncated;
-}
-
-// True when HDF5's error stack says that memory ran out ("memory allocation failed").
-bool stack_says_out_of_memory() {
-  bool out = false;
-  H5Ewalk2(
-      H5E_DEFAULT, H5E_WALK_UPWARD,
-      [](unsigned, const H5E_error2_t* error, void* found) -> herr_t {
-        if (error->maj_num == H5E_RESOURCE && error->min_num == H5E_NOSPACE)
-          *static_cast<bool*>(found) = true;
-        return 0;
-      },
-      &out);
-  return out;
+      &wanted);
+  return wanted.found;
 }
 
 // File reads without HDF5's file lock: a reader needs none, and some file systems have none.
@@ -297,51 +290,30 @@ std::string dimension_text(const UnitDimension& dimension) {
   return text;
 }
 
-// What a value of the HDF5 class `type_class` is, in the plural.
-const char* kind_plural(H5T_class_t type_class) {
-  switch (type_class) {
-  case H5T_INTEGER:
-    return "integers";
-  case H5T_FLOAT:
-    return "floating-point numbers";
-  case H5T_STRING:
-    return "texts";
-  case H5T_COMPOUND:
-    return "compound values";
-  case H5T_ENUM:
-    return "enumerated values";
-  case H5T_ARRAY:
-    return "arrays";
-  case H5T_VLEN:
-    return "variable-length sequences";
-  case H5T_REFERENCE:
-    return "references";
-  default:
-    return "values of another kind";
-  }
-}
+// What a value of an HDF5 class is, one and several.
+struct KindNames {
+  H5T_class_t type_class;
+  const char* singular;
+  const char* plural;
+};
+constexpr KindNames KIND_NAMES[] = {
+    {H5T_INTEGER, "an integer", "integers"},
+    {H5T_FLOAT, "a floating-point number", "floating-point numbers"},
+    {H5T_STRING, "a text", "texts"},
+    {H5T_COMPOUND, "a compound value", "compound values"},
+    {H5T_ENUM, "an enumerated value", "enumerated values"},
+    {H5T_ARRAY, "an array", "arrays"},
+    {H5T_VLEN, "a variable-length sequence", "variable-length sequences"},
+    {H5T_REFERENCE, "a reference", "references"},
+    {H5T_NO_CLASS, "a value of another kind", "values of another kind"}, // any other class
+};
 
-const char* kind_singular(H5T_class_t type_class) {
-  switch (type_class) {
-  case H5T_INTEGER:
-    return "an integer";
-  case H5T_FLOAT:
-    return "a floating-point number";
-  case H5T_STRING:
-    return "a text";
-  case H5T_COMPOUND:
-    return "a compound value";
-  case H5T_ENUM:
-    return "an enumerated value";
-  case H5T_ARRAY:
-    return "an array";
-  case H5T_VLEN:
-    return "a variable-length sequence";
-  case H5T_REFERENCE:
-    return "a reference";
-  default:
-    return "a value of another kind";
+const KindNames& kind_names(H5T_class_t type_class) {
+  for (const KindNames& names : KIND_NAMES) {
+    if (names.type_class == type_class)
+      return names;
   }
+  return KIND_NAMES[std::size(KIND_NAMES) - 1];
 }
 
 // True when an integer or floating-point type's fields lie inside its size, as HDF5's
@@ -432,7 +404,7 @@ Id open_file(const Reading& reading) {
   no_file_locking(access.get());
   Id file(H5Fopen(path, H5F_ACC_RDONLY, access.get()), H5Fclose);
   if (!file.valid()) {
-    const bool truncated = stack_says_truncated();
+    const bool truncated = stack_has(H5I_INVALID_HID, H5E_TRUNCATED);
     if (const int error_number = stack_error_number(); error_number != 0)
       raise_input_failure(path, error_number, OPEN_FAILED, path, platform_error_text(error_number));
     raise_input_failure(path, 0, truncated ? TRUNCATED : DAMAGED_FILE, path);
@@ -542,8 +514,13 @@ std::optional<Attribute> find_attribute(const Reading& reading, hid_t object,
       H5Sget_simple_extent_dims(space.get(), attribute.dims, nullptr) != attribute.rank)
     raise_damaged(reading, damaged_attribute(attribute));
   attribute.count = attribute.space_class == H5S_NULL ? 0 : 1;
-  for (int k = 0; k < attribute.rank; ++k)
-    attribute.count *= attribute.dims[k];
+  // Only the messages use it: a product past 64 bits stays at the largest, never wraps to 0.
+  constexpr hsize_t most = std::numeric_limits<hsize_t>::max();
+  for (int k = 0; k < attribute.rank; ++k) {
+    const hsize_t extent = attribute.dims[k];
+    attribute.count =
+        extent != 0 && attribute.count > most / extent ? most : attribute.count * extent;
+  }
   return attribute;
 }
 
@@ -561,10 +538,10 @@ std::string holds(const Attribute& attribute) {
     return "no value";
   if (attribute.rank > 1)
     return "a " + extents_text(attribute.dims, attribute.rank) + " array of " +
-           kind_plural(attribute.type_class);
+           kind_names(attribute.type_class).plural;
   if (attribute.count == 1)
-    return kind_singular(attribute.type_class);
-  return std::to_string(attribute.count) + " " + kind_plural(attribute.type_class);
+    return kind_names(attribute.type_class).singular;
+  return std::to_string(attribute.count) + " " + kind_names(attribute.type_class).plural;
 }
 
 [[noreturn]] void raise_attribute_kind(const Reading& reading, const Attribute& attribute,
@@ -628,12 +605,18 @@ std::vector<std::string> read_texts(const Reading& reading, const Attribute& att
         H5Tset_cset(memory_type.get(), H5Tget_cset(file_type)) < 0)
       raise_damaged(reading, damaged_attribute(attribute));
     std::vector<char*> pointers(count, nullptr);
+    // HDF5's copies are freed however the reading ends.
+    struct FreedTexts {
+      std::vector<char*>& pointers;
+      ~FreedTexts() {
+        for (char* pointer : pointers)
+          H5free_memory(pointer);
+      }
+    } freed{pointers};
     if (H5Aread(attribute.id.get(), memory_type.get(), pointers.data()) < 0)
       raise_damaged(reading, damaged_attribute(attribute));
-    for (char* pointer : pointers) {
+    for (const char* pointer : pointers)
       texts.emplace_back(pointer ? pointer : "");
-      H5free_memory(pointer);
-    }
   } else {
     // The bytes are in the file: more than it holds are a damage, not a long text.
     const std::size_t size = H5Tget_size(file_type);
@@ -818,7 +801,7 @@ ValueKind value_kind(hid_t type) {
 std::string value_holds(hid_t type) {
   const H5T_class_t type_class = H5Tget_class(type);
   if (type_class != H5T_COMPOUND)
-    return kind_plural(type_class);
+    return kind_names(type_class).plural;
   std::string text = "a compound of ";
   const int members = std::max(H5Tget_nmembers(type), 0);
   for (int k = 0; k < members && k < 8; ++k) {
@@ -1148,7 +1131,7 @@ namespace {
 // says that memory ran out, else EIO. (errno itself may hold anything by then: HDF5 leaves the
 // errors of calls that it expected to fail.)
 [[noreturn]] void raise_write_failure(const char* path) {
-  raise_file_error(path, stack_says_out_of_memory() ? ENOMEM : EIO);
+  raise_file_error(path, stack_has(H5E_RESOURCE, H5E_NOSPACE) ? ENOMEM : EIO);
 }
 
 struct Writing {
