@@ -173,8 +173,17 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
   MeshComponent& ez = travelling.components[1];
   for (std::size_t k = 0; k < ez.values.size(); ++k)
     ez.values[k] *= std::polar(1.0, 0.3 * static_cast<double>(k % 4));
+  FieldMesh mislabelled = read_t7_mesh(input.c_str());
+  mislabelled.geometry = MeshGeometry::rectangular;
+  // The same values over x and y: r becomes x, z becomes y, and theta the one z plane.
   FieldMesh planar = read_t7_mesh(input.c_str());
   planar.geometry = MeshGeometry::rectangular;
+  planar.axes = {MeshAxis{"x", planar.axes[0].points, planar.axes[0].spacing, 0},
+                 MeshAxis{"y", planar.axes[2].points, planar.axes[2].spacing, 0}, MeshAxis{"z"}};
+  for (MeshComponent& component : planar.components)
+    component.axis = std::string(1, component.axis == "r"   ? 'x'
+                                    : component.axis == "z" ? 'y'
+                                                            : 'z');
   struct Case {
     const char* what;
     const FieldMesh& mesh;
@@ -192,6 +201,8 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
        input + ": an RF T7 file holds a cylindrical map"},
       {"rectangular as on-axis", planar, MeshFormat::on_axis,
        input + ": no field on the axis: a rectangular 2-D map has no axis"},
+      {"labels of the other geometry", mislabelled, MeshFormat::openpmd,
+       input + ": axisLabels \"r\", \"theta\", \"z\": a rectangular mesh has x, y, z"},
   };
   for (const Case& c : cases) {
     const std::string path = dir.file("out");

@@ -33,7 +33,7 @@ void write_tqs(Writer writer, const std::string& in, const MeshReadOptions& opti
     write_mesh_file(read_mesh(in.c_str(), options), MeshFormat::tqs, out.c_str());
   } else if (writer == Writer::every_column) {
     Sf7Table table;
-    read_sf7_table_file(in.c_str(), table, sf7_tqs_units());
+    read_sf7_table_file(in.c_str(), table, sf7_mesh_units());
     TqsOutput output;
     tqs_open_file(output, out.c_str(), false);
     write_sf7_tqs(table, output);

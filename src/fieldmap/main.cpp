@@ -6,6 +6,7 @@
 #include "cli/program_output.h"
 #include "fieldmap/fieldmap_options.h"
 #include "fieldmap/info.h"
+#include "mesh/mesh_forms.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/mesh.h"
 #include "norvalex/tqs.h"
@@ -46,17 +47,19 @@ void convert(const FieldmapRequest& request) {
   }
   const char* input = request.input.c_str();
   const WorkingOn reading(input);
+  const MeshForm from = detect_mesh_form(input);
   TqsOutput output;
   std::string dropped; // the table's other columns, which only a TQS file keeps
-  if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
+  if (*format == MeshFormat::tqs && from == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
     Sf7Table table;
-    read_sf7_table_file(input, table, sf7_tqs_units());
+    read_sf7_table_file(input, table, sf7_mesh_units());
     double factor = request.scale.value_or(1);
     if (request.normalize) {
       MeshReadOptions options = request.read;
       options.frequency_may_be_unknown = true; // the peak does not depend on it
-      factor = normalization_factor(read_sf7_mesh(input, options), *request.normalize);
+      factor =
+          normalization_factor(sf7_table_mesh(table, input, options, true), *request.normalize);
     }
     const WorkingOn writing(request.output.c_str());
     open_output(request, output);
@@ -65,7 +68,7 @@ void convert(const FieldmapRequest& request) {
     MeshReadOptions options = request.read;
     // TQS arrays and on-axis tables hold no frequency: an RF table needs none to go there.
     options.frequency_may_be_unknown = *format == MeshFormat::tqs || *format == MeshFormat::on_axis;
-    FieldMesh mesh = read_mesh(input, options);
+    FieldMesh mesh = read_mesh(input, from, options);
     if (*format != MeshFormat::tqs) {
       for (const MeshColumn& column : mesh.columns)
         dropped += (dropped.empty() ? "" : ", ") + column.name;
@@ -77,8 +80,10 @@ void convert(const FieldmapRequest& request) {
       normalize_mesh(mesh, *request.normalize);
     }
     const WorkingOn writing(request.output.c_str());
+    // Refused before OUT is opened, which may empty a file written in place.
+    check_mesh_for_form(mesh, *format, request.output.c_str());
     open_output(request, output);
-    write_mesh(mesh, *format, output);
+    write_checked_mesh(mesh, *format, output);
   }
   tqs_close_output(output);
   // Said once the file is written: a refused mesh gets its error alone.
