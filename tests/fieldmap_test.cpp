@@ -387,11 +387,10 @@ TEST_F(Fieldmap, ARefusedMeshLeavesAFileWrittenInPlaceAsItWas) {
   const test_support::UnwritableFile locked(folder);
   if (locked.error_text().empty())
     GTEST_SKIP() << "this process can make no folder unwritable for itself here";
-  expect_error_line(fieldmap({"convert", "-f", "electric", "--planar", electric_t7_,
-                              folder + "/keep.txt"}),
-                    kError + electric_t7_ +
-                        ": no field on the axis: a rectangular 2-D map has no axis\n",
-                    "keep.txt");
+  expect_error_line(
+      fieldmap({"convert", "-f", "electric", "--planar", electric_t7_, folder + "/keep.txt"}),
+      kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis\n",
+      "keep.txt");
   EXPECT_EQ(read_file(folder + "/keep.txt"), kOldBytes);
 }
 

@@ -32,11 +32,10 @@ void check_grid(const FieldMesh& mesh) {
   const std::array<const char*, 3>& labels = cylindrical ? CYLINDRICAL_LABELS : RECTANGULAR_LABELS;
   for (std::size_t k = 0; k < 3; ++k) {
     if (mesh.axes[k].label != labels[k]) {
-      raise_mesh_error(mesh, "axisLabels %s, %s, %s: a %s mesh has %s",
-                       quoted_text(mesh.axes[0].label).c_str(), quoted_text(mesh.axes[1].label).c_str(),
-                       quoted_text(mesh.axes[2].label).c_str(),
-                       cylindrical ? "cylindrical" : "rectangular",
-                       cylindrical ? "r, theta, z" : "x, y, z");
+      raise_mesh_error(
+          mesh, "axisLabels %s, %s, %s: a %s mesh has %s", quoted_text(mesh.axes[0].label).c_str(),
+          quoted_text(mesh.axes[1].label).c_str(), quoted_text(mesh.axes[2].label).c_str(),
+          cylindrical ? "cylindrical" : "rectangular", cylindrical ? "r, theta, z" : "x, y, z");
     }
   }
   std::int64_t points = 1;
