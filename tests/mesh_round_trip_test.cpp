@@ -28,6 +28,9 @@ const std::string kRfT7 = "10 13 3\n"
                           "29.4 2.75 29.53 300\n28.6 2.5 28.71 305\n27.9 2.25 27.99 310\n"
                           "26.1 2 26.18 315\n";
 
+const std::string kRfT7WithNan =
+    "10 13 3\n1300.5\n0 2 2\n" + kRfT7.substr(kRfT7.find("30.25 0 30.25 0")).replace(0, 5, "nan");
+
 // A static magnetic map of 3 r points by 2 z points, r fastest: (Br, Bz) in G.
 const std::string kStaticT7 = "0 1 2\n"
                               "-5 5 1\n"
@@ -89,6 +92,9 @@ void expect_same_mesh(const FieldMesh& a, const FieldMesh& b, double relative,
     ASSERT_NE(other, nullptr) << what << ": " << component.name();
     ASSERT_EQ(other->values.size(), component.values.size()) << what;
     for (std::size_t k = 0; k < component.values.size(); ++k) {
+      const std::complex<double> x = component.values[k];
+      if (std::isnan(x.real()) && std::isnan(other->values[k].real()))
+        continue; // a value that is no number stays one
       if (relative == 0) {
         EXPECT_EQ(other->values[k], component.values[k]) << what << " " << component.name() << k;
       } else {
@@ -113,6 +119,8 @@ TEST(MeshRoundTrip, EveryFormReadsBackWhatWasWritten) {
       {"planar electric T7", kStaticT7, ".t7",
        with_field(FieldKind::electric, MeshGeometry::rectangular)},
       {"static SF7", kStaticSf7, ".sf7", {}},
+      // A value that is no number has no phase, and does not make a travelling wave.
+      {"RF T7 with a NaN", kRfT7WithNan, ".t7", {}},
   };
   struct Via {
     MeshFormat format;
