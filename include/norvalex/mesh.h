@@ -13,6 +13,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -211,13 +212,16 @@ enum class MeshFormat {
   on_axis, // two text columns: the position along the axis in m and Ez in V/m (or Bz in T)
 };
 
-// Writes `mesh` in `format` into `output`, which tqs_open_file or tqs_use_stream opened; the
-// caller closes it, and a failed write leaves the target as it was (see TqsOutput). A mesh that
-// the format cannot hold is refused before anything is written: "<file>: <why>", the file being
-// the mesh's source. openPMD needs a file of its own: an output opened on a named regular file.
-NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output);
+// Writes `mesh` in `format` into `stream`, which the caller opened and keeps open (standard
+// output, say), and flushes it; `name` names it in messages ("-" for standard output). A mesh
+// that the format cannot hold is refused before anything is written: "<file>: <why>", the file
+// being the mesh's source. openPMD needs a file of its own and is refused here
+// (write_mesh_file writes it).
+NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
+                                  const char* name);
 
-// Opens `path` (replaced whole), writes `mesh` in `format` and closes it.
+// Opens `path`, writes `mesh` in `format` and puts the file in place: it is replaced whole, or
+// left as it was when the write fails (a device or a FIFO is written in place).
 NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path);
 
 } // namespace norvalex

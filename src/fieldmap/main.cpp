@@ -2,13 +2,13 @@
 // file, an openPMD file or a TQS file written from a map, and only then opens its output and
 // writes it as TQS, openPMD, T7 or an on-axis table; `info` tells what a file holds.
 #include "cli/diagnostics.h"
-#include "cli/process.h"
+#include "cli/program.h"
 #include "cli/program_output.h"
 #include "fieldmap/fieldmap_options.h"
 #include "fieldmap/info.h"
+#include "mesh/mesh_output.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/mesh.h"
-#include "norvalex/tqs.h"
 
 #include <string>
 
@@ -18,13 +18,13 @@ using namespace norvalex;
 
 // Opens OUT, after the whole input has been read: standard output for "-", else the named file,
 // replaced whole at the close.
-void open_output(const FieldmapRequest& request, TqsOutput& output) {
+void open_output(const FieldmapRequest& request, OutputFile& output) {
   if (!is_standard_output_name(request.output.c_str())) {
     open_output_file(output, request.output.c_str(), false);
     return;
   }
   bool buffered = false;
-  if (!open_standard_output(output, false, buffered)) {
+  if (!open_standard_output(output, buffered)) {
     refuse("output can not be written to a terminal: give OUT a file name, or redirect "
            "standard output");
   }
@@ -46,7 +46,7 @@ void convert(const FieldmapRequest& request) {
   }
   const char* input = request.input.c_str();
   const WorkingOn reading(input);
-  TqsOutput output;
+  OutputFile output;
   std::string dropped; // the table's other columns, which only a TQS file keeps
   if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
@@ -80,7 +80,7 @@ void convert(const FieldmapRequest& request) {
     open_output(request, output);
     write_mesh(mesh, *format, output);
   }
-  tqs_close_output(output);
+  close_output_file(output);
   // Said once the file is written: a refused mesh gets its error alone.
   if (!dropped.empty()) {
     warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +

@@ -1,14 +1,15 @@
 // Meshes written as T7 grid files, on-axis tables, the converter's TQS arrays and openPMD field
-// meshes, each through the TQS library's output: a file is replaced whole or left as it was.
+// meshes, each into an output file: a file is replaced whole or left as it was.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
+#include "mesh/mesh_output.h"
 #include "mesh/openpmd.h"
 #include "mesh/real_fields.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/sf7.h"
-#include "tqs/tqs_output_state.h"
+#include "tqs/tqs_on_output.h"
 
 #include <array>
 #include <charconv>
@@ -27,7 +28,7 @@ constexpr std::size_t TEXT_CHUNK = std::size_t{1} << 20;
 
 class TextOutput {
 public:
-  explicit TextOutput(TqsOutput& output) : output_(output) { text_.reserve(TEXT_CHUNK + 256); }
+  explicit TextOutput(OutputFile& file) : file_(file) { text_.reserve(TEXT_CHUNK + 256); }
 
   // The shortest text that reads back as `value`.
   void number(double value) {
@@ -42,13 +43,19 @@ public:
       flush();
   }
   void flush() {
-    check_interruption();
-    tqs_write_bytes(output_, text_.data(), text_.size());
+    try {
+      check_interruption();
+    } catch (...) {
+      file_.give_up(); // never written to again: it is undone
+      throw;
+    }
+    if (const int error_number = file_.write(text_.data(), text_.size()))
+      raise_file_error(file_.name(), error_number);
     text_.clear();
   }
 
 private:
-  TqsOutput& output_;
+  OutputFile& file_;
   std::string text_;
 };
 
@@ -114,7 +121,7 @@ void check_writable_axes(const FieldMesh& mesh, const char* form) {
   }
 }
 
-void write_t7(const FieldMesh& mesh, TqsOutput& output) {
+void write_t7(const FieldMesh& mesh, OutputFile& output) {
   const RealFields fields(mesh);
   check_writable_axes(mesh, "a T7 file");
   const bool rf = is_rf(mesh);
@@ -195,7 +202,7 @@ void write_t7(const FieldMesh& mesh, TqsOutput& output) {
   out.flush();
 }
 
-void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
+void write_on_axis(const FieldMesh& mesh, OutputFile& output) {
   const RealFields fields(mesh);
   const OnAxisField axis = on_axis_field(mesh);
   const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
@@ -296,7 +303,9 @@ std::span<const UnitRule> sf7_tqs_units() {
   return rules;
 }
 
-void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
+void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {
+  TqsOutput output;
+  tqs_use_output(output, file, false);
   const auto points = static_cast<std::size_t>(table.dim1) * static_cast<std::size_t>(table.dim2);
   write_converter_header(output);
   for (std::size_t k = 0; k < table.columns.size(); ++k) {
@@ -312,38 +321,54 @@ void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
   }
 }
 
-void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
+void write_mesh(const FieldMesh& mesh, MeshFormat format, OutputFile& file) {
   switch (format) {
   case MeshFormat::t7:
-    write_t7(mesh, output);
+    write_t7(mesh, file);
     return;
   case MeshFormat::on_axis:
-    write_on_axis(mesh, output);
+    write_on_axis(mesh, file);
     return;
-  case MeshFormat::tqs:
+  case MeshFormat::tqs: {
+    TqsOutput output;
+    tqs_use_output(output, file, false);
     write_tqs_arrays(mesh, output);
     return;
+  }
   case MeshFormat::openpmd: {
+    const char* const name = file.name();
     if (!mesh_has_openpmd())
-      raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
+      raise_input_failure(name, 0, UNSUPPORTED_OPENPMD_TEXT, name);
     // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
-    if (tqs_output_undo(output).temp_path.empty()) {
-      raise_input_failure(output.name, 0,
+    if (file.temp_path().empty()) {
+      raise_input_failure(name, 0,
                           "%s: an openPMD file is written as a file of its own, not into a pipe, "
                           "a device or standard output",
-                          output.name);
+                          name);
     }
+    TqsOutput output;
+    tqs_use_output(output, file, false);
     write_openpmd(mesh, output);
     return;
   }
   }
 }
 
+void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name) {
+  OutputFile file;
+  file.use_stream(stream, name);
+  write_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(name, error_number);
+}
+
 void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path) {
-  TqsOutput output;
-  tqs_open_file(output, path, false);
-  write_mesh(mesh, format, output);
-  tqs_close_output(output);
+  OutputFile file;
+  if (const int error_number = file.open(path, OutputMode::replace))
+    raise_file_error(path, error_number);
+  write_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(path, error_number);
 }
 
 } // namespace norvalex
