@@ -69,7 +69,8 @@ public:
   // Finishes the output: a caller's stream is flushed; a file's stream is flushed and closed, a
   // temporary file written through to the device (through the output's own descriptor), checked
   // to be still the file this output created, renamed over its target and the folder synced; an
-  // append is unlocked. Returns 0, or the error number after undoing the output.
+  // append is unlocked. Returns 0, or the error number after undoing the output: EBADF for a
+  // file whose write failed or that was given up.
   int commit();
 
 private:
