@@ -379,11 +379,13 @@ TEST_F(Fieldmap, AnExtensionInCapitalsTellsTheFormat) {
 }
 
 // In a folder that takes no new file, a file is written in place: a mesh that OUT's form cannot
-// hold is refused before the file is opened, which would empty it.
+// hold is refused before the file is opened, which would empty it, and an openPMD file, which
+// HDF5 writes by name, is not written in place at all.
 TEST_F(Fieldmap, ARefusedMeshLeavesAFileWrittenInPlaceAsItWas) {
   const std::string folder = dir_.file("locked");
   std::filesystem::create_directory(folder);
   write_file(folder + "/keep.txt", kOldBytes);
+  write_file(folder + "/keep.h5", kOldBytes);
   const test_support::UnwritableFile locked(folder);
   if (locked.error_text().empty())
     GTEST_SKIP() << "this process can make no folder unwritable for itself here";
@@ -392,6 +394,13 @@ TEST_F(Fieldmap, ARefusedMeshLeavesAFileWrittenInPlaceAsItWas) {
       kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis\n",
       "keep.txt");
   EXPECT_EQ(read_file(folder + "/keep.txt"), kOldBytes);
+  // HDF5 writes a file of its own, which this folder cannot take: refused, the file untouched.
+  if (mesh_has_openpmd()) {
+    expect_error_line(fieldmap({"convert", rf_t7_, folder + "/keep.h5"}),
+                      kError + "\"" + folder + "/keep.h5\": " + locked.error_text() + "\n",
+                      "keep.h5");
+    EXPECT_EQ(read_file(folder + "/keep.h5"), kOldBytes);
+  }
 }
 
 TEST_F(Fieldmap, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,6 +168,13 @@ TEST(MeshRoundTrip, OnAxisFileHoldsTheRowAtRZero) {
   // Positions are the origin and whole steps, each number in its shortest round-trip form.
   EXPECT_EQ(test_support::read_file(path), "0.1 30250000\n0.11 29500000\n0.12000000000000001 "
                                            "28750000\n0.13 2.7e+07\n");
+  // Into a caller's stream, the same bytes.
+  const std::string streamed = dir.file("streamed.txt");
+  std::FILE* stream = std::fopen(streamed.c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  write_mesh(mesh, MeshFormat::on_axis, stream, "-");
+  std::fclose(stream);
+  EXPECT_EQ(test_support::read_file(streamed), test_support::read_file(path));
   const OnAxisPeak peak = on_axis_peak(mesh);
   EXPECT_EQ(peak.value, 30.25e6);
   EXPECT_EQ(peak.position, 0.1);

@@ -13,6 +13,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <span>
@@ -266,13 +267,16 @@ NORVALEX_MESH_API double normalization_factor(const FieldMesh& mesh, double peak
 // Scales the mesh by normalization_factor(mesh, peak).
 NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
 
-// Writes `mesh` in `format` into `output`, which tqs_open_file or tqs_use_stream opened; the
-// caller closes it, and a failed write leaves the target as it was (see TqsOutput). A mesh that
-// the format cannot hold is refused before anything is written: "<file>: <why>", the file being
-// the mesh's source. openPMD needs a file of its own: an output opened on a named regular file.
-NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output);
+// Writes `mesh` in `format` into `stream`, which the caller opened and keeps open (standard
+// output, say), and flushes it; `name` names it in messages ("-" for standard output). A mesh
+// that the format cannot hold is refused before anything is written: "<file>: <why>", the file
+// being the mesh's source. openPMD needs a file of its own and is refused here
+// (write_mesh_file writes it).
+NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
+                                  const char* name);
 
-// Opens `path` (replaced whole), writes `mesh` in `format` and closes it.
+// Opens `path`, writes `mesh` in `format` and puts the file in place: it is replaced whole, or
+// left as it was when the write fails (a device or a FIFO is written in place).
 NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path);
 
 } // namespace norvalex

@@ -47,7 +47,8 @@ constexpr std::array<MeshFormRow, 5> rows{{
      openpmd_signature,
      read_openpmd_mesh,
      nullptr,
-     write_openpmd_mesh},
+     write_openpmd_mesh,
+     true},
     {{MeshForm::t7,
       "t7",
       "T7 file",
@@ -148,6 +149,10 @@ const MeshFormInfo* mesh_form_of_path(std::string_view path) {
     }
   }
   return nullptr;
+}
+
+OutputMode mesh_output_mode(MeshForm form) {
+  return mesh_form_row(form).by_name ? OutputMode::replace_by_rename : OutputMode::replace;
 }
 
 const char* mesh_form_name(MeshForm form) {

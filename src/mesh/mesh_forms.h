@@ -5,6 +5,7 @@
 #pragma once
 
 #include "norvalex/mesh.h"
+#include "platform/output_file.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -33,17 +34,29 @@ struct MeshFormRow {
   // a form that holds every mesh check_mesh lets through.
   void (*check)(const FieldMesh& mesh);
   // Writes `mesh`, checked; null for a form that is only read.
-  void (*write)(const FieldMesh& mesh, TqsOutput& output);
+  void (*write)(const FieldMesh& mesh, OutputFile& file);
+  // The writer writes a file of its own by the temporary file's name (HDF5), so the output is
+  // opened only where a temporary file can be made, never written in place.
+  bool by_name = false;
 };
 
 // The row of `form`.
 const MeshFormRow& mesh_form_row(MeshForm form);
 
 // Throws unless `form` is written and holds `mesh`: check_mesh, then the form's own check. A
-// writer that makes it first refuses a mesh before its output is opened.
-void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* output_name);
-// Writes `mesh`, checked by check_mesh_for_form, in `form`.
-void write_checked_mesh(const FieldMesh& mesh, MeshForm form, TqsOutput& output);
+// writer that makes it first refuses a mesh before its output is opened, which may empty a file
+// written in place.
+NORVALEX_MESH_API void check_mesh_for_form(const FieldMesh& mesh, MeshForm form,
+                                           const char* output_name);
+// How a named output of `form` is opened: replaced through a temporary file, and for a form
+// written by name never in place.
+NORVALEX_MESH_API OutputMode mesh_output_mode(MeshForm form);
+// Writes `mesh`, checked by check_mesh_for_form, in `form` into `file`, named in messages by its
+// name; the caller commits the file, and a failed write leaves it given up, for its owner to undo.
+// openPMD needs a file of its own: a replacement of a named file through a temporary file
+// (temp_path), else "<name>: an openPMD file is written as a file of its own, not into a pipe, a
+// device or standard output".
+NORVALEX_MESH_API void write_checked_mesh(const FieldMesh& mesh, MeshForm form, OutputFile& file);
 
 // The signatures and writers of the forms, each in the file of its form.
 bool tqs_signature(const FileStart& start);
@@ -53,9 +66,9 @@ bool sf7_signature(const FileStart& start);
 void check_tqs_arrays(const FieldMesh& mesh);
 void check_t7(const FieldMesh& mesh);
 void check_on_axis(const FieldMesh& mesh);
-void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output);
-void write_openpmd_mesh(const FieldMesh& mesh, TqsOutput& output);
-void write_t7(const FieldMesh& mesh, TqsOutput& output);
-void write_on_axis(const FieldMesh& mesh, TqsOutput& output);
+void write_tqs_arrays(const FieldMesh& mesh, OutputFile& file);
+void write_openpmd_mesh(const FieldMesh& mesh, OutputFile& file);
+void write_t7(const FieldMesh& mesh, OutputFile& file);
+void write_on_axis(const FieldMesh& mesh, OutputFile& file);
 
 } // namespace norvalex

@@ -1,5 +1,5 @@
 // Meshes written as T7 grid files, on-axis tables, the converter's TQS arrays and openPMD field
-// meshes, each through the TQS library's output: a file is replaced whole or left as it was.
+// meshes, each into an output file: a file is replaced whole or left as it was.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
@@ -9,7 +9,7 @@
 #include "mesh/real_fields.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/sf7.h"
-#include "tqs/tqs_output_state.h"
+#include "tqs/tqs_on_output.h"
 
 #include <algorithm>
 #include <array>
@@ -29,7 +29,7 @@ constexpr std::size_t TEXT_CHUNK = std::size_t{1} << 20;
 
 class TextOutput {
 public:
-  explicit TextOutput(TqsOutput& output) : output_(output) { text_.reserve(TEXT_CHUNK + 256); }
+  explicit TextOutput(OutputFile& file) : file_(file) { text_.reserve(TEXT_CHUNK + 256); }
 
   // The shortest text that reads back as `value`.
   void number(double value) {
@@ -44,13 +44,19 @@ public:
       flush();
   }
   void flush() {
-    check_interruption();
-    tqs_write_bytes(output_, text_.data(), text_.size());
+    try {
+      check_interruption();
+    } catch (...) {
+      file_.give_up(); // never written to again: it is undone
+      throw;
+    }
+    if (const int error_number = file_.write(text_.data(), text_.size()))
+      raise_file_error(file_.name(), error_number);
     text_.clear();
   }
 
 private:
-  TqsOutput& output_;
+  OutputFile& file_;
   std::string text_;
 };
 
@@ -185,7 +191,7 @@ void check_t7(const FieldMesh& mesh) {
   t7_layout(mesh);
 }
 
-void write_t7(const FieldMesh& mesh, TqsOutput& output) {
+void write_t7(const FieldMesh& mesh, OutputFile& output) {
   const RealFields fields(mesh);
   const T7Layout layout = t7_layout(mesh);
   TextOutput out(output);
@@ -242,7 +248,7 @@ void check_on_axis(const FieldMesh& mesh) {
   on_axis_layout(mesh);
 }
 
-void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
+void write_on_axis(const FieldMesh& mesh, OutputFile& output) {
   const RealFields fields(mesh);
   const OnAxisField axis = on_axis_layout(mesh);
   const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
@@ -340,8 +346,10 @@ void check_tqs_arrays(const FieldMesh& mesh) {
   });
 }
 
-void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
+void write_tqs_arrays(const FieldMesh& mesh, OutputFile& file) {
   const RealFields fields(mesh);
+  TqsOutput output;
+  tqs_use_output(output, file, false);
   const std::size_t points = mesh.point_count();
   std::vector<double> values;
   try {
@@ -358,20 +366,25 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   });
 }
 
-void write_openpmd_mesh(const FieldMesh& mesh, TqsOutput& output) {
+void write_openpmd_mesh(const FieldMesh& mesh, OutputFile& file) {
+  const char* const name = file.name();
   if (!mesh_has_openpmd())
-    raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
+    raise_input_failure(name, 0, UNSUPPORTED_OPENPMD_TEXT, name);
   // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
-  if (tqs_output_undo(output).temp_path.empty()) {
-    raise_input_failure(output.name, 0,
+  if (file.temp_path().empty()) {
+    raise_input_failure(name, 0,
                         "%s: an openPMD file is written as a file of its own, not into a pipe, "
                         "a device or standard output",
-                        output.name);
+                        name);
   }
+  TqsOutput output;
+  tqs_use_output(output, file, false);
   write_openpmd(mesh, output);
 }
 
-void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
+void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {
+  TqsOutput output;
+  tqs_use_output(output, file, false);
   const auto points = static_cast<std::size_t>(table.dim1) * static_cast<std::size_t>(table.dim2);
   const double h_factor = converter_h_factor();
   write_converter_header(output);
@@ -404,22 +417,28 @@ void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* outpu
     row.check(mesh);
 }
 
-void write_checked_mesh(const FieldMesh& mesh, MeshForm form, TqsOutput& output) {
-  mesh_form_row(form).write(mesh, output);
+void write_checked_mesh(const FieldMesh& mesh, MeshForm form, OutputFile& file) {
+  mesh_form_row(form).write(mesh, file);
 }
 
-void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
-  check_mesh_for_form(mesh, format, output.name);
-  write_checked_mesh(mesh, format, output);
+void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name) {
+  check_mesh_for_form(mesh, format, name);
+  OutputFile file;
+  file.use_stream(stream, name);
+  write_checked_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(name, error_number);
 }
 
 void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path) {
   // Refused before the file is opened, which may empty a file written in place.
   check_mesh_for_form(mesh, format, path);
-  TqsOutput output;
-  tqs_open_file(output, path, false);
-  write_checked_mesh(mesh, format, output);
-  tqs_close_output(output);
+  OutputFile file;
+  if (const int error_number = file.open(path, mesh_output_mode(format)))
+    raise_file_error(path, error_number);
+  write_checked_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(path, error_number);
 }
 
 } // namespace norvalex

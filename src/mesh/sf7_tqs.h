@@ -4,7 +4,7 @@
 #pragma once
 
 #include "norvalex/mesh.h"
-#include "norvalex/tqs.h"
+#include "platform/output_file.h"
 #include "sf7/sf7_table.h"
 
 #include <span>
@@ -20,9 +20,9 @@ NORVALEX_MESH_API std::span<const UnitRule> sf7_mesh_units();
 NORVALEX_MESH_API FieldMesh sf7_table_mesh(Sf7Table& table, const char* path,
                                            const MeshReadOptions& options, bool keep_table);
 
-// Writes `table`, read with sf7_mesh_units, into `output` as the converter writes it: its
-// header, then every column in file order, H-phi in T by the converter's factor, each column but
-// the two coordinates multiplied by `factor` last.
-NORVALEX_MESH_API void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor = 1);
+// Writes `table`, read with sf7_mesh_units, into `file` as the converter writes it: its header,
+// then every column in file order, H-phi in T by the converter's factor, each column but the two
+// coordinates multiplied by `factor` last. The caller commits the file.
+NORVALEX_MESH_API void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor = 1);
 
 } // namespace norvalex

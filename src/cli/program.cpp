@@ -1,4 +1,4 @@
-#include "cli/process.h"
+#include "cli/program.h"
 
 #include "platform/process.h"
 
