@@ -31,10 +31,8 @@ int OutputFile::open(const char* name, OutputMode mode) {
       fd = open_descriptor(name, mode, target);
       if (fd < 0)
         return fail(errno);
-      if (note) {
-        note_output_undo(undo_);
-        noted_ = true;
-      }
+      if (note)
+        note_slot_ = note_output_undo(undo_);
     }
     stream_ = stream_of(fd, append);
     if (stream_ == nullptr)
@@ -161,8 +159,7 @@ void OutputFile::undo() noexcept {
 // Forgets how to undo the output, whose file is now what it should be (or as it was), and
 // unlocks it.
 void OutputFile::finish() noexcept {
-  if (std::exchange(noted_, false))
-    note_output_undo(OutputUndo{});
+  clear_output_undo(std::exchange(note_slot_, -1));
   undo_.temp_path.clear();
   undo_.start_length = -1;
   undo_.remove_target = false;

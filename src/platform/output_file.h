@@ -83,7 +83,7 @@ private:
   std::FILE* stream_ = nullptr;
   bool owns_stream_ = false; // the stream is this output's: closed by it
   bool failed_ = false;      // what the stream holds may end inside a record
-  bool noted_ = false;       // the interruption handler's note is this output's undo
+  int note_slot_ = -1;       // the interruption handler's note of this output's undo, or -1
   // The stream buffer, released after the stream is closed.
   std::unique_ptr<char[]> buffer_;
   OutputUndo undo_; // how the output is undone until it is finished

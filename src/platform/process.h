@@ -57,11 +57,18 @@ void undo_output_on_interruption();
 // library has a copy of its own, so a program opens its outputs in its own code (src/cli).
 bool interruption_undoes_output();
 
+// Outputs open at once whose undo the handler notes: a form written as several files (one per
+// component) opens them all before it commits any.
+inline constexpr int OUTPUT_UNDO_SLOTS = 8;
+
 // Notes in static storage what undoes an output (its temporary file to remove, or the appended
-// file to cut back or remove), for the signal handler; an OutputUndo with nothing to undo clears
-// the note. Called with the signals held back, right after a replacement was opened, and as the
-// output file finishes.
-void note_output_undo(const OutputUndo& undo);
+// file to cut back or remove), for the signal handler, which undoes every output noted. Returns
+// the note's slot, or -1 when there is nothing to undo or every slot is taken (that output is
+// then not undone by an interruption). Called with the signals held back, right after a
+// replacement was opened.
+int note_output_undo(const OutputUndo& undo);
+// Forgets the note in `slot` (from note_output_undo; -1 does nothing), as its output finishes.
+void clear_output_undo(int slot);
 
 // Holds the interruptions back while it lives (when `hold` is set), so that none falls between
 // the creation of an output file and the note of its undo. On Windows the handler then waits.

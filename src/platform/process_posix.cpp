@@ -14,12 +14,15 @@ namespace {
 
 constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The undo of the open output, copied from it into plain static storage: a signal handler may
+// The undo of each open output, copied from it into plain static storage: a signal handler may
 // read nothing else.
-char undo_path[PATH_MAX]; // the temporary file, or the appended file the run created; or ""
-int undo_fd = -1;         // the appended file's descriptor, which holds its lock; or -1
-off_t undo_length = -1;   // the appended file's length before, to cut it back to
-volatile sig_atomic_t undo_noted = 0;
+struct UndoNote {
+  char path[PATH_MAX]; // the temporary file, or the appended file the run created; or ""
+  int fd;              // the appended file's descriptor, which holds its lock; or -1
+  off_t length;        // the appended file's length before, to cut it back to
+  volatile sig_atomic_t noted;
+};
+UndoNote undo_notes[OUTPUT_UNDO_SLOTS];
 bool handler_installed = false; // by undo_output_on_interruption
 
 sigset_t interrupting_set() {
@@ -46,25 +49,27 @@ void end_by_signal(int signal_number) {
 
 // Async-signal-safe calls only.
 void undo_output_and_end(int signal_number) {
-  if (undo_noted) {
-    if (undo_fd < 0) {
-      unlink(undo_path);
-    } else if (undo_path[0] != '\0') {
+  for (const UndoNote& note : undo_notes) {
+    if (!note.noted)
+      continue;
+    if (note.fd < 0) {
+      unlink(note.path);
+    } else if (note.path[0] != '\0') {
       // Removed only while it is still the file the run created, never one made in its place.
-      if (same_file(undo_fd, undo_path) == 0)
-        unlink(undo_path);
+      if (same_file(note.fd, note.path) == 0)
+        unlink(note.path);
     } else {
       // The interrupted write never resumes: the process ends below.
-      [[maybe_unused]] const int cut = ftruncate(undo_fd, undo_length);
+      [[maybe_unused]] const int cut = ftruncate(note.fd, note.length);
     }
   }
   end_by_signal(signal_number);
 }
 
-bool copy_path(const std::string& path) {
-  if (path.size() >= sizeof undo_path)
+bool copy_path(UndoNote& note, const std::string& path) {
+  if (path.size() >= sizeof note.path)
     return false;
-  std::memcpy(undo_path, path.c_str(), path.size() + 1);
+  std::memcpy(note.path, path.c_str(), path.size() + 1);
   return true;
 }
 
@@ -100,23 +105,33 @@ bool interruption_undoes_output() {
   return handler_installed;
 }
 
-void note_output_undo(const OutputUndo& output) {
+int note_output_undo(const OutputUndo& output) {
+  int slot = 0;
+  while (slot < OUTPUT_UNDO_SLOTS && undo_notes[slot].noted)
+    ++slot;
+  if (slot == OUTPUT_UNDO_SLOTS)
+    return -1;
   // An append is noted with the signals free: the fences keep the compiler from moving the
   // note's fields past the flag, so the handler never acts on a half-written note.
-  undo_noted = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  undo_path[0] = '\0';
-  undo_fd = -1;
+  UndoNote& note = undo_notes[slot];
+  note.path[0] = '\0';
+  note.fd = -1;
   bool noted = false;
   if (!output.temp_path.empty()) {
-    noted = copy_path(output.temp_path);
+    noted = copy_path(note, output.temp_path);
   } else if (output.target_fd >= 0 && output.start_length >= 0) {
-    undo_fd = output.target_fd;
-    undo_length = static_cast<off_t>(output.start_length);
-    noted = !output.remove_target || copy_path(output.target_path);
+    note.fd = output.target_fd;
+    note.length = static_cast<off_t>(output.start_length);
+    noted = !output.remove_target || copy_path(note, output.target_path);
   }
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  undo_noted = noted;
+  note.noted = noted;
+  return noted ? slot : -1;
+}
+
+void clear_output_undo(int slot) {
+  if (slot >= 0 && slot < OUTPUT_UNDO_SLOTS)
+    undo_notes[slot].noted = 0;
 }
 
 InterruptionHold::InterruptionHold(bool hold) : held_(hold), previous_() {

@@ -16,13 +16,17 @@ namespace norvalex {
 
 namespace {
 
-// The undo of the open output, copied from it under the lock.
+// The undo of each open output, copied from it under the lock.
 SRWLOCK undo_lock = SRWLOCK_INIT;
 bool lock_held_by_hold = false; // the main thread's own InterruptionHold holds it
-char undo_path[MAX_PATH * 3];   // the temporary file (UTF-8 names take up to 3 bytes a unit)
-HANDLE undo_handle = INVALID_HANDLE_VALUE; // the appended file's handle, which holds its lock
-LARGE_INTEGER undo_length{};               // the appended file's length before, to cut it back to
-bool undo_remove = false;                  // the append created the file: remove it instead
+struct UndoNote {
+  char path[MAX_PATH * 3]; // the temporary file (UTF-8 names take up to 3 bytes a unit)
+  HANDLE handle;           // the appended file's handle, which holds its lock
+  LARGE_INTEGER length;    // the appended file's length before, to cut it back to
+  bool remove;             // the append created the file: remove it instead
+  bool noted;
+};
+UndoNote undo_notes[OUTPUT_UNDO_SLOTS];
 HANDLE main_thread = nullptr;
 bool handler_installed = false; // by undo_output_on_interruption
 
@@ -40,15 +44,19 @@ BOOL WINAPI undo_output_and_end(DWORD event) {
     context.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(main_thread, &context);
   }
-  if (undo_path[0] != '\0') {
-    // Once renamed into place the file is whole and no longer found here.
-    DeleteFileA(undo_path);
-  } else if (undo_handle != INVALID_HANDLE_VALUE && main_thread != nullptr) {
-    if (undo_remove) {
-      FILE_DISPOSITION_INFO remove{TRUE};
-      SetFileInformationByHandle(undo_handle, FileDispositionInfo, &remove, sizeof remove);
-    } else if (SetFilePointerEx(undo_handle, undo_length, nullptr, FILE_BEGIN) != 0) {
-      SetEndOfFile(undo_handle);
+  for (const UndoNote& note : undo_notes) {
+    if (!note.noted)
+      continue;
+    if (note.path[0] != '\0') {
+      // Once renamed into place the file is whole and no longer found here.
+      DeleteFileA(note.path);
+    } else if (note.handle != INVALID_HANDLE_VALUE && main_thread != nullptr) {
+      if (note.remove) {
+        FILE_DISPOSITION_INFO remove{TRUE};
+        SetFileInformationByHandle(note.handle, FileDispositionInfo, &remove, sizeof remove);
+      } else if (SetFilePointerEx(note.handle, note.length, nullptr, FILE_BEGIN) != 0) {
+        SetEndOfFile(note.handle);
+      }
     }
   }
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
@@ -79,19 +87,42 @@ bool interruption_undoes_output() {
   return handler_installed;
 }
 
-void note_output_undo(const OutputUndo& output) {
+int note_output_undo(const OutputUndo& output) {
   if (!lock_held_by_hold)
     AcquireSRWLockExclusive(&undo_lock);
-  undo_path[0] = '\0';
-  undo_handle = INVALID_HANDLE_VALUE;
-  if (!output.temp_path.empty()) {
-    if (output.temp_path.size() < sizeof undo_path)
-      std::memcpy(undo_path, output.temp_path.c_str(), output.temp_path.size() + 1);
-  } else if (output.target_fd >= 0 && output.start_length >= 0) {
-    undo_handle = reinterpret_cast<HANDLE>(_get_osfhandle(output.target_fd));
-    undo_length.QuadPart = output.start_length;
-    undo_remove = output.remove_target;
+  int slot = 0;
+  while (slot < OUTPUT_UNDO_SLOTS && undo_notes[slot].noted)
+    ++slot;
+  if (slot < OUTPUT_UNDO_SLOTS) {
+    UndoNote& note = undo_notes[slot];
+    note.path[0] = '\0';
+    note.handle = INVALID_HANDLE_VALUE;
+    if (!output.temp_path.empty()) {
+      note.noted = output.temp_path.size() < sizeof note.path;
+      if (note.noted)
+        std::memcpy(note.path, output.temp_path.c_str(), output.temp_path.size() + 1);
+    } else if (output.target_fd >= 0 && output.start_length >= 0) {
+      note.handle = reinterpret_cast<HANDLE>(_get_osfhandle(output.target_fd));
+      note.length.QuadPart = output.start_length;
+      note.remove = output.remove_target;
+      note.noted = true;
+    }
+    if (!note.noted)
+      slot = -1;
+  } else {
+    slot = -1;
   }
+  if (!lock_held_by_hold)
+    ReleaseSRWLockExclusive(&undo_lock);
+  return slot;
+}
+
+void clear_output_undo(int slot) {
+  if (slot < 0 || slot >= OUTPUT_UNDO_SLOTS)
+    return;
+  if (!lock_held_by_hold)
+    AcquireSRWLockExclusive(&undo_lock);
+  undo_notes[slot].noted = false;
   if (!lock_held_by_hold)
     ReleaseSRWLockExclusive(&undo_lock);
 }
