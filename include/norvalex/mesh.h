@@ -43,6 +43,17 @@ enum class MeshForm {
   t7,      // a T7 grid file, RF or static
   sf7,     // an SF7 table of the solver's post-processor
   on_axis, // two text columns: the position along the axis in m and Ez in V/m (or Bz in T)
+  // The trackers' own files.
+  impact_fourier,    // Impact-T rfdataN: Fourier coefficients of the on-axis Ez and Bz
+  impact_derivative, // Impact-T rfdataNNNN: the on-axis Ez and Bz with three derivatives
+  impact_t7,         // Impact-T 1TN.T7 of type 112: an RF T7 file
+  impact_solenoid,   // Impact-T 1TN.T7 of type 3: the static T7 layout, Br and Bz in T
+  opal_1d,           // OPAL 1DDynamic, 1DMagnetoStatic, 1DElectroStatic
+  opal_2d,           // OPAL 2DDynamic, 2DElectroStatic, 2DMagnetoStatic
+  astra,             // ASTRA 1-D cavity or solenoid: z and the field, two columns
+  tracewin,          // TraceWin .edz, .esz, .bsz (1-D) and .esz+.esr, .bsz+.bsr (2-D static)
+  sdds,              // elegant's SDDS: the on-axis RF field or a solenoid map
+  bmad,              // Bmad's grid_field text
 };
 // The forms a mesh is written in are the same forms.
 using MeshFormat = MeshForm;
@@ -60,21 +71,32 @@ struct MeshHolds {
   bool rectangular = false;
 };
 
-// The choices of reading (MeshReadOptions) that a form takes; other forms ignore them.
-inline constexpr unsigned MESH_OPTION_FIELD = 1U << 0;     // which field a file holds
-inline constexpr unsigned MESH_OPTION_GEOMETRY = 1U << 1;  // a planar map, not a cylindrical one
-inline constexpr unsigned MESH_OPTION_FREQUENCY = 1U << 2; // the frequency a file does not state
+// The choices of reading (MeshReadOptions) that a form takes, which other forms ignore, and of
+// writing (MeshWriteOptions), which other forms refuse.
+inline constexpr unsigned MESH_OPTION_FIELD = 1U << 0;        // which field a file holds
+inline constexpr unsigned MESH_OPTION_GEOMETRY = 1U << 1;     // a planar map, not a cylindrical one
+inline constexpr unsigned MESH_OPTION_FREQUENCY = 1U << 2;    // the frequency a file does not state
+inline constexpr unsigned MESH_OPTION_POINTS = 1U << 3;       // points of a reconstructed field
+inline constexpr unsigned MESH_OPTION_RESAMPLE = 1U << 4;     // equally spaced points of a 1-D map
+inline constexpr unsigned MESH_OPTION_COEFFICIENTS = 1U << 5; // values of a Fourier block
+inline constexpr unsigned MESH_OPTION_ASCII = 1U << 6;        // text rather than binary data
+inline constexpr unsigned MESH_OPTION_MIRROR = 1U << 7;       // the map mirrored about its first z
+inline constexpr unsigned MESH_OPTION_Z_OFFSET = 1U << 8;     // a shift of the positions written
+inline constexpr unsigned MESH_OPTION_NORMALIZE_WORD = 1U << 9; // a tracker's normalisation word
 
 // One row of the table of forms, as callers see it.
 struct MeshFormInfo {
   MeshForm form;
   const char* name;  // its name for --to and the Python calls: "tqs", "openpmd", "t7", ...
   const char* title; // what info calls it: "TQS file", "openPMD file", ...
-  std::array<const char*, 3> extensions; // lower case with the dot, unused ones null: ".t7"
+  std::span<const char* const> extensions; // lower case with the dot: ".t7"
+  const char* file_names; // the names its files have beside the extensions ("rfdataN"), or ""
   bool readable;
   bool writable;
   MeshHolds holds;
-  unsigned read_options; // MESH_OPTION_* bits
+  unsigned read_options;  // MESH_OPTION_* bits of MeshReadOptions
+  unsigned write_options; // MESH_OPTION_* bits of MeshWriteOptions
+  bool holds_frequency;   // an RF map written in it needs its frequency
 };
 
 // Every form, in the order of MeshForm.
@@ -159,10 +181,18 @@ struct MeshColumn {
 };
 
 // Where a mesh came from.
+// What a reader tells of a file beyond its mesh, for info: a label and a line of text
+// ("coefficients", "Ez: 59 values over -0.0617 to 0.0617 m").
+struct MeshNote {
+  std::string label;
+  std::string text;
+};
+
 struct MeshSource {
   std::string file;
   MeshForm form = MeshForm::sf7;
   ProblemKind problem = ProblemKind::unknown;
+  std::vector<MeshNote> notes;
 };
 
 struct FieldMesh {
@@ -195,6 +225,25 @@ struct MeshReadOptions {
   // Reads an RF table without it all the same, for a look at what the file holds: the mesh's
   // frequency is then 0 and its harmonic 1.
   bool frequency_may_be_unknown = false;
+  // A form that holds a field as a series (Impact-T's Fourier form) gives it on this many equally
+  // spaced points (401 when not given).
+  std::optional<std::int64_t> points;
+  // A 1-D form whose positions are not equally spaced is read onto this many equally spaced
+  // points, through a cubic spline; without it such a file is refused where its spacing breaks.
+  std::optional<std::int64_t> resample;
+};
+
+// The choices of writing that a form takes (MeshFormInfo::write_options); a form refuses any
+// other that is set.
+struct MeshWriteOptions {
+  // Impact-T's Fourier form: the values of each block (a0, then pairs), odd; when not given,
+  // the fewest whose series is within 1e-3 of the field.
+  std::optional<std::int64_t> coefficients;
+  bool ascii = false;  // SDDS: ASCII data rather than binary
+  bool mirror = false; // a 1-D form: the map mirrored about its first z (even in Ez and Bz)
+  double z_offset = 0; // m, added to the positions that a form writes
+  // A tracker's own normalisation word (OPAL's TRUE or FALSE; TRUE when not given).
+  std::optional<bool> normalize_word;
 };
 
 // The form of the file `path`, told from its first bytes: the first readable form of the table
@@ -273,10 +322,20 @@ NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
 // being the mesh's source. openPMD needs a file of its own and is refused here
 // (write_mesh_file writes it).
 NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
-                                  const char* name);
+                                  const char* name, const MeshWriteOptions& options = {});
 
 // Opens `path`, writes `mesh` in `format` and puts the file in place: it is replaced whole, or
-// left as it was when the write fails (a device or a FIFO is written in place).
-NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path);
+// left as it was when the write fails (a device or a FIFO is written in place). A form written
+// as several files (mesh_output_paths) writes them all, each whole or as it was.
+NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
+                                       const MeshWriteOptions& options = {});
+
+// The files that `format` writes `mesh` into for the name `path`: `path` itself, or for a form
+// written as several files (TraceWin's, one per component) `path` without the form's extension
+// it ends in, followed by each file's extension ("out.bsz" gives "out.bsz" and "out.bsr").
+NORVALEX_MESH_API std::vector<std::string> mesh_output_paths(const FieldMesh& mesh,
+                                                             MeshFormat format,
+                                                             const std::string& path,
+                                                             const MeshWriteOptions& options = {});
 
 } // namespace norvalex

@@ -15,8 +15,10 @@ struct FieldmapRequest {
   FieldmapCommand command = FieldmapCommand::info;
   std::string input;
   std::string output;              // convert: a file name, or "-" for standard output
+  std::optional<MeshForm> from;    // the input's form, when not told by its content or name
   std::optional<MeshFormat> to;    // convert: the output's format, when not told by its name
   MeshReadOptions read;            // the choices a file leaves open (--field, --planar, ...)
+  MeshWriteOptions write;          // convert: the choices of the output's form (--mirror, ...)
   std::optional<double> scale;     // convert: every field value times this
   std::optional<double> normalize; // convert: the on-axis peak set to this
   bool json = false;               // info: one JSON document

@@ -96,6 +96,12 @@ void write_text(Output& out, const FieldMesh& mesh, const Description& d) {
   } else {
     out << shortest_text(mesh.frequency) << " Hz\n";
   }
+  // What the reader tells of the file beyond the mesh, in its own lines.
+  for (const MeshNote& note : mesh.source.notes) {
+    const std::string label = listing_text(note.label);
+    out << label << std::string(label.size() < 11 ? 11 - label.size() : 1, ' ')
+        << listing_text(note.text) << "\n";
+  }
   out << "\n";
   TextTable grid({{"axis", false},
                   {"points", true},
@@ -147,6 +153,15 @@ void write_json(Output& out, const FieldMesh& mesh, const Description& d) {
       << (mesh.frequency == 0 && mesh.harmonic != 0 ? "null" : json_number(mesh.frequency))
       << ",\n";
   out << "  \"harmonic\": " << std::to_string(mesh.harmonic) << ",\n";
+  if (!mesh.source.notes.empty()) {
+    out << "  \"notes\": {";
+    for (std::size_t k = 0; k < mesh.source.notes.size(); ++k) {
+      const MeshNote& note = mesh.source.notes[k];
+      out << (k == 0 ? "\n    " : ",\n    ") << json_string(note.label) << ": "
+          << json_string(note.text);
+    }
+    out << "\n  },\n";
+  }
   out << "  \"axes\": [";
   for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
     const MeshAxis& axis = mesh.axes[k];
@@ -194,7 +209,8 @@ void write_info(const FieldmapRequest& request) {
   const WorkingOn reading(request.input.c_str());
   MeshReadOptions options = request.read;
   options.frequency_may_be_unknown = true;
-  const FieldMesh mesh = read_mesh(request.input.c_str(), options);
+  const FieldMesh mesh = request.from ? read_mesh(request.input.c_str(), *request.from, options)
+                                      : read_mesh(request.input.c_str(), options);
   const Description description = describe(mesh);
   Output out;
   if (request.json) {

@@ -10,24 +10,28 @@
 #include "mesh/sf7_tqs.h"
 #include "norvalex/mesh.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace norvalex;
 
-// Opens OUT in `form`, after the whole input has been read: standard output for "-", else the
-// named file, replaced whole at the close.
-void open_output(const FieldmapRequest& request, MeshForm form, OutputFile& output) {
-  if (!is_standard_output_name(request.output.c_str())) {
-    open_output_file(output, request.output.c_str(), mesh_output_mode(form));
+// Opens the files of OUT in `form`, after the whole input has been read: standard output for
+// "-", else each named file, replaced whole when all are committed. The files keep `paths`'s
+// names, which must outlive them.
+void open_outputs(const std::vector<std::string>& paths, MeshForm form, OutputFile* files) {
+  if (paths.size() == 1 && is_standard_output_name(paths[0].c_str())) {
+    bool buffered = false;
+    if (!open_standard_output(files[0], buffered)) {
+      refuse("output can not be written to a terminal: give OUT a file name, or redirect "
+             "standard output");
+    }
     return;
   }
-  bool buffered = false;
-  if (!open_standard_output(output, buffered)) {
-    refuse("output can not be written to a terminal: give OUT a file name, or redirect "
-           "standard output");
-  }
+  for (std::size_t k = 0; k < paths.size(); ++k)
+    open_output_file(files[k], paths[k].c_str(), mesh_output_mode(form));
 }
 
 void convert(const FieldmapRequest& request) {
@@ -46,8 +50,7 @@ void convert(const FieldmapRequest& request) {
   }
   const char* input = request.input.c_str();
   const WorkingOn reading(input);
-  const MeshForm from = detect_mesh_form(input);
-  OutputFile output;
+  const MeshForm from = request.from.value_or(detect_mesh_form(input));
   std::string dropped; // the table's other columns, which only a TQS file keeps
   if (*format == MeshFormat::tqs && from == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
@@ -61,30 +64,41 @@ void convert(const FieldmapRequest& request) {
           normalization_factor(sf7_table_mesh(table, input, options, true), *request.normalize);
     }
     const WorkingOn writing(request.output.c_str());
-    open_output(request, *format, output);
+    OutputFile output;
+    const std::vector<std::string> paths{request.output}; // the output keeps its name
+    open_outputs(paths, *format, &output);
     write_sf7_tqs(table, output, factor);
-  } else {
-    MeshReadOptions options = request.read;
-    // TQS arrays and on-axis tables hold no frequency: an RF table needs none to go there.
-    options.frequency_may_be_unknown = *format == MeshFormat::tqs || *format == MeshFormat::on_axis;
-    FieldMesh mesh = read_mesh(input, from, options);
-    if (*format != MeshFormat::tqs) {
-      for (const MeshColumn& column : mesh.columns)
-        dropped += (dropped.empty() ? "" : ", ") + column.name;
-    }
-    if (request.scale) {
-      scale_mesh(mesh, *request.scale);
-    }
-    if (request.normalize) {
-      normalize_mesh(mesh, *request.normalize);
-    }
-    const WorkingOn writing(request.output.c_str());
-    // Refused before OUT is opened, which may empty a file written in place.
-    check_mesh_for_form(mesh, *format, request.output.c_str());
-    open_output(request, *format, output);
-    write_checked_mesh(mesh, *format, output);
+    close_output_file(output);
+    return;
   }
-  close_output_file(output);
+  MeshReadOptions options = request.read;
+  // A form that holds no frequency needs none: an RF table may go there without it.
+  options.frequency_may_be_unknown = !mesh_form_info(*format).holds_frequency;
+  FieldMesh mesh = read_mesh(input, from, options);
+  if (*format != MeshFormat::tqs) {
+    for (const MeshColumn& column : mesh.columns)
+      dropped += (dropped.empty() ? "" : ", ") + column.name;
+  }
+  if (request.scale) {
+    scale_mesh(mesh, *request.scale);
+  }
+  if (request.normalize) {
+    normalize_mesh(mesh, *request.normalize);
+  }
+  const WorkingOn writing(request.output.c_str());
+  // Refused before OUT is opened, which may empty a file written in place.
+  check_mesh_for_form(mesh, *format, request.output.c_str(), request.write);
+  const std::vector<std::string> paths =
+      mesh_output_paths(mesh, *format, request.output, request.write);
+  if (paths.size() > 1 && to_standard_output) {
+    refuse(std::string("a ") + mesh_form_info(*format).title +
+           " of this map is written as several files: give OUT a file name");
+  }
+  const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);
+  open_outputs(paths, *format, files.get());
+  write_checked_mesh(mesh, *format, {files.get(), paths.size()}, request.write);
+  for (std::size_t k = 0; k < paths.size(); ++k)
+    close_output_file(files[k]);
   // Said once the file is written: a refused mesh gets its error alone.
   if (!dropped.empty()) {
     warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +

@@ -10,86 +10,173 @@ namespace norvalex {
 
 namespace {
 
-constexpr MeshHolds REAL_2D_MAPS{.one_d = false,
-                                 .two_d = true,
-                                 .rf = true,
-                                 .static_fields = true,
-                                 .cylindrical = true,
-                                 .rectangular = true};
+// What each form can hold.
 constexpr MeshHolds EVERY_MAP{.one_d = true,
                               .two_d = true,
                               .rf = true,
                               .static_fields = true,
                               .cylindrical = true,
                               .rectangular = true};
+constexpr MeshHolds PLANES{.one_d = false,
+                           .two_d = true,
+                           .rf = true,
+                           .static_fields = true,
+                           .cylindrical = true,
+                           .rectangular = true};
+constexpr MeshHolds AXIS_FIELDS{.one_d = true,
+                                .two_d = false,
+                                .rf = true,
+                                .static_fields = true,
+                                .cylindrical = true,
+                                .rectangular = false};
+constexpr MeshHolds AXIS_RF_FIELDS{.one_d = true,
+                                   .two_d = false,
+                                   .rf = true,
+                                   .static_fields = false,
+                                   .cylindrical = true,
+                                   .rectangular = false};
+constexpr MeshHolds CYLINDRICAL_MAPS{.one_d = true,
+                                     .two_d = true,
+                                     .rf = true,
+                                     .static_fields = true,
+                                     .cylindrical = true,
+                                     .rectangular = false};
+constexpr MeshHolds RF_PLANES{.one_d = false,
+                              .two_d = true,
+                              .rf = true,
+                              .static_fields = false,
+                              .cylindrical = true,
+                              .rectangular = false};
+constexpr MeshHolds STATIC_PLANES{.one_d = false,
+                                  .two_d = true,
+                                  .rf = false,
+                                  .static_fields = true,
+                                  .cylindrical = true,
+                                  .rectangular = false};
 
-constexpr std::array<MeshFormRow, 5> rows{{
-    {{MeshForm::tqs,
-      "tqs",
-      "TQS file",
-      {".tqs", nullptr, nullptr},
-      true,
-      true,
-      EVERY_MAP,
-      MESH_OPTION_FREQUENCY},
-     tqs_signature,
-     read_tqs_mesh,
-     check_tqs_arrays,
-     write_tqs_arrays},
-    {{MeshForm::openpmd,
-      "openpmd",
-      "openPMD file",
-      {".h5", ".hdf5", nullptr},
-      true,
-      true,
-      EVERY_MAP,
-      0},
-     openpmd_signature,
-     read_openpmd_mesh,
-     nullptr,
-     write_openpmd_mesh,
-     true},
-    {{MeshForm::t7,
-      "t7",
-      "T7 file",
-      {".t7", nullptr, nullptr},
-      true,
-      true,
-      REAL_2D_MAPS,
-      MESH_OPTION_FIELD | MESH_OPTION_GEOMETRY},
-     t7_signature,
-     read_t7_mesh,
-     check_t7,
-     write_t7},
-    {{MeshForm::sf7,
-      "sf7",
-      "SF7 table",
-      {".sf7", nullptr, nullptr},
-      true,
-      false,
-      EVERY_MAP,
-      MESH_OPTION_FREQUENCY},
-     sf7_signature,
-     read_sf7_mesh,
-     nullptr,
-     nullptr},
-    {{MeshForm::on_axis,
-      "onaxis",
-      "on-axis table",
-      {".txt", nullptr, nullptr},
-      false,
-      true,
-      {.one_d = true,
-       .two_d = true,
-       .rf = true,
-       .static_fields = true,
-       .cylindrical = true,
-       .rectangular = false},
-      0},
-     nullptr,
-     nullptr,
-     check_on_axis,
-     write_on_axis},
+constexpr const char* TQS_EXTENSIONS[] = {".tqs"};
+constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
+constexpr const char* T7_EXTENSIONS[] = {".t7"};
+constexpr const char* SF7_EXTENSIONS[] = {".sf7"};
+constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
+constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".esr", ".bsr"};
+constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
+constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
+
+// One 1-D position or grid, read or written.
+constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
+
+constexpr std::array<MeshFormRow, 15> rows{{
+    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
+              MESH_OPTION_FREQUENCY, 0, false},
+     .signature = tqs_signature,
+     .read = read_tqs_mesh,
+     .check = check_tqs_arrays,
+     .write = write_tqs_arrays},
+    {.info = {MeshForm::openpmd, "openpmd", "openPMD file", OPENPMD_EXTENSIONS, "", false, false,
+              EVERY_MAP, MESH_OPTION_FREQUENCY, 0, true},
+     .signature = openpmd_signature,
+     .read = read_openpmd_mesh,
+     .write = write_openpmd_mesh,
+     .by_name = true},
+    {.info = {MeshForm::t7, "t7", "T7 file", T7_EXTENSIONS, "", false, false, PLANES,
+              MESH_OPTION_FIELD | MESH_OPTION_GEOMETRY, 0, true},
+     .signature = t7_signature,
+     .read = read_t7_mesh,
+     .check = check_t7,
+     .write = write_t7},
+    {.info = {MeshForm::sf7, "sf7", "SF7 table", SF7_EXTENSIONS, "", false, false, EVERY_MAP,
+              MESH_OPTION_FREQUENCY, 0, false},
+     .signature = sf7_signature,
+     .read = read_sf7_mesh},
+    {.info = {MeshForm::on_axis, "onaxis", "on-axis table", ON_AXIS_EXTENSIONS, "", false, false,
+              CYLINDRICAL_MAPS, 0, 0, false},
+     .check = check_on_axis,
+     .write = write_on_axis},
+    {.info = {MeshForm::impact_fourier,
+              "impact-fourier",
+              "Impact-T Fourier file",
+              {},
+              "rfdataN",
+              false,
+              false,
+              AXIS_RF_FIELDS,
+              MESH_OPTION_POINTS,
+              MESH_OPTION_COEFFICIENTS | AXIS_WRITING,
+              false}},
+    {.info = {MeshForm::impact_derivative,
+              "impact-derivative",
+              "Impact-T derivative file",
+              {},
+              "rfdataNNNN",
+              false,
+              false,
+              AXIS_RF_FIELDS,
+              0,
+              AXIS_WRITING,
+              false}},
+    {.info = {MeshForm::impact_t7,
+              "impact-t7",
+              "Impact-T RF T7 file",
+              {},
+              "1TN.T7",
+              false,
+              false,
+              RF_PLANES,
+              0,
+              0,
+              true}},
+    {.info = {MeshForm::impact_solenoid,
+              "impact-solenoid",
+              "Impact-T solenoid T7 file",
+              {},
+              "1TN.T7",
+              false,
+              false,
+              STATIC_PLANES,
+              0,
+              0,
+              false}},
+    {.info = {MeshForm::opal_1d,
+              "opal-1d",
+              "OPAL 1-D map",
+              {},
+              "",
+              false,
+              false,
+              AXIS_FIELDS,
+              MESH_OPTION_RESAMPLE,
+              AXIS_WRITING | MESH_OPTION_NORMALIZE_WORD,
+              true}},
+    {.info = {MeshForm::opal_2d,
+              "opal-2d",
+              "OPAL 2-D map",
+              {},
+              "",
+              false,
+              false,
+              RF_PLANES,
+              MESH_OPTION_FREQUENCY,
+              MESH_OPTION_Z_OFFSET | MESH_OPTION_NORMALIZE_WORD,
+              true}},
+    {.info = {MeshForm::astra,
+              "astra",
+              "ASTRA 1-D file",
+              {},
+              "",
+              false,
+              false,
+              AXIS_FIELDS,
+              MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
+              AXIS_WRITING,
+              false}},
+    {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
+              false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false}},
+    {.info = {MeshForm::sdds, "sdds", "SDDS file", SDDS_EXTENSIONS, "", false, false,
+              CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
+              MESH_OPTION_ASCII | AXIS_WRITING, false}},
+    {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
+              CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
 }};
 
 // Each row stands at its form's place, so that a form is its own index.
@@ -98,14 +185,17 @@ constexpr bool rows_in_order() {
     if (static_cast<std::size_t>(rows[k].info.form) != k)
       return false;
   }
-  return true;
+  return rows.size() == static_cast<std::size_t>(MeshForm::bmad) + 1;
 }
 static_assert(rows_in_order());
 
 const std::array<MeshFormInfo, rows.size()> infos = [] {
   std::array<MeshFormInfo, rows.size()> all{};
-  for (std::size_t k = 0; k < rows.size(); ++k)
+  for (std::size_t k = 0; k < rows.size(); ++k) {
     all[k] = rows[k].info;
+    all[k].readable = rows[k].read != nullptr;
+    all[k].writable = rows[k].write != nullptr;
+  }
   return all;
 }();
 
@@ -137,18 +227,43 @@ const MeshFormInfo* find_mesh_form(std::string_view name) {
 }
 
 const MeshFormInfo* mesh_form_of_path(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
   const std::size_t slash = path.find_last_of("/\\");
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-    return nullptr;
-  const std::string extension = lower_case(path.substr(dot));
+  const std::string_view file_name =
+      slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = file_name.rfind('.');
+  const std::string extension =
+      dot == std::string_view::npos ? std::string() : lower_case(file_name.substr(dot));
   for (const MeshFormInfo& info : infos) {
+    const MeshFormRow& row = mesh_form_row(info.form);
+    if (row.named != nullptr && row.named(file_name))
+      return &info;
     for (const char* known : info.extensions) {
-      if (known != nullptr && extension == known)
+      if (!extension.empty() && extension == known)
         return &info;
     }
   }
   return nullptr;
+}
+
+std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat format,
+                                           const std::string& path,
+                                           const MeshWriteOptions& options) {
+  const MeshFormRow& row = mesh_form_row(format);
+  if (row.files == nullptr)
+    return {path};
+  // The name without the form's extension it ends in, in any case.
+  std::string base = path;
+  const std::string lower = lower_case(path);
+  for (const char* extension : row.info.extensions) {
+    if (lower.ends_with(extension)) {
+      base.resize(path.size() - std::string_view(extension).size());
+      break;
+    }
+  }
+  std::vector<std::string> paths;
+  for (const std::string& extension : row.files(mesh, options))
+    paths.push_back(base + extension);
+  return paths;
 }
 
 OutputMode mesh_output_mode(MeshForm form) {

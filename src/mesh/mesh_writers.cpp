@@ -16,8 +16,10 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace norvalex {
@@ -186,12 +188,13 @@ OnAxisField on_axis_layout(const FieldMesh& mesh) {
 
 } // namespace
 
-void check_t7(const FieldMesh& mesh) {
+void check_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
   t7_layout(mesh);
 }
 
-void write_t7(const FieldMesh& mesh, OutputFile& output) {
+void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+  OutputFile& output = files[0];
   const RealFields fields(mesh);
   const T7Layout layout = t7_layout(mesh);
   TextOutput out(output);
@@ -243,12 +246,13 @@ void write_t7(const FieldMesh& mesh, OutputFile& output) {
   out.flush();
 }
 
-void check_on_axis(const FieldMesh& mesh) {
+void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
   on_axis_layout(mesh);
 }
 
-void write_on_axis(const FieldMesh& mesh, OutputFile& output) {
+void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+  OutputFile& output = files[0];
   const RealFields fields(mesh);
   const OnAxisField axis = on_axis_layout(mesh);
   const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
@@ -332,7 +336,7 @@ void visit_tqs_arrays(const FieldMesh& mesh, const RealFields& fields, PointOrde
 } // namespace
 
 // Every array's name must fit a block's 15 bytes, and be one of its own.
-void check_tqs_arrays(const FieldMesh& mesh) {
+void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
   PointOrder order{1, 1, false};
   std::vector<std::string> names;
@@ -346,7 +350,8 @@ void check_tqs_arrays(const FieldMesh& mesh) {
   });
 }
 
-void write_tqs_arrays(const FieldMesh& mesh, OutputFile& file) {
+void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+  OutputFile& file = files[0];
   const RealFields fields(mesh);
   TqsOutput output;
   tqs_use_output(output, file, false);
@@ -366,7 +371,9 @@ void write_tqs_arrays(const FieldMesh& mesh, OutputFile& file) {
   });
 }
 
-void write_openpmd_mesh(const FieldMesh& mesh, OutputFile& file) {
+void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
+                        const MeshWriteOptions&) {
+  OutputFile& file = files[0];
   const char* const name = file.name();
   if (!mesh_has_openpmd())
     raise_input_failure(name, 0, UNSUPPORTED_OPENPMD_TEXT, name);
@@ -407,38 +414,78 @@ void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {
   }
 }
 
-void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* output_name) {
+namespace {
+
+// The names of the write options, as the Python calls name them.
+constexpr std::pair<unsigned, const char*> WRITE_OPTION_NAMES[] = {
+    {MESH_OPTION_COEFFICIENTS, "coefficients"},
+    {MESH_OPTION_ASCII, "ascii"},
+    {MESH_OPTION_MIRROR, "mirror"},
+    {MESH_OPTION_Z_OFFSET, "z_offset"},
+    {MESH_OPTION_NORMALIZE_WORD, "normalize"},
+};
+
+// The MESH_OPTION_* bits of the write options that are set.
+unsigned options_set(const MeshWriteOptions& options) {
+  return (options.coefficients ? MESH_OPTION_COEFFICIENTS : 0U) |
+         (options.ascii ? MESH_OPTION_ASCII : 0U) | (options.mirror ? MESH_OPTION_MIRROR : 0U) |
+         (options.z_offset != 0 ? MESH_OPTION_Z_OFFSET : 0U) |
+         (options.normalize_word ? MESH_OPTION_NORMALIZE_WORD : 0U);
+}
+
+} // namespace
+
+void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* output_name,
+                         const MeshWriteOptions& options) {
   const MeshFormRow& row = mesh_form_row(form);
   if (row.write == nullptr)
     raise_input_failure(output_name, 0, "%s: %s is a form that is only read", output_name,
                         row.info.title);
+  const unsigned refused = options_set(options) & ~row.info.write_options;
+  for (const auto& [bit, option] : WRITE_OPTION_NAMES) {
+    if ((refused & bit) != 0)
+      raise_input_failure(output_name, 0, "%s: a %s takes no %s", output_name, row.info.title,
+                          option);
+  }
   check_mesh(mesh);
   if (row.check != nullptr)
-    row.check(mesh);
+    row.check(mesh, options);
 }
 
-void write_checked_mesh(const FieldMesh& mesh, MeshForm form, OutputFile& file) {
-  mesh_form_row(form).write(mesh, file);
+void write_checked_mesh(const FieldMesh& mesh, MeshForm form, std::span<OutputFile> files,
+                        const MeshWriteOptions& options) {
+  mesh_form_row(form).write(mesh, files, options);
 }
 
-void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name) {
-  check_mesh_for_form(mesh, format, name);
+void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name,
+                const MeshWriteOptions& options) {
+  check_mesh_for_form(mesh, format, name, options);
+  if (mesh_output_paths(mesh, format, name, options).size() != 1)
+    raise_input_failure(name, 0, "%s: a %s is written as several files, not into one stream", name,
+                        mesh_form_info(format).title);
   OutputFile file;
   file.use_stream(stream, name);
-  write_checked_mesh(mesh, format, file);
+  write_checked_mesh(mesh, format, {&file, 1}, options);
   if (const int error_number = file.commit())
     raise_file_error(name, error_number);
 }
 
-void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path) {
-  // Refused before the file is opened, which may empty a file written in place.
-  check_mesh_for_form(mesh, format, path);
-  OutputFile file;
-  if (const int error_number = file.open(path, mesh_output_mode(format)))
-    raise_file_error(path, error_number);
-  write_checked_mesh(mesh, format, file);
-  if (const int error_number = file.commit())
-    raise_file_error(path, error_number);
+void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
+                     const MeshWriteOptions& options) {
+  // Refused before a file is opened, which may empty a file written in place.
+  check_mesh_for_form(mesh, format, path, options);
+  const std::vector<std::string> paths = mesh_output_paths(mesh, format, path, options);
+  const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    if (const int error_number = files[k].open(paths[k].c_str(), mesh_output_mode(format)))
+      raise_file_error(paths[k].c_str(), error_number);
+  }
+  write_checked_mesh(mesh, format, {files.get(), paths.size()}, options);
+  // Each file whole or as it was: none is put in place before all are written.
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    if (const int error_number = files[k].commit())
+      raise_file_error(paths[k].c_str(), error_number);
+  }
 }
 
 } // namespace norvalex

@@ -1104,7 +1104,7 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
   FieldMesh mesh;
   const std::size_t points = read_grid(reading, mesh_group.get(), mesh_path, mesh);
   read_components(reading, mesh_group.get(), mesh_path, points, mesh);
-  mesh.source = MeshSource{path, MeshForm::openpmd, problem_of(mesh)};
+  mesh.source = MeshSource{path, MeshForm::openpmd, problem_of(mesh), {}};
   return mesh;
 }
 

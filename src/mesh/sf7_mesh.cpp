@@ -255,7 +255,7 @@ FieldMesh sf7_table_mesh(Sf7Table& table, const char* path, const MeshReadOption
   if (!cylindrical && !rectangular)
     raise_not_a_mesh(path, "its first two columns are not R and Z, or X and Y, in (cm) or (mm)");
   FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
-  mesh.source = {path, MeshForm::sf7, ProblemKind::unknown};
+  mesh.source = {path, MeshForm::sf7, ProblemKind::unknown, {}};
   const int fast_axis = axis_index(mesh, first_axis);
   const int slow_axis = axis_index(mesh, second_axis);
   set_grid(mesh, table, path, fast_axis, slow_axis);

@@ -113,7 +113,7 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     raise_tqs_mesh(path, "its coordinates do not form a grid");
 
   FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
-  mesh.source = {path, MeshForm::tqs, ProblemKind::unknown};
+  mesh.source = {path, MeshForm::tqs, ProblemKind::unknown, {}};
   const auto lower = [](const std::string& name) {
     return std::string(1, static_cast<char>(name[0] - 'A' + 'a'));
   };

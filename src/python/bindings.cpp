@@ -284,8 +284,10 @@ py::array handed_over(MeshArray<Element>& array, const std::vector<py::ssize_t>&
 // attributes as a dict, its complex components and real columns as arrays of the grid's shape,
 // the reader's own arrays handed over without a copy. `field` is 0 (electric), 1 (magnetic) or
 // -1 (not given), `geometry` 0 (cylindrical), 1 (rectangular) or -1, `frequency` in Hz or None.
-py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
-                           std::optional<double> frequency) {
+py::tuple read_mesh_arrays(const std::string& path, const std::optional<std::string>& form,
+                           int field, int geometry, std::optional<double> frequency,
+                           std::optional<std::int64_t> points,
+                           std::optional<std::int64_t> resample) {
   MeshReadOptions options;
   if (field >= 0) {
     options.field = field == 0 ? FieldKind::electric : FieldKind::magnetic;
@@ -294,11 +296,18 @@ py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
     options.geometry = geometry == 0 ? MeshGeometry::cylindrical : MeshGeometry::rectangular;
   }
   options.frequency = frequency;
+  options.points = points;
+  options.resample = resample;
+  const MeshFormInfo* named = form ? find_mesh_form(*form) : nullptr;
+  if (form && (named == nullptr || !named->readable)) {
+    throw py::value_error("not a form that is read: " + *form);
+  }
   FieldMesh mesh;
   {
     const PythonSignals signals;
     py::gil_scoped_release released;
-    mesh = norvalex::read_mesh(path.c_str(), options);
+    mesh = named ? norvalex::read_mesh(path.c_str(), named->form, options)
+                 : norvalex::read_mesh(path.c_str(), options);
   }
   std::vector<py::ssize_t> shape;
   py::list labels, sizes, spacings, origins;
@@ -324,6 +333,11 @@ py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
   attributes["file"] = decode_path_text(mesh.source.file);
   attributes["form"] = mesh_form_name(mesh.source.form);
   attributes["problem"] = problem_kind_name(mesh.source.problem);
+  py::dict notes;
+  for (const MeshNote& note : mesh.source.notes) {
+    notes[py::str(note.label)] = note.text;
+  }
+  attributes["notes"] = notes;
   py::list components;
   for (MeshComponent& component : mesh.components) {
     components.append(py::make_tuple(component.name(), handed_over(component.values, shape)));
@@ -413,15 +427,22 @@ MeshForm written_form(const std::string& name) {
   return form->form;
 }
 
-// Writes the mesh into `path` in the form named `format`.
+// Writes the mesh into `path` in the form named `format`, with the form's options: a dict of
+// coefficients, ascii, mirror, z_offset and normalize (OPAL's word, True or False).
 void write_mesh_file_from(const std::string& path, const py::dict& attributes,
                           const py::list& components, const py::list& columns,
-                          const std::string& format) {
+                          const std::string& format, const py::dict& choices) {
   const MeshForm form = written_form(format);
+  MeshWriteOptions options;
+  options.coefficients = choices["coefficients"].cast<std::optional<std::int64_t>>();
+  options.ascii = choices["ascii"].cast<bool>();
+  options.mirror = choices["mirror"].cast<bool>();
+  options.z_offset = choices["z_offset"].cast<double>();
+  options.normalize_word = choices["normalize"].cast<std::optional<bool>>();
   const FieldMesh mesh = mesh_from(attributes, components, columns);
   const PythonSignals signals;
   py::gil_scoped_release released;
-  write_mesh_file(mesh, form, path.c_str());
+  write_mesh_file(mesh, form, path.c_str(), options);
 }
 
 // (name, title, extensions, readable, writable) of every form, in the table's order.
@@ -491,10 +512,10 @@ PYBIND11_MODULE(_core, module) {
   module.def("write_tqs", &write_tqs, py::arg("path"), py::arg("columns"), py::arg("append"));
   module.def("convert", &convert, py::arg("sf7_path"), py::arg("tqs_path"), py::arg("append"));
   module.def("stats", &stats, py::arg("path"), py::arg("name"));
-  module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("field"), py::arg("geometry"),
-             py::arg("frequency"));
+  module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("form"), py::arg("field"),
+             py::arg("geometry"), py::arg("frequency"), py::arg("points"), py::arg("resample"));
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
-             py::arg("components"), py::arg("columns"), py::arg("format"));
+             py::arg("components"), py::arg("columns"), py::arg("format"), py::arg("options"));
   module.def("forms", &forms);
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
              py::arg("components"), py::arg("peak"));

@@ -239,6 +239,8 @@ class Mesh:
         self.file = attributes["file"]
         self.form = attributes["form"]
         self.problem = attributes["problem"]
+        # What the reader tells of the file beyond the mesh ({"coefficients": "..."}).
+        self.notes = dict(attributes.get("notes", {}))
         self.components = components
         self.extra_columns = extra_columns
         self.units = units
@@ -272,7 +274,7 @@ class Mesh:
                 "frequency": float(self.frequency), "harmonic": int(self.harmonic),
                 "rf_phase": float(self.rf_phase), "field_scale": float(self.field_scale),
                 "anchor": self.anchor, "file": self.file, "form": self.form,
-                "problem": self.problem}
+                "problem": self.problem, "notes": dict(self.notes)}
 
     def _core_attributes(self):
         # The file's name goes back as the bytes of the path it was read from, whatever their
@@ -318,14 +320,19 @@ class Mesh:
 _COMPONENT_UNITS = {"electricField": "V/m", "magneticField": "T"}
 
 
-def read_mesh(path, *, field=None, geometry=None, frequency=None):
-    """Reads a field mesh from an SF7 table, a T7 file or an openPMD file, the form told from
-    the file's content. A static T7 file needs field="electric" or "magnetic" (and
-    geometry="rectangular" for a planar map); an RF SF7 table needs the frequency in Hz."""
+def read_mesh(path, *, form=None, field=None, geometry=None, frequency=None, points=None,
+              resample=None):
+    """Reads a field mesh from a file of any form that is read (forms()), told from the file's
+    content, else from its name, or given as `form` ("sf7", "t7", "opal-2d", ...). A static T7
+    file needs field="electric" or "magnetic" (and geometry="rectangular" for a planar map); an
+    RF map whose file states no frequency needs the frequency in Hz; `points` is the number of
+    points a field held as a series is given on (401 by default), `resample` reads a 1-D map
+    whose positions are not equally spaced onto that many equally spaced points."""
     attributes, components, columns = _core.read_mesh(
-        _path(path), _choice(field, _FIELDS, "field"),
+        _path(path), form, _choice(field, _FIELDS, "field"),
         _choice(geometry, _GEOMETRIES, "geometry"),
-        None if frequency is None else float(frequency))
+        None if frequency is None else float(frequency),
+        None if points is None else int(points), None if resample is None else int(resample))
     units = {name: _COMPONENT_UNITS[name.split("/")[0]] for name, _ in components}
     units.update((_text(name), _text(unit)) for name, unit, _ in columns)
     return Mesh(attributes, dict(components),
@@ -338,13 +345,26 @@ _EXTENSIONS = {extension: name for name, _, extensions, _, writable in _core.for
                for extension in extensions}
 
 
-def write_mesh(path, mesh, format=None):
-    """Writes a Mesh as "tqs" (the arrays that norvalex writes for the SF7 table of the same
-    map), "openpmd", "t7" or "onaxis" (two text columns: the position on the axis in m and Ez
-    in V/m or Bz in T); `format` None takes it from the path's extension (.tqs, .h5 or .hdf5,
-    .t7, .txt). The file is replaced whole, or left as it was when the write fails."""
+def forms():
+    """(name, title, extensions, read, written) of every form, as fieldmap --help lists them."""
+    return [tuple(row) for row in _core.forms()]
+
+
+def write_mesh(path, mesh, format=None, *, coefficients=None, ascii=False, mirror=False,
+               z_offset=0.0, normalize=None):
+    """Writes a Mesh in a form that is written (forms()): "tqs" (the arrays that norvalex writes
+    for the SF7 table of the same map), "openpmd", "t7", "onaxis" (two text columns: the position
+    on the axis in m and Ez in V/m or Bz in T), or a tracker's own form; `format` None takes it
+    from the path's extension. A form written as several files (TraceWin's) writes each beside
+    the path. The form's options: `coefficients` (values of an Impact-T Fourier block), `ascii`
+    (SDDS text data), `mirror` (a 1-D map mirrored about its first z), `z_offset` (m added to the
+    positions written) and `normalize` (OPAL's TRUE or FALSE, as True or False); a form refuses
+    one it does not take. Each file is replaced whole, or left as it was when the write fails."""
     if format is None:
         format = _EXTENSIONS.get(os.path.splitext(os.fsdecode(path))[1].lower())
         if format is None:
             raise ValueError(f"the format is not told by the extension of {path!r}: give format")
-    _core.write_mesh(_path(path), *mesh._pieces(), _choice(format, _FORMATS, "format"))
+    options = {"coefficients": None if coefficients is None else int(coefficients),
+               "ascii": bool(ascii), "mirror": bool(mirror), "z_offset": float(z_offset),
+               "normalize": None if normalize is None else bool(normalize)}
+    _core.write_mesh(_path(path), *mesh._pieces(), _choice(format, _FORMATS, "format"), options)
