@@ -7,8 +7,9 @@
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
-#include "mesh/number_input.h"
 #include "platform/platform.h"
+#include "text/number_input.h"
+#include "text/text_input.h"
 
 #include <algorithm>
 #include <array>
@@ -189,8 +190,7 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
         if (std::fread(block.get(), 1, wanted, other.get()) != wanted)
           return;
-        first_lines +=
-            static_cast<std::size_t>(std::count(block.get(), block.get() + wanted, '\n'));
+        first_lines += count_line_feeds(block.get(), block.get() + wanted);
         left -= static_cast<std::int64_t>(wanted);
       }
       if (stop)
