@@ -104,8 +104,7 @@ std::errc number_range_status(const char* first, const char* last, double value)
   return std::errc();
 }
 
-NumberScanResult scan_number_portable(const char* first, const char* last,
-                                      double& value) noexcept {
+NumberScanResult scan_number_portable(const char* first, const char* last, double& value) noexcept {
   const NumberScanResult not_a_number{first, std::errc::invalid_argument};
   if (first == last || is_scan_space(*first))
     return not_a_number;
