@@ -70,8 +70,9 @@ template <bool Bounded>
 [[gnu::noinline]] const char* scan(const char* p, const char* last, double& value) {
   // The byte at `q`, or a zero byte at `last`, which ends every loop below.
   const auto at = [last](const char* q) { return Bounded && q == last ? '\0' : *q; };
-  const bool negative = at(p) == '-';
-  p += (at(p) == '-') | (at(p) == '+');
+  const char first = at(p);
+  const bool negative = first == '-';
+  p += (first == '-') | (first == '+');
   const char* const digits = p;
   std::uint64_t mantissa = 0;
   while (is_digit(at(p)))
@@ -89,8 +90,9 @@ template <bool Bounded>
     return nullptr;
   if ((at(p) | 0x20) == 'e') {
     const char* e = p + 1;
-    const bool exponent_negative = at(e) == '-';
-    e += (at(e) == '-') | (at(e) == '+');
+    const char exponent_sign = at(e);
+    const bool exponent_negative = exponent_sign == '-';
+    e += (exponent_sign == '-') | (exponent_sign == '+');
     if (!is_digit(at(e)))
       return nullptr; // "1e", "1e+", "1ex": how the C library reads these is its own business
     std::int64_t exponent = 0;
