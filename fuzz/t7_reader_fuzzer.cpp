@@ -90,16 +90,22 @@ StreamReading stream_reading(const std::string& bytes, std::size_t chunk) {
   return reading;
 }
 
-// A file of this process that holds the input for read_t7_mesh.
-const std::string& input_path() {
-  static const std::string path = [] {
+// A file of this process that holds the input for read_t7_mesh, removed when the process ends.
+struct InputFile {
+  std::string path;
+  InputFile() {
     char name[] = "/tmp/t7_reader_fuzzer.XXXXXX";
     const int fd = mkstemp(name);
     FUZZ_CHECK(fd >= 0);
     close(fd);
-    return std::string(name);
-  }();
-  return path;
+    path = name;
+  }
+  ~InputFile() { std::remove(path.c_str()); }
+};
+
+const std::string& input_path() {
+  static const InputFile file;
+  return file.path;
 }
 
 void check_mesh(const FieldMesh& mesh) {
