@@ -3,8 +3,8 @@
 // path's "%lf" scan of the same lines; and the same for the nine numbers of a magnetostatic
 // table's lines, of 126 characters and of 130, past the first 128 bytes.
 #include "norvalex/sf7.h"
-#include "sf7/sf7_exact.h"
-#include "sf7/sf7_fast_scan.h"
+#include "sf7/sf7_point_scan.h"
+#include "text/line_scan.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,13 +56,13 @@ std::string nine_column_text(std::size_t count, bool mixed_layout, std::size_t i
 // Scans every line of `text` for `numbers` numbers, as the reading does.
 void scan_text(benchmark::State& state, std::string text, std::size_t numbers) {
   const std::size_t size = text.size();
-  text.append(SF7_SCAN_PADDING, '\0');
+  text.append(SCAN_PADDING, '\0');
   std::array<double, SF7_MAX_LINE_NUMBERS> values{};
   for (auto _ : state) {
-    Sf7ScanMemo memo;
+    ScanMemo memo;
     const char* p = text.data();
     while (p != nullptr && p < text.data() + size)
-      p = scan_point_fast(memo, p, text.data() + size, std::span(values).first(numbers));
+      p = scan_leading_numbers_fast(memo, p, text.data() + size, std::span(values).first(numbers));
     benchmark::DoNotOptimize(values);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));

@@ -1,6 +1,6 @@
 # The installed package: the CMake configuration that find_package(norvalex) reads, with the
 # exported targets norvalex::diag, norvalex::tqs, norvalex::sf7 and norvalex::mesh (and
-# norvalex::platform, which they link), and norvalex.pc for pkg-config.
+# norvalex::platform and norvalex::text, which they link), and norvalex.pc for pkg-config.
 include(CMakePackageConfigHelpers)
 
 set(NORVALEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/norvalex)
@@ -68,7 +68,9 @@ function(norvalex_pc_outside_libraries target result)
 endfunction()
 
 set(NORVALEX_PC_CFLAGS "")
-# A static build links the platform layer, which each shared library holds inside it.
+# A static build links the text layer and the platform layer, which each shared library holds
+# inside it.
+set(NORVALEX_PC_TEXT " -lnorvalex_text")
 set(NORVALEX_PC_PLATFORM " -lnorvalex_platform")
 # The mesh library's HDF5: a static consumer links it too, so `pkg-config --libs` gives it; a
 # shared libnorvalex_mesh links it itself, and only a fully static link (--static) needs it.
@@ -80,6 +82,7 @@ if(mesh_outside)
 endif()
 if(BUILD_SHARED_LIBS)
   set(NORVALEX_PC_CFLAGS " -DNORVALEX_SHARED")
+  set(NORVALEX_PC_TEXT "")
   set(NORVALEX_PC_PLATFORM "")
   set(NORVALEX_PC_OUTSIDE_PRIVATE "${NORVALEX_PC_OUTSIDE}")
   set(NORVALEX_PC_OUTSIDE "")

@@ -7,7 +7,7 @@
 #include "fuzz_support.h"
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
-#include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_point_scan.h"
 
 #include <algorithm>
 #include <array>

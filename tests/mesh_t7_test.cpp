@@ -136,7 +136,7 @@ TEST(T7Mesh, EveryDefectIsOneLocatedError) {
   struct Case {
     const char* what;
     std::string text;
-    const char* message; // after "<path>"
+    std::string message; // after "<path>"
   };
   const std::vector<Case> cases = {
       {"empty", "", "(0): Not a T7 header line: three numbers (min, max and intervals) expected"},
@@ -161,6 +161,19 @@ TEST(T7Mesh, EveryDefectIsOneLocatedError) {
       {"too few", kRfMap.substr(0, kRfMap.size() - 3) + "\n",
        "(9): Too few values: the grid needs 24, the file holds 23"},
       {"too many", kRfMap + "\n\n7\n", "(12): Too many values: the grid needs 24"},
+      {"range too wide", "-1.7e308 1.7e308 2\n1\n0 1 1\n",
+       "(1): Range too wide: -1.7e+308 1.7e+308"},
+      {"frequency out of range", "50 52 2\n1e305\n0 1 1\n", "(2): Frequency out of range: 1e+305"},
+      {"value out of range", "50 52 2\n1\n0 1 1\n0 0 0 0\n1e305 0 0 0\n",
+       "(5): Value out of range: 1e+305"},
+      {"value out of range, wrapped", "50 52 2\n1\n0 1 1\n0 0 0\n0\n1\n-1e303 0 0\n2 2 2 2\n",
+       "(7): Value out of range: -1e+303"},
+      {"a zero byte", std::string("50 52 2\n1\n0 1 1\n0 0 0 0\n1 2\0003 1 1\n", 34),
+       "(5): Not a number: 2\\x003"},
+      {"a word longer than the buffer", kRfMap.substr(0, 41) + std::string(1100000, '7') + "\n",
+       "(5): Not a number: " + std::string(40, '7') + "..."},
+      {"a word after the buffer's part of a line",
+       kRfMap.substr(0, 41) + "1" + std::string(1100000, ' ') + "x\n", "(5): Not a number: x"},
   };
   TempDir dir;
   const std::string path = dir.file("map.t7");

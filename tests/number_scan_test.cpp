@@ -2,13 +2,12 @@
 // scans against glibc's strtod on awkward and generated words, the scan of whole lines, the fast
 // point scan of N numbers against the exact path, and a stream of wrapped points read in blocks
 // as a grid file's reader does.
-#include "norvalex/sf7.h"
-#include "sf7/sf7_exact.h"
-#include "sf7/sf7_fast_scan.h"
-#include "sf7/sf7_input.h"
-#include "sf7/sf7_number_scan.h"
-#include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_point_scan.h"
 #include "support/test_support.h"
+#include "text/line_scan.h"
+#include "text/number_scan.h"
+#include "text/portable_number.h"
+#include "text/text_input.h"
 
 #include <gtest/gtest.h>
 
@@ -31,12 +30,12 @@ using test_support::bits_of;
 
 namespace {
 
-// Text as the block input holds it: SF7_SCAN_PADDING zero bytes after it.
+// Text as the block input holds it: SCAN_PADDING zero bytes after it.
 struct Buffered {
   std::string bytes;
   std::size_t size;
   explicit Buffered(const std::string& text) : bytes(text), size(text.size()) {
-    bytes.append(SF7_SCAN_PADDING, '\0');
+    bytes.append(SCAN_PADDING, '\0');
   }
   const char* begin() const { return bytes.data(); }
   const char* end() const { return bytes.data() + size; }
@@ -53,7 +52,7 @@ bool strtod_whole(const std::string& word, double& value) {
   value = std::strtod(word.c_str(), &stop);
   return stop == word.c_str() + word.size();
 #else
-  return scan_token_portable(word.data(), word.data() + word.size(), value) ==
+  return scan_number_portable(word.data(), word.data() + word.size(), value).ptr ==
          word.data() + word.size();
 #endif
 }
@@ -86,6 +85,9 @@ const std::vector<std::pair<std::string, double>> kNumbers = {
     {"2.5e-324", 4.9e-324}, {"1.7976931348623159e308", kInf}, {"9007199254740993", 9007199254740992.0},
     {"0x1p99999", kInf}, {"0e999999", 0}, {"1e0000000000000000000005", 1e5},
     {"123456789012345678901234567890", 1.2345678901234568e29}};
+// Those of them beyond the range of doubles.
+const std::vector<std::string> kBeyondRange = {
+    "1e400", "-1e-400", "2.4e-324", "1.7976931348623159e308", "0x1p99999"};
 // Words that are not entirely a number, and NaNs with a payload, whose bits are glibc's own.
 const std::vector<std::string> kNotNumbers = {
     "1.5abc", "1e", "1e+", "1ex", "e5", ".", "-", "+", ".e5", "0x", "0x.", "0xg", "0x1p", "00x1",
@@ -93,8 +95,8 @@ const std::vector<std::string> kNotNumbers = {
     std::string("7\0", 2), std::string("\0", 1), "nan(123)", "nan()", "-nan(0x5)"};
 // clang-format on
 
-using TokenScan = const char* (*)(const char*, const char*, double&) noexcept;
-const std::vector<TokenScan> kTokenScans = {scan_token_exact, scan_token_portable};
+using TokenScan = NumberScanResult (*)(const char*, const char*, double&) noexcept;
+const std::vector<TokenScan> kTokenScans = {scan_number, scan_number_portable};
 
 TEST(TokenScan, ReadsWholeWordsAsStrtod) {
   for (const std::string after : {"", " ", "\t2", "\r\n", "\f x"}) {
@@ -103,7 +105,10 @@ TEST(TokenScan, ReadsWholeWordsAsStrtod) {
       for (const TokenScan scan : kTokenScans) {
         double value = 42;
         errno = 0;
-        ASSERT_EQ(scan(text.begin(), text.end(), value), text.begin() + word.size()) << word;
+        const NumberScanResult result = scan(text.begin(), text.end(), value);
+        ASSERT_EQ(result.ptr, text.begin() + word.size()) << word;
+        const bool beyond = std::count(kBeyondRange.begin(), kBeyondRange.end(), word) != 0;
+        EXPECT_EQ(result.ec, beyond ? std::errc::result_out_of_range : std::errc()) << word;
         EXPECT_EQ(errno, 0) << word;
         if (std::isnan(expected))
           EXPECT_TRUE(std::isnan(value) && std::signbit(value) == std::signbit(expected)) << word;
@@ -120,7 +125,9 @@ TEST(TokenScan, ReadsWholeWordsAsStrtod) {
       const Buffered text(word + after);
       for (const TokenScan scan : kTokenScans) {
         double value = 42;
-        EXPECT_EQ(scan(text.begin(), text.end(), value), nullptr) << word;
+        const NumberScanResult result = scan(text.begin(), text.end(), value);
+        EXPECT_EQ(result.ptr, text.begin()) << word;
+        EXPECT_EQ(result.ec, std::errc::invalid_argument) << word;
         EXPECT_EQ(value, 42) << word;
       }
       double reference = 0;
@@ -131,10 +138,10 @@ TEST(TokenScan, ReadsWholeWordsAsStrtod) {
   const Buffered text(" 12345\t");
   double value = 0;
   for (const TokenScan scan : kTokenScans) {
-    EXPECT_EQ(scan(text.begin(), text.end(), value), nullptr);
-    EXPECT_EQ(scan(text.end() - 1, text.end(), value), nullptr);
-    EXPECT_EQ(scan(text.end(), text.end(), value), nullptr);
-    EXPECT_EQ(scan(text.begin() + 1, text.begin() + 4, value), text.begin() + 4);
+    EXPECT_EQ(scan(text.begin(), text.end(), value).ec, std::errc::invalid_argument);
+    EXPECT_EQ(scan(text.end() - 1, text.end(), value).ec, std::errc::invalid_argument);
+    EXPECT_EQ(scan(text.end(), text.end(), value).ptr, text.end());
+    EXPECT_EQ(scan(text.begin() + 1, text.begin() + 4, value).ptr, text.begin() + 4);
     EXPECT_EQ(value, 123);
   }
 }
@@ -149,7 +156,7 @@ std::string generated_number(std::mt19937_64& rng) {
   text += hex ? "0x" : "";
   for (std::size_t k = pick(pick(10) == 0 ? 40 : 10); k > 0; --k)
     text += hex ? "0123456789abcdefABCDEF"[pick(22)] : static_cast<char>('0' + pick(10));
-  if (text.back() == 'x' || text.back() == '-' || text.back() == '+' || text.empty() || pick(2)) {
+  if (text.empty() || text.back() == 'x' || text.back() == '-' || text.back() == '+' || pick(2)) {
     text += ".";
     for (std::size_t k = 1 + pick(pick(10) == 0 ? 40 : 9); k > 0; --k)
       text += hex ? "0123456789abcdef"[pick(16)] : static_cast<char>('0' + pick(10));
@@ -174,7 +181,7 @@ TEST(TokenScan, AgreesWithStrtodOnGeneratedNumbers) {
     ASSERT_TRUE(strtod_whole(word, reference)) << word;
     for (const TokenScan scan : kTokenScans) {
       double value = 0;
-      ASSERT_EQ(scan(text.begin(), text.end(), value), text.begin() + word.size()) << word;
+      ASSERT_EQ(scan(text.begin(), text.end(), value).ptr, text.begin() + word.size()) << word;
       ASSERT_EQ(bits_of(value), bits_of(reference)) << word;
     }
   }
@@ -220,7 +227,7 @@ TEST(LineScan, ReadsLinesWhoseWordsAreAllNumbers) {
       {"1 2" + std::string(1020, ' ') + "\n", -1},
   };
   for (const Case& c : cases) {
-    Sf7ScanMemo memo; // fresh, then with the line's layout
+    ScanMemo memo; // fresh, then with the line's layout
     for (int pass = 0; pass < 2; ++pass) {
       const Buffered text(c.text);
       std::vector<double> values(c.capacity);
@@ -237,7 +244,7 @@ TEST(LineScan, ReadsLinesWhoseWordsAreAllNumbers) {
         while (is_space(*p))
           ++p;
         double expected = 0;
-        p = scan_token_exact(p, text.end(), expected);
+        p = scan_number(p, text.end(), expected).ptr;
         EXPECT_EQ(bits_of(values[k]), bits_of(expected)) << c.text << ", number " << k;
       }
     }
@@ -249,19 +256,20 @@ TEST(LineScan, KeepsItsMemoApartFromThePointScans) {
   // of three numbers serves no line of more words than values, and no point scan of four.
   const Buffered words("1.5 2.5 x y\n");
   const Buffered three("1.5 2.5 3.5\n");
-  Sf7ScanMemo memo;
+  ScanMemo memo;
   std::array<double, 8> values{};
   const std::span<double> two = std::span(values).first(2);
   std::size_t count = 0;
   for (int pass = 0; pass < 2; ++pass)
-    ASSERT_NE(scan_point_fast(memo, words.begin(), words.end(), two), nullptr);
+    ASSERT_NE(scan_leading_numbers_fast(memo, words.begin(), words.end(), two), nullptr);
   EXPECT_EQ(scan_line_numbers_fast(memo, words.begin(), words.end(), values, count), nullptr);
   ASSERT_NE(scan_line_numbers_fast(memo, three.begin(), three.end(), values, count), nullptr);
   EXPECT_EQ(scan_line_numbers_fast(memo, three.begin(), three.end(), two, count), nullptr);
   ASSERT_NE(scan_line_numbers_fast(memo, three.begin(), three.end(), values, count), nullptr);
-  EXPECT_EQ(scan_point_fast(memo, three.begin(), three.end(), std::span(values).first(4)), nullptr);
+  EXPECT_EQ(scan_leading_numbers_fast(memo, three.begin(), three.end(), std::span(values).first(4)),
+            nullptr);
   ASSERT_NE(scan_line_numbers_fast(memo, three.begin(), three.end(), values, count), nullptr);
-  EXPECT_EQ(scan_point_fast(memo, three.begin(), three.end(), two), three.end());
+  EXPECT_EQ(scan_leading_numbers_fast(memo, three.begin(), three.end(), two), three.end());
 }
 
 TEST(LineAndPointScans, AgreeWithTheExactScansOnGeneratedLines) {
@@ -315,8 +323,8 @@ TEST(LineAndPointScans, AgreeWithTheExactScansOnGeneratedLines) {
     for (std::size_t k = 0; k < static_cast<std::size_t>(found); ++k)
       ASSERT_EQ(bits_of(portable[k]), bits_of(exact[k])) << line;
 #endif
-    Sf7ScanMemo line_memo;
-    Sf7ScanMemo point_memo;
+    ScanMemo line_memo;
+    ScanMemo point_memo;
     for (const std::size_t start : {std::size_t{0}, line.size() + 1}) {
       std::array<double, 64> values{};
       std::size_t count = 0;
@@ -334,8 +342,8 @@ TEST(LineAndPointScans, AgreeWithTheExactScansOnGeneratedLines) {
           ASSERT_EQ(bits_of(values[k]), bits_of(reference)) << words[k] << " in " << line;
         }
       }
-      next = scan_point_fast(point_memo, text.begin() + start, text.end(),
-                             std::span(values).first(wanted));
+      next = scan_leading_numbers_fast(point_memo, text.begin() + start, text.end(),
+                                       std::span(values).first(wanted));
       if (next == nullptr) {
         EXPECT_FALSE(first_plain) << line;
         continue;
@@ -381,15 +389,15 @@ TEST(NumberStream, ReadsInBlocksAsStrtodReadsTheWholeText) {
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(test_support::open_bytes(text),
                                                                  std::fclose);
-    Sf7Input input;
-    ASSERT_TRUE(open_sf7_input(input, stream.get(), file % 3 ? SF7_INPUT_MIN_BLOCK_SIZE : 5003));
-    Sf7ScanMemo memo;
+    TextInput input;
+    ASSERT_TRUE(input.open(stream.get(), file % 3 ? TEXT_MIN_BLOCK_SIZE : 5003));
+    ScanMemo memo;
     // Room for a long line of chained points; the fast scan takes lines of at most 16 numbers.
     std::array<double, 256> values{};
     std::vector<std::string> numbers;
     for (;;) {
-      if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
-        fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+      if (input.buffered() < TEXT_LOOKAHEAD)
+        input.fill(TEXT_LOOKAHEAD);
       if (input.pos == input.end)
         break;
       std::size_t count = 0;
@@ -401,8 +409,9 @@ TEST(NumberStream, ReadsInBlocksAsStrtodReadsTheWholeText) {
         next = feed != nullptr ? feed + 1 : input.end;
         for (const char* p = input.pos; p < next; p += p < next && is_space(*p)) {
           ASSERT_LT(count, values.size());
-          p = is_space(*p) ? p : scan_token_exact(p, next, values[count++]);
-          ASSERT_NE(p, nullptr);
+          const char* const word = p;
+          p = is_space(*p) ? p : scan_number(p, next, values[count++]).ptr;
+          ASSERT_TRUE(is_space(*word) || p != word);
         }
       }
       for (std::size_t k = 0; k < count; ++k)

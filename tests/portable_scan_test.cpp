@@ -1,6 +1,6 @@
 // The portable "%lf" scan: what it takes and the doubles it gives, on every platform, and
 // against glibc's own sscanf where that is the C library.
-#include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_point_scan.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

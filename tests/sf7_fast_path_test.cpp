@@ -5,10 +5,10 @@
 #include "cli/program.h"
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
-#include "sf7/sf7_fast_scan.h"
-#include "sf7/sf7_input.h"
-#include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_point_scan.h"
 #include "support/test_support.h"
+#include "text/line_scan.h"
+#include "text/text_input.h"
 
 #include <gtest/gtest.h>
 
@@ -150,7 +150,7 @@ GeneratedLine point_line(Rng& rng) {
 
 TEST(FastScan, AgreesWithTheExactScanOnEveryGeneratedLine) {
   Rng rng(20240611);
-  Sf7ScanMemo memo;
+  ScanMemo memo;
   int lines = 0;
   int taken = 0;
   int plain = 0;
@@ -160,9 +160,10 @@ TEST(FastScan, AgreesWithTheExactScanOnEveryGeneratedLine) {
     // The line in a buffer as the block reader holds it: more text after it, zeros at the end.
     std::string buffer = line.text + end_of_line + "9 9 9 9 9 9\n";
     const std::size_t text_size = buffer.size();
-    buffer.append(SF7_SCAN_PADDING, '\0');
+    buffer.append(SCAN_PADDING, '\0');
     std::array<double, SF7_COLUMN_COUNT> fast{};
-    const char* next = scan_point_fast(memo, buffer.data(), buffer.data() + text_size, fast);
+    const char* next =
+        scan_leading_numbers_fast(memo, buffer.data(), buffer.data() + text_size, fast);
 
     // The exact path sees the line as the line buffer holds it: a C string ending in LF.
     const std::string exact_text = line.text + "\n";
@@ -241,16 +242,17 @@ TEST(FastScan, AgreesWithTheExactScanOnLinesOfOneLayout) {
   // Most of these lines match the one before but for digits and signs: they are read from
   // what the scan remembers. Exponents such as E+97 are beyond its exact products.
   Rng rng(31337);
-  Sf7ScanMemo memo;
+  ScanMemo memo;
   for (const std::string& first : kLayoutLines) {
     std::string line = first;
     for (int n = 0; n < 4000; ++n) {
       line = chance(rng, 0.02) ? first : next_in_layout(rng, line);
       std::string buffer = line + "\n" + kLayoutLines[0] + "\n";
       const std::size_t text_size = buffer.size();
-      buffer.append(SF7_SCAN_PADDING, '\0');
+      buffer.append(SCAN_PADDING, '\0');
       std::array<double, SF7_COLUMN_COUNT> fast{};
-      const char* next = scan_point_fast(memo, buffer.data(), buffer.data() + text_size, fast);
+      const char* next =
+          scan_leading_numbers_fast(memo, buffer.data(), buffer.data() + text_size, fast);
       const std::string exact_text = line + "\n";
       std::array<double, SF7_COLUMN_COUNT> exact{};
       const int found = scan_point_exact(exact_text.c_str(), exact);
@@ -277,10 +279,10 @@ TEST(FastScan, TakesTheUsualFormsItself) {
   for (const std::string& text : lines) {
     std::string buffer = text + "\n";
     const std::size_t text_size = buffer.size();
-    buffer.append(SF7_SCAN_PADDING, '\0');
+    buffer.append(SCAN_PADDING, '\0');
     std::array<double, SF7_COLUMN_COUNT> values{};
-    Sf7ScanMemo memo;
-    EXPECT_EQ(scan_point_fast(memo, buffer.data(), buffer.data() + text_size, values),
+    ScanMemo memo;
+    EXPECT_EQ(scan_leading_numbers_fast(memo, buffer.data(), buffer.data() + text_size, values),
               buffer.data() + text_size)
         << text;
   }
@@ -306,20 +308,21 @@ TEST(FastScan, LeavesLinesItCannotFinishToTheExactPath) {
   for (const Case& c : cases) {
     std::string buffer = c.text;
     const std::size_t text_size = buffer.size();
-    buffer.append(SF7_SCAN_PADDING, '\0');
+    buffer.append(SCAN_PADDING, '\0');
     std::array<double, SF7_COLUMN_COUNT> values{};
-    Sf7ScanMemo memo;
-    EXPECT_EQ(scan_point_fast(memo, buffer.data(), buffer.data() + text_size, values), nullptr)
+    ScanMemo memo;
+    EXPECT_EQ(scan_leading_numbers_fast(memo, buffer.data(), buffer.data() + text_size, values),
+              nullptr)
         << c.what;
   }
 }
 
-// Every piece read_line_exact gives for `bytes`, and every piece the block reader gives.
+// Every piece read_line_piece gives for `bytes`, and every piece the block reader gives.
 std::vector<std::string> exact_pieces(const std::string& bytes) {
   std::vector<std::string> pieces;
   std::FILE* stream = test_support::open_bytes(bytes);
   LineBuffer line;
-  while (read_line_exact(stream, line))
+  while (read_line_piece(stream, line))
     pieces.emplace_back(line.text.data(), line.length);
   std::fclose(stream);
   return pieces;
@@ -328,10 +331,10 @@ std::vector<std::string> exact_pieces(const std::string& bytes) {
 std::vector<std::string> block_pieces(const std::string& bytes, std::size_t block_size) {
   std::vector<std::string> pieces;
   std::FILE* stream = test_support::open_bytes(bytes);
-  Sf7Input input;
-  open_sf7_input(input, stream, block_size);
+  TextInput input;
+  input.open(stream, block_size);
   LineBuffer line;
-  while (read_line_block(input, line)) {
+  while (input.read_line(line)) {
     EXPECT_EQ(line.text[line.length], '\0');
     pieces.emplace_back(line.text.data(), line.length);
   }
@@ -354,7 +357,7 @@ TEST(BlockInput, SplitsLinesAsTheExactReader) {
         bytes += pick_from(rng, parts);
     }
     const std::size_t block_size =
-        std::array<std::size_t, 4>{SF7_INPUT_MIN_BLOCK_SIZE, 4097, 5003, 65536}[pick(rng, 4)];
+        std::array<std::size_t, 4>{TEXT_MIN_BLOCK_SIZE, 4097, 5003, 65536}[pick(rng, 4)];
     ASSERT_EQ(block_pieces(bytes, block_size), exact_pieces(bytes))
         << "stream " << stream << ", block size " << block_size;
   }
@@ -362,14 +365,13 @@ TEST(BlockInput, SplitsLinesAsTheExactReader) {
 
 TEST(BlockInput, ReadsCrLfAcrossEveryBlockBoundary) {
   // The CR of a CR LF at every place around the end of the first block.
-  for (std::size_t cr_at = SF7_INPUT_MIN_BLOCK_SIZE - 1100; cr_at < SF7_INPUT_MIN_BLOCK_SIZE + 4;
-       ++cr_at) {
+  for (std::size_t cr_at = TEXT_MIN_BLOCK_SIZE - 1100; cr_at < TEXT_MIN_BLOCK_SIZE + 4; ++cr_at) {
     std::string bytes;
     while (bytes.size() + 40 < cr_at)
       bytes += "line of text " + std::to_string(bytes.size()) + "\n";
     bytes.append(cr_at - bytes.size(), 'y');
     bytes += "\r\nlast\r";
-    ASSERT_EQ(block_pieces(bytes, SF7_INPUT_MIN_BLOCK_SIZE), exact_pieces(bytes)) << cr_at;
+    ASSERT_EQ(block_pieces(bytes, TEXT_MIN_BLOCK_SIZE), exact_pieces(bytes)) << cr_at;
   }
 }
 
@@ -480,8 +482,8 @@ TEST(ReadFieldMap, FastAndExactPathsAgreeOnGeneratedMaps) {
   int failed = 0;
   for (int file = 0; file < 400; ++file) {
     const MapShape map = generated_map(rng);
-    const std::size_t block_size = std::array<std::size_t, 5>{
-        SF7_INPUT_MIN_BLOCK_SIZE, 4099, 6000, 9000, SF7_INPUT_BLOCK_SIZE}[pick(rng, 5)];
+    const std::size_t block_size = std::array<std::size_t, 5>{TEXT_MIN_BLOCK_SIZE, 4099, 6000, 9000,
+                                                              TEXT_BLOCK_SIZE}[pick(rng, 5)];
     const auto exact = read_map_in_child(map.text, true, block_size);
     const auto fast = read_map_in_child(map.text, false, block_size);
     ASSERT_EQ(fast.exit_status, exact.exit_status) << "file " << file << ": " << exact.err;
@@ -523,8 +525,8 @@ TEST(ReadFieldMap, AgreesWhereverBlockBoundariesFall) {
     for (std::size_t shift = 0; shift < line.size() + 2; ++shift) {
       for (const std::string* point : {&line, &long_line}) {
         const std::string text = uniform_map(std::string(shift, 'h'), *point, 150, end);
-        const auto exact = read_map_in_child(text, true, SF7_INPUT_MIN_BLOCK_SIZE);
-        const auto fast = read_map_in_child(text, false, SF7_INPUT_MIN_BLOCK_SIZE);
+        const auto exact = read_map_in_child(text, true, TEXT_MIN_BLOCK_SIZE);
+        const auto fast = read_map_in_child(text, false, TEXT_MIN_BLOCK_SIZE);
         ASSERT_EQ(exact.exit_status, 0) << exact.err;
         ASSERT_EQ(fast.err, exact.err) << shift;
         ASSERT_EQ(fast.out, exact.out) << shift;
@@ -543,9 +545,9 @@ TEST(ReadFieldMap, AgreesOnMapsLargerThanOneBlock) {
         text += separator(rng) + (chance(rng, 0.7) ? layout_number(rng) : ordinary_number(rng));
       text += chance(rng, 0.5) ? "\r\n" : "\n";
     }
-    ASSERT_GT(text.size(), SF7_INPUT_BLOCK_SIZE);
-    const auto exact = read_map_in_child(text, true, SF7_INPUT_BLOCK_SIZE);
-    const auto fast = read_map_in_child(text, false, SF7_INPUT_BLOCK_SIZE);
+    ASSERT_GT(text.size(), TEXT_BLOCK_SIZE);
+    const auto exact = read_map_in_child(text, true, TEXT_BLOCK_SIZE);
+    const auto fast = read_map_in_child(text, false, TEXT_BLOCK_SIZE);
     ASSERT_EQ(exact.exit_status, 0) << exact.err;
     EXPECT_EQ(fast.err, exact.err);
     EXPECT_EQ(fast.out, exact.out);
@@ -572,8 +574,8 @@ TEST(ReadFieldMap, AgreesOnMapsInTheSolversLayout) {
       line = chance(rng, 0.01) ? pick_from(rng, kLayoutLines) : next_in_layout(rng, line);
       text += line + end;
     }
-    const std::size_t block_size = std::array<std::size_t, 3>{SF7_INPUT_MIN_BLOCK_SIZE, 7777,
-                                                              SF7_INPUT_BLOCK_SIZE}[pick(rng, 3)];
+    const std::size_t block_size =
+        std::array<std::size_t, 3>{TEXT_MIN_BLOCK_SIZE, 7777, TEXT_BLOCK_SIZE}[pick(rng, 3)];
     const auto exact = read_map_in_child(text, true, block_size);
     const auto fast = read_map_in_child(text, false, block_size);
     ASSERT_EQ(fast.exit_status, exact.exit_status) << "file " << file << ": " << exact.err;
@@ -619,8 +621,8 @@ TEST(ReadFieldMap, ReportsTheSameErrorsAsTheExactPath) {
        map_with({six, six}).substr(0, map_with({six, six}).size() - 1), "Reading file\n"},
   };
   for (const Case& c : cases) {
-    const auto exact = read_map_in_child(c.text, true, SF7_INPUT_MIN_BLOCK_SIZE);
-    const auto fast = read_map_in_child(c.text, false, SF7_INPUT_MIN_BLOCK_SIZE);
+    const auto exact = read_map_in_child(c.text, true, TEXT_MIN_BLOCK_SIZE);
+    const auto fast = read_map_in_child(c.text, false, TEXT_MIN_BLOCK_SIZE);
     EXPECT_EQ(fast.exit_status, exact.exit_status) << c.what;
     EXPECT_EQ(fast.out, exact.out) << c.what;
     EXPECT_EQ(fast.err, exact.err) << c.what;

@@ -79,8 +79,8 @@ struct Way {
   std::size_t block_size;
   int threads;
 };
-const std::vector<Way> kWays = {{true, SF7_INPUT_BLOCK_SIZE, 1},
-                                {false, SF7_INPUT_MIN_BLOCK_SIZE, 2},
+const std::vector<Way> kWays = {{true, TEXT_BLOCK_SIZE, 1},
+                                {false, TEXT_MIN_BLOCK_SIZE, 2},
                                 {false, 4099, 1},
                                 {false, 65536, 2}};
 

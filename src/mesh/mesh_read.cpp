@@ -8,7 +8,7 @@
 #include "mesh/openpmd.h"
 #include "norvalex/tqs.h"
 #include "platform/platform.h"
-#include "sf7/sf7_exact.h"
+#include "text/number_scan.h"
 
 #include <cerrno>
 #include <cstdio>

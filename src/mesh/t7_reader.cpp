@@ -7,8 +7,9 @@
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
-#include "mesh/number_input.h"
 #include "platform/platform.h"
+#include "text/number_input.h"
+#include "text/text_input.h"
 
 #include <algorithm>
 #include <array>
@@ -59,6 +60,11 @@ Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
                       "maximum: %s %s",
                       number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
   }
+  // Its length, and so the spacing of its points, must be a number too.
+  if (!std::isfinite(numbers[1] - numbers[0])) {
+    raise_input_error(input.name(), input.line_number(), "Range too wide: %s %s",
+                      number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
+  }
   return {numbers[0], numbers[1], static_cast<std::int64_t>(intervals)};
 }
 
@@ -87,11 +93,21 @@ struct T7File {
   NumberInput& input;
 };
 
+// What a point's values are multiplied by on their way into the mesh, value by value; 0 for a
+// value that the mesh does not keep.
+using PointFactors = std::array<double, 4>;
+
+// True when `value` times `factor` is a number, or `value` was none already: a finite value
+// whose product is not (1e305 in MV/m) would give the mesh an infinity that the file never had.
+bool in_range(double value, double factor) {
+  return !std::isinf(value * factor) || !std::isfinite(value);
+}
+
 // Reads the stream of `values_per_point` numbers a point into `store(index, values)`; exactly
-// `points` points, no value more or less.
+// `points` points, no value more or less, each in range with its factor.
 template <class Store>
 void read_points(NumberInput& input, std::size_t points, std::size_t values_per_point,
-                 const PointOrder& order, Store& store) {
+                 const PointFactors& factors, const PointOrder& order, Store& store) {
   const std::size_t total = points * values_per_point;
   std::unique_ptr<double[]> chunk(new (std::nothrow) double[CHUNK]);
   if (!chunk)
@@ -109,6 +125,10 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
                         static_cast<unsigned long long>(read));
     }
     for (std::size_t k = 0; k < got; ++k) {
+      if (!in_range(chunk[k], factors[in_point])) {
+        raise_input_error(input.name(), input.line_of_number(k), "Value out of range: %s",
+                          number_text(chunk[k]).c_str());
+      }
       point[in_point++] = chunk[k];
       if (in_point == values_per_point) {
         store(order.index(point_number++), point);
@@ -125,18 +145,22 @@ void read_points(NumberInput& input, std::size_t points, std::size_t values_per_
 }
 
 // Reads the lines of `input` as points of `values_per_point` numbers each, the first at point
-// `first`, up to its end: false, with nothing said, at the first line that is not one point, or
-// beyond `points`. How many lines it read goes to `lines`.
+// `first`, up to its end: false, with nothing said, at the first line that is not one point in
+// range, or beyond `points`. How many lines it read goes to `lines`.
 template <class Store>
 bool read_point_lines(NumberInput& input, std::size_t first, std::size_t points,
-                      std::size_t values_per_point, const PointOrder& order, Store& store,
-                      std::size_t& lines) {
+                      std::size_t values_per_point, const PointFactors& factors,
+                      const PointOrder& order, Store& store, std::size_t& lines) {
   std::array<double, 5> point{};
   const std::span<double> values(point.data(), values_per_point + 1);
   lines = 0;
   for (std::ptrdiff_t count; (count = input.read_line(values)) >= 0; ++lines) {
     if (static_cast<std::size_t>(count) != values_per_point || first + lines >= points)
       return false;
+    for (std::size_t k = 0; k < values_per_point; ++k) {
+      if (!in_range(point[k], factors[k]))
+        return false;
+    }
     store(order.index(first + lines), point);
   }
   return true;
@@ -152,7 +176,8 @@ constexpr std::int64_t TWO_THREADS_FROM = std::int64_t{8} << 20;
 // caller then reads them one after the other from `start`, which finds any defect with its line.
 template <class Store>
 bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t points,
-                        std::size_t values_per_point, const PointOrder& order, Store& store) {
+                        std::size_t values_per_point, const PointFactors& factors,
+                        const PointOrder& order, Store& store) {
   PlatformFileKind kind;
   std::int64_t length = 0;
   if (platform_file_status(file.stream, kind, length) != 0 || kind != PlatformFileKind::regular ||
@@ -189,17 +214,16 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
         if (std::fread(block.get(), 1, wanted, other.get()) != wanted)
           return;
-        first_lines +=
-            static_cast<std::size_t>(std::count(block.get(), block.get() + wanted, '\n'));
+        first_lines += count_line_feeds(block.get(), block.get() + wanted);
         left -= static_cast<std::int64_t>(wanted);
       }
       if (stop)
         return;
       NumberInput rest(other.get(), file.path);
       std::size_t lines = 0;
-      helper_regular =
-          read_point_lines(rest, first_lines, points, values_per_point, order, store, lines) &&
-          first_lines + lines == points;
+      helper_regular = read_point_lines(rest, first_lines, points, values_per_point, factors, order,
+                                        store, lines) &&
+                       first_lines + lines == points;
     } catch (const std::exception&) {
       helper_regular = false; // a defect: the reading one after the other reports it
     }
@@ -216,7 +240,7 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
   try {
     if (platform_seek(file.stream, start) == 0) {
       NumberInput part(file.stream, file.path, 0, split - start);
-      regular = read_point_lines(part, 0, points, values_per_point, order, store, lines);
+      regular = read_point_lines(part, 0, points, values_per_point, factors, order, store, lines);
     }
   } catch (const Error& error) {
     if (error.origin() == ErrorOrigin::interrupted) {
@@ -237,17 +261,17 @@ bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t poin
 // other.
 template <class Store>
 void read_all_points(const T7File& file, std::size_t points, std::size_t values_per_point,
-                     const PointOrder& order, Store store) {
+                     const PointFactors& factors, const PointOrder& order, Store store) {
   const std::int64_t start = file.input.next_line_offset();
-  if (read_points_in_two(file, start, points, values_per_point, order, store))
+  if (read_points_in_two(file, start, points, values_per_point, factors, order, store))
     return;
   if (platform_seek(file.stream, start) != 0) {
     // A stream without positions was not read in two: its header's input reads on.
-    read_points(file.input, points, values_per_point, order, store);
+    read_points(file.input, points, values_per_point, factors, order, store);
     return;
   }
   NumberInput values(file.stream, file.path, file.input.line_number());
-  read_points(values, points, values_per_point, order, store);
+  read_points(values, points, values_per_point, factors, order, store);
 }
 
 [[noreturn]] void raise_grid_memory(const NumberInput& input, const Range& a, const Range& b) {
@@ -272,6 +296,10 @@ FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
     raise_input_error(input.name(), input.line_number(), "Frequency is no positive number: %s",
                       number_text(frequency_mhz).c_str());
   }
+  if (!std::isfinite(frequency_mhz * 1e6)) {
+    raise_input_error(input.name(), input.line_number(), "Frequency out of range: %s",
+                      number_text(frequency_mhz).c_str());
+  }
   const Range r = read_range(input);
   check_grid(input, r, z);
   FieldMesh mesh = new_mesh(MeshGeometry::cylindrical);
@@ -291,11 +319,13 @@ FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
   // -sin(wt): with fields as exp(-iwt), E is real and B-theta = -i mu0 H-phi.
   const PointOrder order{static_cast<std::size_t>(z.points()), static_cast<std::size_t>(r.points()),
                          false};
-  read_all_points(file, mesh.point_count(), 4, order,
+  // Ez and Er in MV/m, |E| not kept, H-phi in A/m.
+  constexpr PointFactors factors{1e6, 1e6, 0, MESH_MU0};
+  read_all_points(file, mesh.point_count(), 4, factors, order,
                   [&](std::size_t index, const std::array<double, 5>& v) {
-                    e_z[index] = {v[0] * 1e6, 0};
-                    e_r[index] = {v[1] * 1e6, 0};
-                    b_theta[index] = {0, -(MESH_MU0 * v[3])};
+                    e_z[index] = {v[0] * factors[0], 0};
+                    e_r[index] = {v[1] * factors[1], 0};
+                    b_theta[index] = {0, -(factors[3] * v[3])};
                   });
   return mesh;
 }
@@ -330,7 +360,7 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
   // The first coordinate varies fastest in the file: the mesh holds it as its slow axis.
   const PointOrder order{static_cast<std::size_t>(first.points()),
                          static_cast<std::size_t>(second.points()), true};
-  read_all_points(file, mesh.point_count(), 2, order,
+  read_all_points(file, mesh.point_count(), 2, PointFactors{factor, factor}, order,
                   [&](std::size_t index, const std::array<double, 5>& v) {
                     along_first[index] = {v[0] * factor, 0};
                     along_second[index] = {v[1] * factor, 0};

@@ -2,7 +2,7 @@
 // at the point's index.
 #pragma once
 
-#include "sf7/sf7_exact.h"
+#include "sf7/sf7_point_scan.h"
 
 #include <array>
 #include <cmath>

@@ -2,12 +2,13 @@
 
 #include "diag/raise.h"
 #include "platform/platform.h"
-#include "sf7/sf7_fast_scan.h"
-#include "sf7/sf7_input.h"
+#include "sf7/sf7_point_scan.h"
 #include "sf7/sf7_points.h"
-#include "sf7/sf7_portable_scan.h"
 #include "sf7/sf7_scan_helper.h"
 #include "sf7/sf7_table.h"
+#include "text/line_scan.h"
+#include "text/number_scan.h"
+#include "text/text_input.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,85 +48,6 @@ constexpr std::array<UnitRule, 9> unit_rules{{
     {nullptr, nullptr, 0},
 }};
 
-bool read_line_exact(std::FILE* input, LineBuffer& line) {
-  std::size_t length = 0;
-  while (length < LINE_PIECE_LIMIT) {
-    int c = platform_getc_unlocked(input);
-    if (c == EOF)
-      break;
-    if (c == '\r') {
-      int next = platform_getc_unlocked(input);
-      if (next == '\n') {
-        c = '\n';
-      } else if (next != EOF) {
-        ungetc(next, input);
-      }
-    }
-    line.text[length++] = static_cast<char>(c);
-    if (c == '\n')
-      break;
-  }
-  line.text[length] = '\0';
-  line.length = length;
-  return length > 0;
-}
-
-int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values) {
-#ifdef __GLIBC__
-  // glibc's "%lf" is the reference: the portable scan reproduces it elsewhere.
-  int found = std::sscanf(line, "%lf%lf%lf%lf%lf%lf", &values[0], &values[1], &values[2],
-                          &values[3], &values[4], &values[5]);
-  return found < 0 ? 0 : found;
-#else
-  return scan_point_portable(line, values);
-#endif
-}
-
-namespace {
-
-#ifdef __GLIBC__
-// SF7_MAX_LINE_NUMBERS "%lf" directives; the format of n of them is its last 3*n characters.
-constexpr std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> all_directives = [] {
-  std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> text{};
-  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k) {
-    text[3 * k] = '%';
-    text[3 * k + 1] = 'l';
-    text[3 * k + 2] = 'f';
-  }
-  return text;
-}();
-
-// One sscanf with the given directives and a target for each of SF7_MAX_LINE_NUMBERS of them:
-// the targets past the last directive are passed and never written.
-template <std::size_t... K>
-int scan_directives(const char* line, const char* format,
-                    const std::array<double*, SF7_MAX_LINE_NUMBERS>& targets,
-                    std::index_sequence<K...>) {
-  return std::sscanf(line, format, targets[K]...);
-}
-#endif
-
-} // namespace
-
-int scan_numbers_exact(const char* line, std::span<double> values) {
-  if (values.size() == SF7_COLUMN_COUNT)
-    return scan_point_exact(line, values.first<SF7_COLUMN_COUNT>());
-  // The format has directives for SF7_MAX_LINE_NUMBERS numbers at the most.
-  values = values.first(std::min(values.size(), SF7_MAX_LINE_NUMBERS));
-#ifdef __GLIBC__
-  double unused = 0;
-  std::array<double*, SF7_MAX_LINE_NUMBERS> targets{};
-  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k)
-    targets[k] = k < values.size() ? &values[k] : &unused;
-  const char* const format = all_directives.data() + 3 * (SF7_MAX_LINE_NUMBERS - values.size());
-  const int found =
-      scan_directives(line, format, targets, std::make_index_sequence<SF7_MAX_LINE_NUMBERS>());
-  return found < 0 ? 0 : found;
-#else
-  return scan_numbers_portable(line, values);
-#endif
-}
-
 namespace {
 
 // Counts one more line read. The count is 32 bits wide, so no error line could name a line after
@@ -144,7 +66,7 @@ void count_line(Sf7Reading& reading) {
 
 // Reads the next line into `line` and counts it; the end of the input is an error here.
 void read_next_line(std::FILE* input, Sf7Reading& reading, LineBuffer& line) {
-  if (!read_line_exact(input, line)) {
+  if (!read_line_piece(input, line)) {
     if (std::ferror(input))
       raise_read_failure(reading, errno);
     raise_input_error(reading.file_name, reading.line_number, "Unexpected end of file");
@@ -152,31 +74,13 @@ void read_next_line(std::FILE* input, Sf7Reading& reading, LineBuffer& line) {
   count_line(reading);
 }
 
-void read_next_line(Sf7Input& input, Sf7Reading& reading, LineBuffer& line) {
-  if (!read_line_block(input, line)) {
-    if (sf7_input_failed(input))
+void read_next_line(TextInput& input, Sf7Reading& reading, LineBuffer& line) {
+  if (!input.read_line(line)) {
+    if (input.failed())
       raise_read_failure(reading, input.read_errno);
     raise_input_error(reading.file_name, reading.line_number, "Unexpected end of file");
   }
   count_line(reading);
-}
-
-// True when a line that filled the line buffer goes on past its line feed's place. The line
-// feed of a line of exactly 1023 characters is consumed here, so the next read starts at the
-// next line.
-bool point_line_goes_on(std::FILE* input, const LineBuffer& line) {
-  if (line.length < LINE_PIECE_LIMIT || line.text[line.length - 1] == '\n')
-    return false;
-  int c = platform_getc_unlocked(input);
-  if (c == '\r') {
-    c = platform_getc_unlocked(input);
-    return c != '\n';
-  }
-  return c != EOF && c != '\n';
-}
-
-bool point_line_goes_on(Sf7Input& input, const LineBuffer& line) {
-  return block_line_goes_on(input, line);
 }
 
 // Splits the line in place into white-space-separated words, as "%s" scans them, and returns
@@ -401,7 +305,7 @@ void read_point_exact(Input& input, Sf7Reading& reading, LineBuffer& line, std::
   read_next_line(input, reading, line);
   // A point line longer than the line buffer must not be read as two points.
   if (scan_numbers_exact(line.text.data(), values) < static_cast<int>(values.size()) ||
-      point_line_goes_on(input, line)) {
+      line_goes_on(input, line)) {
     const PointPlace place = place_of(table, index);
     raise_input_error(reading.file_name, reading.line_number, "Error reading point (%d,%d)",
                       place.i, place.j);
@@ -441,13 +345,13 @@ void read_points_with(std::FILE* input, Sf7Reading& reading, LineBuffer& line, T
 // Reads the point at `index` from the block input into `values`, one number per column: in
 // place when the fast scan takes its line, else by the exact path.
 template <std::size_t Fixed>
-void read_point(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, Sf7ScanMemo& memo,
+void read_point(TextInput& input, Sf7Reading& reading, LineBuffer& line, ScanMemo& memo,
                 std::span<double> values, Sf7PointTargets& targets, const TableTarget& table,
                 std::size_t index) {
   // Whole lines up to the piece limit are in the buffer, unless the input ends before.
-  if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
-    fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
-  const char* next = scan_point_fast(memo, input.pos, input.end, values);
+  if (input.buffered() < TEXT_LOOKAHEAD)
+    input.fill(TEXT_LOOKAHEAD);
+  const char* next = scan_leading_numbers_fast(memo, input.pos, input.end, values);
   if (next != nullptr) {
     input.pos = next;
     count_line(reading);
@@ -467,7 +371,7 @@ struct HelperSplit {
 // The smallest far half handed to the helper. It keeps a lookahead's worth of text after the
 // near half, so that the near half is read without refilling (and so moving) the buffer that
 // the helper reads.
-inline constexpr std::size_t HELPER_MIN_HALF = SF7_INPUT_LOOKAHEAD;
+inline constexpr std::size_t HELPER_MIN_HALF = TEXT_LOOKAHEAD;
 
 // The share of the buffered text that the reading's own thread scans, in 64ths: it starts at a
 // half and moves towards the thread that finishes first, so that neither waits long for the
@@ -480,9 +384,9 @@ struct HelperShare {
   void helper_was_faster() { near = std::max(near - 1, STEPS / 4); }
 };
 
-HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading,
+HelperSplit split_for_helper(const TextInput& input, const Sf7Reading& reading,
                              const HelperShare& share) {
-  const auto buffered = static_cast<std::size_t>(input.end - input.pos);
+  const std::size_t buffered = input.buffered();
   // No line count may pass the largest one while the helper scans: every line holds a byte.
   if (buffered < 4 * HELPER_MIN_HALF ||
       static_cast<std::size_t>(INT32_MAX - reading.line_number) <= buffered)
@@ -503,9 +407,9 @@ HelperSplit split_for_helper(const Sf7Input& input, const Sf7Reading& reading,
 
 // The point lines from the block input, with the helper thread when the options allow it.
 template <std::size_t Fixed>
-void read_points_with(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
+void read_points_with(TextInput& input, Sf7Reading& reading, LineBuffer& line, TableTarget& table) {
   Sf7PointTargets targets(table.columns());
-  Sf7ScanMemo memo;
+  ScanMemo memo;
   PointValues room;
   const std::span<double> values = room.of(table);
   std::optional<Sf7ScanHelper> helper;
@@ -513,21 +417,21 @@ void read_points_with(Sf7Input& input, Sf7Reading& reading, LineBuffer& line, Ta
     helper.emplace(table.columns());
     // The stream's next block is read while this one is scanned; without the memory, it is read
     // when needed.
-    enable_sf7_read_ahead(input);
+    input.enable_read_ahead();
   }
   HelperShare share;
   const std::size_t total = table.points();
   std::size_t index = 0;
   while (index < total) {
-    if (static_cast<std::size_t>(input.end - input.pos) < SF7_INPUT_LOOKAHEAD)
-      fill_sf7_input(input, SF7_INPUT_LOOKAHEAD);
+    if (input.buffered() < TEXT_LOOKAHEAD)
+      input.fill(TEXT_LOOKAHEAD);
     const HelperSplit split = helper ? split_for_helper(input, reading, share) : HelperSplit{};
     if (split.far == nullptr) {
       read_point<Fixed>(input, reading, line, memo, values, targets, table, index++);
       continue;
     }
     if (!helper->start(input.pos, split.far, split.stop, input.end, index, total,
-                       sf7_read_ahead_wanted(input) ? &input : nullptr)) {
+                       input.read_ahead_wanted() ? &input : nullptr)) {
       helper.reset(); // no thread to be had: the reading goes on alone, without trying again
       read_point<Fixed>(input, reading, line, memo, values, targets, table, index++);
       continue;
@@ -608,8 +512,8 @@ void read_table(std::FILE* input, Sf7Reading& reading, TableTarget& table,
     return;
   }
   // The whole input goes through the block buffer, header lines included.
-  Sf7Input blocks;
-  if (!open_sf7_input(blocks, input, tuning.block_size))
+  TextInput blocks;
+  if (!blocks.open(input, tuning.block_size))
     raise_out_of_memory(reading);
   read_table(blocks, reading, table);
 }

@@ -1,29 +1,9 @@
 #include "sf7/sf7_scan_helper.h"
 
-#include <algorithm>
 #include <array>
 #include <system_error>
 
 namespace norvalex {
-
-namespace {
-
-// Line feeds in [p, end). Byte counters over chunks of a fixed length that cannot overflow them
-// compile to whole vectors of byte compares, about three times as fast as std::count, whose
-// vectors widen every byte to a 64-bit count.
-std::size_t count_line_feeds(const char* p, const char* end) {
-  constexpr std::size_t CHUNK = 240;
-  std::size_t count = 0;
-  for (; static_cast<std::size_t>(end - p) >= CHUNK; p += CHUNK) {
-    unsigned char in_chunk = 0;
-    for (std::size_t i = 0; i < CHUNK; ++i)
-      in_chunk = static_cast<unsigned char>(in_chunk + (p[i] == '\n'));
-    count += in_chunk;
-  }
-  return count + static_cast<std::size_t>(std::count(p, end, '\n'));
-}
-
-} // namespace
 
 Sf7ScanHelper::~Sf7ScanHelper() {
   if (!thread_.joinable())
@@ -38,7 +18,7 @@ Sf7ScanHelper::~Sf7ScanHelper() {
 }
 
 bool Sf7ScanHelper::start(const char* near, const char* far, const char* stop, const char* end,
-                          std::size_t first, std::size_t total, Sf7Input* read_ahead) {
+                          std::size_t first, std::size_t total, TextInput* read_ahead) {
   if (!thread_.joinable()) {
     try {
       thread_ = std::thread([this] { run(); });
@@ -97,7 +77,7 @@ template <std::size_t Fixed> Sf7ScanHelper::Result Sf7ScanHelper::work_with(cons
   const std::span<double> values = std::span(numbers).first(targets_.count);
   const char* line = job.far;
   while (line < job.stop && index < job.total) {
-    const char* next = scan_point_fast(memo_, line, job.end, values);
+    const char* next = scan_leading_numbers_fast(memo_, line, job.end, values);
     if (next == nullptr || next > job.stop || !targets_.store<Fixed>(index, values))
       break;
     ++result.lines;
@@ -106,7 +86,7 @@ template <std::size_t Fixed> Sf7ScanHelper::Result Sf7ScanHelper::work_with(cons
   }
   result.next = line;
   if (job.read_ahead != nullptr)
-    read_sf7_ahead(*job.read_ahead);
+    job.read_ahead->read_ahead();
   return result;
 }
 

@@ -5,10 +5,9 @@
 // and error is the one the reading alone gives.
 #pragma once
 
-#include "sf7/sf7_exact.h"
-#include "sf7/sf7_fast_scan.h"
-#include "sf7/sf7_input.h"
 #include "sf7/sf7_points.h"
+#include "text/line_scan.h"
+#include "text/text_input.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -40,9 +39,9 @@ public:
   // into the points from `first` + that count on, below `total`. `end` is the end of the
   // buffered text, which the zero padding of the fast scan follows; nothing in [near, end) may
   // change before wait() returns. With `read_ahead`, the job ends by reading that input's next
-  // block ahead (read_sf7_ahead). False when the thread cannot be started: no job runs.
+  // block ahead (TextInput::read_ahead). False when the thread cannot be started: no job runs.
   bool start(const char* near, const char* far, const char* stop, const char* end,
-             std::size_t first, std::size_t total, Sf7Input* read_ahead);
+             std::size_t first, std::size_t total, TextInput* read_ahead);
   // True when the job has ended; wait() then returns at once.
   bool finished();
   Result wait();
@@ -55,14 +54,14 @@ private:
     const char* end;
     std::size_t first;
     std::size_t total;
-    Sf7Input* read_ahead;
+    TextInput* read_ahead;
   };
   void run();
   Result work(const Job& job);
   template <std::size_t Fixed> Result work_with(const Job& job);
 
   Sf7PointTargets targets_;
-  Sf7ScanMemo memo_;
+  ScanMemo memo_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -7,6 +7,7 @@
 
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
+#include "sf7/sf7_point_scan.h"
 
 #include <array>
 #include <cstddef>

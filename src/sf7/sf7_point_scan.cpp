@@ -1,9 +1,13 @@
-#include "sf7/sf7_portable_scan.h"
+#include "sf7/sf7_point_scan.h"
 
-#include <charconv>
-#include <cstdint>
+#include "text/number_scan.h"
+#include "text/portable_number.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <limits>
-#include <system_error>
+#include <utility>
 
 namespace norvalex {
 
@@ -29,71 +33,6 @@ bool starts_with_word(const char* p, const char* word) {
       return false;
   }
   return true;
-}
-
-// Caps exponents far beyond the range of doubles, so that no count overflows.
-constexpr std::int64_t EXPONENT_CAP = 1'000'000;
-
-// The exponent digits at `p` (after the exponent letter and its sign).
-std::int64_t exponent_value(const char* p, const char* end) {
-  std::int64_t exponent = 0;
-  for (; p < end && is_digit(*p); ++p) {
-    if (exponent < EXPONENT_CAP)
-      exponent = exponent * 10 + (*p - '0');
-  }
-  return exponent;
-}
-
-// The text glibc's scanner took for one number, as strtod then reads it: [first, last) holds
-// the mantissa and exponent without sign and without "0x".
-struct NumberText {
-  const char* first;
-  const char* last;
-  bool hex;
-  bool negative;
-};
-
-// Whether a correctly rounded value outside the range of doubles lies above it (infinity) or
-// below it (zero). The two are thousands of binary orders apart, so the order of magnitude of
-// the leading digit decides it.
-bool beyond_largest(const NumberText& number) {
-  const int digit_weight = number.hex ? 4 : 1; // exponent steps per digit
-  const char exponent_letter = number.hex ? 'p' : 'e';
-  std::int64_t order = 0;
-  bool seen_point = false;
-  bool seen_nonzero = false;
-  const char* p = number.first;
-  for (; p < number.last && lower(*p) != exponent_letter; ++p) {
-    if (*p == '.') {
-      seen_point = true;
-    } else if (!seen_nonzero && *p != '0') {
-      seen_nonzero = true;
-    } else if (!seen_nonzero && seen_point) {
-      order -= digit_weight; // a zero between the point and the first other digit
-    } else if (seen_nonzero && !seen_point) {
-      order += digit_weight;
-    }
-  }
-  if (p < number.last) {
-    ++p;
-    const bool negative = *p == '-';
-    p += *p == '-' || *p == '+';
-    const std::int64_t exponent = exponent_value(p, number.last);
-    order += negative ? -exponent : exponent;
-  }
-  return order >= 0;
-}
-
-double convert(const NumberText& number) {
-  double magnitude = 0;
-  const auto [stop, error] =
-      std::from_chars(number.first, number.last, magnitude,
-                      number.hex ? std::chars_format::hex : std::chars_format::general);
-  if (error == std::errc::result_out_of_range) {
-    // strtod's results, where from_chars reports the range instead.
-    magnitude = beyond_largest(number) ? std::numeric_limits<double>::infinity() : 0.0;
-  }
-  return number.negative ? -magnitude : magnitude;
 }
 
 // The part of [p, end) that strtod reads as an exponent: the letter, an optional sign and at
@@ -195,16 +134,15 @@ const char* scan_double_as_glibc(const char* text, double& value) noexcept {
     for (++q; q < taken && digit(*q); ++q)
       mantissa_digit = true;
   }
-  NumberText number{mantissa, q, hex, negative};
+  double magnitude = 0;
   if (!mantissa_digit) {
     // "." or "-." is no number for strtod; of "0x" without digits it reads the 0.
     if (!hex)
       return nullptr;
-    number = {start + sign, start + sign + 1, false, negative};
   } else {
-    number.last = exponent_end(q, taken, exponent_letter);
+    magnitude = strtod_magnitude(mantissa, exponent_end(q, taken, exponent_letter), hex);
   }
-  value = convert(number);
+  value = negative ? -magnitude : magnitude;
   return taken;
 }
 
@@ -224,52 +162,60 @@ int scan_numbers_portable(const char* line, std::span<double> values) noexcept {
   return found;
 }
 
+int scan_point_exact(const char* line, std::span<double, SF7_COLUMN_COUNT> values) {
+#ifdef __GLIBC__
+  // glibc's "%lf" is the reference: the portable scan reproduces it elsewhere.
+  int found = std::sscanf(line, "%lf%lf%lf%lf%lf%lf", &values[0], &values[1], &values[2],
+                          &values[3], &values[4], &values[5]);
+  return found < 0 ? 0 : found;
+#else
+  return scan_point_portable(line, values);
+#endif
+}
+
 namespace {
 
-// True when the text [p, end) is `word` (lower case) in any case.
-bool is_word(const char* p, const char* end, const char* word) {
-  for (; *word != '\0'; ++p, ++word) {
-    if (p == end || lower(*p) != *word)
-      return false;
+#ifdef __GLIBC__
+// SF7_MAX_LINE_NUMBERS "%lf" directives; the format of n of them is its last 3*n characters.
+constexpr std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> all_directives = [] {
+  std::array<char, 3 * SF7_MAX_LINE_NUMBERS + 1> text{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k) {
+    text[3 * k] = '%';
+    text[3 * k + 1] = 'l';
+    text[3 * k + 2] = 'f';
   }
-  return p == end;
+  return text;
+}();
+
+// One sscanf with the given directives and a target for each of SF7_MAX_LINE_NUMBERS of them:
+// the targets past the last directive are passed and never written.
+template <std::size_t... K>
+int scan_directives(const char* line, const char* format,
+                    const std::array<double*, SF7_MAX_LINE_NUMBERS>& targets,
+                    std::index_sequence<K...>) {
+  return std::sscanf(line, format, targets[K]...);
 }
+#endif
 
 } // namespace
 
-const char* scan_token_portable(const char* p, const char* end, double& value) noexcept {
-  if (p == end || is_scan_space(*p))
-    return nullptr;
-  const char* last = p;
-  while (last < end && !is_scan_space(*last))
-    ++last;
-  const bool negative = *p == '-';
-  const char* const body = p + (*p == '-' || *p == '+');
-  if (body == last)
-    return nullptr;
-  if (lower(*body) == 'i' || lower(*body) == 'n') {
-    double special;
-    if (is_word(body, last, "inf") || is_word(body, last, "infinity"))
-      special = std::numeric_limits<double>::infinity();
-    else if (is_word(body, last, "nan"))
-      special = std::numeric_limits<double>::quiet_NaN();
-    else
-      return nullptr;
-    value = negative ? -special : special;
-    return last;
-  }
-  const bool hex = last - body > 2 && body[0] == '0' && lower(body[1]) == 'x';
-  const char* const first = hex ? body + 2 : body;
-  // from_chars takes a minus sign of its own, strtod no second sign.
-  if (*first == '-' || *first == '+')
-    return nullptr;
-  double magnitude = 0;
-  const auto [stop, error] = std::from_chars(
-      first, last, magnitude, hex ? std::chars_format::hex : std::chars_format::general);
-  if (stop != last || (error != std::errc() && error != std::errc::result_out_of_range))
-    return nullptr;
-  value = convert({first, last, hex, negative});
-  return last;
+int scan_numbers_exact(const char* line, std::span<double> values) {
+  if (values.size() == SF7_COLUMN_COUNT)
+    return scan_point_exact(line, values.first<SF7_COLUMN_COUNT>());
+  // The format has directives for SF7_MAX_LINE_NUMBERS numbers at the most.
+  values = values.first(std::min(values.size(), SF7_MAX_LINE_NUMBERS));
+#ifdef __GLIBC__
+  double unused = 0;
+  std::array<double*, SF7_MAX_LINE_NUMBERS> targets{};
+  for (std::size_t k = 0; k < SF7_MAX_LINE_NUMBERS; ++k)
+    targets[k] = k < values.size() ? &values[k] : &unused;
+  const char* const format = all_directives.data() + 3 * (SF7_MAX_LINE_NUMBERS - values.size());
+  const int found =
+      scan_directives(line, format, targets, std::make_index_sequence<SF7_MAX_LINE_NUMBERS>());
+  return found < 0 ? 0 : found;
+#else
+  return scan_numbers_portable(line, values);
+#endif
 }
 
 } // namespace norvalex

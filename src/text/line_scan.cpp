@@ -1,18 +1,11 @@
-#include "sf7/sf7_fast_scan.h"
+#include "text/line_scan.h"
 
-#include "sf7/sf7_number_scan.h"
+#include "text/plain_decimal.h"
 
 #include <array>
 #include <bit>
-#include <cfloat>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
-
-// A quotient of two doubles is rounded once only where double arithmetic is done in double
-// precision; elsewhere (x87 registers) every number goes through std::from_chars.
-#define NORVALEX_EXACT_PRODUCTS (FLT_EVAL_METHOD == 0)
 
 #if defined(__SSE2__) && NORVALEX_EXACT_PRODUCTS
 #include <emmintrin.h>
@@ -25,93 +18,23 @@ namespace norvalex {
 
 namespace {
 
-// Every power of ten up to 1e22 is a double exactly; so is every integer up to 2^53. A product
-// or quotient of two exact doubles is rounded once, so it is the correctly rounded value of the
-// decimal number, the one the C library's conversion gives.
-constexpr std::array<double, 23> exact_powers_of_ten{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::int64_t MAX_EXACT_POWER = 22;
-constexpr std::uint64_t MAX_EXACT_MANTISSA = std::uint64_t{1} << 53;
-// Decimal digits that always fit a 64-bit mantissa.
-constexpr std::ptrdiff_t MAX_MANTISSA_DIGITS = 19;
-// An exponent this large already leaves the range of doubles for any mantissa; larger ones
-// are not accumulated further (the rare path reads the text itself).
-constexpr std::int64_t EXPONENT_CAP = 100000;
+using plain_decimal::ends_number;
+using plain_decimal::exact_powers_of_ten;
+using plain_decimal::MAX_EXACT_POWER;
 
-inline bool is_digit(char c) {
-  return static_cast<unsigned char>(c - '0') < 10;
-}
+// The count of leading numbers that has a scan of its own (scan_leading_numbers_fast).
+constexpr std::size_t COMPILED_WIDTH = 6;
 
-// White space as "%lf" skips it, less the line feed, which ends a point line.
+// White space, less the line feed, which ends a line.
 inline bool is_blank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r' && c != '\n');
 }
 
-// A number read by "%lf" ends for certain where white space follows it.
-inline bool ends_number(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Numbers beyond the exact products: many digits or large exponents. std::from_chars is
-// correctly rounded too; it reports a result out of the range of doubles as an error where the
-// C library returns a value, so such a number is left to the exact path.
-[[gnu::noinline]] bool convert_rare(const char* first, const char* last, double& value) {
-  const auto [stop, error] = std::from_chars(first, last, value, std::chars_format::general);
-  return error == std::errc() && stop == last;
-}
-
-// Reads one number at `p` (no white space before it), a character at a time. Returns the
-// position after it, or nullptr when it is not of the plain decimal form or not followed by
-// white space.
-[[gnu::noinline]] const char* scan_number_general(const char* p, double& value) {
-  const bool negative = *p == '-';
-  p += (*p == '-') | (*p == '+');
-  const char* const digits = p;
-  std::uint64_t mantissa = 0;
-  while (is_digit(*p))
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
-  std::ptrdiff_t digit_count = p - digits;
-  std::int64_t scale = 0;
-  if (*p == '.') {
-    const char* const fraction = ++p;
-    while (is_digit(*p))
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
-    digit_count += p - fraction;
-    scale = -(p - fraction);
-  }
-  if (digit_count == 0)
-    return nullptr;
-  if ((*p | 0x20) == 'e') {
-    const char* e = p + 1;
-    const bool exponent_negative = *e == '-';
-    e += (*e == '-') | (*e == '+');
-    if (!is_digit(*e))
-      return nullptr; // "1e", "1e+", "1ex": how "%lf" reads these is the exact path's business
-    std::int64_t exponent = 0;
-    for (; is_digit(*e); ++e) {
-      if (exponent < EXPONENT_CAP)
-        exponent = exponent * 10 + (*e - '0');
-    }
-    scale += exponent_negative ? -exponent : exponent;
-    p = e;
-  }
-  if (!ends_number(*p))
-    return nullptr;
-
-  double magnitude;
-  if (NORVALEX_EXACT_PRODUCTS && digit_count <= MAX_MANTISSA_DIGITS &&
-      mantissa <= MAX_EXACT_MANTISSA && scale >= -MAX_EXACT_POWER && scale <= MAX_EXACT_POWER) {
-    const double m = static_cast<double>(mantissa);
-    magnitude = scale < 0 ? m / exact_powers_of_ten[static_cast<std::size_t>(-scale)]
-                          : m * exact_powers_of_ten[static_cast<std::size_t>(scale)];
-  } else if (digit_count <= MAX_MANTISSA_DIGITS && mantissa == 0) {
-    magnitude = 0;
-  } else if (!convert_rare(digits, p, magnitude)) {
-    return nullptr;
-  }
-  value = negative ? -magnitude : magnitude;
-  return p;
+// Reads one number at `p` (no white space before it) in buffered text, a character at a time:
+// the position after it, or nullptr when it is not of the plain decimal form or not followed by
+// white space. The zero padding after the text ends it.
+inline const char* scan_number_general(const char* p, double& value) {
+  return plain_decimal::scan<false>(p, nullptr, value);
 }
 
 // The rest of a line whose numbers end at `p`: the position after its line feed, or nullptr
@@ -132,11 +55,11 @@ const char* finish_line(const char* line, const char* p, const char* end) {
   return feed + 1;
 }
 
-// The first values.size() numbers of the point line at `line` a character at a time (`Fixed` of
+// The first values.size() numbers of the line at `line` a character at a time (`Fixed` of
 // them when it is not 0): for lines too long for the classified window, and for every line
 // where the classified scan is not built.
 template <std::size_t Fixed>
-const char* scan_point_general(const char* line, const char* end, std::span<double> values) {
+const char* scan_leading_general(const char* line, const char* end, std::span<double> values) {
   const std::size_t needed = Fixed != 0 ? Fixed : values.size();
   // Every loop below stops at the zero byte at `end`: it is neither white space nor a digit.
   const char* p = line;
@@ -209,7 +132,7 @@ inline unsigned digit_bits(const char* p) {
 // Finds the usual shape of the number at `t`, which starts a word of the line:
 // [sign] digits "." digits [(E|e) (+|-) digit digit], at most seven digits, then white space.
 // False for every other text.
-inline bool shape_token(const char* t, Sf7TokenShape& shape) {
+inline bool shape_token(const char* t, TokenShape& shape) {
   const char first = t[0];
   const unsigned sign = (first == '-') | (first == '+');
   // Bits of the characters other than digits, the sign excluded.
@@ -238,7 +161,7 @@ inline bool shape_token(const char* t, Sf7TokenShape& shape) {
 
 // The value of the number at `t` of the given shape. False when its decimal exponent is beyond
 // the exact products; the number is then for scan_number_general.
-inline bool shaped_value(const char* t, const Sf7TokenShape& shape, double& value) {
+inline bool shaped_value(const char* t, const TokenShape& shape, double& value) {
   // The digits after the point move down one byte, over it.
   const std::uint64_t word = load_eight(t + shape.sign);
   const std::uint64_t before_point = (std::uint64_t{1} << (8 * shape.point)) - 1;
@@ -273,7 +196,7 @@ inline __m128i shape_key(const char* p) {
 }
 
 // True when the line at `line` has the remembered line's key up to its line feed.
-inline bool matches_memo(const Sf7ScanMemo& memo, const char* line) {
+inline bool matches_memo(const ScanMemo& memo, const char* line) {
   const unsigned last = memo.line_feed / 16;
   __m128i same = _mm_set1_epi8(-1);
   for (unsigned chunk = 0; chunk < last; ++chunk) {
@@ -290,7 +213,7 @@ inline bool matches_memo(const Sf7ScanMemo& memo, const char* line) {
   return _mm_movemask_epi8(same) == 0xFFFF;
 }
 
-void remember_line(Sf7ScanMemo& memo, const char* line, unsigned line_feed) {
+void remember_line(ScanMemo& memo, const char* line, unsigned line_feed) {
   memo.line_feed = line_feed;
   for (unsigned chunk = 0; chunk <= line_feed / 16; ++chunk) {
     _mm_store_si128(reinterpret_cast<__m128i*>(&memo.key[16 * chunk]),
@@ -396,7 +319,7 @@ inline bool classify_128(const char* p, Bits128& space, unsigned& feed_at) {
 template <std::size_t Fixed, bool Whole> struct LineRule {
   static std::size_t wanted(std::span<double> values) { return Fixed != 0 ? Fixed : values.size(); }
   // Whether the memo holds shapes for such a line.
-  static bool memo_fits(const Sf7ScanMemo& memo, std::span<double> values) {
+  static bool memo_fits(const ScanMemo& memo, std::span<double> values) {
     if (!memo.usable || memo.whole_line != Whole)
       return false;
     return Whole ? memo.count <= values.size() : memo.count == wanted(values);
@@ -407,7 +330,7 @@ template <std::size_t Fixed, bool Whole> struct LineRule {
 // at `line_length`: the words' places come from the masks, each number is read on its own, and
 // the shapes go to the memo when every number has one.
 template <class Mask, std::size_t Fixed, bool Whole>
-const char* scan_classified(Sf7ScanMemo& memo, const char* line, const char* end, Mask space,
+const char* scan_classified(ScanMemo& memo, const char* line, const char* end, Mask space,
                             unsigned line_length, std::span<double> values, std::size_t& count) {
   using Rule = LineRule<Fixed, Whole>;
   // Separators: white space, and everything from the line feed on. A number read from a word's
@@ -423,15 +346,15 @@ const char* scan_classified(Sf7ScanMemo& memo, const char* line, const char* end
     if (!start_queue.pop(start)) {
       if (Whole)
         break;
-      return nullptr; // fewer numbers than wanted: the exact path reports it
+      return nullptr; // fewer numbers than wanted: the caller's reading reports it
     }
     if (Whole && k == limit)
       return nullptr; // more words than values
     // The memo has shapes for so many numbers; a line of more is read a character at a time.
-    if (Whole && k == SF7_MAX_LINE_NUMBERS)
+    if (Whole && k == SCAN_MEMO_NUMBERS)
       return scan_line_general(line, end, values, count);
     const char* const t = line + start;
-    Sf7TokenShape& shape = memo.shapes[k];
+    TokenShape& shape = memo.shapes[k];
     shape.start = static_cast<std::uint8_t>(start);
     if (shape_token(t, shape)) {
       if (shaped_value(t, shape, values[k]))
@@ -451,18 +374,18 @@ const char* scan_classified(Sf7ScanMemo& memo, const char* line, const char* end
   return line + line_length + 1;
 }
 
-// The line at `line` from a classification of its first SF7_SCAN_WINDOW bytes; a line that
+// The line at `line` from a classification of its first SCAN_WINDOW bytes; a line that
 // differs from the remembered one only in its digits and signs is read with the remembered
 // places and shapes, without the classification.
 template <std::size_t Fixed, bool Whole>
-const char* scan_line_classified(Sf7ScanMemo& memo, const char* line, const char* end,
+const char* scan_line_classified(ScanMemo& memo, const char* line, const char* end,
                                  std::span<double> values, std::size_t& count) {
   using Rule = LineRule<Fixed, Whole>;
   if (Rule::memo_fits(memo, values) && matches_memo(memo, line)) {
     const std::size_t numbers = Whole ? memo.count : Rule::wanted(values);
     bool exact_products = true;
     for (std::size_t k = 0; k < numbers; ++k) {
-      const Sf7TokenShape& shape = memo.shapes[k];
+      const TokenShape& shape = memo.shapes[k];
       exact_products &= shaped_value(line + shape.start, shape, values[k]);
     }
     if (exact_products) {
@@ -484,38 +407,39 @@ const char* scan_line_classified(Sf7ScanMemo& memo, const char* line, const char
                                                   count);
   if (Whole)
     return scan_line_general(line, end, values, count);
-  return scan_point_general<Fixed>(line, end, values);
+  return scan_leading_general<Fixed>(line, end, values);
 }
 
 #endif // NORVALEX_CLASSIFIED_SCAN
 
-// A point line of `Fixed` numbers, or of values.size() when 0.
+// The first `Fixed` numbers of a line, or values.size() of them when 0.
 template <std::size_t Fixed>
-const char* scan_point_with(Sf7ScanMemo& memo, const char* line, const char* end,
-                            std::span<double> values) {
+const char* scan_leading_with(ScanMemo& memo, const char* line, const char* end,
+                              std::span<double> values) {
 #if NORVALEX_CLASSIFIED_SCAN
   std::size_t count = 0;
   return scan_line_classified<Fixed, false>(memo, line, end, values, count);
 #else
   (void)memo;
-  return scan_point_general<Fixed>(line, end, values);
+  return scan_leading_general<Fixed>(line, end, values);
 #endif
 }
 
 } // namespace
 
-const char* scan_point_fast(Sf7ScanMemo& memo, const char* line, const char* end,
-                            std::span<double> values) noexcept {
-  // The converter's six columns with the count known at compile time, as fast as ever.
-  if (values.size() == SF7_COLUMN_COUNT)
-    return scan_point_with<SF7_COLUMN_COUNT>(memo, line, end, values);
-  // The memo has shapes for SF7_MAX_LINE_NUMBERS numbers.
-  if (values.size() > SF7_MAX_LINE_NUMBERS)
-    return scan_point_general<0>(line, end, values);
-  return scan_point_with<0>(memo, line, end, values);
+const char* scan_leading_numbers_fast(ScanMemo& memo, const char* line, const char* end,
+                                      std::span<double> values) noexcept {
+  // Six numbers, two coordinates and four values, the commonest width of a field table, with
+  // the count known at compile time.
+  if (values.size() == COMPILED_WIDTH)
+    return scan_leading_with<COMPILED_WIDTH>(memo, line, end, values);
+  // The memo has shapes for SCAN_MEMO_NUMBERS numbers.
+  if (values.size() > SCAN_MEMO_NUMBERS)
+    return scan_leading_general<0>(line, end, values);
+  return scan_leading_with<0>(memo, line, end, values);
 }
 
-const char* scan_line_numbers_fast(Sf7ScanMemo& memo, const char* line, const char* end,
+const char* scan_line_numbers_fast(ScanMemo& memo, const char* line, const char* end,
                                    std::span<double> values, std::size_t& count) noexcept {
 #if NORVALEX_CLASSIFIED_SCAN
   return scan_line_classified<0, true>(memo, line, end, values, count);
