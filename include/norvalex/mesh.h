@@ -246,6 +246,12 @@ struct MeshWriteOptions {
   std::optional<bool> normalize_word;
 };
 
+// What a writer tells of a file it wrote beyond its bytes: warnings that do not stop it (a
+// Fourier series that does not come within 1e-3 of the field, say), each one line of text.
+struct MeshWriteReport {
+  std::vector<std::string> warnings;
+};
+
 // The form of the file `path`, told from its first bytes: the first readable form of the table
 // whose signature they match (a TQS file by its magic or a "creator" block, an HDF5 file, a T7
 // file by a first line of three numbers, an SF7 table by its "SF7" line), else the readable form
@@ -321,14 +327,16 @@ NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
 // that the format cannot hold is refused before anything is written: "<file>: <why>", the file
 // being the mesh's source. openPMD needs a file of its own and is refused here
 // (write_mesh_file writes it).
-NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
-                                  const char* name, const MeshWriteOptions& options = {});
+NORVALEX_MESH_API MeshWriteReport write_mesh(const FieldMesh& mesh, MeshFormat format,
+                                             std::FILE* stream, const char* name,
+                                             const MeshWriteOptions& options = {});
 
 // Opens `path`, writes `mesh` in `format` and puts the file in place: it is replaced whole, or
 // left as it was when the write fails (a device or a FIFO is written in place). A form written
 // as several files (mesh_output_paths) writes them all, each whole or as it was.
-NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
-                                       const MeshWriteOptions& options = {});
+NORVALEX_MESH_API MeshWriteReport write_mesh_file(const FieldMesh& mesh, MeshFormat format,
+                                                  const char* path,
+                                                  const MeshWriteOptions& options = {});
 
 // The files that `format` writes `mesh` into for the name `path`: `path` itself, or for a form
 // written as several files (TraceWin's, one per component) `path` without the form's extension

@@ -96,9 +96,12 @@ void convert(const FieldmapRequest& request) {
   }
   const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);
   open_outputs(paths, *format, files.get());
-  write_checked_mesh(mesh, *format, {files.get(), paths.size()}, request.write);
+  const MeshWriteReport report =
+      write_checked_mesh(mesh, *format, {files.get(), paths.size()}, request.write);
   for (std::size_t k = 0; k < paths.size(); ++k)
     close_output_file(files[k]);
+  for (const std::string& warning : report.warnings)
+    warning_message_handler("%s", warning.c_str());
   // Said once the file is written: a refused mesh gets its error alone.
   if (!dropped.empty()) {
     warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +

@@ -41,8 +41,8 @@ AxisField axis_field(const FieldMesh& mesh, FieldKind field, const char* form) {
 
 AxisField mirrored(const AxisField& field) {
   const std::size_t n = field.values.size();
-  AxisField result{field.field, field.start - field.step * static_cast<double>(n - 1), field.step,
-                   {}};
+  AxisField result{
+      field.field, field.start - field.step * static_cast<double>(n - 1), field.step, {}};
   result.values.reserve(2 * n - 1);
   result.values.insert(result.values.end(), field.values.rbegin(), field.values.rend());
   result.values.insert(result.values.end(), field.values.begin() + 1, field.values.end());
@@ -91,7 +91,8 @@ AxisField resampled(std::span<const double> positions, std::span<const double> v
   result.values.reserve(points);
   std::size_t j = 0; // the interval [positions[j], positions[j + 1]] of the position
   for (std::size_t k = 0; k < points; ++k) {
-    const double x = k + 1 == points ? positions.back() : result.start + result.step * static_cast<double>(k);
+    const double x =
+        k + 1 == points ? positions.back() : result.start + result.step * static_cast<double>(k);
     while (j + 2 < n && x > positions[j + 1])
       ++j;
     if (n < 2) {

@@ -16,7 +16,7 @@ struct AxisField {
   FieldKind field = FieldKind::electric; // Ez, or Bz
   double start = 0;                      // m, the position of the first value
   double step = 0;                       // m, between two values; 0 for one value
-  std::vector<double> values; // V/m or T: a static field, or an RF map's standing wave
+  std::vector<double> values;            // V/m or T: a static field, or an RF map's standing wave
 
   double end() const { return start + step * static_cast<double>(values.size() - 1); }
 };

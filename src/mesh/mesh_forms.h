@@ -47,8 +47,8 @@ struct MeshFormRow {
                                     const MeshWriteOptions& options) = nullptr;
   // Writes `mesh`, checked, into `files` (in the order of `files`, or the one file); null for a
   // form that is only read.
-  void (*write)(const FieldMesh& mesh, std::span<OutputFile> files,
-                const MeshWriteOptions& options) = nullptr;
+  void (*write)(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport& report) = nullptr;
   // The writer writes a file of its own by the temporary file's name (HDF5), so the output is
   // opened only where a temporary file can be made, never written in place.
   bool by_name = false;
@@ -71,9 +71,9 @@ NORVALEX_MESH_API OutputMode mesh_output_mode(MeshForm form);
 // write leaves them given up, for their owner to undo. openPMD needs a file of its own: a
 // replacement of a named file through a temporary file (temp_path), else "<name>: an openPMD
 // file is written as a file of its own, not into a pipe, a device or standard output".
-NORVALEX_MESH_API void write_checked_mesh(const FieldMesh& mesh, MeshForm form,
-                                          std::span<OutputFile> files,
-                                          const MeshWriteOptions& options = {});
+NORVALEX_MESH_API MeshWriteReport write_checked_mesh(const FieldMesh& mesh, MeshForm form,
+                                                     std::span<OutputFile> files,
+                                                     const MeshWriteOptions& options = {});
 
 // The signatures, checks and writers of the forms, each in the file of its form.
 bool tqs_signature(const FileStart& start);
@@ -84,11 +84,12 @@ void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_t7(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files,
-                      const MeshWriteOptions& options);
+                      const MeshWriteOptions& options, MeshWriteReport& report);
 void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
-                        const MeshWriteOptions& options);
-void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options);
+                        const MeshWriteOptions& options, MeshWriteReport& report);
+void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+              MeshWriteReport& report);
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
-                   const MeshWriteOptions& options);
+                   const MeshWriteOptions& options, MeshWriteReport& report);
 
 } // namespace norvalex

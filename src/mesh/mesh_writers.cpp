@@ -193,7 +193,8 @@ void check_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
   t7_layout(mesh);
 }
 
-void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
+              MeshWriteReport&) {
   OutputFile& output = files[0];
   const RealFields fields(mesh);
   const T7Layout layout = t7_layout(mesh);
@@ -251,7 +252,8 @@ void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
   on_axis_layout(mesh);
 }
 
-void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
+                   MeshWriteReport&) {
   OutputFile& output = files[0];
   const RealFields fields(mesh);
   const OnAxisField axis = on_axis_layout(mesh);
@@ -350,7 +352,8 @@ void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   });
 }
 
-void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&) {
+void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
+                      MeshWriteReport&) {
   OutputFile& file = files[0];
   const RealFields fields(mesh);
   TqsOutput output;
@@ -371,8 +374,8 @@ void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const 
   });
 }
 
-void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
-                        const MeshWriteOptions&) {
+void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
+                        MeshWriteReport&) {
   OutputFile& file = files[0];
   const char* const name = file.name();
   if (!mesh_has_openpmd())
@@ -452,26 +455,29 @@ void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* outpu
     row.check(mesh, options);
 }
 
-void write_checked_mesh(const FieldMesh& mesh, MeshForm form, std::span<OutputFile> files,
-                        const MeshWriteOptions& options) {
-  mesh_form_row(form).write(mesh, files, options);
+MeshWriteReport write_checked_mesh(const FieldMesh& mesh, MeshForm form,
+                                   std::span<OutputFile> files, const MeshWriteOptions& options) {
+  MeshWriteReport report;
+  mesh_form_row(form).write(mesh, files, options, report);
+  return report;
 }
 
-void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name,
-                const MeshWriteOptions& options) {
+MeshWriteReport write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
+                           const char* name, const MeshWriteOptions& options) {
   check_mesh_for_form(mesh, format, name, options);
   if (mesh_output_paths(mesh, format, name, options).size() != 1)
     raise_input_failure(name, 0, "%s: a %s is written as several files, not into one stream", name,
                         mesh_form_info(format).title);
   OutputFile file;
   file.use_stream(stream, name);
-  write_checked_mesh(mesh, format, {&file, 1}, options);
+  MeshWriteReport report = write_checked_mesh(mesh, format, {&file, 1}, options);
   if (const int error_number = file.commit())
     raise_file_error(name, error_number);
+  return report;
 }
 
-void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
-                     const MeshWriteOptions& options) {
+MeshWriteReport write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
+                                const MeshWriteOptions& options) {
   // Refused before a file is opened, which may empty a file written in place.
   check_mesh_for_form(mesh, format, path, options);
   const std::vector<std::string> paths = mesh_output_paths(mesh, format, path, options);
@@ -480,12 +486,13 @@ void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path,
     if (const int error_number = files[k].open(paths[k].c_str(), mesh_output_mode(format)))
       raise_file_error(paths[k].c_str(), error_number);
   }
-  write_checked_mesh(mesh, format, {files.get(), paths.size()}, options);
+  MeshWriteReport report = write_checked_mesh(mesh, format, {files.get(), paths.size()}, options);
   // Each file whole or as it was: none is put in place before all are written.
   for (std::size_t k = 0; k < paths.size(); ++k) {
     if (const int error_number = files[k].commit())
       raise_file_error(paths[k].c_str(), error_number);
   }
+  return report;
 }
 
 } // namespace norvalex

@@ -428,10 +428,11 @@ MeshForm written_form(const std::string& name) {
 }
 
 // Writes the mesh into `path` in the form named `format`, with the form's options: a dict of
-// coefficients, ascii, mirror, z_offset and normalize (OPAL's word, True or False).
-void write_mesh_file_from(const std::string& path, const py::dict& attributes,
-                          const py::list& components, const py::list& columns,
-                          const std::string& format, const py::dict& choices) {
+// coefficients, ascii, mirror, z_offset and normalize (OPAL's word, True or False). Returns the
+// writer's warnings.
+std::vector<std::string> write_mesh_file_from(const std::string& path, const py::dict& attributes,
+                                              const py::list& components, const py::list& columns,
+                                              const std::string& format, const py::dict& choices) {
   const MeshForm form = written_form(format);
   MeshWriteOptions options;
   options.coefficients = choices["coefficients"].cast<std::optional<std::int64_t>>();
@@ -442,7 +443,7 @@ void write_mesh_file_from(const std::string& path, const py::dict& attributes,
   const FieldMesh mesh = mesh_from(attributes, components, columns);
   const PythonSignals signals;
   py::gil_scoped_release released;
-  write_mesh_file(mesh, form, path.c_str(), options);
+  return write_mesh_file(mesh, form, path.c_str(), options).warnings;
 }
 
 // (name, title, extensions, readable, writable) of every form, in the table's order.

@@ -17,6 +17,7 @@ import collections
 import dataclasses
 import datetime
 import os
+import warnings
 from collections.abc import Mapping
 
 import numpy as np
@@ -367,4 +368,6 @@ def write_mesh(path, mesh, format=None, *, coefficients=None, ascii=False, mirro
     options = {"coefficients": None if coefficients is None else int(coefficients),
                "ascii": bool(ascii), "mirror": bool(mirror), "z_offset": float(z_offset),
                "normalize": None if normalize is None else bool(normalize)}
-    _core.write_mesh(_path(path), *mesh._pieces(), _choice(format, _FORMATS, "format"), options)
+    for warning in _core.write_mesh(_path(path), *mesh._pieces(), _choice(format, _FORMATS,
+                                                                          "format"), options):
+        warnings.warn(warning, stacklevel=2)
