@@ -291,8 +291,8 @@ void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   std::vector<std::string> names;
   visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto) {
     if (name.size() >= TQS_NAME_SIZE)
-      raise_mesh_error(mesh, "a TQS file holds names of at most %zu bytes, not %s",
-                       TQS_NAME_SIZE - 1, quoted_text(name).c_str());
+      raise_mesh_error(mesh, "a TQS file holds names of at most %d bytes, not %s",
+                       static_cast<int>(TQS_NAME_SIZE - 1), quoted_text(name).c_str());
     if (std::find(names.begin(), names.end(), name) != names.end())
       raise_mesh_error(mesh, "two of its TQS arrays would be named %s", quoted_text(name).c_str());
     names.push_back(name);
