@@ -1,8 +1,10 @@
 #include "mesh/mesh_build.h"
 
 #include "diag/raise.h"
+#include "mesh/real_fields.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 
 #include <algorithm>
@@ -80,6 +82,16 @@ std::array<UnitRule, unit_rules.size() + 1> units_with_gradient() {
   return rules;
 }
 
+double frequency_of_options(const char* path, const MeshReadOptions& options, const char* what) {
+  if (!options.frequency && !options.frequency_may_be_unknown) {
+    raise_input_failure(path, 0, "%s: %s states no frequency: give the frequency in Hz", path,
+                        what);
+  }
+  if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0)))
+    raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
+  return options.frequency.value_or(0);
+}
+
 void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
                  bool electric, bool magnetic, const char* what) {
   if (!rf) {
@@ -87,13 +99,7 @@ void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& optio
       mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
     return;
   }
-  if (!options.frequency && !options.frequency_may_be_unknown) {
-    raise_input_failure(path, 0, "%s: %s states no frequency: give the frequency in Hz", path,
-                        what);
-  }
-  if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0)))
-    raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
-  mesh.frequency = options.frequency.value_or(0);
+  mesh.frequency = frequency_of_options(path, options, what);
   mesh.harmonic = 1;
   mesh.source.problem = ProblemKind::rf;
 }
@@ -103,6 +109,41 @@ double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {
     return 0;
   // Each step rounds once: the difference, the quotient and the change of unit.
   return (max_cm - min_cm) / static_cast<double>(intervals) / 100;
+}
+
+std::string mesh_number_text(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return {text, result.ptr};
+}
+
+void check_mesh_attributes(const FieldMesh& mesh) {
+  if (!std::isfinite(mesh.frequency) || mesh.frequency < 0)
+    raise_mesh_error(mesh, "frequency %s: a finite frequency of at least 0 expected",
+                     mesh_number_text(mesh.frequency).c_str());
+  if (mesh.harmonic < 0)
+    raise_mesh_error(mesh, "harmonic %lld: at least 0 expected",
+                     static_cast<long long>(mesh.harmonic));
+  for (const MeshAxis& axis : mesh.axes) {
+    const char* label = axis.label.c_str();
+    if (!std::isfinite(axis.origin))
+      raise_mesh_error(mesh, "origin %s of axis %s: a finite number expected",
+                       mesh_number_text(axis.origin).c_str(), label);
+    if (!std::isfinite(axis.spacing) || axis.spacing < 0 || (axis.points > 1 && axis.spacing == 0))
+      raise_mesh_error(mesh,
+                       "spacing %s of axis %s: a finite spacing of at least 0 expected, "
+                       "positive for an axis of several points",
+                       mesh_number_text(axis.spacing).c_str(), label);
+  }
+  if (!std::isfinite(mesh.rf_phase))
+    raise_mesh_error(mesh, "RF phase %s: a finite number expected",
+                     mesh_number_text(mesh.rf_phase).c_str());
+  if (!std::isfinite(mesh.field_scale))
+    raise_mesh_error(mesh, "field scale %s: a finite number expected",
+                     mesh_number_text(mesh.field_scale).c_str());
+  if (mesh.anchor != "beginning" && mesh.anchor != "center" && mesh.anchor != "end")
+    raise_mesh_error(mesh, "anchor \"%s%s\": beginning, center or end expected",
+                     mesh.anchor.substr(0, 64).c_str(), mesh.anchor.size() > 64 ? "..." : "");
 }
 
 } // namespace norvalex

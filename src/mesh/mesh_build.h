@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace norvalex {
@@ -41,12 +42,25 @@ int axis_index(const FieldMesh& mesh, std::string_view label);
 // Adds the component of `field` along `axis` with room for every point, values not set; null
 // when the memory cannot be had.
 MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis);
+// The frequency of an RF map whose file states none: the options', which it needs unless a look
+// at the file is all that is asked (0 then); `what` names the file's form in the error.
+double frequency_of_options(const char* path, const MeshReadOptions& options, const char* what);
 // The kind of problem and the frequency of a mesh read from a file that states none: an RF map
 // (`rf`) takes the options' frequency, which it needs unless a look at the file is all that is
 // asked; `what` names the file's form in the error. A static one has electric or magnetic
 // fields, or both (unknown).
 void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
                  bool electric, bool magnetic, const char* what);
+
+// The shortest text that reads back as `value`, for messages.
+std::string mesh_number_text(double value);
+
+// Refuses a mesh that the readers would refuse (the openPMD reader's checks of its attributes):
+// a frequency that is not a finite number of at least 0, a harmonic below 0, an origin, spacing,
+// RF phase or field scale that is not finite, a negative spacing, or an axis of several points
+// without a positive one, an anchor other than beginning, center or end. Throws "<source>:
+// <why>" (raise_mesh_error).
+void check_mesh_attributes(const FieldMesh& mesh);
 
 // Puts the components in one order whatever the file's: the electric field before the magnetic,
 // each along the mesh's axes in their order.

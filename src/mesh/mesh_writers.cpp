@@ -11,8 +11,10 @@
 #include "tqs/tqs_output_state.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 #include <string>
@@ -327,13 +329,18 @@ void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
     if (!mesh_has_openpmd())
       raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
     // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
-    if (tqs_output_undo(output).temp_path.empty()) {
+    const std::string& temp_path = tqs_output_undo(output).temp_path;
+    if (temp_path.empty()) {
       raise_input_failure(output.name, 0,
                           "%s: an openPMD file is written as a file of its own, not into a pipe, "
                           "a device or standard output",
                           output.name);
     }
-    write_openpmd(mesh, output);
+    // HDF5 writes the output's temporary file by its name; the output's close makes it durable
+    // and puts it in place. Nothing of the stream may come after HDF5's bytes.
+    if (std::fflush(output.stream) != 0)
+      raise_file_error(output.name, errno);
+    write_openpmd_file(mesh, temp_path.c_str(), output.name);
     return;
   }
   }
