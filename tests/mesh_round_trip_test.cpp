@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <complex>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -175,6 +177,13 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
     ez.values[k] *= std::polar(1.0, 0.3 * static_cast<double>(k % 4));
   FieldMesh planar = read_t7_mesh(input.c_str());
   planar.geometry = MeshGeometry::rectangular;
+  // Meshes that the readers would refuse, one attribute changed.
+  std::deque<FieldMesh> unreadable;
+  const auto changed = [&](const std::function<void(FieldMesh&)>& change) -> const FieldMesh& {
+    unreadable.push_back(read_t7_mesh(input.c_str()));
+    change(unreadable.back());
+    return unreadable.back();
+  };
   struct Case {
     const char* what;
     const FieldMesh& mesh;
@@ -193,7 +202,34 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
       {"rectangular as on-axis", planar, MeshFormat::on_axis,
        input + ": no field on the axis: a rectangular 2-D map has no axis"},
   };
-  for (const Case& c : cases) {
+  const std::vector<Case> openpmd_cases = {
+      {"a frequency not a number", changed([](FieldMesh& m) { m.frequency = std::nan(""); }),
+       MeshFormat::openpmd, input + ": frequency nan: a finite frequency of at least 0 expected"},
+      {"a harmonic below 0", changed([](FieldMesh& m) { m.harmonic = -1; }), MeshFormat::openpmd,
+       input + ": harmonic -1: at least 0 expected"},
+      {"a negative spacing", changed([](FieldMesh& m) { m.axes[0].spacing = -0.001; }),
+       MeshFormat::openpmd,
+       input + ": spacing -0.001 of axis r: a finite spacing of at least 0 expected, positive for "
+               "an axis of several points"},
+      {"an infinite origin", changed([](FieldMesh& m) { m.axes[2].origin = INFINITY; }),
+       MeshFormat::openpmd, input + ": origin inf of axis z: a finite number expected"},
+      {"a phase not a number", changed([](FieldMesh& m) { m.rf_phase = std::nan(""); }),
+       MeshFormat::openpmd, input + ": RF phase nan: a finite number expected"},
+      {"an infinite scale", changed([](FieldMesh& m) { m.field_scale = -INFINITY; }),
+       MeshFormat::openpmd, input + ": field scale -inf: a finite number expected"},
+      {"another anchor", changed([](FieldMesh& m) { m.anchor = std::string(70, 'a'); }),
+       MeshFormat::openpmd,
+       input + ": anchor \"" + std::string(64, 'a') + "...\": beginning, center or end expected"},
+  };
+  std::vector<const Case*> runs;
+  for (const Case& c : cases)
+    runs.push_back(&c);
+  for (const Case& c : openpmd_cases) {
+    if (mesh_has_openpmd())
+      runs.push_back(&c);
+  }
+  for (const Case* run : runs) {
+    const Case& c = *run;
     const std::string path = dir.file("out");
     write_file(path, "old bytes");
     EXPECT_EQ(test_support::thrown_text([&] { write_mesh_file(c.mesh, c.format, path.c_str()); }),

@@ -212,7 +212,10 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
     const char* what;
     Fixture fixture;
     std::function<void(const FieldMesh&)> check;
+    MeshReadOptions options = {};
   };
+  MeshReadOptions frequency;
+  frequency.frequency = 2.6e9;
   const std::vector<Case> cases = {
       {"cylindrical RF map of complex datasets",
        {"cylindrical", ""},
@@ -341,6 +344,21 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
          EXPECT_EQ(component.values[0], std::complex<double>(2.5, 0.0));
          EXPECT_EQ(component.values[(std::size_t{1} << 22) - 1], std::complex<double>(2.5, 0.0));
        }},
+      {"an RF map without its frequency takes the options', the harmonic of the fundamental",
+       {"cylindrical", "m.attrs['fundamentalFrequency'] = 0.0; m.attrs['harmonic'] = 2"},
+       [](const FieldMesh& mesh) {
+         EXPECT_EQ(mesh.frequency, 1.3e9);
+         EXPECT_EQ(mesh.harmonic, 2);
+       },
+       frequency},
+      {"a mesh group named like a path through an external link is opened as the group it is",
+       {"cylindrical", "f['e'] = h5py.ExternalLink('missing.h5', '/'); "
+                       "f.move('ExternalFieldPath/1', 'ExternalFieldPath/QeQ1'); "
+                       "fx.replace(b'QeQ1', b'/e/1')"},
+       [](const FieldMesh& mesh) {
+         expect_cylindrical_base(mesh);
+         expect_values(mesh, "electricField/z", base_value(1));
+       }},
       {"1-D map along z",
        {"cylindrical", "m.attrs['gridSize'] = np.array([1, 1, 4]); "
                        "[replace_values(m, c, m[c][()][:1]) for c in "
@@ -359,7 +377,7 @@ TEST(OpenpmdRead, GoodFilesGiveTheirMesh) {
   for (std::size_t k = 0; k < cases.size(); ++k) {
     SCOPED_TRACE(cases[k].what);
     try {
-      const FieldMesh mesh = read_openpmd_mesh(paths[k].c_str());
+      const FieldMesh mesh = read_openpmd_mesh(paths[k].c_str(), cases[k].options);
       EXPECT_EQ(mesh.source.file, paths[k]);
       EXPECT_EQ(mesh.source.form, MeshForm::openpmd);
       EXPECT_EQ(detect_mesh_form(paths[k].c_str()), MeshForm::openpmd);
@@ -413,6 +431,14 @@ const std::vector<Defect> defects = {
      {"cylindrical",
       "del m['electricField/z']; m['electricField/z'] = h5py.ExternalLink('/dev/zero', '/x')"},
      "electricField/z is a soft or external link: only objects of the file itself are read"},
+    {"a long mesh group name, quoted and cut",
+     {"cylindrical", "f.move('ExternalFieldPath/1', 'ExternalFieldPath/' + 'ab' * 40); "
+                     "drop(m, 'gridGeometry')"},
+     "/ExternalFieldPath/\"abababababababababababababababababababababababababababababababab...\" "
+     "has no gridGeometry attribute"},
+    {"an RF map that states no frequency",
+     {"cylindrical", "m.attrs['fundamentalFrequency'] = 0.0"},
+     "an RF map's openPMD file states no frequency: give the frequency in Hz"},
     {"no gridGeometry",
      {"cylindrical", "drop(m, 'gridGeometry')"},
      "/ExternalFieldPath/1 has no gridGeometry attribute"},
@@ -480,6 +506,20 @@ const std::vector<Defect> defects = {
                      "del m['electricField/z']; del m['magneticField']"},
      "gridSize 1 x 1 x 16777217: more than 16777216 points, and no component is a dataset that "
      "holds its values (constant groups and chunks never written hold none)"},
+    {"constant groups alone on more than 2^22 points",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([2049, 1, 2048]); "
+                     "constant(m, 'electricField/z', 2.5); "
+                     "del m['electricField/r']; del m['magneticField']"},
+     "gridSize 2049 x 1 x 2048: its components' arrays would take 67141632 bytes, more than the "
+     "67108864 that the values the file stores can fill (its datasets hold 0 bytes)"},
+    {"a small compressed dataset of bytes behind three links",
+     {"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); del m['magneticField']; "
+                     "d = replace_values(m, 'electricField/r', np.zeros((4097, 1, 4096), np.int8), "
+                     "chunks=(64, 1, 4096), compression='gzip', compression_opts=9); "
+                     "del m['electricField/z']; m['electricField/z'] = d; "
+                     "m['electricField/theta'] = d"},
+     "gridSize 4097 x 1 x 4096: its components' arrays would take 805502976 bytes, more than the "
+     "364407424 that the values the file stores can fill (its datasets hold 18005 bytes)"},
     {"a point count past 64 bits",
      {"cylindrical", "m.attrs['gridSize'] = np.array([2**62, 1, 2**62])"},
      "gridSize 4611686018427387904 x 1 x 4611686018427387904: more than 536870911 points"},
@@ -590,6 +630,15 @@ const std::vector<Defect> defects = {
     {"shapes larger than what is stored (bytes changed)",
      {"cylindrical", "fx.replace(struct.pack('<3q', 3, 1, 4), struct.pack('<3q', 5, 1, 4))"},
      "component electricField/r stores 192 bytes, not the 320 of its shape"},
+    // HDF5_PLUGIN_PATH names a plugin that says when it is loaded: it never is.
+    {"a compression that HDF5 lacks, with a plugin where HDF5 looks for one",
+     {"cylindrical",
+      "del m['electricField/z']; pl = h5py.h5p.create(h5py.h5p.DATASET_CREATE); "
+      "pl.set_chunk((3, 1, 4)); pl.set_filter(32004, h5py.h5z.FLAG_OPTIONAL); "
+      "d = h5py.h5d.create(m['electricField'].id, b'z', h5py.h5t.IEEE_F64LE, "
+      "h5py.h5s.create_simple((3, 1, 4)), pl); d.write_direct_chunk((0, 0, 0), bytes(96))"},
+     "component electricField/z cannot be read (a damaged file, or a compression that this HDF5 "
+     "lacks)"},
     {"unitSI 0",
      {"cylindrical", "m['electricField/z'].attrs['unitSI'] = 0.0"},
      "component electricField/z unitSI 0: a finite factor other than 0 expected"},
@@ -628,6 +677,9 @@ TEST(OpenpmdRead, EveryDefectHasItsMessage) {
   for (const Defect& defect : defects)
     fixtures.push_back(defect.fixture);
   const std::vector<std::string> paths = write_fixtures(folder, fixtures);
+#ifdef NORVALEX_PLUGIN_DIR
+  setenv("HDF5_PLUGIN_PATH", NORVALEX_PLUGIN_DIR, 1);
+#endif
   for (std::size_t k = 0; k < defects.size(); ++k) {
     SCOPED_TRACE(defects[k].what);
     try {
@@ -647,6 +699,9 @@ TEST(OpenpmdRead, EveryDefectHasItsMessage) {
   });
   EXPECT_EQ(child.exit_status, 0);
   EXPECT_EQ(child.err, "");
+#ifdef NORVALEX_PLUGIN_DIR
+  unsetenv("HDF5_PLUGIN_PATH");
+#endif
 }
 
 TEST(OpenpmdRead, FilesThatAreNoHdf5FilesSaySo) {

@@ -367,8 +367,8 @@ FieldMesh received_mesh(const char* path, ResultReader& in, int memory) {
   mesh.anchor = in.text();
   const std::uint8_t problem = in.byte();
   const std::uint64_t count = in.number();
-  if (!in.good || problem > static_cast<std::uint8_t>(ProblemKind::magnetostatic) ||
-      count < 1 || count > MAX_COMPONENTS)
+  if (!in.good || problem > static_cast<std::uint8_t>(ProblemKind::magnetostatic) || count < 1 ||
+      count > MAX_COMPONENTS)
     raise_failed(path);
   std::vector<std::pair<FieldKind, std::string>> names;
   for (std::uint64_t k = 0; k < count; ++k) {

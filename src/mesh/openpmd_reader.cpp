@@ -155,13 +155,12 @@ std::string member_name(const Reading& reading, const Members& members, hsize_t 
 Hdf5Id open_member(const Reading& reading, const Members& members, hsize_t k,
                    const std::string& shown) {
   H5L_info_t info;
-  if (H5Lget_info_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, &info, H5P_DEFAULT) <
-      0)
+  if (H5Lget_info_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, &info, H5P_DEFAULT) < 0)
     raise_damaged(reading, shown);
   if (info.type != H5L_TYPE_HARD)
     raise_input_failure(reading.path, 0, NOT_HARD_LINK, reading.path, shown.c_str());
-  Hdf5Id object(
-      H5Oopen_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, H5P_DEFAULT), H5Oclose);
+  Hdf5Id object(H5Oopen_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, H5P_DEFAULT),
+                H5Oclose);
   if (!object.valid())
     raise_damaged(reading, shown);
   return object;
@@ -208,10 +207,11 @@ void check_root(const Reading& reading, hid_t root) {
 // quoted and cut like the file's other texts.
 std::string mesh_name_shown(const Reading& reading, const std::string& name) {
   const std::string shown = reading.shown(name, MESHES_PATH);
-  const bool plain = !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           c == '_' || c == '-';
-  });
+  const bool plain =
+      !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+               c == '_' || c == '-';
+      });
   return plain ? name : shown;
 }
 
@@ -281,11 +281,10 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
   for (std::size_t k = 0; k < 3; ++k) {
     if (labels[k] != expected_labels[k]) {
       const std::string what = damaged_attribute(labels_attribute);
-      raise_input_failure(path, 0, AXIS_LABELS, path, reading.shown(labels[0], what).c_str(),
-                          reading.shown(labels[1], what).c_str(),
-                          reading.shown(labels[2], what).c_str(),
-                          cylindrical ? "cylindrical" : "rectangular",
-                          cylindrical ? "r, theta, z" : "x, y, z");
+      raise_input_failure(
+          path, 0, AXIS_LABELS, path, reading.shown(labels[0], what).c_str(),
+          reading.shown(labels[1], what).c_str(), reading.shown(labels[2], what).c_str(),
+          cylindrical ? "cylindrical" : "rectangular", cylindrical ? "r, theta, z" : "x, y, z");
     }
   }
 
@@ -599,12 +598,11 @@ void check_fillable(const Reading& reading, const std::vector<Component>& compon
         saturated_product(bytes, component.filtered ? DEFLATE_MOST : 1), FILLED_PER_BYTE);
     fillable = std::max(fillable, fillable + fills); // saturated
   }
-  const unsigned long long needed = saturated_product(
-      saturated_product(components.size(), points), sizeof(std::complex<double>));
+  const unsigned long long needed =
+      saturated_product(saturated_product(components.size(), points), sizeof(std::complex<double>));
   if (needed > fillable)
-    raise_input_failure(reading.path, 0, UNFILLED_GRID, reading.path,
-                        extents_text(extents).c_str(), needed, components.size(), fillable,
-                        stored);
+    raise_input_failure(reading.path, 0, UNFILLED_GRID, reading.path, extents_text(extents).c_str(),
+                        needed, fillable, stored);
 }
 
 // Every component is found and checked first; then, when the file stores enough values for the

@@ -84,8 +84,8 @@ inline constexpr char UNSTORED_GRID[] =
     "(constant groups and chunks never written hold none)";
 // The arrays of a grid would take more memory than the values that the file stores can fill.
 inline constexpr char UNFILLED_GRID[] =
-    "%s: gridSize %s: arrays of %llu bytes (%zu components), more than the %llu that the values "
-    "the file stores can fill (its datasets' %llu bytes)";
+    "%s: gridSize %s: its components' arrays would take %llu bytes, more than the %llu that the "
+    "values the file stores can fill (its datasets hold %llu bytes)";
 inline constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
 
 // The longest text attribute read, in bytes.

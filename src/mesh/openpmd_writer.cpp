@@ -115,10 +115,10 @@ void write_component(const Writing& writing, hid_t record, const MeshComponent& 
                      const std::array<hsize_t, 3>& shape) {
   const Hdf5Id space(writing.check(H5Screate_simple(3, shape.data(), nullptr)), H5Sclose);
   const hid_t type = writing.complex_type.get();
-  const Hdf5Id dataset(writing.check(H5Dcreate2(record, component.axis.c_str(), type, space.get(),
-                                                H5P_DEFAULT, writing.dataset_creation.get(),
-                                                H5P_DEFAULT)),
-                       H5Dclose);
+  const Hdf5Id dataset(
+      writing.check(H5Dcreate2(record, component.axis.c_str(), type, space.get(), H5P_DEFAULT,
+                               writing.dataset_creation.get(), H5P_DEFAULT)),
+      H5Dclose);
   writing.check_status(
       H5Dwrite(dataset.get(), type, H5S_ALL, H5S_ALL, H5P_DEFAULT, component.values.data()));
   const double unit = 1.0;
