@@ -20,13 +20,17 @@ OwnedFile open_mesh_input(const char* path) {
   return stream;
 }
 
+const std::array<const char*, 3>& axis_labels(MeshGeometry geometry) {
+  static constexpr std::array<const char*, 3> CYLINDRICAL{"r", "theta", "z"};
+  static constexpr std::array<const char*, 3> RECTANGULAR{"x", "y", "z"};
+  return geometry == MeshGeometry::cylindrical ? CYLINDRICAL : RECTANGULAR;
+}
+
 FieldMesh new_mesh(MeshGeometry geometry) {
   FieldMesh mesh;
   mesh.geometry = geometry;
-  const bool cylindrical = geometry == MeshGeometry::cylindrical;
-  const char* const labels[3] = {cylindrical ? "r" : "x", cylindrical ? "theta" : "y", "z"};
   for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
-    mesh.axes[k].label = labels[k];
+    mesh.axes[k].label = axis_labels(geometry)[k];
   }
   return mesh;
 }

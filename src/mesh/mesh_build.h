@@ -33,6 +33,9 @@ struct PointOrder {
   std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
+// The axis labels of `geometry` in openPMD order: r, theta, z or x, y, z.
+const std::array<const char*, 3>& axis_labels(MeshGeometry geometry);
+
 // A mesh of `geometry` with its axes labelled, each of one point at 0.
 FieldMesh new_mesh(MeshGeometry geometry);
 

@@ -6,10 +6,18 @@
 
 #include "norvalex/mesh.h"
 
+#include <array>
+
 namespace norvalex {
 
 // The first bytes of an HDF5 file (or of its part after a user block).
 inline constexpr unsigned char HDF5_SIGNATURE[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};
+
+// unitDimension of the components: powers of length, mass, time, current, temperature, amount
+// and luminous intensity.
+using UnitDimension = std::array<double, 7>;
+inline constexpr UnitDimension ELECTRIC_DIMENSION{1, 1, -3, -1, 0, 0, 0}; // V/m
+inline constexpr UnitDimension MAGNETIC_DIMENSION{0, 1, -2, -1, 0, 0, 0}; // T
 
 // What read_openpmd_mesh and write_openpmd_file throw in a build without HDF5 (ErrorOrigin::
 // input_file, no error number), the file's name for %s.

@@ -1,7 +1,8 @@
 // The openPMD reader's parts (built only with HDF5): the table of every text it reports, the
-// state of one reading, and the reading of attributes (openpmd_attributes.cpp) that the reader of
-// the mesh (openpmd_reader.cpp) stands on. The reader runs in a child process
-// (openpmd_child.cpp), whose errors reach the caller unchanged.
+// state of one reading, the file's objects (openpmd_objects.cpp: attributes, members of groups,
+// the texts of messages), the components (openpmd_components.cpp) and the reader of the mesh
+// (openpmd_reader.cpp) on them. The reader runs in a child process (openpmd_child.cpp), whose
+// errors reach the caller unchanged.
 #pragma once
 
 #include "mesh/hdf5_support.h"
@@ -163,11 +164,34 @@ std::string read_text(const Reading& reading, const Attribute& attribute);
 std::optional<double> optional_number(const Reading& reading, hid_t object,
                                       const std::string& owner, const char* name);
 
-// Reads the openPMD file `path` in this process, with HDF5, into a mesh whose component arrays
-// `arrays(count, points)` gives once every component is checked. What read_openpmd_mesh runs in
-// its child.
+// What gives the reader its arrays once every component is checked: `count` arrays of `points`
+// values each (ComplexArray is the type of MeshComponent::values).
 using ComplexArray = MeshArray<std::complex<double>>;
 using ArraySource = std::function<std::vector<ComplexArray>(std::size_t count, std::size_t points)>;
+
+// The members of a group, by their index in the order of their names: never by a name, which
+// HDF5 would take as a path.
+struct Members {
+  hid_t group;
+  std::string shown; // the group, as the messages show it
+  hsize_t count = 0;
+};
+Members list_members(const Reading& reading, hid_t group, const std::string& shown);
+std::string member_name(const Reading& reading, const Members& members, hsize_t k);
+// The object of member k, which must be a hard link (shown as `shown`).
+Hdf5Id open_member(const Reading& reading, const Members& members, hsize_t k,
+                   const std::string& shown);
+// "a group", "a dataset", "a named datatype", "an object of another kind".
+const char* object_kind(hid_t object);
+// Throws NOT_A_GROUP unless `object` is a group.
+void require_group(const Reading& reading, hid_t object, const std::string& shown);
+
+// The components of the mesh group into `mesh`, whose grid is read (openpmd_components.cpp).
+void read_components(const Reading& reading, hid_t mesh_group, const std::string& mesh_path,
+                     std::size_t points, const ArraySource& arrays, FieldMesh& mesh);
+
+// Reads the openPMD file `path` in this process, with HDF5, into a mesh whose component arrays
+// `arrays` gives. What read_openpmd_mesh runs in its child.
 FieldMesh read_openpmd_here(const char* path, const MeshReadOptions& options,
                             const ArraySource& arrays);
 

@@ -17,16 +17,6 @@ namespace norvalex {
 
 namespace {
 
-constexpr std::array<const char*, 3> CYLINDRICAL_LABELS{"r", "theta", "z"};
-constexpr std::array<const char*, 3> RECTANGULAR_LABELS{"x", "y", "z"};
-
-const std::array<const char*, 3>& labels_of(MeshGeometry geometry) {
-  return geometry == MeshGeometry::cylindrical ? CYLINDRICAL_LABELS : RECTANGULAR_LABELS;
-}
-
-constexpr std::array<double, 7> ELECTRIC_DIMENSION{1, 1, -3, -1, 0, 0, 0}; // V/m
-constexpr std::array<double, 7> MAGNETIC_DIMENSION{0, 1, -2, -1, 0, 0, 0}; // T
-
 // A failed call of HDF5 while the file is written: message 0 with the system's error number that
 // HDF5's error stack reports (a full disk, say), ENOMEM when it says that memory ran out, else
 // EIO. (errno itself may hold anything by then: HDF5 leaves the errors of calls that it expected
@@ -131,7 +121,7 @@ void write_component(const Writing& writing, hid_t record, const MeshComponent& 
 
 // A mesh whose parts do not fit together cannot be written: "Invalid argument".
 void check_mesh_parts(const FieldMesh& mesh, const char* name) {
-  const std::array<const char*, 3>& labels = labels_of(mesh.geometry);
+  const std::array<const char*, 3>& labels = axis_labels(mesh.geometry);
   const std::size_t plane = mesh.geometry == MeshGeometry::cylindrical ? 1 : 2;
   std::int64_t points = 1;
   for (std::size_t k = 0; k < 3; ++k) {
@@ -165,7 +155,7 @@ void write_mesh_groups(const Writing& writing, hid_t file, const FieldMesh& mesh
   const Hdf5Id meshes = create_group(writing, root.get(), "ExternalFieldPath");
   const Hdf5Id group = create_group(writing, meshes.get(), "1");
   write_text(writing, group.get(), "gridGeometry", cylindrical ? "cylindrical" : "rectangular");
-  write_texts(writing, group.get(), "axisLabels", labels_of(mesh.geometry));
+  write_texts(writing, group.get(), "axisLabels", axis_labels(mesh.geometry));
   const std::array<std::int64_t, 3> lower{0, cylindrical ? 1 : 0, 0};
   write_integers(writing, group.get(), "gridLowerBound", lower.data(), 3);
   std::array<std::int64_t, 3> size{};

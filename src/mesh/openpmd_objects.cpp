@@ -1,5 +1,6 @@
-// The openPMD reader's attributes: finding one, telling what it holds, reading its numbers and
-// texts after checking their kind, count and length; and the texts of its messages.
+// The objects of an openPMD file as the reader sees them: the members of a group, opened by their
+// index; attributes, found, told what they hold and read after a check of their kind, count and
+// length; and the texts of the reader's messages.
 #include "diag/raise.h"
 #include "mesh/openpmd_reading.h"
 #include "platform/platform.h"
@@ -144,6 +145,59 @@ bool sane_value_type(hid_t type) {
       return false;
   }
   return ends[0] <= starts[1] || ends[1] <= starts[0];
+}
+
+Members list_members(const Reading& reading, hid_t group, const std::string& shown) {
+  H5G_info_t info;
+  if (H5Gget_info(group, &info) < 0)
+    raise_damaged(reading, shown);
+  return Members{group, shown, info.nlinks};
+}
+
+std::string member_name(const Reading& reading, const Members& members, hsize_t k) {
+  const ssize_t size = H5Lget_name_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k,
+                                          nullptr, 0, H5P_DEFAULT);
+  if (size < 0)
+    raise_damaged(reading, members.shown);
+  std::string name(static_cast<std::size_t>(size) + 1, '\0');
+  if (H5Lget_name_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, name.data(),
+                         name.size(), H5P_DEFAULT) < 0)
+    raise_damaged(reading, members.shown);
+  name.resize(static_cast<std::size_t>(size));
+  return name;
+}
+
+Hdf5Id open_member(const Reading& reading, const Members& members, hsize_t k,
+                   const std::string& shown) {
+  H5L_info_t info;
+  if (H5Lget_info_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, &info, H5P_DEFAULT) < 0)
+    raise_damaged(reading, shown);
+  if (info.type != H5L_TYPE_HARD)
+    raise_input_failure(reading.path, 0, NOT_HARD_LINK, reading.path, shown.c_str());
+  Hdf5Id object(H5Oopen_by_idx(members.group, ".", H5_INDEX_NAME, H5_ITER_INC, k, H5P_DEFAULT),
+                H5Oclose);
+  if (!object.valid())
+    raise_damaged(reading, shown);
+  return object;
+}
+
+const char* object_kind(hid_t object) {
+  switch (H5Iget_type(object)) {
+  case H5I_GROUP:
+    return "a group";
+  case H5I_DATASET:
+    return "a dataset";
+  case H5I_DATATYPE:
+    return "a named datatype";
+  default:
+    return "an object of another kind";
+  }
+}
+
+void require_group(const Reading& reading, hid_t object, const std::string& shown) {
+  if (H5Iget_type(object) != H5I_GROUP)
+    raise_input_failure(reading.path, 0, NOT_A_GROUP, reading.path, shown.c_str(),
+                        object_kind(object));
 }
 
 std::string damaged_attribute(const Attribute& attribute) {
