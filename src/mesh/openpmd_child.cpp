@@ -110,14 +110,14 @@ void unmap_values(void* data, std::size_t bytes) {
   munmap(data, bytes);
 }
 
-// The memory file's `count` arrays of `points` values, each its own mapping; errno set and none
+// The memory file's `count` arrays of `points` values, each its own mapping (`flags` more); none
 // when one cannot be mapped.
-std::vector<ComplexArray> map_arrays(int memory, std::size_t count, std::size_t points) {
+std::vector<ComplexArray> map_arrays(int memory, std::size_t count, std::size_t points, int flags) {
   std::vector<ComplexArray> arrays;
   arrays.reserve(count);
   for (std::size_t k = 0; k < count; ++k) {
-    void* data = mmap(nullptr, array_bytes(points), PROT_READ | PROT_WRITE, MAP_SHARED, memory,
-                      static_cast<off_t>(k * array_stride(points)));
+    void* data = mmap(nullptr, array_bytes(points), PROT_READ | PROT_WRITE, MAP_SHARED | flags,
+                      memory, static_cast<off_t>(k * array_stride(points)));
     if (data == MAP_FAILED)
       return {};
     arrays.emplace_back(static_cast<std::complex<double>*>(data), points, unmap_values);
@@ -125,8 +125,21 @@ std::vector<ComplexArray> map_arrays(int memory, std::size_t count, std::size_t 
   return arrays;
 }
 
-// The child's arrays: the memory file grown to hold them, its pages had now (so that memory that
-// cannot be had is an error, not a signal at the first write), and mapped.
+// True when the pages of `array` are had and mapped now, in one call: memory that cannot be had
+// is then an error, not a signal at the first write. Where the system cannot do that in one
+// call, the memory file's pages are had instead.
+bool have_pages(ComplexArray& array, int memory, off_t length) {
+#ifdef MADV_POPULATE_WRITE
+  if (madvise(array.data(), array_bytes(array.size()), MADV_POPULATE_WRITE) == 0)
+    return true;
+  if (errno != EINVAL)
+    return false;
+#endif
+  const int error_number = posix_fallocate(memory, 0, length);
+  return error_number == 0 || error_number == EOPNOTSUPP || error_number == EINVAL;
+}
+
+// The child's arrays: the memory file grown to hold them, mapped, and their pages had.
 std::vector<ComplexArray> child_arrays(const char* path, int memory, std::size_t count,
                                        std::size_t points) {
   if (count > MAX_COMPONENTS || points > static_cast<std::size_t>(MESH_MAX_POINTS))
@@ -134,14 +147,11 @@ std::vector<ComplexArray> child_arrays(const char* path, int memory, std::size_t
   const auto length = static_cast<off_t>(count * array_stride(points));
   std::vector<ComplexArray> arrays;
   if (ftruncate(memory, length) == 0)
-    arrays = map_arrays(memory, count, points);
-  if (arrays.empty())
+    arrays = map_arrays(memory, count, points, 0);
+  if (arrays.empty() || !std::all_of(arrays.begin(), arrays.end(), [&](ComplexArray& array) {
+        return have_pages(array, memory, length);
+      }))
     raise_input_failure(path, ENOMEM, NO_MEMORY);
-#ifdef __linux__
-  if (const int error_number = posix_fallocate(memory, 0, length);
-      error_number != 0 && error_number != EOPNOTSUPP && error_number != EINVAL)
-    raise_input_failure(path, ENOMEM, NO_MEMORY);
-#endif
   return arrays;
 }
 
@@ -382,7 +392,8 @@ FieldMesh received_mesh(const char* path, ResultReader& in, int memory) {
   if (!in.good || !in.at_end() || fstat(memory, &status) != 0 ||
       static_cast<std::uint64_t>(status.st_size) < count * array_stride(points))
     raise_failed(path);
-  std::vector<ComplexArray> arrays = map_arrays(memory, count, points);
+  // The child's pages, mapped in one call each rather than one fault each.
+  std::vector<ComplexArray> arrays = map_arrays(memory, count, points, MAP_POPULATE);
   if (arrays.empty())
     raise_input_failure(path, ENOMEM, NO_MEMORY);
   for (std::size_t k = 0; k < names.size(); ++k)
