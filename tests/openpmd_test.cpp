@@ -26,6 +26,7 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -783,6 +784,33 @@ TEST(OpenpmdRead, MemoryThatCannotBeHadIsAnInputFailure) {
   });
   EXPECT_EQ(child.out, "Not enough memory " + std::to_string(ENOMEM) + " 1");
   EXPECT_EQ(child.err, "");
+#endif
+}
+
+TEST(OpenpmdRead, AnInterruptionEndsTheReadingChild) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no child process here";
+#else
+  SKIP_WITHOUT_H5PY();
+  TempDir folder;
+  // 134 MB of values to inflate: the child still reads when the first check stops the call.
+  const std::string path = write_fixtures(
+      folder, {{"cylindrical", "m.attrs['gridSize'] = np.array([4097, 1, 4096]); "
+                               "replace_values(m, 'electricField/r', np.zeros((4097, 1, 4096)), "
+                               "chunks=(256, 1, 4096), compression='gzip'); "
+                               "del m['electricField/z']; del m['magneticField']"}})[0];
+  const InterruptionScope scope([](void*) { return true; }, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    read_openpmd_mesh(path.c_str());
+    ADD_FAILURE() << "read without interruption";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.origin(), ErrorOrigin::interrupted);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  // The child was killed and waited for: none is left, not even a zombie.
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 #endif
 }
 
