@@ -297,7 +297,7 @@ std::string error_result(const Error& error) {
   _exit(0);
 }
 
-// The child, killed and waited for unless it was waited for already.
+// The child, killed and waited for unless it has ended and was waited for already.
 class Child {
 public:
   explicit Child(pid_t pid) : pid_(pid) {}
@@ -309,32 +309,48 @@ public:
       wait();
     }
   }
+  // True once the child has ended, waited for without waiting.
+  bool has_ended() { return pid_ < 0 || reap(WNOHANG); }
   // Waits for the child to end; false when it did not end by _exit(0) (or could not be waited
   // for: a caller whose SIGCHLD is ignored has its children reaped by the system).
   bool wait() {
-    int status = 0;
-    pid_t ended;
-    do
-      ended = waitpid(pid_, &status, 0);
-    while (ended < 0 && errno == EINTR);
-    pid_ = -1;
-    return ended > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    while (pid_ > 0 && !reap(0)) {
+    }
+    return ended_well_;
   }
 
 private:
+  bool reap(int options) {
+    int status = 0;
+    const pid_t ended = waitpid(pid_, &status, options);
+    if (ended == 0 || (ended < 0 && errno == EINTR))
+      return false;
+    pid_ = -1;
+    ended_well_ = ended > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return true;
+  }
+
   pid_t pid_;
+  bool ended_well_ = false;
 };
 
-// What the child writes until it closes the pipe, asking the interruption check while it waits.
-std::string collect_result(int result) {
+// What the child writes: read until the pipe's end, or, once the child has ended, until the pipe
+// is empty (a child that another thread forked meanwhile may hold it open). The interruption
+// check is asked while it waits.
+std::string collect_result(int result, Child& child) {
   std::string bytes;
   char buffer[4096];
+  bool ended = false;
   for (;;) {
     pollfd ready{result, POLLIN, 0};
-    const int polled = poll(&ready, 1, POLL_MS);
+    const int polled = poll(&ready, 1, ended ? 0 : POLL_MS);
     check_interruption();
     if (polled < 0 && errno != EINTR)
       return {};
+    if (polled == 0 && ended)
+      return bytes;
+    if (polled == 0)
+      ended = child.has_ended();
     if (polled <= 0)
       continue;
     const ssize_t got = read(result, buffer, sizeof buffer);
@@ -436,7 +452,7 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions& options) {
     raise_system(path, errno);
   Child child(pid);
   writing_end.reset();
-  const std::string bytes = collect_result(reading_end.get());
+  const std::string bytes = collect_result(reading_end.get(), child);
   const bool ended_well = child.wait();
   ResultReader in(bytes);
   switch (static_cast<ResultKind>(in.byte())) {

@@ -86,6 +86,15 @@ std::string Reading::shown(const std::string& text, const std::string& what) con
   return quoted(text);
 }
 
+std::string Reading::shown(const std::string& text, const Attribute& attribute) const {
+  // The value's bytes, or as many as a message could have shown and some.
+  constexpr std::size_t CHECKED = 4 * SHOWN_BYTES;
+  const std::string& held = attribute.stored.empty() ? text : attribute.stored;
+  if (!file_holds(path, held.substr(0, CHECKED)))
+    raise_damaged(*this, damaged_attribute(attribute));
+  return quoted(text);
+}
+
 void raise_damaged(const Reading& reading, const std::string& what) {
   raise_input_failure(reading.path, 0, DAMAGED_OBJECT, reading.path, what.c_str());
 }
@@ -337,6 +346,7 @@ std::vector<std::string> read_texts(const Reading& reading, const Attribute& att
     std::string bytes(size * count, '\0');
     if (H5Aread(attribute.id.get(), file_type, bytes.data()) < 0)
       raise_damaged(reading, damaged_attribute(attribute));
+    attribute.stored = bytes;
     const bool space_padded = H5Tget_strpad(file_type) == H5T_STR_SPACEPAD;
     for (hsize_t k = 0; k < count; ++k) {
       std::string text = bytes.substr(k * size, size);

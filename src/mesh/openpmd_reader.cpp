@@ -92,13 +92,13 @@ void check_root(const Reading& reading, hid_t root) {
   const std::string text = read_text(reading, *version);
   if (text.size() < 2 || (text[0] != '1' && text[0] != '2') || text[1] != '.')
     raise_input_failure(reading.path, 0, OPENPMD_VERSION, reading.path,
-                        reading.shown(text, damaged_attribute(*version)).c_str());
+                        reading.shown(text, *version).c_str());
   if (const std::optional<Attribute> path =
           find_attribute(reading, root, "/", "externalFieldPath")) {
     const std::string where = read_text(reading, *path);
     if (where != "/ExternalFieldPath/%T/" && where != "/ExternalFieldPath/%T")
       raise_input_failure(reading.path, 0, FIELD_PATH, reading.path,
-                          reading.shown(where, damaged_attribute(*path)).c_str());
+                          reading.shown(where, *path).c_str());
   }
 }
 
@@ -171,7 +171,7 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
     mesh.geometry = MeshGeometry::rectangular;
   else
     raise_input_failure(path, 0, GEOMETRY, path,
-                        reading.shown(geometry, damaged_attribute(geometry_attribute)).c_str());
+                        reading.shown(geometry, geometry_attribute).c_str());
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const std::array<const char*, 3>& expected_labels = axis_labels(mesh.geometry);
 
@@ -179,10 +179,10 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
   const std::vector<std::string> labels = read_texts(reading, labels_attribute, 3, "3 texts");
   for (std::size_t k = 0; k < 3; ++k) {
     if (labels[k] != expected_labels[k]) {
-      const std::string what = damaged_attribute(labels_attribute);
       raise_input_failure(
-          path, 0, AXIS_LABELS, path, reading.shown(labels[0], what).c_str(),
-          reading.shown(labels[1], what).c_str(), reading.shown(labels[2], what).c_str(),
+          path, 0, AXIS_LABELS, path, reading.shown(labels[0], labels_attribute).c_str(),
+          reading.shown(labels[1], labels_attribute).c_str(),
+          reading.shown(labels[2], labels_attribute).c_str(),
           cylindrical ? "cylindrical" : "rectangular", cylindrical ? "r, theta, z" : "x, y, z");
     }
   }
@@ -239,8 +239,7 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
           find_attribute(reading, group, owner, "eleAnchorPt")) {
     mesh.anchor = read_text(reading, *anchor);
     if (mesh.anchor != "beginning" && mesh.anchor != "center" && mesh.anchor != "end")
-      raise_input_failure(path, 0, ANCHOR, path,
-                          reading.shown(mesh.anchor, damaged_attribute(*anchor)).c_str());
+      raise_input_failure(path, 0, ANCHOR, path, reading.shown(mesh.anchor, *anchor).c_str());
   }
   return static_cast<std::size_t>(points);
 }

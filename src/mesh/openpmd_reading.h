@@ -92,6 +92,8 @@ inline constexpr char NO_MEMORY[] = "Not enough memory"; // ENOMEM
 // The longest text attribute read, in bytes.
 inline constexpr std::size_t MAX_TEXT_BYTES = 4096;
 
+struct Attribute;
+
 // One reading of a file.
 struct Reading {
   const char* path;
@@ -103,6 +105,9 @@ struct Reading {
   void require_held(const std::string& text, const std::string& what) const;
   // `text` of the file as a message shows it (quoted), once require_held passed.
   std::string shown(const std::string& text, const std::string& what) const;
+  // A text that `attribute` holds, as a message shows it, once the file was found to hold the
+  // bytes that the attribute's value was read from.
+  std::string shown(const std::string& text, const Attribute& attribute) const;
 };
 
 // A text of the file, quoted and cut at 64 bytes.
@@ -135,6 +140,9 @@ struct Attribute {
   int rank = 0;
   hsize_t dims[H5S_MAX_RANK] = {};
   hsize_t count = 0; // values: 1 for a scalar
+  // The bytes of a fixed-length text value as read, padding included: only they, and not the
+  // shorter text, tell bytes of the file from bytes that HDF5 took from elsewhere.
+  mutable std::string stored = {};
 };
 
 std::string damaged_attribute(const Attribute& attribute);
