@@ -270,6 +270,12 @@ std::string error_result(const Error& error) {
   for (const int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
     signal(signal_number, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
+  // Nothing of the child reaches the caller's standard streams, whatever HDF5 (or a crash
+  // report) would print there.
+  if (const int nothing = open("/dev/null", O_RDWR); nothing >= 0) {
+    dup2(nothing, STDOUT_FILENO);
+    dup2(nothing, STDERR_FILENO);
+  }
   std::string bytes;
   try {
     try {
