@@ -2,7 +2,7 @@
 // the sanitizer settings that every target runs with.
 #pragma once
 
-#include "cli/process.h"
+#include "cli/program.h"
 
 // Thrown by the process-end hook; caught by the target, which then takes the next input.
 struct RunEnded {

@@ -373,8 +373,9 @@ TEST(InterruptedOutput, UndoesAnOutputWhileItIsWritten) {
   }
 }
 
-// A run that waits for the lock of an append under way (held here, through the library) ends at
-// once when interrupted: an append before it has written anything, a replacement with its
+// A run that waits for an append under way (held here, through the library) ends at once when
+// interrupted: an append, waiting for the lock, before it has written anything; on Windows also a
+// replacement, which tries its rename again while the append holds the file open, with its
 // temporary file written whole, which goes. The file stays as it was.
 TEST(InterruptedOutput, ARunWaitingForTheLockOfAnAppendEndsAtOnce) {
   TempDir dir;
@@ -382,7 +383,12 @@ TEST(InterruptedOutput, ARunWaitingForTheLockOfAnAppendEndsAtOnce) {
   const std::string out = dir.file("out.tqs");
   RunOptions interruptible;
   interruptible.interruptible = true;
-  for (const std::string option : {"-a", "-o"}) {
+#ifdef _WIN32
+  const std::vector<std::string> waiting = {"-a", "-o"};
+#else
+  const std::vector<std::string> waiting = {"-a"}; // a replacement waits for no append here
+#endif
+  for (const std::string& option : waiting) {
     write_file(out, kOldBytes);
     std::optional<TqsOutput> held(std::in_place); // not inherited by the program
     tqs_open_file(*held, out.c_str(), true);

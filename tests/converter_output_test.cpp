@@ -2,7 +2,7 @@
 // for no name or a name that is exactly "-", the named file otherwise; an output file and an
 // append file together are refused, and so is a terminal on standard output; standard output
 // gets the full buffer that the writer gives the files it opens.
-#include "cli/process.h"
+#include "cli/program.h"
 #include "convert/converter_output.h"
 #include "norvalex/tqs.h"
 #include "support/test_support.h"
@@ -35,8 +35,9 @@ namespace {
 
 // The start of a conversion's output, opened as the converter opens it.
 void write_converter_start(const char* output_name, const char* append_name) {
+  OutputFile file;
   TqsOutput output;
-  tqs_open_output(output_name, append_name, output);
+  tqs_open_output(output_name, append_name, file, output);
   write_bphi_series(output);
 }
 
@@ -136,8 +137,9 @@ TEST(ConverterOutput, GivesStandardOutputTheFullBuffer) {
   write_file(path, "");
   auto result = run_writer(
       [&] {
+        OutputFile file;
         TqsOutput output;
-        tqs_open_output(nullptr, nullptr, output);
+        tqs_open_output(nullptr, nullptr, file, output);
         tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
         tqs_write_array(output, "Bphi", count, TQS_TYPE_DOUBLE, values.data());
         if (buffer_size(output.stream) != TQS_BUFFER_SIZE) {

@@ -289,6 +289,9 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string missing = dir_.file("missing.t7");
   const std::string bad_t7 = dir_.file("bad.t7");
   write_file(bad_t7, "50 70 4\n1300\n0 3 3\n1 2 x 4\n");
+  const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
+  write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
+  write_file(empty, "");
   const std::string no_command =
       kError + "no command given: convert or info; \"fieldmap --help\" lists the options";
   struct Case {
@@ -327,6 +330,10 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", missing, out}, kError + missing + ": No such file or directory"},
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
+      {{"info", table},
+       kError + table +
+           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table)"},
+      {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
       {{"convert", electric_t7_, out},
@@ -380,6 +387,31 @@ TEST_F(Fieldmap, AnExtensionInCapitalsTellsTheFormat) {
     expect_success(fieldmap({"convert", rf_t7_, out}), name);
     expect_success(fieldmap({"convert", "--to", format, rf_t7_, named}), name);
     EXPECT_EQ(mask_created(read_file(out)), mask_created(read_file(named))) << name;
+  }
+}
+
+// In a folder that takes no new file, a file is written in place: a mesh that OUT's form cannot
+// hold is refused before the file is opened, which would empty it, and an openPMD file, which
+// HDF5 writes by name, is not written in place at all.
+TEST_F(Fieldmap, ARefusedMeshLeavesAFileWrittenInPlaceAsItWas) {
+  const std::string folder = dir_.file("locked");
+  std::filesystem::create_directory(folder);
+  write_file(folder + "/keep.txt", kOldBytes);
+  write_file(folder + "/keep.h5", kOldBytes);
+  const test_support::UnwritableFile locked(folder);
+  if (locked.error_text().empty())
+    GTEST_SKIP() << "this process can make no folder unwritable for itself here";
+  expect_error_line(
+      fieldmap({"convert", "-f", "electric", "--planar", electric_t7_, folder + "/keep.txt"}),
+      kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis\n",
+      "keep.txt");
+  EXPECT_EQ(read_file(folder + "/keep.txt"), kOldBytes);
+  // HDF5 writes a file of its own, which this folder cannot take: refused, the file untouched.
+  if (mesh_has_openpmd()) {
+    expect_error_line(fieldmap({"convert", rf_t7_, folder + "/keep.h5"}),
+                      kError + "\"" + folder + "/keep.h5\": " + locked.error_text() + "\n",
+                      "keep.h5");
+    EXPECT_EQ(read_file(folder + "/keep.h5"), kOldBytes);
   }
 }
 

@@ -8,8 +8,7 @@
 
 #include <cmath>
 #include <complex>
-#include <deque>
-#include <functional>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +28,9 @@ const std::string kRfT7 = "10 13 3\n"
                           "26.6 1 26.62 165\n"
                           "29.4 2.75 29.53 300\n28.6 2.5 28.71 305\n27.9 2.25 27.99 310\n"
                           "26.1 2 26.18 315\n";
+
+const std::string kRfT7WithNan =
+    "10 13 3\n1300.5\n0 2 2\n" + kRfT7.substr(kRfT7.find("30.25 0 30.25 0")).replace(0, 5, "nan");
 
 // A static magnetic map of 3 r points by 2 z points, r fastest: (Br, Bz) in G.
 const std::string kStaticT7 = "0 1 2\n"
@@ -91,6 +93,9 @@ void expect_same_mesh(const FieldMesh& a, const FieldMesh& b, double relative,
     ASSERT_NE(other, nullptr) << what << ": " << component.name();
     ASSERT_EQ(other->values.size(), component.values.size()) << what;
     for (std::size_t k = 0; k < component.values.size(); ++k) {
+      const std::complex<double> x = component.values[k];
+      if (std::isnan(x.real()) && std::isnan(other->values[k].real()))
+        continue; // a value that is no number stays one
       if (relative == 0) {
         EXPECT_EQ(other->values[k], component.values[k]) << what << " " << component.name() << k;
       } else {
@@ -115,6 +120,8 @@ TEST(MeshRoundTrip, EveryFormReadsBackWhatWasWritten) {
       {"planar electric T7", kStaticT7, ".t7",
        with_field(FieldKind::electric, MeshGeometry::rectangular)},
       {"static SF7", kStaticSf7, ".sf7", {}},
+      // A value that is no number has no phase, and does not make a travelling wave.
+      {"RF T7 with a NaN", kRfT7WithNan, ".t7", {}},
   };
   struct Via {
     MeshFormat format;
@@ -161,6 +168,13 @@ TEST(MeshRoundTrip, OnAxisFileHoldsTheRowAtRZero) {
   // Positions are the origin and whole steps, each number in its shortest round-trip form.
   EXPECT_EQ(test_support::read_file(path), "0.1 30250000\n0.11 29500000\n0.12000000000000001 "
                                            "28750000\n0.13 2.7e+07\n");
+  // Into a caller's stream, the same bytes.
+  const std::string streamed = dir.file("streamed.txt");
+  std::FILE* stream = std::fopen(streamed.c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  write_mesh(mesh, MeshFormat::on_axis, stream, "-");
+  std::fclose(stream);
+  EXPECT_EQ(test_support::read_file(streamed), test_support::read_file(path));
   const OnAxisPeak peak = on_axis_peak(mesh);
   EXPECT_EQ(peak.value, 30.25e6);
   EXPECT_EQ(peak.position, 0.1);
@@ -175,15 +189,17 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
   MeshComponent& ez = travelling.components[1];
   for (std::size_t k = 0; k < ez.values.size(); ++k)
     ez.values[k] *= std::polar(1.0, 0.3 * static_cast<double>(k % 4));
+  FieldMesh mislabelled = read_t7_mesh(input.c_str());
+  mislabelled.geometry = MeshGeometry::rectangular;
+  // The same values over x and y: r becomes x, z becomes y, and theta the one z plane.
   FieldMesh planar = read_t7_mesh(input.c_str());
   planar.geometry = MeshGeometry::rectangular;
-  // Meshes that the readers would refuse, one attribute changed.
-  std::deque<FieldMesh> unreadable;
-  const auto changed = [&](const std::function<void(FieldMesh&)>& change) -> const FieldMesh& {
-    unreadable.push_back(read_t7_mesh(input.c_str()));
-    change(unreadable.back());
-    return unreadable.back();
-  };
+  planar.axes = {MeshAxis{"x", planar.axes[0].points, planar.axes[0].spacing, 0},
+                 MeshAxis{"y", planar.axes[2].points, planar.axes[2].spacing, 0}, MeshAxis{"z"}};
+  for (MeshComponent& component : planar.components)
+    component.axis = std::string(1, component.axis == "r"   ? 'x'
+                                    : component.axis == "z" ? 'y'
+                                                            : 'z');
   struct Case {
     const char* what;
     const FieldMesh& mesh;
@@ -201,35 +217,10 @@ TEST(MeshRoundTrip, FormsThatCannotHoldAMeshRefuseItBeforeWriting) {
        input + ": an RF T7 file holds a cylindrical map"},
       {"rectangular as on-axis", planar, MeshFormat::on_axis,
        input + ": no field on the axis: a rectangular 2-D map has no axis"},
+      {"labels of the other geometry", mislabelled, MeshFormat::openpmd,
+       input + ": axisLabels \"r\", \"theta\", \"z\": a rectangular mesh has x, y, z"},
   };
-  const std::vector<Case> openpmd_cases = {
-      {"a frequency not a number", changed([](FieldMesh& m) { m.frequency = std::nan(""); }),
-       MeshFormat::openpmd, input + ": frequency nan: a finite frequency of at least 0 expected"},
-      {"a harmonic below 0", changed([](FieldMesh& m) { m.harmonic = -1; }), MeshFormat::openpmd,
-       input + ": harmonic -1: at least 0 expected"},
-      {"a negative spacing", changed([](FieldMesh& m) { m.axes[0].spacing = -0.001; }),
-       MeshFormat::openpmd,
-       input + ": spacing -0.001 of axis r: a finite spacing of at least 0 expected, positive for "
-               "an axis of several points"},
-      {"an infinite origin", changed([](FieldMesh& m) { m.axes[2].origin = INFINITY; }),
-       MeshFormat::openpmd, input + ": origin inf of axis z: a finite number expected"},
-      {"a phase not a number", changed([](FieldMesh& m) { m.rf_phase = std::nan(""); }),
-       MeshFormat::openpmd, input + ": RF phase nan: a finite number expected"},
-      {"an infinite scale", changed([](FieldMesh& m) { m.field_scale = -INFINITY; }),
-       MeshFormat::openpmd, input + ": field scale -inf: a finite number expected"},
-      {"another anchor", changed([](FieldMesh& m) { m.anchor = std::string(70, 'a'); }),
-       MeshFormat::openpmd,
-       input + ": anchor \"" + std::string(64, 'a') + "...\": beginning, center or end expected"},
-  };
-  std::vector<const Case*> runs;
-  for (const Case& c : cases)
-    runs.push_back(&c);
-  for (const Case& c : openpmd_cases) {
-    if (mesh_has_openpmd())
-      runs.push_back(&c);
-  }
-  for (const Case* run : runs) {
-    const Case& c = *run;
+  for (const Case& c : cases) {
     const std::string path = dir.file("out");
     write_file(path, "old bytes");
     EXPECT_EQ(test_support::thrown_text([&] { write_mesh_file(c.mesh, c.format, path.c_str()); }),

@@ -33,11 +33,11 @@ void write_tqs(Writer writer, const std::string& in, const MeshReadOptions& opti
     write_mesh_file(read_mesh(in.c_str(), options), MeshFormat::tqs, out.c_str());
   } else if (writer == Writer::every_column) {
     Sf7Table table;
-    read_sf7_table_file(in.c_str(), table, sf7_tqs_units());
-    TqsOutput output;
-    tqs_open_file(output, out.c_str(), false);
-    write_sf7_tqs(table, output);
-    tqs_close_output(output);
+    read_sf7_table_file(in.c_str(), table, sf7_mesh_units());
+    OutputFile file;
+    ASSERT_EQ(file.open(out.c_str(), OutputMode::replace), 0);
+    write_sf7_tqs(table, file);
+    ASSERT_EQ(file.commit(), 0);
   } else {
     test_support::expect_success(
         test_support::run_norvalex({writer == Writer::norvalex ? "-o" : "-a", out, in}), in);

@@ -1,4 +1,5 @@
 // The platform layer: the same answers on Linux and Windows where the systems differ.
+#include "platform/output_file.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -8,7 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -17,7 +21,9 @@
 using namespace norvalex;
 
 using test_support::kNullDevice;
+using test_support::read_file;
 using test_support::TempDir;
+using test_support::write_file;
 
 namespace {
 
@@ -97,6 +103,42 @@ TEST(OutputError, AClosedPipeIsEpipe) {
 #else
   EXPECT_EQ(platform_output_error(EINVAL), EINVAL);
 #endif
+}
+
+// A writer that writes the temporary file by its own name (as HDF5 does) finds it through the
+// output file, whose commit puts it in place only while that name holds the file it created.
+TEST(OutputFile, CommitsTheTemporaryFileItCreatedOnly) {
+  struct Case {
+    const char* label;
+    std::function<void(const std::string& temp_path)> write;
+    int error_number; // of the commit
+    std::string target;
+  };
+  const std::vector<Case> cases = {
+      {"written by its name", [](const std::string& temp) { write_file(temp, "new"); }, 0, "new"},
+      {"removed", [](const std::string& temp) { std::filesystem::remove(temp); }, ENOENT, "old"},
+#ifndef _WIN32 // where a file removed while it is open keeps its name until it is closed
+      {"replaced by another file",
+       [](const std::string& temp) {
+         std::filesystem::remove(temp);
+         write_file(temp, "other");
+       },
+       EEXIST, "old"},
+#endif
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string target = dir.file("out.h5");
+    write_file(target, "old");
+    OutputFile file;
+    ASSERT_EQ(file.open(target.c_str(), OutputMode::replace_by_rename), 0) << c.label;
+    const std::string temp_path = file.temp_path();
+    c.write(temp_path);
+    EXPECT_EQ(file.commit(), c.error_number) << c.label;
+    EXPECT_EQ(read_file(target), c.target) << c.label;
+    // Another's file at the temporary name is not the output's to remove.
+    EXPECT_EQ(std::filesystem::exists(temp_path), c.error_number == EEXIST) << c.label;
+  }
 }
 
 } // namespace

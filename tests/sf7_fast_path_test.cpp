@@ -2,7 +2,7 @@
 // ordinary and awkward numbers, byte streams split into lines, and whole maps with every kind of
 // line end, read with block boundaries everywhere. Both ways must agree on every bit, every line
 // number and every error.
-#include "cli/process.h"
+#include "cli/program.h"
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
 #include "sf7/sf7_fast_scan.h"

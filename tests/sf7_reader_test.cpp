@@ -1,6 +1,6 @@
 // The field-map reader on small maps written here: grid sizes, renaming and units, scaling,
 // line handling, and the exact error line for every defect of the input.
-#include "cli/process.h"
+#include "cli/program.h"
 #include "norvalex/sf7.h"
 #include "sf7/sf7_exact.h"
 #include "support/test_support.h"

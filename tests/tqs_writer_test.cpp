@@ -1,7 +1,7 @@
 // The bytes the writer puts into files and onto a caller's stream, and the one line and exit
 // status of each refusal and write failure. Where the converter sends them is
 // converter_output_test's.
-#include "cli/process.h"
+#include "cli/program.h"
 #include "norvalex/tqs.h"
 #include "support/test_support.h"
 #include "support/writer_runs.h"

@@ -13,9 +13,11 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,13 +36,59 @@ enum class MeshGeometry {
 
 enum class FieldKind { electric, magnetic };
 
-// The forms a mesh travels in.
-enum class MeshForm { sf7, t7, openpmd, tqs };
+// The forms a mesh travels in, in the order of the table of forms (mesh_forms()), which is the
+// order in which a file's content is matched against their signatures.
+enum class MeshForm {
+  tqs,     // a TQS file: the arrays that the converter writes for the SF7 table of the same map
+  openpmd, // an openPMD field mesh (HDF5)
+  t7,      // a T7 grid file, RF or static
+  sf7,     // an SF7 table of the solver's post-processor
+  on_axis, // two text columns: the position along the axis in m and Ez in V/m (or Bz in T)
+};
+// The forms a mesh is written in are the same forms.
+using MeshFormat = MeshForm;
 
 // What the solver computed, as far as the file tells.
 enum class ProblemKind { unknown, rf, electrostatic, magnetostatic };
 
-// "sf7", "t7", "openpmd", "tqs"; "rf", "electrostatic", "magnetostatic", "unknown".
+// The grids and fields that a form can hold.
+struct MeshHolds {
+  bool one_d = false; // a line of points
+  bool two_d = false; // a plane
+  bool rf = false;
+  bool static_fields = false;
+  bool cylindrical = false;
+  bool rectangular = false;
+};
+
+// The choices of reading (MeshReadOptions) that a form takes; other forms ignore them.
+inline constexpr unsigned MESH_OPTION_FIELD = 1U << 0;     // which field a file holds
+inline constexpr unsigned MESH_OPTION_GEOMETRY = 1U << 1;  // a planar map, not a cylindrical one
+inline constexpr unsigned MESH_OPTION_FREQUENCY = 1U << 2; // the frequency a file does not state
+
+// One row of the table of forms, as callers see it.
+struct MeshFormInfo {
+  MeshForm form;
+  const char* name;  // its name for --to and the Python calls: "tqs", "openpmd", "t7", ...
+  const char* title; // what info calls it: "TQS file", "openPMD file", ...
+  std::array<const char*, 3> extensions; // lower case with the dot, unused ones null: ".t7"
+  bool readable;
+  bool writable;
+  MeshHolds holds;
+  unsigned read_options; // MESH_OPTION_* bits
+};
+
+// Every form, in the order of MeshForm.
+NORVALEX_MESH_API std::span<const MeshFormInfo> mesh_forms();
+NORVALEX_MESH_API const MeshFormInfo& mesh_form_info(MeshForm form);
+// The form of that name, or null.
+NORVALEX_MESH_API const MeshFormInfo* find_mesh_form(std::string_view name);
+// The form written to a file of that name, told by its extension in any case; null when none is
+// known.
+NORVALEX_MESH_API const MeshFormInfo* mesh_form_of_path(std::string_view path);
+
+// The form's name ("sf7", "t7", "openpmd", "tqs", "onaxis"); "rf", "electrostatic",
+// "magnetostatic", "unknown".
 NORVALEX_MESH_API const char* mesh_form_name(MeshForm form);
 NORVALEX_MESH_API const char* problem_kind_name(ProblemKind problem);
 
@@ -185,13 +233,18 @@ struct MeshReadOptions {
   bool frequency_may_be_unknown = false;
 };
 
-// The form of the file `path`, told from its first bytes: a TQS file (its magic or a "creator"
-// block), an HDF5 file (openPMD), a T7 file (a first line of three numbers), else an SF7 table.
-// A file that cannot be opened throws as the readers do.
+// The form of the file `path`, told from its first bytes: the first readable form of the table
+// whose signature they match (a TQS file by its magic or a "creator" block, an HDF5 file, a T7
+// file by a first line of three numbers, an SF7 table by its "SF7" line), else the readable form
+// of its extension. A file that cannot be opened throws as the readers do; an empty file, or one
+// of no known form, throws "<file>: ..." saying so.
 NORVALEX_MESH_API MeshForm detect_mesh_form(const char* path);
 
 // Reads the file `path` as a mesh, in the form detect_mesh_form tells.
 NORVALEX_MESH_API FieldMesh read_mesh(const char* path, const MeshReadOptions& options = {});
+// Reads it in the form given.
+NORVALEX_MESH_API FieldMesh read_mesh(const char* path, MeshForm form,
+                                      const MeshReadOptions& options = {});
 
 // The readers of each form. A defect of the file throws "<file>(<line>): <what is wrong>", a
 // choice the file leaves open and the options do not make throws "<file>: <what to give>"; no
@@ -230,6 +283,17 @@ struct OnAxisPeak {
 };
 NORVALEX_MESH_API OnAxisPeak on_axis_peak(const FieldMesh& mesh);
 
+// Throws "<file>: <what is wrong>", the file being the mesh's source, when the mesh's parts do
+// not fit together or hold what no reader takes back: axis labels other than the geometry's, an
+// axis of no point, a grid of more than MESH_MAX_POINTS points or of more than one plane, a
+// spacing or an origin that is not finite, a spacing that is not positive along an axis of more
+// points than one, a frequency, a harmonic, an RF phase or a field scale out of range, an anchor
+// other than beginning, center or end, a component along no axis of the mesh, twice, or with
+// another number of values than the grid's points, imaginary parts in a static mesh, a column
+// whose name is not one word of printable characters, or two columns of one name. Every writer
+// makes this check before it writes anything.
+NORVALEX_MESH_API void check_mesh(const FieldMesh& mesh);
+
 // Multiplies every field component and every column (potentials and gradients follow the field)
 // by `factor`.
 NORVALEX_MESH_API void scale_mesh(FieldMesh& mesh, double factor);
@@ -239,21 +303,16 @@ NORVALEX_MESH_API double normalization_factor(const FieldMesh& mesh, double peak
 // Scales the mesh by normalization_factor(mesh, peak).
 NORVALEX_MESH_API void normalize_mesh(FieldMesh& mesh, double peak);
 
-// The forms a mesh is written in.
-enum class MeshFormat {
-  tqs,     // the arrays that the converter writes for the SF7 table of the same map
-  openpmd, // an openPMD field mesh (HDF5)
-  t7,      // a T7 grid file, RF or static as the mesh is
-  on_axis, // two text columns: the position along the axis in m and Ez in V/m (or Bz in T)
-};
+// Writes `mesh` in `format` into `stream`, which the caller opened and keeps open (standard
+// output, say), and flushes it; `name` names it in messages ("-" for standard output). A mesh
+// that the format cannot hold is refused before anything is written: "<file>: <why>", the file
+// being the mesh's source. openPMD needs a file of its own and is refused here
+// (write_mesh_file writes it).
+NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream,
+                                  const char* name);
 
-// Writes `mesh` in `format` into `output`, which tqs_open_file or tqs_use_stream opened; the
-// caller closes it, and a failed write leaves the target as it was (see TqsOutput). A mesh that
-// the format cannot hold is refused before anything is written: "<file>: <why>", the file being
-// the mesh's source. openPMD needs a file of its own: an output opened on a named regular file.
-NORVALEX_MESH_API void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output);
-
-// Opens `path` (replaced whole), writes `mesh` in `format` and closes it.
+// Opens `path`, writes `mesh` in `format` and puts the file in place: it is replaced whole, or
+// left as it was when the write fails (a device or a FIFO is written in place).
 NORVALEX_MESH_API void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path);
 
 } // namespace norvalex

@@ -122,7 +122,7 @@ public:
   const char* name = nullptr; // "-" for standard output, else the caller's file name (borrowed)
   int append = 0; // non-zero when appending: a "creator" block stands in for the file header
 
-  // The writer's own: the stream's buffer, whether a write failed, how the file is undone.
+  // The writer's own: the output file it writes into, which knows how to undo it.
   struct State;
   std::unique_ptr<State> state;
 

@@ -1,11 +1,11 @@
 // The programs' error and warning output: the converter's own error lines, the handlers of the
 // library's numbered messages, and the turning of a library error (norvalex::Error) into the
 // program's exact line on standard error and exit status 1. Every line shows the control bytes
-// of its file names, texts and program name as escape_control_bytes does (src/cli/process.h):
+// of its file names, texts and program name as escape_control_bytes does (src/cli/program.h):
 // only the newline that ends it is the program's own.
 #pragma once
 
-#include "cli/process.h"
+#include "cli/program.h"
 #include "norvalex/error.h"
 
 #include <array>

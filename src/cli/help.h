@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/options.h"
-#include "cli/process.h"
+#include "cli/program.h"
 
 namespace norvalex {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cli/options.h"
-#include "cli/process.h"
+#include "cli/program.h"
 
 #include <deque>
 #include <span>

@@ -1,6 +1,6 @@
 #include "cli/options.h"
 
-#include "cli/process.h"
+#include "cli/program.h"
 #include "platform/process.h"
 
 #include <cstring>

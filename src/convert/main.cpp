@@ -2,7 +2,7 @@
 // and only then opens the output and writes the map's columns as one TQS file.
 #include "cli/diagnostics.h"
 #include "cli/help.h"
-#include "cli/process.h"
+#include "cli/program.h"
 #include "convert/converter_options.h"
 #include "convert/converter_output.h"
 #include "norvalex/sf7.h"
@@ -38,8 +38,9 @@ void convert(const char* input_name) {
 
   // Opened only now: a defective input never creates, empties or appends to an output.
   const WorkingOn writing(append_file ? append_file : output_file ? output_file : "-");
+  OutputFile file;
   TqsOutput output;
-  tqs_open_output(output_file, append_file, output);
+  tqs_open_output(output_file, append_file, file, output);
   write_field_map(output, map);
   tqs_close_output(output);
 }

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace norvalex {
 
@@ -31,5 +32,17 @@ raise_input_failure(const char* file_name, int error_number, const char* format,
 // The whole formatted text, however long: for texts that are never cut (input errors, progress).
 [[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_whole_text(const char* format,
                                                                               std::va_list args);
+
+// Text that comes from outside the program (an input's bytes, a file name, a command-line word)
+// as messages show it: each control byte (0x00-0x1F and 0x7F) as "\xNN" with two upper-case hex
+// digits, every other byte (those above 0x7F too) as it is. So no such text can move a terminal's
+// cursor, retitle or clear it, split an error line in two, or end a message early (a NUL).
+NORVALEX_DIAG_API std::string escape_control_bytes(std::string_view text);
+
+// The shortest text that reads back as `value` ("1e+305", "0.25", "inf"), for messages.
+NORVALEX_DIAG_API std::string number_text(double value);
+// A text of a file or a caller, as messages show it: escaped, in double quotes, cut at 64 bytes
+// of the text ("...").
+NORVALEX_DIAG_API std::string quoted_text(std::string_view text);
 
 } // namespace norvalex

@@ -12,11 +12,37 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace norvalex {
 
 namespace {
+
+// "tqs, openpmd, t7 or onaxis": the names, or the extensions (".h5 or .hdf5"), of the forms
+// that are written, in the table's order.
+std::string written_forms(bool extensions) {
+  std::vector<std::string> words;
+  for (const MeshFormInfo& info : mesh_forms()) {
+    if (!info.writable)
+      continue;
+    if (!extensions) {
+      words.emplace_back(info.name);
+      continue;
+    }
+    std::string word;
+    for (const char* extension : info.extensions) {
+      if (extension != nullptr)
+        word += (word.empty() ? "" : " or ") + std::string(extension);
+    }
+    words.push_back(word);
+  }
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == words.size() && !extensions ? " or " : ", ") + words[k];
+  return text;
+}
 
 // What the option rows set during one parse.
 struct OptionTargets {
@@ -29,6 +55,9 @@ struct OptionTargets {
   const char* scale = nullptr;
   const char* normalize = nullptr;
   int json = 0;
+  // The text of --to's row, which names the forms written.
+  std::string to_description =
+      "convert: OUT's format, " + written_forms(false) + " (default: by its extension)";
 };
 
 std::array<OptionSpec, 11> option_table(OptionTargets& targets) {
@@ -37,8 +66,7 @@ std::array<OptionSpec, 11> option_table(OptionTargets& targets) {
        "convert Superfish field maps between SF7, T7, openPMD, on-axis and TQS files"},
       {'h', &targets.help, set_flag, nullptr, "Give this help and quit"},
       {'V', &targets.version, set_flag, nullptr, "Print the version and quit"},
-      {'t', &targets.to, set_string, "format",
-       "convert: OUT's format, tqs, openpmd, t7 or onaxis (default: by its extension)"},
+      {'t', &targets.to, set_string, "format", targets.to_description.c_str()},
       {'f', &targets.field, set_string, "field", "A static T7 file's field: electric or magnetic"},
       {'p', &targets.planar, set_flag, nullptr, "A static T7 file's map is planar (x, y)"},
       {'F', &targets.frequency, set_string, "hz", "An RF table's frequency, in Hz"},
@@ -55,6 +83,28 @@ constexpr LongOption long_options[] = {
     {"frequency", 'F'}, {"scale", 's'},   {"normalize", 'n'}, {"json", 'j'},
 };
 
+// `text` in lines of at most 80 characters, each ended by a line feed, broken at blanks.
+std::string wrapped(const std::string& text) {
+  constexpr std::size_t width = 80;
+  std::string lines;
+  std::size_t line_start = 0;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find(' ', from);
+    if (end == std::string::npos)
+      end = text.size();
+    if (lines.size() > line_start && lines.size() - line_start + 1 + (end - from) > width) {
+      lines += '\n';
+      line_start = lines.size();
+    } else if (lines.size() > line_start) {
+      lines += ' ';
+    }
+    lines.append(text, from, end - from);
+    from = end + 1;
+  }
+  return lines + '\n';
+}
+
 void print_stdout(const char* text) {
   std::fputs(text, stdout);
 }
@@ -66,10 +116,15 @@ void print_stdout(const char* text) {
   std::printf("       %s info [options] IN\n", name.c_str());
   std::printf("\noptions:\n");
   print_option_lines(table, long_options, print_stdout);
-  std::printf("\nIN is an SF7 table, a T7 file, an openPMD file or a TQS file written from a map,\n"
-              "told by its content. OUT's format is told by its extension (.tqs, .h5 or .hdf5,\n"
-              ".t7, .txt) or --to; \"-\" is standard output, for every format but openPMD.\n"
-              "Options stand in front of the file names; -- ends them.\n");
+  std::printf("\n%s",
+              wrapped("IN is an SF7 table, a T7 file, an openPMD file or a TQS file written "
+                      "from a map, told by its content. OUT's format is told by its "
+                      "extension (" +
+                      written_forms(true) +
+                      ") or --to; \"-\" is standard output, for every format but "
+                      "openPMD.")
+                  .c_str());
+  std::printf("Options stand in front of the file names; -- ends them.\n");
   flush_stdout();
   end_process(0);
 }
@@ -87,28 +142,10 @@ double number_of(const char* option, const char* text) {
 } // namespace
 
 std::optional<MeshFormat> format_of_name(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  const std::size_t slash = name.find_last_of("/\\");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+  const MeshFormInfo* form = mesh_form_of_path(name);
+  if (form == nullptr || !form->writable)
     return std::nullopt;
-  }
-  std::string extension = name.substr(dot + 1);
-  for (char& c : extension) {
-    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  }
-  if (extension == "tqs") {
-    return MeshFormat::tqs;
-  }
-  if (extension == "h5" || extension == "hdf5") {
-    return MeshFormat::openpmd;
-  }
-  if (extension == "t7") {
-    return MeshFormat::t7;
-  }
-  if (extension == "txt") {
-    return MeshFormat::on_axis;
-  }
-  return std::nullopt;
+  return form->form;
 }
 
 FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
@@ -153,15 +190,11 @@ FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
   }
   request.json = targets.json != 0;
   if (targets.to) {
-    const std::string to = targets.to;
-    request.to = to == "tqs"       ? std::optional(MeshFormat::tqs)
-                 : to == "openpmd" ? std::optional(MeshFormat::openpmd)
-                 : to == "t7"      ? std::optional(MeshFormat::t7)
-                 : to == "onaxis"  ? std::optional(MeshFormat::on_axis)
-                                   : std::nullopt;
-    if (!request.to) {
-      refuse("--to needs tqs, openpmd, t7 or onaxis, not " + listing_text(to, true));
+    const MeshFormInfo* form = find_mesh_form(targets.to);
+    if (form == nullptr || !form->writable) {
+      refuse("--to needs " + written_forms(false) + ", not " + listing_text(targets.to, true));
     }
+    request.to = form->form;
   }
   if (targets.field) {
     const std::string field = targets.field;

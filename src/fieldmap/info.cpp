@@ -15,20 +15,6 @@ namespace norvalex {
 
 namespace {
 
-const char* form_text(MeshForm form) {
-  switch (form) {
-  case MeshForm::sf7:
-    return "SF7 table";
-  case MeshForm::t7:
-    return "T7 file";
-  case MeshForm::openpmd:
-    return "openPMD file";
-  case MeshForm::tqs:
-    return "TQS file";
-  }
-  return "";
-}
-
 const char* unit_of(const MeshComponent& component) {
   return component.field == FieldKind::electric ? "V/m" : "T";
 }
@@ -100,7 +86,7 @@ double axis_end(const MeshAxis& axis) {
 
 void write_text(Output& out, const FieldMesh& mesh, const Description& d) {
   out << "file       " << listing_text(mesh.source.file) << "\n";
-  out << "form       " << form_text(mesh.source.form) << "\n";
+  out << "form       " << mesh_form_info(mesh.source.form).title << "\n";
   out << "problem    " << problem_kind_name(mesh.source.problem) << "\n";
   out << "geometry   "
       << (mesh.geometry == MeshGeometry::cylindrical ? "cylindrical" : "rectangular") << "\n";

@@ -2,13 +2,13 @@
 // file, an openPMD file or a TQS file written from a map, and only then opens its output and
 // writes it as TQS, openPMD, T7 or an on-axis table; `info` tells what a file holds.
 #include "cli/diagnostics.h"
-#include "cli/process.h"
+#include "cli/program.h"
 #include "cli/program_output.h"
 #include "fieldmap/fieldmap_options.h"
 #include "fieldmap/info.h"
+#include "mesh/mesh_forms.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/mesh.h"
-#include "norvalex/tqs.h"
 
 #include <string>
 
@@ -16,15 +16,15 @@ namespace {
 
 using namespace norvalex;
 
-// Opens OUT, after the whole input has been read: standard output for "-", else the named file,
-// replaced whole at the close.
-void open_output(const FieldmapRequest& request, TqsOutput& output) {
+// Opens OUT in `form`, after the whole input has been read: standard output for "-", else the
+// named file, replaced whole at the close.
+void open_output(const FieldmapRequest& request, MeshForm form, OutputFile& output) {
   if (!is_standard_output_name(request.output.c_str())) {
-    open_output_file(output, request.output.c_str(), false);
+    open_output_file(output, request.output.c_str(), mesh_output_mode(form));
     return;
   }
   bool buffered = false;
-  if (!open_standard_output(output, false, buffered)) {
+  if (!open_standard_output(output, buffered)) {
     refuse("output can not be written to a terminal: give OUT a file name, or redirect "
            "standard output");
   }
@@ -46,26 +46,28 @@ void convert(const FieldmapRequest& request) {
   }
   const char* input = request.input.c_str();
   const WorkingOn reading(input);
-  TqsOutput output;
+  const MeshForm from = detect_mesh_form(input);
+  OutputFile output;
   std::string dropped; // the table's other columns, which only a TQS file keeps
-  if (*format == MeshFormat::tqs && detect_mesh_form(input) == MeshForm::sf7) {
+  if (*format == MeshFormat::tqs && from == MeshForm::sf7) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
     Sf7Table table;
-    read_sf7_table_file(input, table, sf7_tqs_units());
+    read_sf7_table_file(input, table, sf7_mesh_units());
     double factor = request.scale.value_or(1);
     if (request.normalize) {
       MeshReadOptions options = request.read;
       options.frequency_may_be_unknown = true; // the peak does not depend on it
-      factor = normalization_factor(read_sf7_mesh(input, options), *request.normalize);
+      factor =
+          normalization_factor(sf7_table_mesh(table, input, options, true), *request.normalize);
     }
     const WorkingOn writing(request.output.c_str());
-    open_output(request, output);
+    open_output(request, *format, output);
     write_sf7_tqs(table, output, factor);
   } else {
     MeshReadOptions options = request.read;
     // TQS arrays and on-axis tables hold no frequency: an RF table needs none to go there.
     options.frequency_may_be_unknown = *format == MeshFormat::tqs || *format == MeshFormat::on_axis;
-    FieldMesh mesh = read_mesh(input, options);
+    FieldMesh mesh = read_mesh(input, from, options);
     if (*format != MeshFormat::tqs) {
       for (const MeshColumn& column : mesh.columns)
         dropped += (dropped.empty() ? "" : ", ") + column.name;
@@ -77,10 +79,12 @@ void convert(const FieldmapRequest& request) {
       normalize_mesh(mesh, *request.normalize);
     }
     const WorkingOn writing(request.output.c_str());
-    open_output(request, output);
-    write_mesh(mesh, *format, output);
+    // Refused before OUT is opened, which may empty a file written in place.
+    check_mesh_for_form(mesh, *format, request.output.c_str());
+    open_output(request, *format, output);
+    write_checked_mesh(mesh, *format, output);
   }
-  tqs_close_output(output);
+  close_output_file(output);
   // Said once the file is written: a refused mesh gets its error alone.
   if (!dropped.empty()) {
     warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +

@@ -22,20 +22,6 @@ const MeshComponent* FieldMesh::component(FieldKind field, std::string_view axis
   return nullptr;
 }
 
-const char* mesh_form_name(MeshForm form) {
-  switch (form) {
-  case MeshForm::sf7:
-    return "sf7";
-  case MeshForm::t7:
-    return "t7";
-  case MeshForm::openpmd:
-    return "openpmd";
-  case MeshForm::tqs:
-    return "tqs";
-  }
-  return "";
-}
-
 const char* problem_kind_name(ProblemKind problem) {
   switch (problem) {
   case ProblemKind::rf:

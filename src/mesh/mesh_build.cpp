@@ -1,10 +1,8 @@
 #include "mesh/mesh_build.h"
 
 #include "diag/raise.h"
-#include "mesh/real_fields.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 
 #include <algorithm>
@@ -113,41 +111,6 @@ double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {
     return 0;
   // Each step rounds once: the difference, the quotient and the change of unit.
   return (max_cm - min_cm) / static_cast<double>(intervals) / 100;
-}
-
-std::string mesh_number_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return {text, result.ptr};
-}
-
-void check_mesh_attributes(const FieldMesh& mesh) {
-  if (!std::isfinite(mesh.frequency) || mesh.frequency < 0)
-    raise_mesh_error(mesh, "frequency %s: a finite frequency of at least 0 expected",
-                     mesh_number_text(mesh.frequency).c_str());
-  if (mesh.harmonic < 0)
-    raise_mesh_error(mesh, "harmonic %lld: at least 0 expected",
-                     static_cast<long long>(mesh.harmonic));
-  for (const MeshAxis& axis : mesh.axes) {
-    const char* label = axis.label.c_str();
-    if (!std::isfinite(axis.origin))
-      raise_mesh_error(mesh, "origin %s of axis %s: a finite number expected",
-                       mesh_number_text(axis.origin).c_str(), label);
-    if (!std::isfinite(axis.spacing) || axis.spacing < 0 || (axis.points > 1 && axis.spacing == 0))
-      raise_mesh_error(mesh,
-                       "spacing %s of axis %s: a finite spacing of at least 0 expected, "
-                       "positive for an axis of several points",
-                       mesh_number_text(axis.spacing).c_str(), label);
-  }
-  if (!std::isfinite(mesh.rf_phase))
-    raise_mesh_error(mesh, "RF phase %s: a finite number expected",
-                     mesh_number_text(mesh.rf_phase).c_str());
-  if (!std::isfinite(mesh.field_scale))
-    raise_mesh_error(mesh, "field scale %s: a finite number expected",
-                     mesh_number_text(mesh.field_scale).c_str());
-  if (mesh.anchor != "beginning" && mesh.anchor != "center" && mesh.anchor != "end")
-    raise_mesh_error(mesh, "anchor \"%s%s\": beginning, center or end expected",
-                     mesh.anchor.substr(0, 64).c_str(), mesh.anchor.size() > 64 ? "..." : "");
 }
 
 } // namespace norvalex

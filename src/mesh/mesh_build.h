@@ -55,16 +55,6 @@ double frequency_of_options(const char* path, const MeshReadOptions& options, co
 void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
                  bool electric, bool magnetic, const char* what);
 
-// The shortest text that reads back as `value`, for messages.
-std::string mesh_number_text(double value);
-
-// Refuses a mesh that the readers would refuse (the openPMD reader's checks of its attributes):
-// a frequency that is not a finite number of at least 0, a harmonic below 0, an origin, spacing,
-// RF phase or field scale that is not finite, a negative spacing, or an axis of several points
-// without a positive one, an anchor other than beginning, center or end. Throws "<source>:
-// <why>" (raise_mesh_error).
-void check_mesh_attributes(const FieldMesh& mesh);
-
 // Puts the components in one order whatever the file's: the electric field before the magnetic,
 // each along the mesh's axes in their order.
 void order_components(FieldMesh& mesh);

@@ -53,7 +53,12 @@ bool one_phase(const FieldMesh& mesh, FieldKind field, std::complex<double> turn
     if (component.field != field)
       continue;
     for (std::size_t k = 0; k < component.values.size(); ++k) {
-      const std::complex<double> z = component.values[k] * turn;
+      const std::complex<double> value = component.values[k];
+      // A value that is not finite has no phase, and its product with the turn would be NaN
+      // in both parts.
+      if (!std::isfinite(value.real()) || !std::isfinite(value.imag()))
+        continue;
+      const std::complex<double> z = value * turn;
       const double other = field == FieldKind::electric || !rf ? z.imag() : z.real();
       if (!(std::abs(other) <= tolerance))
         return false;

@@ -1,8 +1,10 @@
-// The form of a file told from its first bytes, and the reading of any form as a mesh.
+// The form of a file told by its content, else by its name, and the reading of any form as a
+// mesh through the table of forms; the signatures of the TQS, openPMD, T7 and SF7 forms.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
+#include "mesh/mesh_forms.h"
 #include "mesh/openpmd.h"
 #include "norvalex/tqs.h"
 #include "platform/platform.h"
@@ -13,43 +15,82 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace norvalex {
 
 namespace {
 
-// True when a regular file of `length` bytes has the HDF5 signature after a user block of 512,
-// 1024, 2048, ... bytes, as the openPMD reader accepts it.
-bool hdf5_after_user_block(std::FILE* stream, std::int64_t length) {
-  for (std::int64_t offset = 512; offset + 8 <= length; offset *= 2) {
-    unsigned char bytes[sizeof HDF5_SIGNATURE];
-    if (platform_seek(stream, offset) != 0 || !platform_read_record(bytes, sizeof bytes, stream))
-      return false;
-    if (std::memcmp(bytes, HDF5_SIGNATURE, sizeof bytes) == 0)
-      return true;
-  }
-  return false;
-}
-
 // True when the first line of `text` is three numbers, as a T7 file's first line is.
-bool starts_like_t7(const char* text, std::size_t length) {
-  const char* p = text;
-  const char* const end = text + length;
+bool starts_like_t7(std::string_view text) {
+  // strtod needs a NUL after the line: the line is copied, at most its first 1 KiB.
+  const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
+  const char* p = line.c_str();
   int numbers = 0;
   for (;;) {
-    while (p < end && *p != '\n' && is_scan_space(*p))
+    while (is_scan_space(*p))
       ++p;
-    if (p == end || *p == '\n')
+    if (*p == '\0')
       return numbers == 3;
     char* stop = nullptr;
     std::strtod(p, &stop);
-    if (stop == p || (stop < end && !is_scan_space(*stop)) || ++numbers > 3)
+    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > 3)
       return false;
     p = stop;
   }
 }
 
+// The readable forms, by the table's order.
+std::string readable_titles() {
+  std::string titles;
+  for (const MeshFormInfo& info : mesh_forms()) {
+    if (info.readable)
+      titles += (titles.empty() ? "" : ", ") + std::string(info.title);
+  }
+  return titles;
+}
+
 } // namespace
+
+bool tqs_signature(const FileStart& start) {
+  const std::string_view bytes = start.bytes;
+  if (bytes.size() < sizeof TQS_MAGIC)
+    return false;
+  std::uint32_t magic;
+  std::memcpy(&magic, bytes.data(), sizeof magic);
+  TqsBlockHeader block{};
+  if (bytes.size() >= sizeof block)
+    std::memcpy(&block, bytes.data(), sizeof block);
+  return magic == TQS_MAGIC || tqs_is_creator_block(block.type, block.name);
+}
+
+// The HDF5 signature at the start, or after a user block of 512, 1024, 2048, ... bytes, as the
+// openPMD reader accepts it.
+bool openpmd_signature(const FileStart& start) {
+  const auto signed_at = [](const char* bytes) {
+    return std::memcmp(bytes, HDF5_SIGNATURE, sizeof HDF5_SIGNATURE) == 0;
+  };
+  if (start.bytes.size() >= sizeof HDF5_SIGNATURE && signed_at(start.bytes.data()))
+    return true;
+  for (std::int64_t offset = 512; offset + 8 <= start.length; offset *= 2) {
+    char bytes[sizeof HDF5_SIGNATURE];
+    if (platform_seek(start.stream, offset) != 0 ||
+        !platform_read_record(bytes, sizeof bytes, start.stream))
+      return false;
+    if (signed_at(bytes))
+      return true;
+  }
+  return false;
+}
+
+bool t7_signature(const FileStart& start) {
+  return starts_like_t7(start.bytes);
+}
+
+// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line.
+bool sf7_signature(const FileStart& start) {
+  return start.bytes.find("SF7") != std::string_view::npos;
+}
 
 MeshForm detect_mesh_form(const char* path) {
   const OwnedFile stream = open_mesh_input(path);
@@ -59,36 +100,37 @@ MeshForm detect_mesh_form(const char* path) {
   std::int64_t length = 0;
   if (platform_file_status(stream.get(), kind, length) == 0 && kind == PlatformFileKind::other)
     raise_input_failure(path, 0, "%s: not a regular file", path);
-  // A NUL after the bytes read ends every scan below.
-  char start[1025] = {};
-  const std::size_t got = std::fread(start, 1, sizeof start - 1, stream.get());
-  if ((got >= sizeof HDF5_SIGNATURE && std::memcmp(start, HDF5_SIGNATURE, 8) == 0) ||
-      (kind == PlatformFileKind::regular && hdf5_after_user_block(stream.get(), length)))
-    return MeshForm::openpmd;
-  if (got >= 4) {
-    std::uint32_t magic;
-    std::memcpy(&magic, start, sizeof magic);
-    TqsBlockHeader block{};
-    if (got >= sizeof block)
-      std::memcpy(&block, start, sizeof block);
-    if (magic == TQS_MAGIC || tqs_is_creator_block(block.type, block.name))
-      return MeshForm::tqs;
+  const std::unique_ptr<char[]> buffer(new char[FILE_START_BYTES]);
+  const std::size_t got = std::fread(buffer.get(), 1, FILE_START_BYTES, stream.get());
+  if (got == 0 && std::ferror(stream.get())) {
+    const int error_number = errno;
+    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
   }
-  return starts_like_t7(start, got) ? MeshForm::t7 : MeshForm::sf7;
+  if (got == 0)
+    raise_input_failure(path, 0, "%s: an empty file holds no field map", path);
+  const FileStart start{
+      {buffer.get(), got}, stream.get(), kind == PlatformFileKind::regular ? length : -1};
+  for (const MeshFormInfo& info : mesh_forms()) {
+    const MeshFormRow& row = mesh_form_row(info.form);
+    if (info.readable && row.signature != nullptr && row.signature(start))
+      return info.form;
+  }
+  const MeshFormInfo* named = mesh_form_of_path(path);
+  if (named != nullptr && named->readable)
+    return named->form;
+  raise_input_failure(path, 0, "%s: not a field map of a known form (%s)", path,
+                      readable_titles().c_str());
+}
+
+FieldMesh read_mesh(const char* path, MeshForm form, const MeshReadOptions& options) {
+  const MeshFormRow& row = mesh_form_row(form);
+  if (row.read == nullptr)
+    raise_input_failure(path, 0, "%s: %s is a form that is only written", path, row.info.title);
+  return row.read(path, options);
 }
 
 FieldMesh read_mesh(const char* path, const MeshReadOptions& options) {
-  switch (detect_mesh_form(path)) {
-  case MeshForm::openpmd:
-    return read_openpmd_mesh(path, options);
-  case MeshForm::t7:
-    return read_t7_mesh(path, options);
-  case MeshForm::tqs:
-    return read_tqs_mesh(path, options);
-  case MeshForm::sf7:
-    break;
-  }
-  return read_sf7_mesh(path, options);
+  return read_mesh(path, detect_mesh_form(path), options);
 }
 
 } // namespace norvalex

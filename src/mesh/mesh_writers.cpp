@@ -1,15 +1,17 @@
 // Meshes written as T7 grid files, on-axis tables, the converter's TQS arrays and openPMD field
-// meshes, each through the TQS library's output: a file is replaced whole or left as it was.
+// meshes, each into an output file: a file is replaced whole or left as it was.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
+#include "mesh/mesh_forms.h"
 #include "mesh/openpmd.h"
 #include "mesh/real_fields.h"
 #include "mesh/sf7_tqs.h"
 #include "norvalex/sf7.h"
-#include "tqs/tqs_output_state.h"
+#include "tqs/tqs_on_output.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -29,7 +31,7 @@ constexpr std::size_t TEXT_CHUNK = std::size_t{1} << 20;
 
 class TextOutput {
 public:
-  explicit TextOutput(TqsOutput& output) : output_(output) { text_.reserve(TEXT_CHUNK + 256); }
+  explicit TextOutput(OutputFile& file) : file_(file) { text_.reserve(TEXT_CHUNK + 256); }
 
   // The shortest text that reads back as `value`.
   void number(double value) {
@@ -44,13 +46,19 @@ public:
       flush();
   }
   void flush() {
-    check_interruption();
-    tqs_write_bytes(output_, text_.data(), text_.size());
+    try {
+      check_interruption();
+    } catch (...) {
+      file_.give_up(); // never written to again: it is undone
+      throw;
+    }
+    if (const int error_number = file_.write(text_.data(), text_.size()))
+      raise_file_error(file_.name(), error_number);
     text_.clear();
   }
 
 private:
-  TqsOutput& output_;
+  OutputFile& file_;
   std::string text_;
 };
 
@@ -116,47 +124,33 @@ void check_writable_axes(const FieldMesh& mesh, const char* form) {
   }
 }
 
-void write_t7(const FieldMesh& mesh, TqsOutput& output) {
-  const RealFields fields(mesh);
+// What a T7 file of a mesh holds: the components of its values in the order of a point's
+// values, and its two ranges in the order of the header.
+struct T7Layout {
+  bool rf;
+  const MeshAxis* fast; // the file's first range: z of an RF map, r or x of a static one
+  const MeshAxis* slow; // its other range
+  std::array<const MeshComponent*, 3> values; // RF: Ez, Er, B-theta; static: along fast, slow
+  double factor; // a static map's SI unit per file unit: T per G, or V/m per V/cm
+};
+
+T7Layout t7_layout(const FieldMesh& mesh) {
   check_writable_axes(mesh, "a T7 file");
-  const bool rf = is_rf(mesh);
-  TextOutput out(output);
-  if (rf) {
+  if (is_rf(mesh)) {
     if (mesh.geometry != MeshGeometry::cylindrical)
       raise_mesh_error(mesh, "an RF T7 file holds a cylindrical map");
     const MeshAxis& r = mesh.axes[0];
     const MeshAxis& z = mesh.axes[2];
     if (r.points < 2 || z.points < 2)
       raise_mesh_error(mesh, "a T7 file needs two points or more along r and along z");
+    if (mesh.frequency == 0)
+      raise_mesh_error(mesh, "the map states no frequency, which a T7 file holds: give the "
+                             "frequency in Hz");
     const MeshComponent* ez = mesh.component(FieldKind::electric, "z");
     const MeshComponent* er = mesh.component(FieldKind::electric, "r");
     const MeshComponent* b_theta = mesh.component(FieldKind::magnetic, "theta");
     refuse_other_components(mesh, {ez, er, b_theta}, "an RF T7 file");
-    write_range(out, z);
-    // The file's frequency is the map's own: the harmonic of the fundamental.
-    const double frequency =
-        mesh.harmonic > 1 ? mesh.frequency * static_cast<double>(mesh.harmonic) : mesh.frequency;
-    out.number(reading_back(frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
-    out.end_line();
-    write_range(out, r);
-    // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
-    const std::size_t points = mesh.point_count();
-    for (std::size_t n = 0; n < points; ++n) {
-      const double e_z = at(fields, ez, n);
-      const double e_r = at(fields, er, n);
-      const double b = at(fields, b_theta, n);
-      out.number(reading_back(e_z / 1e6, e_z, [](double x) { return x * 1e6; }));
-      out.text(" ");
-      out.number(reading_back(e_r / 1e6, e_r, [](double x) { return x * 1e6; }));
-      out.text(" ");
-      out.number(std::hypot(e_z, e_r) / 1e6);
-      out.text(" ");
-      // The reader makes B-theta = -i mu0 H, so b = mu0 H.
-      out.number(reading_back(b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
-      out.end_line();
-    }
-    out.flush();
-    return;
+    return {true, &z, &r, {ez, er, b_theta}, 1};
   }
   // Static: one field, along the first axis and the second (r and z, or x and y).
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
@@ -176,18 +170,72 @@ void write_t7(const FieldMesh& mesh, TqsOutput& output) {
   const MeshComponent* along_second = mesh.component(field, second_label);
   refuse_other_components(mesh, {along_first, along_second}, "a static T7 file");
   // G, or V/cm.
-  const double factor = field == FieldKind::magnetic ? 1e-4 : 100;
-  write_range(out, first);
-  write_range(out, second);
+  return {false,
+          &first,
+          &second,
+          {along_first, along_second, nullptr},
+          field == FieldKind::magnetic ? 1e-4 : 100};
+}
+
+// The axis along which an on-axis table runs, checked.
+OnAxisField on_axis_layout(const FieldMesh& mesh) {
+  const OnAxisField axis = on_axis_field(mesh);
+  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
+  if (along.points > 1 && !(along.spacing > 0))
+    raise_mesh_error(mesh, "an on-axis file needs positions that increase");
+  return axis;
+}
+
+} // namespace
+
+void check_t7(const FieldMesh& mesh) {
+  const RealFields fields(mesh);
+  t7_layout(mesh);
+}
+
+void write_t7(const FieldMesh& mesh, OutputFile& output) {
+  const RealFields fields(mesh);
+  const T7Layout layout = t7_layout(mesh);
+  TextOutput out(output);
+  if (layout.rf) {
+    write_range(out, *layout.fast);
+    // The file's frequency is the map's own: the harmonic of the fundamental.
+    const double frequency =
+        mesh.harmonic > 1 ? mesh.frequency * static_cast<double>(mesh.harmonic) : mesh.frequency;
+    out.number(reading_back(frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
+    out.end_line();
+    write_range(out, *layout.slow);
+    // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
+    const std::size_t points = mesh.point_count();
+    for (std::size_t n = 0; n < points; ++n) {
+      const double e_z = at(fields, layout.values[0], n);
+      const double e_r = at(fields, layout.values[1], n);
+      const double b = at(fields, layout.values[2], n);
+      out.number(reading_back(e_z / 1e6, e_z, [](double x) { return x * 1e6; }));
+      out.text(" ");
+      out.number(reading_back(e_r / 1e6, e_r, [](double x) { return x * 1e6; }));
+      out.text(" ");
+      out.number(std::hypot(e_z, e_r) / 1e6);
+      out.text(" ");
+      // The reader makes B-theta = -i mu0 H, so b = mu0 H.
+      out.number(reading_back(b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
+      out.end_line();
+    }
+    out.flush();
+    return;
+  }
+  const double factor = layout.factor;
+  write_range(out, *layout.fast);
+  write_range(out, *layout.slow);
   // The first coordinate varies fastest in the file.
-  const auto first_points = static_cast<std::size_t>(first.points);
-  const auto second_points = static_cast<std::size_t>(second.points);
+  const auto first_points = static_cast<std::size_t>(layout.fast->points);
+  const auto second_points = static_cast<std::size_t>(layout.slow->points);
   const auto read = [factor](double x) { return x * factor; };
   for (std::size_t j = 0; j < second_points; ++j) {
     for (std::size_t i = 0; i < first_points; ++i) {
       const std::size_t index = i * second_points + j;
-      const double a = at(fields, along_first, index);
-      const double b = at(fields, along_second, index);
+      const double a = at(fields, layout.values[0], index);
+      const double b = at(fields, layout.values[1], index);
       out.number(reading_back(a / factor, a, read));
       out.text(" ");
       out.number(reading_back(b / factor, b, read));
@@ -197,12 +245,15 @@ void write_t7(const FieldMesh& mesh, TqsOutput& output) {
   out.flush();
 }
 
-void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
+void check_on_axis(const FieldMesh& mesh) {
   const RealFields fields(mesh);
-  const OnAxisField axis = on_axis_field(mesh);
+  on_axis_layout(mesh);
+}
+
+void write_on_axis(const FieldMesh& mesh, OutputFile& output) {
+  const RealFields fields(mesh);
+  const OnAxisField axis = on_axis_layout(mesh);
   const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
-  if (along.points > 1 && !(along.spacing > 0))
-    raise_mesh_error(mesh, "an on-axis file needs positions that increase");
   TextOutput out(output);
   for (std::int64_t n = 0; n < along.points; ++n) {
     out.number(along.origin + static_cast<double>(n) * along.spacing);
@@ -214,23 +265,25 @@ void write_on_axis(const FieldMesh& mesh, TqsOutput& output) {
   out.flush();
 }
 
-// The arrays of the SF7 table of the same map: coordinates per point, the field along its two
-// axes and its magnitude (then H-phi of an RF map, named Bphi), then any other component named
-// by its field's letter and its axis (Bz, Etheta), and the mesh's other columns, all in the table's
-// point order, whose first coordinate varies fastest: z in the solver's RF tables, r or x in its
-// static ones.
-void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
-  const RealFields fields(mesh);
+namespace {
+
+// The arrays of the SF7 table of the same map, each handed to `block(name, value_of)` where
+// value_of(index) is the value at the mesh's point `index`: coordinates per point, the field
+// along its two axes and its magnitude (then H-phi of an RF map, named Bphi), then any other
+// component named by its field's letter and its axis (Bz, Etheta), and the mesh's other
+// columns; `order` puts them in the table's point order, whose first coordinate varies fastest:
+// z in the solver's RF tables, r or x in its static ones.
+template <class Block>
+void visit_tqs_arrays(const FieldMesh& mesh, const RealFields& fields, PointOrder& order,
+                      Block block) {
   const bool rf = is_rf(mesh);
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const MeshAxis& slow = mesh.axes[0];                   // r or x
   const MeshAxis& fast = mesh.axes[cylindrical ? 2 : 1]; // z or y
   const auto n_slow = static_cast<std::size_t>(slow.points);
   const auto n_fast = static_cast<std::size_t>(fast.points);
-  const std::size_t points = mesh.point_count();
   const bool z_first = rf && cylindrical;
-  // Where table point n is in the mesh: the table's first coordinate varies fastest.
-  const PointOrder order{z_first ? n_fast : n_slow, z_first ? n_slow : n_fast, !z_first};
+  order = {z_first ? n_fast : n_slow, z_first ? n_slow : n_fast, !z_first};
   const MeshAxis& lead = z_first ? fast : slow;
   const MeshAxis& trail = z_first ? slow : fast;
   const bool electric = rf || mesh.component(FieldKind::electric, lead.label) != nullptr ||
@@ -241,40 +294,27 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
   // H-phi: round the axis of a cylindrical map, across the plane of a rectangular one.
   const MeshComponent* b_theta =
       rf ? mesh.component(FieldKind::magnetic, cylindrical ? "theta" : "z") : nullptr;
-
-  std::vector<double> values;
-  try {
-    values.resize(points);
-  } catch (const std::bad_alloc&) {
-    raise_message(Message::not_enough_memory);
-  }
-  const auto write = [&](const std::string& name, auto value_of) {
-    for (std::size_t n = 0; n < points; ++n)
-      values[n] = value_of(order.index(n));
-    write_double_column(output, {name.c_str(), values});
-  };
   const auto coordinate = [&](const MeshAxis& axis, bool along_slow) {
     std::string name = axis.label;
     name[0] = static_cast<char>(name[0] - 'a' + 'A');
-    write(name, [&](std::size_t index) {
+    block(name, [&](std::size_t index) {
       const std::size_t step = along_slow ? index / n_fast : index % n_fast;
       return axis.origin + static_cast<double>(step) * axis.spacing;
     });
   };
-  write_converter_header(output);
   coordinate(lead, &lead == &slow);
   coordinate(trail, &trail == &slow);
   const std::string letter = electric ? "E" : "B";
-  write(letter + lead.label, [&](std::size_t index) { return at(fields, along_lead, index); });
-  write(letter + trail.label, [&](std::size_t index) { return at(fields, along_trail, index); });
-  write(electric ? "|E|" : "|B|", [&](std::size_t index) {
+  block(letter + lead.label, [&](std::size_t index) { return at(fields, along_lead, index); });
+  block(letter + trail.label, [&](std::size_t index) { return at(fields, along_trail, index); });
+  block(electric ? "|E|" : "|B|", [&](std::size_t index) {
     return std::hypot(at(fields, along_lead, index), at(fields, along_trail, index));
   });
   if (rf) {
-    // b = mu0 H, and the converter writes H in T with its own factor.
-    // The number whose reading gives b back.
+    // b = mu0 H, and the converter writes H in T with its own factor: the number whose reading
+    // gives b back.
     const double factor = converter_h_factor();
-    write("Bphi", [&](std::size_t index) {
+    block("Bphi", [&](std::size_t index) {
       const double b = at(fields, b_theta, index);
       return reading_back(factor * (b / MESH_MU0), b,
                           [factor](double x) { return MESH_MU0 * (x / factor); });
@@ -284,28 +324,85 @@ void write_tqs_arrays(const FieldMesh& mesh, TqsOutput& output) {
     if (&component == along_lead || &component == along_trail || &component == b_theta)
       continue;
     // A name that fits a block's 15 bytes: the field's letter and the axis (Bz, Btheta, Ex).
-    write((component.field == FieldKind::electric ? "E" : "B") + component.axis,
+    block((component.field == FieldKind::electric ? "E" : "B") + component.axis,
           [&](std::size_t index) { return fields.value(component, index); });
   }
   for (const MeshColumn& column : mesh.columns)
-    write(column.name, [&](std::size_t index) { return column.values[index]; });
+    block(column.name, [&](std::size_t index) { return column.values[index]; });
 }
 
 } // namespace
 
-std::span<const UnitRule> sf7_tqs_units() {
-  static const std::array<UnitRule, unit_rules.size() + 1> rules = units_with_gradient();
-  return rules;
+// Every array's name must fit a block's 15 bytes, and be one of its own.
+void check_tqs_arrays(const FieldMesh& mesh) {
+  const RealFields fields(mesh);
+  PointOrder order{1, 1, false};
+  std::vector<std::string> names;
+  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto) {
+    if (name.size() >= TQS_NAME_SIZE)
+      raise_mesh_error(mesh, "a TQS file holds names of at most %zu bytes, not %s",
+                       TQS_NAME_SIZE - 1, quoted_text(name).c_str());
+    if (std::find(names.begin(), names.end(), name) != names.end())
+      raise_mesh_error(mesh, "two of its TQS arrays would be named %s", quoted_text(name).c_str());
+    names.push_back(name);
+  });
 }
 
-void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
+void write_tqs_arrays(const FieldMesh& mesh, OutputFile& file) {
+  const RealFields fields(mesh);
+  TqsOutput output;
+  tqs_use_output(output, file, false);
+  const std::size_t points = mesh.point_count();
+  std::vector<double> values;
+  try {
+    values.resize(points);
+  } catch (const std::bad_alloc&) {
+    raise_message(Message::not_enough_memory);
+  }
+  write_converter_header(output);
+  PointOrder order{1, 1, false};
+  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto value_of) {
+    for (std::size_t n = 0; n < points; ++n)
+      values[n] = value_of(order.index(n));
+    write_double_column(output, {name.c_str(), values});
+  });
+}
+
+void write_openpmd_mesh(const FieldMesh& mesh, OutputFile& file) {
+  const char* const name = file.name();
+  if (!mesh_has_openpmd())
+    raise_input_failure(name, 0, UNSUPPORTED_OPENPMD_TEXT, name);
+  // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
+  if (file.temp_path().empty()) {
+    raise_input_failure(name, 0,
+                        "%s: an openPMD file is written as a file of its own, not into a pipe, "
+                        "a device or standard output",
+                        name);
+  }
+  // HDF5 writes the temporary file by its name; the output's commit writes it through to the
+  // device and puts it in place. Nothing of the stream may come after HDF5's bytes.
+  if (std::fflush(file.stream()) != 0)
+    raise_file_error(name, errno);
+  write_openpmd_file(mesh, file.temp_path().c_str(), name);
+}
+
+void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {
+  TqsOutput output;
+  tqs_use_output(output, file, false);
   const auto points = static_cast<std::size_t>(table.dim1) * static_cast<std::size_t>(table.dim2);
+  const double h_factor = converter_h_factor();
   write_converter_header(output);
   for (std::size_t k = 0; k < table.columns.size(); ++k) {
     FieldColumn& column = table.columns[k];
     if (!column.data)
       continue;
     double* const values = column.data.get();
+    // Read in A/m, H-phi becomes the converter's T: its one product with the factor, since
+    // the reading multiplied by 1.
+    if (std::string_view(column.sf7_unit.data()) == "(A/m)") {
+      for (std::size_t n = 0; n < points; ++n)
+        values[n] *= h_factor;
+    }
     if (factor != 1 && k >= 2) {
       for (std::size_t n = 0; n < points; ++n)
         values[n] *= factor;
@@ -314,43 +411,38 @@ void write_sf7_tqs(Sf7Table& table, TqsOutput& output, double factor) {
   }
 }
 
-void write_mesh(const FieldMesh& mesh, MeshFormat format, TqsOutput& output) {
-  switch (format) {
-  case MeshFormat::t7:
-    write_t7(mesh, output);
-    return;
-  case MeshFormat::on_axis:
-    write_on_axis(mesh, output);
-    return;
-  case MeshFormat::tqs:
-    write_tqs_arrays(mesh, output);
-    return;
-  case MeshFormat::openpmd: {
-    if (!mesh_has_openpmd())
-      raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
-    // HDF5 files are read by seeking in them, which the reader of a pipe cannot do.
-    const std::string& temp_path = tqs_output_undo(output).temp_path;
-    if (temp_path.empty()) {
-      raise_input_failure(output.name, 0,
-                          "%s: an openPMD file is written as a file of its own, not into a pipe, "
-                          "a device or standard output",
-                          output.name);
-    }
-    // HDF5 writes the output's temporary file by its name; the output's close makes it durable
-    // and puts it in place. Nothing of the stream may come after HDF5's bytes.
-    if (std::fflush(output.stream) != 0)
-      raise_file_error(output.name, errno);
-    write_openpmd_file(mesh, temp_path.c_str(), output.name);
-    return;
-  }
-  }
+void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* output_name) {
+  const MeshFormRow& row = mesh_form_row(form);
+  if (row.write == nullptr)
+    raise_input_failure(output_name, 0, "%s: %s is a form that is only read", output_name,
+                        row.info.title);
+  check_mesh(mesh);
+  if (row.check != nullptr)
+    row.check(mesh);
+}
+
+void write_checked_mesh(const FieldMesh& mesh, MeshForm form, OutputFile& file) {
+  mesh_form_row(form).write(mesh, file);
+}
+
+void write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* stream, const char* name) {
+  check_mesh_for_form(mesh, format, name);
+  OutputFile file;
+  file.use_stream(stream, name);
+  write_checked_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(name, error_number);
 }
 
 void write_mesh_file(const FieldMesh& mesh, MeshFormat format, const char* path) {
-  TqsOutput output;
-  tqs_open_file(output, path, false);
-  write_mesh(mesh, format, output);
-  tqs_close_output(output);
+  // Refused before the file is opened, which may empty a file written in place.
+  check_mesh_for_form(mesh, format, path);
+  OutputFile file;
+  if (const int error_number = file.open(path, mesh_output_mode(format)))
+    raise_file_error(path, error_number);
+  write_checked_mesh(mesh, format, file);
+  if (const int error_number = file.commit())
+    raise_file_error(path, error_number);
 }
 
 } // namespace norvalex

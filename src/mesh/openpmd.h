@@ -31,8 +31,8 @@ inline constexpr char UNSUPPORTED_OPENPMD_TEXT[] =
 // attributes and a contiguous dataset of complex values (a compound of the float64 members r
 // and i) for each component, with unitSI 1, unitDimension and unitSymbol. Each component's
 // values go to the file straight from the mesh's arrays (no copy, no conversion); the same mesh
-// gives the same bytes. A mesh that the readers would refuse (check_mesh_attributes) is refused
-// before anything is written, with its text. A failure throws message 0, "<shown_name>":
+// gives the same bytes. The mesh writer refuses a mesh that the readers would refuse before
+// (check_mesh); here a failure throws message 0, "<shown_name>":
 // <system text>, with the system's error number (ENOMEM for memory, EIO when there is none); a
 // mesh whose axes, labels or component sizes do not fit together throws it with EINVAL. The
 // caller makes the file durable and puts it in place (write_mesh: the output's temporary file).

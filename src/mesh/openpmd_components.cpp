@@ -42,7 +42,7 @@ unsigned long long saturated_product(unsigned long long a, unsigned long long b)
 std::string dimension_text(const UnitDimension& dimension) {
   std::string text;
   for (std::size_t k = 0; k < dimension.size(); ++k)
-    text += (k ? ", " : "") + mesh_number_text(dimension[k]);
+    text += (k ? ", " : "") + number_text(dimension[k]);
   return text;
 }
 
@@ -266,7 +266,7 @@ double read_unit(const Reading& reading, hid_t object, const std::string& name, 
   const char* path = reading.path;
   const double unit = optional_number(reading, object, name, "unitSI").value_or(1);
   if (!std::isfinite(unit) || unit == 0)
-    raise_input_failure(path, 0, UNIT_SI, path, name.c_str(), mesh_number_text(unit).c_str());
+    raise_input_failure(path, 0, UNIT_SI, path, name.c_str(), number_text(unit).c_str());
   if (const std::optional<Attribute> attribute =
           find_attribute(reading, object, name, "unitDimension")) {
     const std::vector<double> read = read_numbers(reading, *attribute, 7, "7 numbers");
@@ -338,7 +338,7 @@ void read_components(const Reading& reading, hid_t mesh_group, const std::string
       const auto label = std::find(labels.begin(), labels.end(), axis);
       if (label == labels.end()) {
         reading.require_held(axis, record_path);
-        raise_input_failure(path, 0, UNKNOWN_COMPONENT, path, quoted(name).c_str(),
+        raise_input_failure(path, 0, UNKNOWN_COMPONENT, path, quoted_text(name).c_str(),
                             labels_shown.c_str());
       }
       Hdf5Id object = open_member(reading, axes, a, name);

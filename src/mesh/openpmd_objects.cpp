@@ -69,13 +69,6 @@ bool file_holds(const char* path, const std::string& bytes) {
 
 constexpr std::size_t SHOWN_BYTES = 64;
 
-std::string quoted(const std::string& text) {
-  std::string shown(1, '"');
-  shown.append(text, 0, SHOWN_BYTES);
-  shown += text.size() > SHOWN_BYTES ? "...\"" : "\"";
-  return shown;
-}
-
 void Reading::require_held(const std::string& text, const std::string& what) const {
   if (!file_holds(path, text.substr(0, SHOWN_BYTES)))
     raise_damaged(*this, what);
@@ -83,7 +76,7 @@ void Reading::require_held(const std::string& text, const std::string& what) con
 
 std::string Reading::shown(const std::string& text, const std::string& what) const {
   require_held(text, what);
-  return quoted(text);
+  return quoted_text(text);
 }
 
 std::string Reading::shown(const std::string& text, const Attribute& attribute) const {
@@ -92,7 +85,7 @@ std::string Reading::shown(const std::string& text, const Attribute& attribute) 
   const std::string& held = attribute.stored.empty() ? text : attribute.stored;
   if (!file_holds(path, held.substr(0, CHECKED)))
     raise_damaged(*this, damaged_attribute(attribute));
-  return quoted(text);
+  return quoted_text(text);
 }
 
 void raise_damaged(const Reading& reading, const std::string& what) {

@@ -155,7 +155,7 @@ Hdf5Id open_mesh(const Reading& reading, hid_t root, std::string& mesh_path) {
 void require_finite(const Reading& reading, const std::string& what, double value) {
   if (!std::isfinite(value))
     raise_input_failure(reading.path, 0, NOT_FINITE, reading.path, what.c_str(),
-                        mesh_number_text(value).c_str());
+                        number_text(value).c_str());
 }
 
 // The mesh group's grid and RF attributes into `mesh`; returns the grid's point count. An RF
@@ -211,7 +211,7 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
     const bool spread = extents[k] > 1;
     if (!std::isfinite(spacing[k]) || (spread && spacing[k] <= 0)) {
       if (spread)
-        raise_input_failure(path, 0, SPACING, path, mesh_number_text(spacing[k]).c_str(),
+        raise_input_failure(path, 0, SPACING, path, number_text(spacing[k]).c_str(),
                             expected_labels[k], static_cast<long long>(extents[k]));
       require_finite(reading, std::string("gridSpacing of axis ") + expected_labels[k], spacing[k]);
     }
@@ -226,7 +226,7 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
     raise_input_failure(path, 0, HARMONIC, path, static_cast<long long>(mesh.harmonic));
   mesh.frequency = optional_number(reading, group, owner, "fundamentalFrequency").value_or(0);
   if (!std::isfinite(mesh.frequency) || mesh.frequency < 0)
-    raise_input_failure(path, 0, FREQUENCY, path, mesh_number_text(mesh.frequency).c_str());
+    raise_input_failure(path, 0, FREQUENCY, path, number_text(mesh.frequency).c_str());
   // The options' frequency is the map's own, the harmonic of the fundamental.
   if (mesh.harmonic != 0 && mesh.frequency == 0)
     mesh.frequency = frequency_of_options(path, options, "an RF map's openPMD file") /

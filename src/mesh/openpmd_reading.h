@@ -110,9 +110,6 @@ struct Reading {
   std::string shown(const std::string& text, const Attribute& attribute) const;
 };
 
-// A text of the file, quoted and cut at 64 bytes.
-std::string quoted(const std::string& text);
-
 [[noreturn]] void raise_damaged(const Reading& reading, const std::string& what);
 
 // "3 x 1 x 4", "()" for rank 0.

@@ -194,7 +194,6 @@ void write_mesh_groups(const Writing& writing, hid_t file, const FieldMesh& mesh
 
 void write_openpmd_file(const FieldMesh& mesh, const char* hdf5_path, const char* shown_name) {
   check_mesh_parts(mesh, shown_name);
-  check_mesh_attributes(mesh);
   const Hdf5Scope scope(Hdf5Scope::in_process);
   Writing writing{shown_name, {}, {}, {}};
   writing.group_creation = Hdf5Id(writing.check(H5Pcreate(H5P_GROUP_CREATE)), H5Pclose);

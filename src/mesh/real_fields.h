@@ -13,10 +13,10 @@ namespace norvalex {
 
 // "<file>: <text>", or the text alone for a mesh without a file; throws it as a failure of the
 // mesh as a whole.
-[[noreturn, gnu::format(printf, 2, 3)]] void raise_mesh_error(const FieldMesh& mesh,
-                                                              const char* format, ...);
+[[noreturn, gnu::format(printf, 2, 3)]] NORVALEX_MESH_API void
+raise_mesh_error(const FieldMesh& mesh, const char* format, ...);
 
-class RealFields {
+class NORVALEX_MESH_API RealFields {
 public:
   // Throws when the mesh's fields need more than one phase, or a static mesh has complex values.
   explicit RealFields(const FieldMesh& mesh);

@@ -6,8 +6,10 @@
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
+#include "mesh/sf7_tqs.h"
 #include "sf7/sf7_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -15,24 +17,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace norvalex {
 
 namespace {
-
-// The converter's units and the solver's gradient unit, with H kept in A/m: B-theta is made from
-// it with mu0 below.
-std::span<const UnitRule> mesh_units() {
-  static const std::array<UnitRule, unit_rules.size() + 1> rules = [] {
-    auto table = units_with_gradient();
-    for (UnitRule& rule : table) {
-      if (rule.sf7_unit != nullptr && std::strcmp(rule.sf7_unit, "(A/m)") == 0)
-        rule = {"(A/m)", "A/m", 1};
-    }
-    return table;
-  }();
-  return rules;
-}
 
 bool is_unit(const FieldColumn& column, std::string_view unit) {
   return column.sf7_unit.data() == unit;
@@ -132,26 +121,79 @@ int axis_of_letter(const FieldMesh& mesh, char letter) {
   return axis_index(mesh, label);
 }
 
+// Each point's coordinates in the first two columns must be where the corner lines put it, up to
+// the few digits the solver prints them with: a quarter of a step, or of the axis's own size
+// for an axis of one point.
+void check_coordinates(const Sf7Table& table, const char* path, const MeshAxis& fast,
+                       const MeshAxis& slow) {
+  const auto points = static_cast<std::size_t>(table.dim1) * static_cast<std::size_t>(table.dim2);
+  const bool line = table.increment_counts == 1;
+  const MeshAxis* along[2] = {&fast, &slow};
+  for (std::size_t c = 0; c < 2; ++c) {
+    const MeshAxis& axis = *along[c];
+    const double* values = table.columns[c].data.get();
+    const double tolerance =
+        axis.points > 1 ? axis.spacing / 4 : 1e-6 * std::max(std::abs(axis.origin), 1e-3);
+    for (std::size_t n = 0; n < points; ++n) {
+      // The first named coordinate varies fastest in the table; a line of points runs along
+      // its axis of more than one point.
+      std::size_t step = c == 0 ? n % static_cast<std::size_t>(table.dim1)
+                                : n / static_cast<std::size_t>(table.dim1);
+      if (line)
+        step = axis.points > 1 ? n : 0;
+      const double expected = axis.origin + static_cast<double>(step) * axis.spacing;
+      if (!(std::abs(values[n] - expected) <= tolerance)) {
+        raise_input_failure(path, 0,
+                            "%s: not readable as a mesh: its %s column gives %g m at point "
+                            "(%zu,%zu), where its corner lines put %g m",
+                            path, table.columns[c].sf7_name.data(), values[n],
+                            n / static_cast<std::size_t>(table.dim2),
+                            n % static_cast<std::size_t>(table.dim2), expected);
+      }
+    }
+  }
+}
+
+// Two columns of one field component (Ez twice, or H and Bphi), or two other columns of one
+// name, leave no one value for it.
+void refuse_repeated_columns(const Sf7Table& table, const char* path, const FieldMesh& mesh) {
+  std::vector<std::string> seen;
+  for (std::size_t k = 2; k < table.columns.size(); ++k) {
+    const FieldColumn& column = table.columns[k];
+    const ColumnMeaning meaning = meaning_of(column, mesh);
+    if (meaning.role == ColumnRole::magnitude)
+      continue;
+    const std::string holds = meaning.role == ColumnRole::component
+                                  ? MeshComponent{meaning.field, meaning.axis, {}}.name()
+                                  : std::string(column.out_name);
+    if (std::find(seen.begin(), seen.end(), holds) != seen.end())
+      raise_input_failure(path, 0, "%s: not readable as a mesh: two of its columns hold %s", path,
+                          holds.c_str());
+    seen.push_back(holds);
+  }
+}
+
 } // namespace
 
-FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
-  Sf7Table table;
-  read_sf7_table_file(path, table, mesh_units());
-  if (table.columns.size() < 2)
-    raise_not_a_mesh(path, "fewer than two columns");
-  const std::string first_axis = coordinate_axis(table.columns[0]);
-  const std::string second_axis = coordinate_axis(table.columns[1]);
-  const bool cylindrical =
-      (first_axis == "r" && second_axis == "z") || (first_axis == "z" && second_axis == "r");
-  const bool rectangular =
-      (first_axis == "x" && second_axis == "y") || (first_axis == "y" && second_axis == "x");
-  if (!cylindrical && !rectangular)
-    raise_not_a_mesh(path, "its first two columns are not R and Z, or X and Y, in (cm) or (mm)");
-  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
-  mesh.source = {path, MeshForm::sf7, ProblemKind::unknown};
-  const int fast_axis = axis_index(mesh, first_axis);
-  const int slow_axis = axis_index(mesh, second_axis);
+// The converter's units and the solver's gradient unit, with H kept in A/m: B-theta is made from
+// it with mu0, and the TQS form multiplies it by the converter's factor.
+std::span<const UnitRule> sf7_mesh_units() {
+  static const std::array<UnitRule, unit_rules.size() + 1> rules = [] {
+    auto table = units_with_gradient();
+    for (UnitRule& rule : table) {
+      if (rule.sf7_unit != nullptr && std::strcmp(rule.sf7_unit, "(A/m)") == 0)
+        rule = {"(A/m)", "A/m", 1};
+    }
+    return table;
+  }();
+  return rules;
+}
 
+namespace {
+
+// The grid's axes from the corner lines, checked against the coordinate columns.
+void set_grid(FieldMesh& mesh, const Sf7Table& table, const char* path, int fast_axis,
+              int slow_axis) {
   Corner low{};
   Corner high{};
   if (!parse_corner(table.corner_lines[0], low) || !parse_corner(table.corner_lines[1], high) ||
@@ -160,6 +202,8 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     raise_not_a_mesh(path, "no corner lines \"(min,min) = (a,b)\" of its coordinates before the "
                            "increments line");
   }
+  if (table.columns[0].sf7_unit != table.columns[1].sf7_unit)
+    raise_not_a_mesh(path, "its two coordinates are in different units");
   MeshAxis& fast = mesh.axes[static_cast<std::size_t>(fast_axis)];
   // The corner lines are in the coordinates' unit: cm as the solver writes them, or mm.
   const bool millimetres = is_unit(table.columns[0], "(mm)");
@@ -193,6 +237,28 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
   }
   if ((fast.points > 1 && !(fast.spacing > 0)) || (slow.points > 1 && !(slow.spacing > 0)))
     raise_not_a_mesh(path, "its corner lines give no grid of increasing coordinates");
+  check_coordinates(table, path, fast, slow);
+}
+
+} // namespace
+
+FieldMesh sf7_table_mesh(Sf7Table& table, const char* path, const MeshReadOptions& options,
+                         bool keep_table) {
+  if (table.columns.size() < 2)
+    raise_not_a_mesh(path, "fewer than two columns");
+  const std::string first_axis = coordinate_axis(table.columns[0]);
+  const std::string second_axis = coordinate_axis(table.columns[1]);
+  const bool cylindrical =
+      (first_axis == "r" && second_axis == "z") || (first_axis == "z" && second_axis == "r");
+  const bool rectangular =
+      (first_axis == "x" && second_axis == "y") || (first_axis == "y" && second_axis == "x");
+  if (!cylindrical && !rectangular)
+    raise_not_a_mesh(path, "its first two columns are not R and Z, or X and Y, in (cm) or (mm)");
+  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
+  mesh.source = {path, MeshForm::sf7, ProblemKind::unknown};
+  const int fast_axis = axis_index(mesh, first_axis);
+  const int slow_axis = axis_index(mesh, second_axis);
+  set_grid(mesh, table, path, fast_axis, slow_axis);
 
   bool rf = false;
   bool electric = false;
@@ -203,6 +269,7 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
     magnetic |= is_unit(column, "(G)") || is_unit(column, "(G-cm)");
   }
   set_problem(mesh, path, options, rf, electric, magnetic, "an RF table");
+  refuse_repeated_columns(table, path, mesh);
 
   // The first named coordinate varies fastest in the table: transposed when it is the mesh's
   // slower axis.
@@ -234,10 +301,17 @@ FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
       for (std::size_t n = 0; n < points; ++n)
         extra->values[order.index(n)] = values[n];
     }
-    column.data.reset(); // converted: the table's copy goes at once
+    if (!keep_table)
+      column.data.reset(); // converted: the table's copy goes at once
   }
   order_components(mesh);
   return mesh;
+}
+
+FieldMesh read_sf7_mesh(const char* path, const MeshReadOptions& options) {
+  Sf7Table table;
+  read_sf7_table_file(path, table, sf7_mesh_units());
+  return sf7_table_mesh(table, path, options, false);
 }
 
 } // namespace norvalex

@@ -13,7 +13,6 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <utility>
 
 namespace norvalex {
 
@@ -113,8 +112,8 @@ void copy_owner_and_mode(int fd, const struct stat& old) {
 
 } // namespace
 
-TqsTarget tqs_find_target(const char* name) {
-  const TqsTarget as_named{TqsTargetKind::in_place, name};
+OutputTarget find_output_target(const char* name) {
+  const OutputTarget as_named{OutputTargetKind::in_place, name};
   std::string path = name;
   for (int links = 0; links <= MAX_LINKS; ++links) {
     // Without a file name to put in a folder, the open says what is wrong.
@@ -122,9 +121,9 @@ TqsTarget tqs_find_target(const char* name) {
       return as_named;
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0)
-      return errno == ENOENT ? TqsTarget{TqsTargetKind::missing, path} : as_named;
+      return errno == ENOENT ? OutputTarget{OutputTargetKind::missing, path} : as_named;
     if (S_ISREG(info.st_mode))
-      return {TqsTargetKind::regular, path};
+      return {OutputTargetKind::regular, path};
     std::string link;
     if (!S_ISLNK(info.st_mode) || is_proc_link(path) || !read_link(path, link))
       return as_named;
@@ -133,29 +132,29 @@ TqsTarget tqs_find_target(const char* name) {
   return as_named; // a loop of links: the open reports it
 }
 
-int tqs_open_in_place(const char* name) {
+int open_in_place(const char* name) {
   return open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_TRUNC, 0666);
 }
 
-int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target_fd) {
-  target_fd = -1;
+int create_temp_file(const OutputTarget& target, std::string& temp_path) {
   struct stat old {};
   mode_t mode = 0666; // less the umask, as for any new file
-  if (target.kind == TqsTargetKind::regular) {
-    target_fd = open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (target.kind == OutputTargetKind::regular) {
+    const int target_fd = open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (target_fd < 0)
       return -1;
     if (fstat(target_fd, &old) != 0)
-      return fail_closing(std::exchange(target_fd, -1));
+      return fail_closing(target_fd);
+    close(target_fd);
     mode = old.st_mode & 0777;
   }
   const std::string folder = folder_of(target.path);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path = tqs_temp_name(folder, target.path, name_entropy());
+    temp_path = temp_name(folder, target.path, name_entropy());
     const int fd =
         open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
-      if (target.kind == TqsTargetKind::regular)
+      if (target.kind == OutputTargetKind::regular)
         copy_owner_and_mode(fd, old);
       return fd;
     }
@@ -163,25 +162,22 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
       break;
   }
   temp_path.clear();
-  return target_fd >= 0 ? fail_closing(std::exchange(target_fd, -1)) : -1;
+  return -1;
 }
 
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd) {
-  // Without locks on this file system no append can be under way either.
-  if (target_fd >= 0)
-    allow_failure(lock_file(target_fd));
+int replace_file(const std::string& temp_path, const std::string& target_path) {
   if (std::rename(temp_path.c_str(), target_path.c_str()) != 0)
     return -1;
   sync_folder(folder_of(target_path));
   return 0;
 }
 
-int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int64_t& length) {
+int open_for_append(const char* name, OutputTarget& target, bool& created, std::int64_t& length) {
   length = -1;
   for (;;) {
-    const bool in_place = target.kind == TqsTargetKind::in_place;
+    const bool in_place = target.kind == OutputTargetKind::in_place;
     const char* path = in_place ? name : target.path.c_str();
-    created = target.kind == TqsTargetKind::missing;
+    created = target.kind == OutputTargetKind::missing;
     int flags = O_WRONLY | O_APPEND | O_CLOEXEC;
     if (created) {
       flags |= O_CREAT | O_EXCL;
@@ -192,7 +188,7 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
     if (fd < 0) {
       // Made or removed since it was looked at: look again.
       if ((created && errno == EEXIST) || (!created && !in_place && errno == ENOENT)) {
-        target = tqs_find_target(name);
+        target = find_output_target(name);
         continue;
       }
       return -1;
@@ -206,9 +202,7 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
       return fail_closing_append(fd, path, created);
     // While this waited, the file may have been removed (an append that created it failed) or
     // replaced: then the lock is of no use and the file now in its place is opened instead.
-    struct stat current {};
-    if (in_place || (stat(path, &current) == 0 && current.st_dev == opened.st_dev &&
-                     current.st_ino == opened.st_ino)) {
+    if (in_place || same_file(fd, path) == 0) {
       const off_t end = lseek(fd, 0, SEEK_END);
       if (end < 0)
         return fail_closing_append(fd, path, created);
@@ -216,31 +210,42 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
       return fd;
     }
     close(fd);
-    target = tqs_find_target(name);
+    target = find_output_target(name);
   }
 }
 
-int tqs_sync_file(int fd) {
+int same_file(int fd, const char* path) {
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(fd, &opened) != 0 || stat(path, &named) != 0)
+    return -1;
+  if (opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+    return 0;
+  errno = EEXIST;
+  return -1;
+}
+
+int sync_file(int fd) {
   return fsync(fd);
 }
 
-int tqs_cut_back(int fd, std::int64_t length) {
+int cut_back(int fd, std::int64_t length) {
   return ftruncate(fd, static_cast<off_t>(length));
 }
 
-int tqs_remove_file(const std::string& path) {
+int remove_file(const std::string& path) {
   return unlink(path.c_str());
 }
 
-int tqs_duplicate(int fd) {
+int duplicate_descriptor(int fd) {
   return fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
-int tqs_close_file(int fd) {
+int close_descriptor(int fd) {
   return close(fd);
 }
 
-std::FILE* tqs_stream_of(int fd, bool append) {
+std::FILE* stream_of(int fd, bool append) {
   std::FILE* stream = fdopen(fd, append ? "ab" : "wb");
   if (stream == nullptr)
     fail_closing(fd);

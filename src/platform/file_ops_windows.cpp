@@ -1,12 +1,12 @@
-// The writer's file-system calls on Windows (tqs_file_ops.h), with the meaning they have on POSIX
+// An output file's file-system calls on Windows (file_ops.h), with the meaning they have on POSIX
 // systems where Windows allows it. Names are in the process code page, as for fopen: UTF-8 in
 // the programs, whose manifest makes it so.
 //
 // Every file is opened with all three sharing modes, delete included: another appender can then
 // open a file to wait for its lock, and the undo of an interrupted run can remove a file that a
 // thread still writes. A file that anyone holds open cannot be replaced on Windows (not even by
-// its own last handle), so a replacement closes its handle of the target before the rename and
-// waits for the lock of whoever holds it open.
+// its own last handle), so a replacement keeps no handle of the target and tries the rename again
+// for a while when another program holds it open.
 #include "platform/file_ops.h"
 
 #include "platform/platform.h"
@@ -17,7 +17,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <utility>
 
 namespace norvalex {
 
@@ -96,8 +95,10 @@ int fail_closing_append(int fd, const char* path, bool created) {
   return -1;
 }
 
+// With the right to read the file's attributes, which same_file asks through the handle.
 HANDLE open_handle(const char* path, DWORD access, DWORD disposition) {
-  return CreateFileA(path, access, SHARE_ALL, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path, access | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A descriptor that owns `handle`; on failure the handle is closed.
@@ -147,29 +148,23 @@ bool lock_handle(HANDLE handle) {
   return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &position) != 0;
 }
 
-// Waits until no append holds the lock of the file at `path` (when it can be opened at all).
-void wait_for_append(const std::string& path) {
-  const HANDLE handle = open_handle(path.c_str(), GENERIC_READ, OPEN_EXISTING);
-  if (handle != INVALID_HANDLE_VALUE) {
-    lock_handle(handle);
-    CloseHandle(handle); // and with it the lock
-  }
-}
-
 bool delete_pending(HANDLE handle) {
   FILE_STANDARD_INFO standard{};
   return GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) != 0 &&
          standard.DeletePending;
 }
 
-// True when `handle` is still the file at `path`, not one removed or replaced meanwhile.
-bool still_at_path(HANDLE handle, const char* path) {
-  if (delete_pending(handle))
-    return false;
-  const HANDLE named =
-      CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (named == INVALID_HANDLE_VALUE)
-    return false;
+// 0 when `handle` is still the file at `path`, not one removed or replaced meanwhile; else -1
+// with errno as same_file sets it.
+int same_file_of_handle(HANDLE handle, const char* path) {
+  const HANDLE named = delete_pending(handle)
+                           ? INVALID_HANDLE_VALUE
+                           : CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    errno = ENOENT;
+    return -1;
+  }
   BY_HANDLE_FILE_INFORMATION opened{};
   BY_HANDLE_FILE_INFORMATION current{};
   const bool same = GetFileInformationByHandle(handle, &opened) != 0 &&
@@ -178,7 +173,10 @@ bool still_at_path(HANDLE handle, const char* path) {
                     opened.nFileIndexHigh == current.nFileIndexHigh &&
                     opened.nFileIndexLow == current.nFileIndexLow;
   CloseHandle(named);
-  return same;
+  if (same)
+    return 0;
+  errno = EEXIST;
+  return -1;
 }
 
 // A file removed while it is open keeps its name until its last handle is closed, and no new
@@ -190,8 +188,8 @@ void wait_until_gone(const char* path) {
 
 } // namespace
 
-TqsTarget tqs_find_target(const char* name) {
-  const TqsTarget as_named{TqsTargetKind::in_place, name};
+OutputTarget find_output_target(const char* name) {
+  const OutputTarget as_named{OutputTargetKind::in_place, name};
   const std::string path = name;
   // Without a file name to put in a folder, the open says what is wrong.
   if (path.empty() || path.back() == '/' || path.back() == '\\')
@@ -203,7 +201,7 @@ TqsTarget tqs_find_target(const char* name) {
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? TqsTarget{TqsTargetKind::missing, path}
+               ? OutputTarget{OutputTargetKind::missing, path}
                : as_named;
   }
   BY_HANDLE_FILE_INFORMATION info{};
@@ -213,10 +211,10 @@ TqsTarget tqs_find_target(const char* name) {
       GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   CloseHandle(handle);
-  return regular ? TqsTarget{TqsTargetKind::regular, path} : as_named;
+  return regular ? OutputTarget{OutputTargetKind::regular, path} : as_named;
 }
 
-int tqs_open_in_place(const char* name) {
+int open_in_place(const char* name) {
   const int fd =
       _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | _O_TRUNC, _S_IREAD | _S_IWRITE);
   if (fd < 0)
@@ -224,21 +222,18 @@ int tqs_open_in_place(const char* name) {
   return fd;
 }
 
-int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target_fd) {
-  target_fd = -1;
-  if (target.kind == TqsTargetKind::regular) {
+int create_temp_file(const OutputTarget& target, std::string& temp_path) {
+  if (target.kind == OutputTargetKind::regular) {
     // Opened for writing, which a read-only file refuses: the check that it may be written.
     const HANDLE handle = open_handle(target.path.c_str(), GENERIC_WRITE, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
       return fail_with_last_error();
-    target_fd = descriptor_of(handle, _O_WRONLY);
-    if (target_fd < 0)
-      return -1;
+    CloseHandle(handle);
   }
   const std::string folder = folder_of(target.path);
   int error_number = EEXIST;
   for (int attempt = 0; attempt < 100 && error_number == EEXIST; ++attempt) {
-    temp_path = tqs_temp_name(folder, target.path, name_entropy());
+    temp_path = temp_name(folder, target.path, name_entropy());
     // CREATE_NEW is the exclusive create (_O_CREAT | _O_EXCL); CreateFile rather than _open
     // for the sharing mode that lets an interrupted run's undo remove the file at once.
     const HANDLE handle = open_handle(temp_path.c_str(), GENERIC_WRITE, CREATE_NEW);
@@ -247,37 +242,18 @@ int tqs_create_temp(const TqsTarget& target, std::string& temp_path, int& target
     error_number = error_number_of(GetLastError());
   }
   temp_path.clear();
-  if (target_fd >= 0)
-    _close(std::exchange(target_fd, -1));
   errno = error_number;
   return -1;
 }
 
-int tqs_replace_file(const std::string& temp_path, const std::string& target_path, int& target_fd) {
+int replace_file(const std::string& temp_path, const std::string& target_path) {
   constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   DWORD error = ERROR_SUCCESS;
-  if (target_fd >= 0) {
-    // An append under way ends first. Where a file that is open can be replaced, the lock is
-    // held through the rename, so that no append starts in the old file in between.
-    lock_handle(handle_of(target_fd));
-    if (MoveFileExA(temp_path.c_str(), target_path.c_str(), flags) != 0) {
-      _close(std::exchange(target_fd, -1));
-      return 0;
-    }
-    error = GetLastError();
-    _close(std::exchange(target_fd, -1));
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-      errno = error_number_of(error);
-      return -1;
-    }
-  }
-  // Open files cannot be replaced here; an append that opened the file since waits for its lock
-  // with the file open, and the rename can go through once it has ended.
+  // Open files cannot be replaced here: another program (an append under way among them) may
+  // hold the target open for a moment, and the rename can go through once it has let go.
   for (int attempt = 0; attempt < REPLACE_ATTEMPTS; ++attempt) {
-    if (attempt > 0) {
-      wait_for_append(target_path);
+    if (attempt > 0)
       Sleep(REPLACE_PAUSE_MS);
-    }
     if (MoveFileExA(temp_path.c_str(), target_path.c_str(), flags) != 0)
       return 0;
     error = GetLastError();
@@ -290,12 +266,12 @@ int tqs_replace_file(const std::string& temp_path, const std::string& target_pat
   return -1;
 }
 
-int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int64_t& length) {
+int open_for_append(const char* name, OutputTarget& target, bool& created, std::int64_t& length) {
   length = -1;
   for (;;) {
-    const bool in_place = target.kind == TqsTargetKind::in_place;
+    const bool in_place = target.kind == OutputTargetKind::in_place;
     const char* path = in_place ? name : target.path.c_str();
-    created = target.kind == TqsTargetKind::missing;
+    created = target.kind == OutputTargetKind::missing;
     // A file this run creates may have to be removed by its handle (by the interruption's
     // undo), which takes the right to delete it.
     const HANDLE handle =
@@ -307,7 +283,7 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
       // Made or removed since it was looked at: look again.
       if ((created && error == ERROR_FILE_EXISTS) ||
           (!created && !in_place && error == ERROR_FILE_NOT_FOUND)) {
-        target = tqs_find_target(name);
+        target = find_output_target(name);
         continue;
       }
       return fail_as_folder_or_last_error(path);
@@ -326,7 +302,7 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
     }
     // While this waited, the file may have been removed (an append that created it failed) or
     // replaced: then the lock is of no use and the file now in its place is opened instead.
-    if (in_place || still_at_path(handle, path)) {
+    if (in_place || same_file_of_handle(handle, path) == 0) {
       length = _lseeki64(fd, 0, SEEK_END);
       return length < 0 ? fail_closing_append(fd, path, created) : fd;
     }
@@ -334,15 +310,19 @@ int tqs_open_append(const char* name, TqsTarget& target, bool& created, std::int
     _close(fd);
     if (removed)
       wait_until_gone(path);
-    target = tqs_find_target(name);
+    target = find_output_target(name);
   }
 }
 
-int tqs_sync_file(int fd) {
+int same_file(int fd, const char* path) {
+  return same_file_of_handle(handle_of(fd), path);
+}
+
+int sync_file(int fd) {
   return _commit(fd);
 }
 
-int tqs_cut_back(int fd, std::int64_t length) {
+int cut_back(int fd, std::int64_t length) {
   const errno_t error_number = _chsize_s(fd, length);
   if (error_number != 0) {
     errno = error_number;
@@ -351,11 +331,11 @@ int tqs_cut_back(int fd, std::int64_t length) {
   return 0;
 }
 
-int tqs_remove_file(const std::string& path) {
+int remove_file(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0 ? 0 : fail_with_last_error();
 }
 
-int tqs_duplicate(int fd) {
+int duplicate_descriptor(int fd) {
   // Not _dup, whose handle a program started meanwhile would inherit, and with it the lock.
   HANDLE copy = nullptr;
   if (DuplicateHandle(GetCurrentProcess(), handle_of(fd), GetCurrentProcess(), &copy, 0, FALSE,
@@ -364,11 +344,11 @@ int tqs_duplicate(int fd) {
   return descriptor_of(copy, _O_WRONLY | _O_APPEND);
 }
 
-int tqs_close_file(int fd) {
+int close_descriptor(int fd) {
   return _close(fd);
 }
 
-std::FILE* tqs_stream_of(int fd, bool append) {
+std::FILE* stream_of(int fd, bool append) {
   std::FILE* stream = _fdopen(fd, append ? "ab" : "wb");
   if (stream == nullptr) {
     const int error_number = errno;

@@ -2,7 +2,8 @@
 // program's name, descriptors and signals that output failures and interruptions arrive by, and
 // the undo of an output when a run is interrupted: by SIGINT, SIGTERM or SIGHUP on POSIX systems
 // (process_posix.cpp), by Ctrl-C, Ctrl-Break or the closing of its console on Windows
-// (process_windows.cpp). The command-line layer sets a program's process up with these.
+// (process_windows.cpp). The command-line layer sets a program's process up with these; an output
+// file (output_file.h) notes its undo here by itself once the process has asked for it.
 #pragma once
 
 #include "platform/file_ops.h"
@@ -50,10 +51,16 @@ void ignore_output_failure_signals();
 // console program ended by Ctrl-C, STATUS_CONTROL_C_EXIT (0xC000013A).
 void undo_output_on_interruption();
 
+// Whether undo_output_on_interruption was called: the output files opened from then on note
+// their undo. A library caller (the Python module, say) never calls it, and keeps its own
+// signal handling. The handler and the note are this copy of the platform layer's: a shared
+// library has a copy of its own, so a program opens its outputs in its own code (src/cli).
+bool interruption_undoes_output();
+
 // Notes in static storage what undoes an output (its temporary file to remove, or the appended
-// file to cut back or remove), for the signal handler. Called with the signals held back, right
-// after the output was opened. The note may outlive the output: the handler's steps then find
-// nothing (the temporary file renamed or removed, the descriptor closed) and do nothing.
+// file to cut back or remove), for the signal handler; an OutputUndo with nothing to undo clears
+// the note. Called with the signals held back, right after a replacement was opened, and as the
+// output file finishes.
 void note_output_undo(const OutputUndo& undo);
 
 // Holds the interruptions back while it lives (when `hold` is set), so that none falls between

@@ -1,7 +1,6 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +20,7 @@ char undo_path[PATH_MAX]; // the temporary file, or the appended file the run cr
 int undo_fd = -1;         // the appended file's descriptor, which holds its lock; or -1
 off_t undo_length = -1;   // the appended file's length before, to cut it back to
 volatile sig_atomic_t undo_noted = 0;
+bool handler_installed = false; // by undo_output_on_interruption
 
 sigset_t interrupting_set() {
   sigset_t set;
@@ -28,15 +28,6 @@ sigset_t interrupting_set() {
   for (int signal_number : interrupting_signals)
     sigaddset(&set, signal_number);
   return set;
-}
-
-// True when `fd` is still open on the file at `path`: an appended file is removed only then,
-// never a file made in its place after the run let it go.
-bool still_at_path(int fd, const char* path) {
-  struct stat opened {};
-  struct stat named {};
-  return fstat(fd, &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
-         opened.st_ino == named.st_ino;
 }
 
 // Ends the process as `signal_number` ends it by default, so that its parent sees the signal.
@@ -59,7 +50,8 @@ void undo_output_and_end(int signal_number) {
     if (undo_fd < 0) {
       unlink(undo_path);
     } else if (undo_path[0] != '\0') {
-      if (still_at_path(undo_fd, undo_path))
+      // Removed only while it is still the file the run created, never one made in its place.
+      if (same_file(undo_fd, undo_path) == 0)
         unlink(undo_path);
     } else {
       // The interrupted write never resumes: the process ends below.
@@ -92,6 +84,7 @@ void ignore_output_failure_signals() {
 }
 
 void undo_output_on_interruption() {
+  handler_installed = true;
   struct sigaction action {};
   action.sa_handler = undo_output_and_end;
   action.sa_mask = interrupting_set(); // one undo at a time
@@ -101,6 +94,10 @@ void undo_output_on_interruption() {
     if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
       sigaction(signal_number, &action, nullptr);
   }
+}
+
+bool interruption_undoes_output() {
+  return handler_installed;
 }
 
 void note_output_undo(const OutputUndo& output) {

@@ -24,6 +24,7 @@ HANDLE undo_handle = INVALID_HANDLE_VALUE; // the appended file's handle, which 
 LARGE_INTEGER undo_length{};               // the appended file's length before, to cut it back to
 bool undo_remove = false;                  // the append created the file: remove it instead
 HANDLE main_thread = nullptr;
+bool handler_installed = false; // by undo_output_on_interruption
 
 // Only the Win32 calls below: the stopped main thread may hold a lock of the C library or of
 // the heap. The lock is never released: the process ends here.
@@ -69,8 +70,13 @@ void ignore_output_failure_signals() {
 }
 
 void undo_output_on_interruption() {
+  handler_installed = true;
   main_thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, GetCurrentThreadId());
   SetConsoleCtrlHandler(undo_output_and_end, TRUE);
+}
+
+bool interruption_undoes_output() {
+  return handler_installed;
 }
 
 void note_output_undo(const OutputUndo& output) {

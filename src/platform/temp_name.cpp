@@ -11,8 +11,8 @@ constexpr std::size_t TEMP_BASE_LIMIT = 200;
 
 } // namespace
 
-std::string tqs_temp_name(const std::string& folder, const std::string& target_path,
-                          std::uint64_t entropy) {
+std::string temp_name(const std::string& folder, const std::string& target_path,
+                      std::uint64_t entropy) {
   static std::atomic<std::uint64_t> counter{0};
   std::uint64_t x = entropy ^ (counter.fetch_add(1) + 1) * 0x9E3779B97F4A7C15U;
   x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9U; // the mix of splitmix64

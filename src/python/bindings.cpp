@@ -351,14 +351,18 @@ py::tuple read_mesh_arrays(const std::string& path, int field, int geometry,
 
 using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
 
-// The mesh that Python's pieces describe, its arrays copied: the attributes as read_mesh gives
-// them, [(component name, complex values)] and [(column name, unit, real values)].
+// The mesh that Python's pieces describe, its arrays copied and the whole checked (check_mesh):
+// the attributes as read_mesh gives them, [(component name, complex values)] and [(column name,
+// unit, real values)].
 FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
                     const py::list& columns) {
   FieldMesh mesh;
-  mesh.geometry = attributes["geometry"].cast<std::string>() == "rectangular"
-                      ? MeshGeometry::rectangular
-                      : MeshGeometry::cylindrical;
+  const auto geometry = attributes["geometry"].cast<std::string>();
+  if (geometry != "cylindrical" && geometry != "rectangular") {
+    throw py::value_error("geometry must be 'cylindrical' or 'rectangular', not '" + geometry +
+                          "'");
+  }
+  mesh.geometry = geometry == "rectangular" ? MeshGeometry::rectangular : MeshGeometry::cylindrical;
   const auto labels = attributes["axis_labels"].cast<std::vector<std::string>>();
   const auto sizes = attributes["grid_size"].cast<std::vector<std::int64_t>>();
   const auto spacings = attributes["grid_spacing"].cast<std::vector<double>>();
@@ -378,7 +382,8 @@ FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
   mesh.field_scale = attributes["field_scale"].cast<double>();
   mesh.anchor = attributes["anchor"].cast<std::string>();
   mesh.source.file = attributes["file"].cast<std::string>();
-  const std::size_t points = mesh.point_count();
+  // Each array is copied at its own size; check_mesh then compares it with the grid's points,
+  // whose product it checks before anything else uses it.
   for (const py::handle item : components) {
     const auto name = item.cast<py::tuple>()[0].cast<std::string>();
     const auto values = item.cast<py::tuple>()[1].cast<ComplexArray>();
@@ -387,43 +392,64 @@ FieldMesh mesh_from(const py::dict& attributes, const py::list& components,
     if (slash == std::string::npos || (field != "electricField" && field != "magneticField")) {
       throw py::value_error("not a field component: " + name);
     }
-    if (static_cast<std::size_t>(values.size()) != points) {
-      throw py::value_error(name + " has " + std::to_string(values.size()) + " values, the grid " +
-                            std::to_string(points) + " points");
-    }
-    MeshArray<std::complex<double>> copy(points);
-    if (copy.data() == nullptr) {
+    const auto size = static_cast<std::size_t>(values.size());
+    MeshArray<std::complex<double>> copy(size);
+    if (copy.data() == nullptr && size != 0) {
       throw std::bad_alloc();
     }
-    std::copy(values.data(), values.data() + points, copy.data());
+    std::copy(values.data(), values.data() + size, copy.data());
     mesh.components.push_back({field == "electricField" ? FieldKind::electric : FieldKind::magnetic,
                                name.substr(slash + 1), std::move(copy)});
   }
   for (const py::handle item : columns) {
     const py::tuple column = item.cast<py::tuple>();
     const auto values = column[2].cast<DoubleArray>();
-    if (static_cast<std::size_t>(values.size()) != points) {
-      throw py::value_error("a column has " + std::to_string(values.size()) + " values, the grid " +
-                            std::to_string(points) + " points");
-    }
-    MeshArray<double> copy(points);
-    if (copy.data() == nullptr) {
+    const auto size = static_cast<std::size_t>(values.size());
+    MeshArray<double> copy(size);
+    if (copy.data() == nullptr && size != 0) {
       throw std::bad_alloc();
     }
-    std::copy(values.data(), values.data() + points, copy.data());
+    std::copy(values.data(), values.data() + size, copy.data());
     mesh.columns.push_back(
         {column[0].cast<std::string>(), column[1].cast<std::string>(), std::move(copy)});
   }
+  check_mesh(mesh);
   return mesh;
 }
 
-// Writes the mesh into `path` in `format` (0 tqs, 1 openpmd, 2 t7, 3 on-axis).
+// The form of that name that is written; a ValueError for any other name.
+MeshForm written_form(const std::string& name) {
+  const MeshFormInfo* form = find_mesh_form(name);
+  if (form == nullptr || !form->writable) {
+    throw py::value_error("not a form that is written: " + name);
+  }
+  return form->form;
+}
+
+// Writes the mesh into `path` in the form named `format`.
 void write_mesh_file_from(const std::string& path, const py::dict& attributes,
-                          const py::list& components, const py::list& columns, int format) {
+                          const py::list& components, const py::list& columns,
+                          const std::string& format) {
+  const MeshForm form = written_form(format);
   const FieldMesh mesh = mesh_from(attributes, components, columns);
   const PythonSignals signals;
   py::gil_scoped_release released;
-  write_mesh_file(mesh, static_cast<MeshFormat>(format), path.c_str());
+  write_mesh_file(mesh, form, path.c_str());
+}
+
+// (name, title, extensions, readable, writable) of every form, in the table's order.
+py::list forms() {
+  py::list all;
+  for (const MeshFormInfo& info : mesh_forms()) {
+    py::list extensions;
+    for (const char* extension : info.extensions) {
+      if (extension != nullptr)
+        extensions.append(extension);
+    }
+    all.append(
+        py::make_tuple(info.name, info.title, py::tuple(extensions), info.readable, info.writable));
+  }
+  return all;
 }
 
 double normalization_factor_of(const py::dict& attributes, const py::list& components,
@@ -482,6 +508,7 @@ PYBIND11_MODULE(_core, module) {
              py::arg("frequency"));
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
              py::arg("components"), py::arg("columns"), py::arg("format"));
+  module.def("forms", &forms);
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
              py::arg("components"), py::arg("peak"));
   module.def("on_axis", &on_axis_of, py::arg("attributes"), py::arg("components"));

@@ -2,7 +2,7 @@
 // text or JSON; writes arrays as text columns; checks the structure of files. All of it through
 // the TQS library's public interface.
 #include "cli/diagnostics.h"
-#include "cli/process.h"
+#include "cli/program.h"
 #include "cli/text_output.h"
 #include "norvalex/tqs.h"
 #include "tqsinfo/dump.h"

@@ -315,6 +315,53 @@ def test_a_file_that_makes_hdf5_fail_is_an_error(tmp_path, needs_openpmd):
         norvalex.read_mesh(path)
 
 
+def with_column(m, name):
+    m.extra_columns[name] = np.zeros(RF_SIZE)
+
+
+# (what is done to a mesh read from RF_T7, the form written, the error's class, the end of its
+# text): what no reader takes back is refused before a file is made.
+UNWRITABLE = [
+    (lambda m: setattr(m, "grid_size", (2**63 - 1, 1, 2**63 - 1)), "t7", norvalex.Error,
+     "gridSize 9223372036854775807 x 1 x 9223372036854775807: more than 536870911 points"),
+    (lambda m: setattr(m, "frequency", float("nan")), "t7", norvalex.Error,
+     "fundamentalFrequency nan: a finite frequency of at least 0 expected"),
+    (lambda m: setattr(m, "grid_spacing", (-0.01, 0, 0.05)), "tqs", norvalex.Error,
+     "gridSpacing -0.01 of axis r: an axis of 4 points needs a finite positive spacing"),
+    (lambda m: setattr(m, "grid_origin_offset", (0, 0, float("inf"))), "onaxis", norvalex.Error,
+     "gridOriginOffset inf of axis z: a finite number expected"),
+    (lambda m: setattr(m, "harmonic", -3), "t7", norvalex.Error, "harmonic -3: at least 0 expected"),
+    (lambda m: setattr(m, "field_scale", float("inf")), "t7", norvalex.Error,
+     "fieldScale inf: a finite number expected"),
+    (lambda m: setattr(m, "anchor", "x" * 10000), "t7", norvalex.Error,
+     'eleAnchorPt "' + "x" * 64 + '...": beginning, center or end expected'),
+    (lambda m: setattr(m, "geometry", "spherical"), "t7", ValueError,
+     "geometry must be 'cylindrical' or 'rectangular', not 'spherical'"),
+    (lambda m: setattr(m, "axis_labels", ("r", "phi", "z")), "t7", norvalex.Error,
+     'axisLabels "r", "phi", "z": a cylindrical mesh has r, theta, z'),
+    (lambda m: m.components.update({"electricField/q": np.zeros(RF_SIZE)}), "t7", norvalex.Error,
+     'unknown component "electricField/q": components are electricField/<axis> and '
+     "magneticField/<axis>, <axis> r, theta or z"),
+    (lambda m: with_column(m, "Az\0evil"), "tqs", norvalex.Error,
+     'column "Az\\x00evil": a name of printable characters without blanks expected'),
+    (lambda m: with_column(m, "a_name_of_16_byt"), "tqs", norvalex.Error,
+     'a TQS file holds names of at most 15 bytes, not "a_name_of_16_byt"'),
+]
+
+
+@pytest.mark.parametrize("change, form, error, text", UNWRITABLE)
+def test_a_mesh_that_no_reader_takes_back_is_refused(tmp_path, change, form, error, text):
+    m = norvalex.read_mesh(write(tmp_path / "rf.t7", RF_T7))
+    change(m)
+    with pytest.raises(error) as caught:
+        norvalex.write_mesh(tmp_path / "out", m, format=form)
+    assert str(caught.value).endswith(text)
+    if form != "tqs":
+        with pytest.raises(error):
+            m.normalized(1.0)
+    assert sorted(os.listdir(tmp_path)) == ["rf.t7"]
+
+
 def test_paths_that_cannot_be_used_are_refused(tmp_path):
     m = norvalex.read_mesh(write(tmp_path / "rf.t7", RF_T7))
     for call in (lambda: norvalex.read_mesh(str(tmp_path / "rf\0.t7")),

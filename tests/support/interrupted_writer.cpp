@@ -46,8 +46,9 @@ int main(int argc, char** argv) {
   const std::vector<double> values(8192, 0.5);
   const auto count = static_cast<std::int32_t>(values.size());
   run_reporting_errors([&] {
+    OutputFile file;
     TqsOutput output;
-    tqs_open_output(append ? nullptr : argv[2], append ? argv[2] : nullptr, output);
+    tqs_open_output(append ? nullptr : argv[2], append ? argv[2] : nullptr, file, output);
     tqs_write_header(output, {.creator = "NORVALEX", .creator_version = {1, 0}});
     tqs_write_array(output, "first", count, TQS_TYPE_DOUBLE, values.data());
     std::fflush(output.stream); // in the file, so that there is something to undo

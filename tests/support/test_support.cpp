@@ -1,7 +1,7 @@
 #include "support/test_support.h"
 
 #include "cli/diagnostics.h"
-#include "cli/process.h"
+#include "cli/program.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 // TQS library, which the other tests need not.
 #pragma once
 
-#include "cli/process.h"
+#include "cli/program.h"
 #include "norvalex/tqs.h"
 #include "support/test_support.h"
 

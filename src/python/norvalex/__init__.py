@@ -332,8 +332,10 @@ def read_mesh(path, *, field=None, geometry=None, frequency=None):
                 {_text(name): values for name, _, values in columns}, units)
 
 
-_FORMATS = {"tqs": 0, "openpmd": 1, "t7": 2, "onaxis": 3}
-_EXTENSIONS = {".tqs": "tqs", ".h5": "openpmd", ".hdf5": "openpmd", ".t7": "t7", ".txt": "onaxis"}
+# The forms that are written, by name and by extension, from the libraries' table of forms.
+_FORMATS = {name: name for name, _, _, _, writable in _core.forms() if writable}
+_EXTENSIONS = {extension: name for name, _, extensions, _, writable in _core.forms() if writable
+               for extension in extensions}
 
 
 def write_mesh(path, mesh, format=None):

@@ -1,4 +1,4 @@
-#include "cli/process.h"
+#include "cli/program.h"
 
 #include "platform/process.h"
 
@@ -43,23 +43,6 @@ const char* program_name = "norvalex";
 
 void print_stderr(const char* text) {
   std::fputs(text, stderr);
-}
-
-std::string escape_control_bytes(std::string_view text) {
-  static constexpr char hex_digits[] = "0123456789ABCDEF";
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      shown += "\\x";
-      shown += hex_digits[byte >> 4];
-      shown += hex_digits[byte & 0xF];
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
 }
 
 void print_stderr_escaped(const char* line) {

@@ -2,6 +2,8 @@
 // invoked under, the print operation for standard error, and the one way a run ends.
 #pragma once
 
+#include "diag/raise.h"
+
 #include <string>
 #include <string_view>
 
@@ -37,11 +39,7 @@ extern const char* program_name;
 using PrintFunction = void (*)(const char* text);
 void print_stderr(const char* text);
 
-// Text that comes from outside the program (an input's bytes, a file name, a command-line word)
-// as it is shown on standard error: each control byte (0x00-0x1F and 0x7F) as "\xNN" with two
-// upper-case hex digits, every other byte (those above 0x7F too) as it is. So no such text can
-// move the terminal's cursor, retitle or clear it, or split an error line in two.
-std::string escape_control_bytes(std::string_view text);
+// Text that comes from outside the program is shown with escape_control_bytes (diag/raise.h).
 // The print operation for lines made of such text (the reader's progress lines): print_stderr
 // with every control byte escaped except the "\n" that ends the line.
 void print_stderr_escaped(const char* line);
