@@ -15,9 +15,6 @@ namespace norvalex {
 
 namespace {
 
-constexpr std::array<const char*, 3> CYLINDRICAL_LABELS{"r", "theta", "z"};
-constexpr std::array<const char*, 3> RECTANGULAR_LABELS{"x", "y", "z"};
-
 std::string extents_text(const FieldMesh& mesh) {
   std::string text;
   for (const MeshAxis& axis : mesh.axes)
@@ -29,7 +26,7 @@ void check_grid(const FieldMesh& mesh) {
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   if (!cylindrical && mesh.geometry != MeshGeometry::rectangular)
     raise_mesh_error(mesh, "its geometry is neither cylindrical nor rectangular");
-  const std::array<const char*, 3>& labels = cylindrical ? CYLINDRICAL_LABELS : RECTANGULAR_LABELS;
+  const std::array<const char*, 3>& labels = axis_labels(mesh.geometry);
   for (std::size_t k = 0; k < 3; ++k) {
     if (mesh.axes[k].label != labels[k]) {
       raise_mesh_error(

@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
@@ -334,9 +336,11 @@ void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files, cons
                         "a device or standard output",
                         name);
   }
-  TqsOutput output;
-  tqs_use_output(output, file, false);
-  write_openpmd(mesh, output);
+  // HDF5 writes the temporary file by its name; the output's commit writes it through to the
+  // device and puts it in place. Nothing of the stream may come after HDF5's bytes.
+  if (std::fflush(file.stream()) != 0)
+    raise_file_error(name, errno);
+  write_openpmd_file(mesh, file.temp_path().c_str(), name);
 }
 
 void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {
