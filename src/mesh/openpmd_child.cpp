@@ -420,7 +420,7 @@ FieldMesh received_mesh(const char* path, ResultReader& in, int memory) {
     raise_input_failure(path, ENOMEM, NO_MEMORY);
   for (std::size_t k = 0; k < names.size(); ++k)
     mesh.components.push_back(MeshComponent{names[k].first, names[k].second, std::move(arrays[k])});
-  mesh.source = MeshSource{path, MeshForm::openpmd, static_cast<ProblemKind>(problem)};
+  mesh.source = MeshSource{path, MeshForm::openpmd, static_cast<ProblemKind>(problem), {}};
   return mesh;
 }
 

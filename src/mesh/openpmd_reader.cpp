@@ -279,7 +279,7 @@ FieldMesh read_openpmd_here(const char* path, const MeshReadOptions& options,
   FieldMesh mesh;
   const std::size_t points = read_grid(reading, mesh_group.get(), mesh_path, options, mesh);
   read_components(reading, mesh_group.get(), mesh_path, points, arrays, mesh);
-  mesh.source = MeshSource{path, MeshForm::openpmd, problem_of(mesh)};
+  mesh.source = MeshSource{path, MeshForm::openpmd, problem_of(mesh), {}};
   return mesh;
 }
 
