@@ -345,6 +345,14 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
        kError + electric_t7_ +
            ": a static T7 file does not say which field it holds: give the field, electric or "
            "magnetic"},
+      {{"convert", "--coefficients", "4", rf_t7_, dir_.file("rfdata1")},
+       kError + rf_t7_ +
+           ": an Impact-T Fourier file holds an odd count of values a block (a0, then pairs a_n, "
+           "b_n), not 4"},
+      {{"convert", rf_t7_, dir_.file("rfdata1001")},
+       kError + rf_t7_ +
+           ": an Impact-T derivative file takes its derivatives from a spline of 6 points or "
+           "more, not 5"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
        kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
   };
@@ -368,6 +376,22 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
     EXPECT_EQ(result.out, "") << c.error;
     EXPECT_EQ(entries_of(dir_.path()), before) << c.error;
   }
+}
+
+// Impact-T's files are told by their names: a map to the Fourier form and back to its axis.
+TEST_F(Fieldmap, ImpactFourierFilesConvertBothWays) {
+  const std::string rfdata = dir_.file("rfdata3");
+  const ProcessResult written = fieldmap({"convert", "--coefficients", "3", rf_t7_, rfdata});
+  EXPECT_EQ(written.exit_status, 0);
+  EXPECT_EQ(written.err, "");
+  MeshWriteOptions three;
+  three.coefficients = 3;
+  write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::impact_fourier,
+                  dir_.file("expected").c_str(), three);
+  EXPECT_EQ(read_file(rfdata), read_file(dir_.file("expected")));
+  const ProcessResult back = fieldmap({"convert", "--points", "5", "--to", "onaxis", rfdata, "-"});
+  EXPECT_EQ(back.exit_status, 0);
+  EXPECT_EQ(back.out.substr(0, 2), "0.");
 }
 
 // The solver names its files in capitals (SWIFEL.T7), and the Python module's write_mesh takes
