@@ -48,7 +48,8 @@ std::vector<double> samples_of(const std::function<double(double)>& f, double le
 }
 
 TEST(ImpactMaths, TransformsAreTheirSumsForEveryLength) {
-  for (const std::size_t n : std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8, 12, 13, 17, 30, 97, 128, 202, 1000, 1009}) {
+  for (const std::size_t n :
+       std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8, 12, 13, 17, 30, 97, 128, 202, 1000, 1009}) {
     std::vector<double> x(n);
     for (std::size_t j = 0; j < n; ++j)
       x[j] = std::sin(0.37 * static_cast<double>(j * j % 101)) + 0.1 * static_cast<double>(j % 7);
@@ -57,8 +58,8 @@ TEST(ImpactMaths, TransformsAreTheirSumsForEveryLength) {
     for (std::size_t k = 0; k < fast.size(); ++k) {
       std::complex<double> sum = 0;
       for (std::size_t j = 0; j < n; ++j)
-        sum += x[j] * std::polar(1.0, -2 * PI * static_cast<double>(j * k % n) /
-                                          static_cast<double>(n));
+        sum += x[j] *
+               std::polar(1.0, -2 * PI * static_cast<double>(j * k % n) / static_cast<double>(n));
       EXPECT_LT(std::abs(fast[k] - sum), 1e-11 * static_cast<double>(n)) << n << " " << k;
     }
   }
@@ -117,7 +118,10 @@ TEST(ImpactMaths, SplineDerivativesOfClosedForms) {
     double tolerance; // of F''' (and of the lower derivatives, times the step's powers)
   };
   const std::vector<Case> cases = {
-      {"cubic", [](double z) { return AxisDerivatives{z * z * z - 2 * z, 3 * z * z - 2, 6 * z, 6}; },
+      {"cubic",
+       [](double z) {
+         return AxisDerivatives{z * z * z - 2 * z, 3 * z * z - 2, 6 * z, 6};
+       },
        6, 1e-9},
       {"quintic",
        [](double z) {
@@ -176,8 +180,7 @@ TEST_F(ImpactForms, FourierFileReadsAsTheTrackerReadsIt) {
   const auto ez = values_of(mesh, FieldKind::electric, "z");
   for (std::size_t k = 0; k < 5; ++k) {
     const double s = -0.1 + 0.05 * static_cast<double>(k);
-    EXPECT_NEAR(ez[k].real(), 1 + 0.5 * std::cos(10 * PI * s) + 0.25 * std::sin(10 * PI * s),
-                1e-15)
+    EXPECT_NEAR(ez[k].real(), 1 + 0.5 * std::cos(10 * PI * s) + 0.25 * std::sin(10 * PI * s), 1e-15)
         << k;
   }
   EXPECT_TRUE(values_of(mesh, FieldKind::magnetic, "z").empty());
@@ -286,17 +289,26 @@ TEST_F(ImpactForms, EveryDefectIsOneLine) {
   const std::string t7 = dir_.file("map.t7");
   const std::string magnet_file = dir_.file("1T2.T7");
   const std::vector<Case> cases = {
-      read("1\n0\n0.1\n", MeshForm::impact_fourier, "(3): Unexpected end of file: Ez's period L expected"),
+      read("1\n0\n0.1\n", MeshForm::impact_fourier,
+           "(3): Unexpected end of file: Ez's period L expected"),
       read("1\n0\n0.1\nx\n", MeshForm::impact_fourier, "(4): Not a number: x"),
       read("1\n0\n0.1\n3*0.1\n", MeshForm::impact_fourier, "(4): Not a number: 3*0.1"),
-      read("0\n0\n0.1\n0.1\n", MeshForm::impact_fourier, "(4): The Ez block's count is no count from 1 to 397: 0"),
-      read("400\n0\n0.1\n0.1\n", MeshForm::impact_fourier, "(4): The Ez block's count is no count from 1 to 397: 400"),
-      read("1\n0.1\n0\n0.1\n", MeshForm::impact_fourier, "(4): Ez's interval is not from a zstart to a larger zend: 0.1 0"),
-      read("1\n0\n0.1\n0\n", MeshForm::impact_fourier, "(4): Ez's period L is no positive length: 0"),
-      read("1\n0\n0.1\n0.1\n1e999\n", MeshForm::impact_fourier, "(5): Ez's coefficient: no finite number: inf"),
-      read("2 0 1\n1 2 3 4\n1 2 /\n", MeshForm::impact_derivative, "(3): Too few values before the slash: Ez and its three derivatives needs 4"),
-      read("10003 0 1\n", MeshForm::impact_derivative, "(1): The Ez block's point count is no count from 2 to 10002: 10003"),
-      read("0 1 1\n0 2 2\n", MeshForm::impact_t7, "(2): Not a T7 header line: one number (the frequency in MHz) expected"),
+      read("0\n0\n0.1\n0.1\n", MeshForm::impact_fourier,
+           "(4): The Ez block's count is no count from 1 to 397: 0"),
+      read("400\n0\n0.1\n0.1\n", MeshForm::impact_fourier,
+           "(4): The Ez block's count is no count from 1 to 397: 400"),
+      read("1\n0.1\n0\n0.1\n", MeshForm::impact_fourier,
+           "(4): Ez's interval is not from a zstart to a larger zend: 0.1 0"),
+      read("1\n0\n0.1\n0\n", MeshForm::impact_fourier,
+           "(4): Ez's period L is no positive length: 0"),
+      read("1\n0\n0.1\n0.1\n1e999\n", MeshForm::impact_fourier,
+           "(5): Ez's coefficient: no finite number: inf"),
+      read("2 0 1\n1 2 3 4\n1 2 /\n", MeshForm::impact_derivative,
+           "(3): Too few values before the slash: Ez and its three derivatives needs 4"),
+      read("10003 0 1\n", MeshForm::impact_derivative,
+           "(1): The Ez block's point count is no count from 2 to 10002: 10003"),
+      read("0 1 1\n0 2 2\n", MeshForm::impact_t7,
+           "(2): Not a T7 header line: one number (the frequency in MHz) expected"),
       {write(map, MeshFormat::impact_fourier, even),
        t7 + ": an Impact-T Fourier file holds an odd count of values a block (a0, then pairs "
             "a_n, b_n), not 4"},

@@ -147,7 +147,8 @@ double hermite_quintic(const AxisDerivatives& left, const AxisDerivatives& right
   const double t4 = t3 * t;
   const double t5 = t4 * t;
   const double h2 = step * step;
-  return left[0] * (1 - 10 * t3 + 15 * t4 - 6 * t5) + left[1] * step * (t - 6 * t3 + 8 * t4 - 3 * t5) +
+  return left[0] * (1 - 10 * t3 + 15 * t4 - 6 * t5) +
+         left[1] * step * (t - 6 * t3 + 8 * t4 - 3 * t5) +
          left[2] * h2 * (t2 - 3 * t3 + 3 * t4 - t5) / 2 + right[0] * (10 * t3 - 15 * t4 + 6 * t5) +
          right[1] * step * (-4 * t3 + 7 * t4 - 3 * t5) + right[2] * h2 * (t3 - 2 * t4 + t5) / 2;
 }

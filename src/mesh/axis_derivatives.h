@@ -22,11 +22,12 @@ using AxisDerivatives = std::array<double, 4>;
 
 // The spline's value (the sample itself) and derivatives at each of `samples`, `step` (m)
 // apart; at least SPLINE_MIN_SAMPLES samples.
-NORVALEX_MESH_API std::vector<AxisDerivatives> axis_derivatives(std::span<const double> samples, double step);
+NORVALEX_MESH_API std::vector<AxisDerivatives> axis_derivatives(std::span<const double> samples,
+                                                                double step);
 
 // The field at `t` (0 to 1) of the way from a sample `left` to the next, `right`, `step` apart:
 // the quintic that has their values and first two derivatives.
-NORVALEX_MESH_API double hermite_quintic(const AxisDerivatives& left, const AxisDerivatives& right, double step,
-                       double t);
+NORVALEX_MESH_API double hermite_quintic(const AxisDerivatives& left, const AxisDerivatives& right,
+                                         double step, double t);
 
 } // namespace norvalex

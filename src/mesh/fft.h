@@ -17,6 +17,7 @@ namespace norvalex {
 NORVALEX_MESH_API std::vector<std::complex<double>> real_dft(std::span<const double> x);
 
 // X_k for every k = 0 .. n - 1 of complex samples.
-NORVALEX_MESH_API std::vector<std::complex<double>> complex_dft(std::span<const std::complex<double>> x);
+NORVALEX_MESH_API std::vector<std::complex<double>>
+complex_dft(std::span<const std::complex<double>> x);
 
 } // namespace norvalex

@@ -34,8 +34,7 @@ double series_value(std::span<const double> values, double period, double s) {
 // b_n = -(2/M) (-1)^n Im X_n. The series of K harmonics is the projection of g on the first
 // harmonics, so by Parseval its squared deviation over g is (1/M) times the energy of X above
 // K; over the samples themselves the ends add (g_0 - S(-L/2))^2 + (f_0 - f_M)^2 / 2.
-FourierAnalysis::FourierAnalysis(std::span<const double> samples)
-    : intervals_(samples.size() - 1) {
+FourierAnalysis::FourierAnalysis(std::span<const double> samples) : intervals_(samples.size() - 1) {
   for (const double f : samples)
     peak_ = std::max(peak_, std::abs(f));
   if (peak_ == 0)

@@ -24,9 +24,8 @@ std::optional<long> rfdata_id(std::string_view file_name) {
   return id;
 }
 
-std::optional<std::vector<std::vector<double>>> leading_records(std::string_view bytes,
-                                                                std::size_t count,
-                                                                std::size_t most) {
+std::optional<std::vector<std::vector<double>>>
+leading_records(std::string_view bytes, std::size_t count, std::size_t most) {
   std::vector<std::vector<double>> records;
   while (records.size() < count && !bytes.empty()) {
     const std::size_t feed = bytes.find('\n');
@@ -68,8 +67,8 @@ std::size_t read_count(const ListDirectedInput& input, double x, std::size_t lea
                        std::size_t most, const char* what) {
   const double count = std::floor(x + 0.1);
   if (!(count >= static_cast<double>(least) && count <= static_cast<double>(most)))
-    raise_input_error(input.name(), input.line_number(), "%s is no count from %zu to %zu: %s",
-                      what, least, most, number_text(x).c_str());
+    raise_input_error(input.name(), input.line_number(), "%s is no count from %zu to %zu: %s", what,
+                      least, most, number_text(x).c_str());
   return static_cast<std::size_t>(count);
 }
 
@@ -132,9 +131,9 @@ FieldMesh impact_axis_mesh(std::span<const ImpactBlock> blocks, const char* path
   std::vector<AxisField> fields;
   try {
     for (const ImpactBlock* block : present) {
-      fields.push_back({block->field, origin, step,
-                        none ? std::vector<double>(count, 0.0)
-                             : block_on_grid(*block, origin, step, count)});
+      fields.push_back(
+          {block->field, origin, step,
+           none ? std::vector<double>(count, 0.0) : block_on_grid(*block, origin, step, count)});
     }
   } catch (const std::bad_alloc&) {
     raise_input_failure(path, ENOMEM, "Not enough memory");

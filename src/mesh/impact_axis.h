@@ -23,9 +23,8 @@ std::optional<long> rfdata_id(std::string_view file_name);
 // The numbers of the first `count` records of `bytes` that hold anything, each read as at most
 // `most` values (list-directed); none when a record holds an item that is no number or the
 // bytes end first. For the signatures.
-std::optional<std::vector<std::vector<double>>> leading_records(std::string_view bytes,
-                                                                std::size_t count,
-                                                                std::size_t most);
+std::optional<std::vector<std::vector<double>>>
+leading_records(std::string_view bytes, std::size_t count, std::size_t most);
 
 // Reads `values.size()` values from the next record on, as the tracker does, or throws
 // "<file>(<line>): <what>" (Unexpected end of file when it ends first; too few values where a
@@ -44,8 +43,8 @@ struct ImpactBlock {
   double end = 0;   // m
   double step = 0;  // m: the spacing the block asks for (its own points, or the asked points)
   bool zero = true;
-  std::vector<double> samples;        // its values from start by step, where it has them
-  std::function<double(double)> at;   // its value at any z from start to end
+  std::vector<double> samples;      // its values from start by step, where it has them
+  std::function<double(double)> at; // its value at any z from start to end
 };
 
 // The block's field on `count` points from `origin` by `step`: its own samples where they lie

@@ -44,10 +44,10 @@ ImpactBlock impact_block(const DerivativeBlock& block) {
   result.start = block.start;
   result.end = block.end;
   result.step = block.step();
-  result.zero = std::all_of(block.points.begin(), block.points.end(),
-                            [](const AxisDerivatives& point) {
-                              return point == AxisDerivatives{0, 0, 0, 0};
-                            });
+  result.zero =
+      std::all_of(block.points.begin(), block.points.end(), [](const AxisDerivatives& point) {
+        return point == AxisDerivatives{0, 0, 0, 0};
+      });
   for (const AxisDerivatives& point : block.points)
     result.samples.push_back(point[0]);
   // Between its points, the quintic of the values and first two derivatives at either end.
@@ -89,9 +89,8 @@ FieldMesh read_impact_derivative_mesh(const char* path, const MeshReadOptions& o
                                          ("The " + name + " block's point count").c_str());
     if (!(header[2] > header[1]) || !std::isfinite(header[2] - header[1]))
       raise_input_error(path, input.line_number(),
-                        "%s's interval is not from a zstart to a larger zend: %s %s",
-                        name.c_str(), number_text(header[1]).c_str(),
-                        number_text(header[2]).c_str());
+                        "%s's interval is not from a zstart to a larger zend: %s %s", name.c_str(),
+                        number_text(header[1]).c_str(), number_text(header[2]).c_str());
     DerivativeBlock& block = blocks.emplace_back(
         DerivativeBlock{field, header[1], header[2], std::vector<AxisDerivatives>(count)});
     const std::string what = name + " and its three derivatives";
@@ -107,10 +106,10 @@ FieldMesh read_impact_derivative_mesh(const char* path, const MeshReadOptions& o
   for (std::size_t k = 0; k < blocks.size(); ++k) {
     const DerivativeBlock& block = blocks[k];
     mesh.source.notes.push_back(
-        {field_name(block.field),
-         std::string(fields[k].zero ? "none (a zero block): " : "") +
-             std::to_string(block.points.size()) + " points from " + number_text(block.start) +
-             " to " + number_text(block.end) + " m, " + number_text(block.step()) + " m apart"});
+        {field_name(block.field), std::string(fields[k].zero ? "none (a zero block): " : "") +
+                                      std::to_string(block.points.size()) + " points from " +
+                                      number_text(block.start) + " to " + number_text(block.end) +
+                                      " m, " + number_text(block.step()) + " m apart"});
   }
   return mesh;
 }

@@ -97,9 +97,8 @@ FieldMesh read_impact_fourier_mesh(const char* path, const MeshReadOptions& opti
                                          ("The " + name + " block's count").c_str());
     if (!(header[2] > header[1]) || !std::isfinite(header[2] - header[1]))
       raise_input_error(path, input.line_number(),
-                        "%s's interval is not from a zstart to a larger zend: %s %s",
-                        name.c_str(), number_text(header[1]).c_str(),
-                        number_text(header[2]).c_str());
+                        "%s's interval is not from a zstart to a larger zend: %s %s", name.c_str(),
+                        number_text(header[1]).c_str(), number_text(header[2]).c_str());
     if (!(header[3] > 0))
       raise_input_error(path, input.line_number(), "%s's period L is no positive length: %s",
                         name.c_str(), number_text(header[3]).c_str());
@@ -127,15 +126,15 @@ FieldMesh read_impact_fourier_mesh(const char* path, const MeshReadOptions& opti
     mesh.source.notes.push_back(
         {field_name(block.field),
          (zero ? std::string("none (a zero block) from ")
-               : std::to_string(count) + " values, " +
-                     std::to_string(series_harmonics(count)) + " harmonics, from ") +
+               : std::to_string(count) + " values, " + std::to_string(series_harmonics(count)) +
+                     " harmonics, from ") +
              number_text(block.start) + " to " + length_text(block.end) + ", period " +
              length_text(block.period)});
   }
   const MeshAxis& z = mesh.axes[2];
   mesh.source.notes.push_back(
-      {"axis", "the series on " + std::to_string(z.points) + " points " +
-                   length_text(z.spacing) + " apart, " + std::to_string(points) +
+      {"axis", "the series on " + std::to_string(z.points) + " points " + length_text(z.spacing) +
+                   " apart, " + std::to_string(points) +
                    (shortest == 0 ? std::string(" across the Ez block")
                                   : " across the shorter block of a field")});
   mesh.axis_series = std::move(series);
@@ -152,8 +151,8 @@ bool mesh_is_its_series(const FieldMesh& mesh, const ImpactFields& fields) {
     return false;
   const AxisField& grid = fields.ez ? *fields.ez : *fields.bz;
   for (const AxisSeries& block : series) {
-    const std::optional<AxisField>& field = block.field == FieldKind::electric ? fields.ez
-                                                                               : fields.bz;
+    const std::optional<AxisField>& field =
+        block.field == FieldKind::electric ? fields.ez : fields.bz;
     const std::vector<double> expected =
         block_on_grid(series_block(block, grid.step), grid.start, grid.step, grid.values.size());
     if (field ? field->values != expected
@@ -170,10 +169,9 @@ void check_count(const FieldMesh& mesh, const ImpactFields& fields, std::size_t 
                      "%s holds an odd count of values a block (a0, then pairs a_n, b_n), not %zu",
                      FORM, count);
   if (count > most_values(both))
-    raise_mesh_error(mesh,
-                     "%s holds at most %zu numbers, so at most %zu values a block for %s, not %zu",
-                     FORM, MAX_NUMBERS, most_values(both),
-                     both ? "Ez and Bz" : "one field and a zero block", count);
+    raise_mesh_error(
+        mesh, "%s holds at most %zu numbers, so at most %zu values a block for %s, not %zu", FORM,
+        MAX_NUMBERS, most_values(both), both ? "Ez and Bz" : "one field and a zero block", count);
   for (const std::optional<AxisField>* field : {&fields.ez, &fields.bz}) {
     if (!*field)
       continue;
@@ -211,7 +209,8 @@ std::string figure(double x) {
 void check_impact_fourier(const FieldMesh& mesh, const MeshWriteOptions& options) {
   const ImpactFields fields = impact_fields(mesh, options, FORM);
   if (options.coefficients)
-    check_count(mesh, fields, static_cast<std::size_t>(std::max<std::int64_t>(*options.coefficients, 0)));
+    check_count(mesh, fields,
+                static_cast<std::size_t>(std::max<std::int64_t>(*options.coefficients, 0)));
 }
 
 void write_impact_fourier(const FieldMesh& mesh, std::span<OutputFile> files,
@@ -241,9 +240,9 @@ void write_impact_fourier(const FieldMesh& mesh, std::span<OutputFile> files,
     const char* label = field_name((*field)->field);
     const FourierAnalysis analysis(samples);
     const std::size_t count =
-        options.coefficients ? static_cast<std::size_t>(*options.coefficients)
-                             : analysis.fewest_values(most_values(fields.ez && fields.bz),
-                                                      ERROR_GOAL);
+        options.coefficients
+            ? static_cast<std::size_t>(*options.coefficients)
+            : analysis.fewest_values(most_values(fields.ez && fields.bz), ERROR_GOAL);
     const double error = analysis.error(count);
     if (!options.coefficients && error > ERROR_GOAL)
       report.warnings.push_back(name + ": the Fourier series of " + label + ", " +
