@@ -94,6 +94,17 @@ std::vector<double> block_on_grid(const ImpactBlock& block, double origin, doubl
   return values;
 }
 
+const char* block_name(FieldKind field) {
+  return field == FieldKind::electric ? "Ez" : "Bz";
+}
+
+void check_interval(const ListDirectedInput& input, const char* name, double start, double end) {
+  if (!(end > start) || !std::isfinite(end - start))
+    raise_input_error(input.name(), input.line_number(),
+                      "%s's interval is not from a zstart to a larger zend: %s %s", name,
+                      number_text(start).c_str(), number_text(end).c_str());
+}
+
 FieldMesh impact_axis_mesh(std::span<const ImpactBlock> blocks, const char* path,
                            const MeshReadOptions& options, const char* form) {
   std::vector<const ImpactBlock*> present;

@@ -36,6 +36,13 @@ void read_values(ListDirectedInput& input, std::span<double> values, const char*
 std::size_t read_count(const ListDirectedInput& input, double x, std::size_t least,
                        std::size_t most, const char* what);
 
+// "Ez" or "Bz", as the blocks are named in messages.
+const char* block_name(FieldKind field);
+
+// Throws "<file>(<line>): <name>'s interval is not from a zstart to a larger zend: ..." unless
+// `end` lies above `start`, a finite length away.
+void check_interval(const ListDirectedInput& input, const char* name, double start, double end);
+
 // One block of a file: a field over an interval of its own, or a zero block (no such field).
 struct ImpactBlock {
   FieldKind field = FieldKind::electric;

@@ -24,10 +24,6 @@ constexpr const char* FORM = "an Impact-T derivative file";
 // The records of values that the tracker's arrays hold, both blocks together.
 constexpr std::size_t MAX_LINES = 10002;
 
-const char* field_name(FieldKind field) {
-  return field == FieldKind::electric ? "Ez" : "Bz";
-}
-
 // A block as read: its grid and its values with their derivatives.
 struct DerivativeBlock {
   FieldKind field;
@@ -82,15 +78,12 @@ FieldMesh read_impact_derivative_mesh(const char* path, const MeshReadOptions& o
   std::vector<DerivativeBlock> blocks;
   std::size_t lines = 0;
   for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
-    const std::string name = field_name(field);
+    const std::string name = block_name(field);
     std::array<double, 3> header{};
     read_values(input, header, ("the " + name + " block's N, zstart and zend").c_str());
     const std::size_t count = read_count(input, header[0], 2, MAX_LINES - lines,
                                          ("The " + name + " block's point count").c_str());
-    if (!(header[2] > header[1]) || !std::isfinite(header[2] - header[1]))
-      raise_input_error(path, input.line_number(),
-                        "%s's interval is not from a zstart to a larger zend: %s %s", name.c_str(),
-                        number_text(header[1]).c_str(), number_text(header[2]).c_str());
+    check_interval(input, name.c_str(), header[1], header[2]);
     DerivativeBlock& block = blocks.emplace_back(
         DerivativeBlock{field, header[1], header[2], std::vector<AxisDerivatives>(count)});
     const std::string what = name + " and its three derivatives";
@@ -106,7 +99,7 @@ FieldMesh read_impact_derivative_mesh(const char* path, const MeshReadOptions& o
   for (std::size_t k = 0; k < blocks.size(); ++k) {
     const DerivativeBlock& block = blocks[k];
     mesh.source.notes.push_back(
-        {field_name(block.field), std::string(fields[k].zero ? "none (a zero block): " : "") +
+        {block_name(block.field), std::string(fields[k].zero ? "none (a zero block): " : "") +
                                       std::to_string(block.points.size()) + " points from " +
                                       number_text(block.start) + " to " + number_text(block.end) +
                                       " m, " + number_text(block.step()) + " m apart"});

@@ -28,10 +28,6 @@ constexpr double ERROR_GOAL = 1e-3;
 // jump there.
 constexpr double END_JUMP = 1e-2;
 
-const char* field_name(FieldKind field) {
-  return field == FieldKind::electric ? "Ez" : "Bz";
-}
-
 // The most values a block may have: the header of each block and the values of both fit the
 // tracker's array, with a block of one value for a field that is not there.
 std::size_t most_values(bool both_fields) {
@@ -87,7 +83,7 @@ FieldMesh read_impact_fourier_mesh(const char* path, const MeshReadOptions& opti
   std::vector<AxisSeries> series;
   std::size_t numbers = 0;
   for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
-    const std::string name = field_name(field);
+    const std::string name = block_name(field);
     std::array<double, 4> header{};
     const std::array<std::string, 4> what{"the " + name + " block's count", name + "'s zstart",
                                           name + "'s zend", name + "'s period L"};
@@ -95,10 +91,7 @@ FieldMesh read_impact_fourier_mesh(const char* path, const MeshReadOptions& opti
       read_values(input, {&header[k], 1}, what[k].c_str());
     const std::size_t count = read_count(input, header[0], 1, MAX_NUMBERS - numbers - 4,
                                          ("The " + name + " block's count").c_str());
-    if (!(header[2] > header[1]) || !std::isfinite(header[2] - header[1]))
-      raise_input_error(path, input.line_number(),
-                        "%s's interval is not from a zstart to a larger zend: %s %s", name.c_str(),
-                        number_text(header[1]).c_str(), number_text(header[2]).c_str());
+    check_interval(input, name.c_str(), header[1], header[2]);
     if (!(header[3] > 0))
       raise_input_error(path, input.line_number(), "%s's period L is no positive length: %s",
                         name.c_str(), number_text(header[3]).c_str());
@@ -124,7 +117,7 @@ FieldMesh read_impact_fourier_mesh(const char* path, const MeshReadOptions& opti
     const std::size_t count = block.values.size();
     const bool zero = series_block(block, 1).zero;
     mesh.source.notes.push_back(
-        {field_name(block.field),
+        {block_name(block.field),
          (zero ? std::string("none (a zero block) from ")
                : std::to_string(count) + " values, " + std::to_string(series_harmonics(count)) +
                      " harmonics, from ") +
@@ -237,7 +230,7 @@ void write_impact_fourier(const FieldMesh& mesh, std::span<OutputFile> files,
       continue;
     }
     const std::vector<double>& samples = (*field)->values;
-    const char* label = field_name((*field)->field);
+    const char* label = block_name((*field)->field);
     const FourierAnalysis analysis(samples);
     const std::size_t count =
         options.coefficients
