@@ -306,7 +306,9 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", rf_t7_}, kError + "convert reads IN and writes OUT, not 1 file name"},
       {{"info", rf_t7_, out}, kError + "info reads one file IN, not 2 file names"},
       {{"convert", "--to", "hdf5", rf_t7_, out},
-       kError + "--to needs tqs, openpmd, t7 or onaxis, not \"hdf5\""},
+       kError +
+           "--to needs tqs, openpmd, t7, onaxis, impact-fourier, impact-derivative, impact-t7 or "
+           "impact-solenoid, not \"hdf5\""},
       {{"convert", "--field", "E", electric_t7_, out},
        kError + "--field needs electric or magnetic, not \"E\""},
       {{"convert", "--scale", "2x", rf_t7_, out}, kError + "--scale needs a number, not \"2x\""},
@@ -332,7 +334,10 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"info", table},
        kError + table +
-           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table)"},
+           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, "
+           "Impact-T "
+           "Fourier file, Impact-T derivative file, Impact-T RF T7 file, Impact-T solenoid T7 "
+           "file)"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
@@ -340,6 +345,14 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
        kError + electric_t7_ +
            ": a static T7 file does not say which field it holds: give the field, electric or "
            "magnetic"},
+      {{"convert", "--coefficients", "4", rf_t7_, dir_.file("rfdata1")},
+       kError + rf_t7_ +
+           ": an Impact-T Fourier file holds an odd count of values a block (a0, then pairs a_n, "
+           "b_n), not 4"},
+      {{"convert", rf_t7_, dir_.file("rfdata1001")},
+       kError + rf_t7_ +
+           ": an Impact-T derivative file takes its derivatives from a spline of 6 points or "
+           "more, not 5"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
        kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
   };
@@ -375,6 +388,22 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
     EXPECT_EQ(result.out, "") << c.error;
     EXPECT_EQ(entries_of(dir_.path()), before) << c.error;
   }
+}
+
+// Impact-T's files are told by their names: a map to the Fourier form and back to its axis.
+TEST_F(Fieldmap, ImpactFourierFilesConvertBothWays) {
+  const std::string rfdata = dir_.file("rfdata3");
+  const ProcessResult written = fieldmap({"convert", "--coefficients", "3", rf_t7_, rfdata});
+  EXPECT_EQ(written.exit_status, 0);
+  EXPECT_EQ(written.err, "");
+  MeshWriteOptions three;
+  three.coefficients = 3;
+  write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::impact_fourier,
+                  dir_.file("expected").c_str(), three);
+  EXPECT_EQ(read_file(rfdata), read_file(dir_.file("expected")));
+  const ProcessResult back = fieldmap({"convert", "--points", "5", "--to", "onaxis", rfdata, "-"});
+  EXPECT_EQ(back.exit_status, 0);
+  EXPECT_EQ(back.out.substr(0, 2), "0.");
 }
 
 // The solver names its files in capitals (SWIFEL.T7), and the Python module's write_mesh takes

@@ -224,6 +224,18 @@ struct MeshNote {
   std::string text;
 };
 
+// A field along the axis that a file holds as a Fourier series (a block of Impact-T's Fourier
+// form): from `start` to `end` (m, along the mesh's axis) it is a0/2 + the sum over n of
+// (a_n cos(2 pi n s / period) + b_n sin(2 pi n s / period)), s = z - start - period / 2;
+// `values` are a0, a1, b1, a2, b2, ... (all 0 for a block that holds no field).
+struct AxisSeries {
+  FieldKind field = FieldKind::electric;
+  double start = 0;
+  double end = 0;
+  double period = 0;
+  std::vector<double> values;
+};
+
 struct MeshSource {
   std::string file;
   MeshForm form = MeshForm::sf7;
@@ -244,6 +256,10 @@ struct FieldMesh {
   std::vector<MeshComponent> components;
   std::vector<MeshColumn> columns;
   MeshSource source;
+  // The series that its fields on the axis were computed from (the blocks of an Impact-T Fourier
+  // file): that form writes them back as they are while the fields are still their values on
+  // the mesh's grid.
+  std::vector<AxisSeries> axis_series;
 
   // Grid points: the product of the axes' points.
   NORVALEX_MESH_API std::size_t point_count() const;

@@ -92,4 +92,11 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport& report);
 
+// The T7 layouts that Impact-T's own rows share with the T7 form: any T7 file, an RF one only
+// (its type 112), or a static magnetic one round the axis in T (its solenoid, type 3).
+enum class T7Variant { any, rf_only, solenoid };
+FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Variant variant);
+void check_t7_variant(const FieldMesh& mesh, T7Variant variant);
+void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant);
+
 } // namespace norvalex

@@ -21,8 +21,9 @@ namespace norvalex {
 
 namespace {
 
-// True when the first line of `text` is three numbers, as a T7 file's first line is.
-bool starts_like_t7(std::string_view text) {
+// How many numbers the first line of `text` holds, or -1 when it holds a word that is no
+// number (or more numbers than `most`).
+int numbers_on_line(std::string_view text, int most) {
   // strtod needs a NUL after the line: the line is copied, at most its first 1 KiB.
   const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
   const char* p = line.c_str();
@@ -31,13 +32,21 @@ bool starts_like_t7(std::string_view text) {
     while (is_scan_space(*p))
       ++p;
     if (*p == '\0')
-      return numbers == 3;
+      return numbers;
     char* stop = nullptr;
     std::strtod(p, &stop);
-    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > 3)
-      return false;
+    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > most)
+      return -1;
     p = stop;
   }
+}
+
+// True when the first line of `text` is three numbers, as a T7 file's first line is, and its
+// second is not four, as the second of Impact-T's derivative form is.
+bool starts_like_t7(std::string_view text) {
+  const std::size_t feed = text.find('\n');
+  return numbers_on_line(text, 3) == 3 &&
+         (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4);
 }
 
 // The readable forms, by the table's order.

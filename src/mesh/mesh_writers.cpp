@@ -3,6 +3,7 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
 #include "mesh/mesh_forms.h"
 #include "mesh/mesh_text.h"
@@ -83,7 +84,17 @@ struct T7Layout {
   double factor; // a static map's SI unit per file unit: T per G, or V/m per V/cm
 };
 
-T7Layout t7_layout(const FieldMesh& mesh) {
+T7Layout t7_layout(const FieldMesh& mesh, T7Variant variant) {
+  if (variant == T7Variant::rf_only && !is_rf(mesh))
+    raise_mesh_error(mesh, "an Impact-T RF T7 file holds an RF map");
+  if (variant == T7Variant::solenoid) {
+    const bool electric = std::any_of(
+        mesh.components.begin(), mesh.components.end(),
+        [](const MeshComponent& component) { return component.field == FieldKind::electric; });
+    if (is_rf(mesh) || electric || mesh.geometry != MeshGeometry::cylindrical)
+      raise_mesh_error(mesh, "an Impact-T solenoid T7 file holds a static magnetic map round "
+                             "the axis (r, z)");
+  }
   check_writable_axes(mesh, "a T7 file");
   if (is_rf(mesh)) {
     if (mesh.geometry != MeshGeometry::cylindrical)
@@ -118,12 +129,13 @@ T7Layout t7_layout(const FieldMesh& mesh) {
   const MeshComponent* along_first = mesh.component(field, first.label.c_str());
   const MeshComponent* along_second = mesh.component(field, second_label);
   refuse_other_components(mesh, {along_first, along_second}, "a static T7 file");
-  // G, or V/cm.
+  // G (T for Impact-T's solenoid), or V/cm.
+  const double magnetic_unit = variant == T7Variant::solenoid ? 1 : 1e-4;
   return {false,
           &first,
           &second,
           {along_first, along_second, nullptr},
-          field == FieldKind::magnetic ? 1e-4 : 100};
+          field == FieldKind::magnetic ? magnetic_unit : 100};
 }
 
 // The axis along which an on-axis table runs, checked.
@@ -137,16 +149,23 @@ OnAxisField on_axis_layout(const FieldMesh& mesh) {
 
 } // namespace
 
-void check_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
+void check_t7_variant(const FieldMesh& mesh, T7Variant variant) {
   const RealFields fields(mesh);
-  t7_layout(mesh);
+  t7_layout(mesh, variant);
+}
+
+void check_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
+  check_t7_variant(mesh, T7Variant::any);
 }
 
 void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
               MeshWriteReport&) {
-  OutputFile& output = files[0];
+  write_t7_variant(mesh, files[0], T7Variant::any);
+}
+
+void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant) {
   const RealFields fields(mesh);
-  const T7Layout layout = t7_layout(mesh);
+  const T7Layout layout = t7_layout(mesh, variant);
   TextOutput out(output);
   if (layout.rf) {
     write_range(out, *layout.fast);
@@ -194,6 +213,24 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
     }
   }
   out.flush();
+}
+
+void check_impact_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
+  check_t7_variant(mesh, T7Variant::rf_only);
+}
+
+void write_impact_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
+                     MeshWriteReport&) {
+  write_t7_variant(mesh, files[0], T7Variant::rf_only);
+}
+
+void check_impact_solenoid(const FieldMesh& mesh, const MeshWriteOptions&) {
+  check_t7_variant(mesh, T7Variant::solenoid);
+}
+
+void write_impact_solenoid(const FieldMesh& mesh, std::span<OutputFile> files,
+                           const MeshWriteOptions&, MeshWriteReport&) {
+  write_t7_variant(mesh, files[0], T7Variant::solenoid);
 }
 
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {

@@ -6,7 +6,9 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
+#include "mesh/mesh_forms.h"
 #include "platform/platform.h"
 #include "text/number_input.h"
 #include "text/text_input.h"
@@ -331,7 +333,7 @@ FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
 }
 
 FieldMesh read_static(const T7File& file, const Range& first, const Range& second,
-                      const MeshReadOptions& options) {
+                      const MeshReadOptions& options, double magnetic_unit) {
   const NumberInput& input = file.input;
   if (!options.field) {
     raise_input_failure(input.name(), 0,
@@ -355,8 +357,8 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
     raise_grid_memory(input, first, second);
   std::complex<double>* const along_first = mesh.components[0].values.data();
   std::complex<double>* const along_second = mesh.components[1].values.data();
-  // G to T, or V/cm to V/m.
-  const double factor = magnetic ? 1e-4 : 100;
+  // G (or T) to T, or V/cm to V/m.
+  const double factor = magnetic ? magnetic_unit : 100;
   // The first coordinate varies fastest in the file: the mesh holds it as its slow axis.
   const PointOrder order{static_cast<std::size_t>(first.points()),
                          static_cast<std::size_t>(second.points()), true};
@@ -370,7 +372,7 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
 
 } // namespace
 
-FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
+FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Variant variant) {
   const OwnedFile stream = open_mesh_input(path);
   NumberInput input(stream.get(), path);
   const Range first = read_range(input);
@@ -378,16 +380,43 @@ FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
   const std::ptrdiff_t count = input.read_line(line2);
   FieldMesh mesh;
   const T7File file{path, stream.get(), input};
-  if (count == 1) {
+  if (count == 1 && variant != T7Variant::solenoid) {
     mesh = read_rf(file, first, line2[0], options);
-  } else if (count == 3) {
-    mesh = read_static(file, first, range_of(input, line2), options);
+  } else if (count == 3 && variant == T7Variant::solenoid) {
+    // Br and Bz in T, round the axis.
+    if (options.geometry && *options.geometry != MeshGeometry::cylindrical)
+      raise_input_failure(path, 0, "%s: an Impact-T solenoid T7 file holds a cylindrical map",
+                          path);
+    MeshReadOptions solenoid = options;
+    solenoid.field = FieldKind::magnetic;
+    solenoid.geometry = MeshGeometry::cylindrical;
+    mesh = read_static(file, first, range_of(input, line2), solenoid, 1);
+  } else if (count == 3 && variant == T7Variant::any) {
+    mesh = read_static(file, first, range_of(input, line2), options, 1e-4);
+  } else if (variant == T7Variant::rf_only) {
+    raise_header(input, "one number (the frequency in MHz)");
+  } else if (variant == T7Variant::solenoid) {
+    raise_header(input, "three numbers (min, max and intervals)");
   } else {
     raise_header(input, "one number (the frequency in MHz) or three (min, max and intervals)");
   }
   mesh.source.file = path;
-  mesh.source.form = MeshForm::t7;
+  mesh.source.form = variant == T7Variant::any       ? MeshForm::t7
+                     : variant == T7Variant::rf_only ? MeshForm::impact_t7
+                                                     : MeshForm::impact_solenoid;
   return mesh;
+}
+
+FieldMesh read_t7_mesh(const char* path, const MeshReadOptions& options) {
+  return read_t7_variant(path, options, T7Variant::any);
+}
+
+FieldMesh read_impact_t7_mesh(const char* path, const MeshReadOptions& options) {
+  return read_t7_variant(path, options, T7Variant::rf_only);
+}
+
+FieldMesh read_impact_solenoid_mesh(const char* path, const MeshReadOptions& options) {
+  return read_t7_variant(path, options, T7Variant::solenoid);
 }
 
 } // namespace norvalex
