@@ -15,10 +15,17 @@ namespace {
 // What each form can hold.
 constexpr MeshHolds EVERY_MAP{.one_d = true,
                               .two_d = true,
+                              .three_d = true,
                               .rf = true,
                               .static_fields = true,
                               .cylindrical = true,
                               .rectangular = true};
+constexpr MeshHolds SOLVER_MAPS{.one_d = true,
+                                .two_d = true,
+                                .rf = true,
+                                .static_fields = true,
+                                .cylindrical = true,
+                                .rectangular = true};
 constexpr MeshHolds PLANES{.one_d = false,
                            .two_d = true,
                            .rf = true,
@@ -69,7 +76,7 @@ constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
 constexpr std::array<MeshFormRow, 15> rows{{
-    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
+    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, SOLVER_MAPS,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
      .read = read_tqs_mesh,
@@ -87,7 +94,7 @@ constexpr std::array<MeshFormRow, 15> rows{{
      .read = read_t7_mesh,
      .check = check_t7,
      .write = write_t7},
-    {.info = {MeshForm::sf7, "sf7", "SF7 table", SF7_EXTENSIONS, "", false, false, EVERY_MAP,
+    {.info = {MeshForm::sf7, "sf7", "SF7 table", SF7_EXTENSIONS, "", false, false, SOLVER_MAPS,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = sf7_signature,
      .read = read_sf7_mesh},

@@ -439,6 +439,14 @@ void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* outpu
                           option);
   }
   check_mesh(mesh);
+  // A 3-D map goes into a plane form as a plane of it or its cylindrical map; a 1-D form takes
+  // the field along its axis.
+  const MeshHolds& holds = row.info.holds;
+  if (mesh.dimensions() == 3 && !holds.three_d && !holds.one_d)
+    raise_mesh_error(mesh,
+                     "a %s holds no 3-D map: take a plane of it or its cylindrical map "
+                     "(fieldmap's --plane or --cylindrical)",
+                     row.info.title);
   if (row.check != nullptr)
     row.check(mesh, options);
 }
