@@ -118,8 +118,9 @@ CylindricalMap mesh_cylindrical(const FieldMesh& mesh) {
   const std::optional<std::int64_t> x0 = point_at(x, 0);
   const std::optional<std::int64_t> y0 = point_at(y, 0);
   if (!x0 || !y0) {
-    raise_mesh_error(mesh, "its cylindrical map is taken from the half-plane x >= 0 at y = 0, and "
-                           "%s",
+    raise_mesh_error(mesh,
+                     "its cylindrical map is taken from the half-plane x >= 0 at y = 0, and "
+                     "%s",
                      grid_text(!x0 ? x : y).c_str());
   }
   if (*x0 + 1 == x.points)
@@ -208,9 +209,9 @@ CylindricalMap mesh_cylindrical(const FieldMesh& mesh) {
     if (largest > 0)
       result.departure = std::max(result.departure, departure / largest);
   }
-  map.source.notes.push_back(
-      {"symmetry", "departs from the symmetry about z by " + number_text(result.departure) +
-                       " of its largest field at most"});
+  map.source.notes.push_back({"symmetry", "departs from the symmetry about z by " +
+                                              number_text(result.departure) +
+                                              " of its largest field at most"});
   return result;
 }
 
