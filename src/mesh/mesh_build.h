@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -61,6 +63,15 @@ void order_components(FieldMesh& mesh);
 
 // Adds a real column with room for every point; null when the memory cannot be had.
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
+
+// Relative to a grid's step, how far a listed coordinate may lie from its grid point.
+inline constexpr double GRID_TOLERANCE = 1e-6;
+
+// The axis of `coordinates` listed one by one, in m: its points, its origin the first and its
+// spacing (last - first) / (points - 1). Returns the index of the first coordinate farther than
+// GRID_TOLERANCE of a step from origin + index * spacing, or not finite, or the last one when the
+// spacing is not a positive number; none when they lie on the grid.
+std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis);
 
 // The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them;
 // 0 for an axis of one point (no intervals).
