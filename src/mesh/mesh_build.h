@@ -35,6 +35,18 @@ struct PointOrder {
   std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
+// Where point n of a file that lists a 3-D grid's points x fastest, then y, then z (as the
+// solver's tables and the trackers' 3-D files do) goes in the mesh's C order, z fastest.
+struct XFastOrder {
+  std::size_t nx;
+  std::size_t ny;
+  std::size_t nz;
+
+  std::size_t index(std::size_t n) const {
+    return ((n % nx) * ny + (n / nx) % ny) * nz + n / (nx * ny);
+  }
+};
+
 // The axis labels of `geometry` in openPMD order: r, theta, z or x, y, z.
 const std::array<const char*, 3>& axis_labels(MeshGeometry geometry);
 
