@@ -307,8 +307,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"info", rf_t7_, out}, kError + "info reads one file IN, not 2 file names"},
       {{"convert", "--to", "hdf5", rf_t7_, out},
        kError +
-           "--to needs tqs, openpmd, t7, onaxis, impact-fourier, impact-derivative, impact-t7 or "
-           "impact-solenoid, not \"hdf5\""},
+           "--to needs tqs, openpmd, t7, onaxis, impact-fourier, impact-derivative, impact-t7, "
+           "impact-solenoid, astra-3d or impact-3d, not \"hdf5\""},
       {{"convert", "--field", "E", electric_t7_, out},
        kError + "--field needs electric or magnetic, not \"E\""},
       {{"convert", "--scale", "2x", rf_t7_, out}, kError + "--scale needs a number, not \"2x\""},
@@ -337,7 +337,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
            ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, "
            "Impact-T "
            "Fourier file, Impact-T derivative file, Impact-T RF T7 file, Impact-T solenoid T7 "
-           "file)"},
+           "file, ASTRA 3-D map, Impact-T 3-D T7 file)"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
