@@ -75,7 +75,8 @@ std::string file_name(const BaseName& name, const ComponentFile& file) {
   std::string extension = file.extension;
   for (std::size_t k = 0; k < 2; ++k) {
     if (name.upper[k])
-      extension[k + 1] = static_cast<char>(std::toupper(static_cast<unsigned char>(extension[k + 1])));
+      extension[k + 1] =
+          static_cast<char>(std::toupper(static_cast<unsigned char>(extension[k + 1])));
   }
   return name.base + extension;
 }
@@ -216,14 +217,13 @@ private:
                           label, number_text(coordinates.front()).c_str(),
                           number_text(coordinates.back()).c_str());
       }
-      raise_input_error(name(), line,
-                        "The %s coordinates are not equally spaced: number %llu is %s m, where "
-                        "equal steps from %s to %s m put %s m",
-                        label, static_cast<unsigned long long>(*off + 1),
-                        number_text(coordinates[*off]).c_str(),
-                        number_text(coordinates.front()).c_str(),
-                        number_text(coordinates.back()).c_str(),
-                        number_text(axis.origin + static_cast<double>(*off) * axis.spacing).c_str());
+      raise_input_error(
+          name(), line,
+          "The %s coordinates are not equally spaced: number %llu is %s m, where "
+          "equal steps from %s to %s m put %s m",
+          label, static_cast<unsigned long long>(*off + 1), number_text(coordinates[*off]).c_str(),
+          number_text(coordinates.front()).c_str(), number_text(coordinates.back()).c_str(),
+          number_text(axis.origin + static_cast<double>(*off) * axis.spacing).c_str());
     }
     return lines.back();
   }
@@ -299,10 +299,9 @@ void write_axis(TextOutput& out, const MeshAxis& axis) {
   for (std::int64_t k = 0; k < axis.points; ++k) {
     const double x = axis.origin + static_cast<double>(k) * axis.spacing;
     out.text(" ");
-    out.number(k + 1 < axis.points ? x
-                                   : reading_back(x, axis.spacing, [&](double last) {
-                                       return (last - axis.origin) / intervals;
-                                     }));
+    out.number(k + 1 < axis.points ? x : reading_back(x, axis.spacing, [&](double last) {
+      return (last - axis.origin) / intervals;
+    }));
   }
   out.end_line();
 }
@@ -338,8 +337,8 @@ FieldMesh read_astra_3d_mesh(const char* path, const MeshReadOptions& options) {
   const bool rf = options.frequency.has_value();
   FieldMesh mesh = new_mesh(MeshGeometry::rectangular);
   mesh.source = {path, MeshForm::astra_3d, ProblemKind::unknown, {}};
-  std::string first;    // the file whose grid the others must have
-  std::string files;    // the files read, for info
+  std::string first; // the file whose grid the others must have
+  std::string files; // the files read, for info
   bool electric = false;
   bool magnetic = false;
   for (const ComponentFile& file : COMPONENT_FILES) {
@@ -362,8 +361,9 @@ FieldMesh read_astra_3d_mesh(const char* path, const MeshReadOptions& options) {
     (file.field == FieldKind::electric ? electric : magnetic) = true;
   }
   if (first.empty()) {
-    raise_input_failure(path, ENOENT, "%s: no file of an ASTRA 3-D map: none of %s.ex, .ey, .ez, "
-                                      ".bx, .by and .bz",
+    raise_input_failure(path, ENOENT,
+                        "%s: no file of an ASTRA 3-D map: none of %s.ex, .ey, .ez, "
+                        ".bx, .by and .bz",
                         path, name.base.c_str());
   }
   set_problem(mesh, path, options, rf, electric, magnetic, "an ASTRA 3-D map");

@@ -128,11 +128,12 @@ FieldMesh read_impact_3d_mesh(const char* path, const MeshReadOptions& options) 
   }
   PlatformFileKind kind = PlatformFileKind::other;
   std::int64_t length = 0;
-  if (platform_file_status(stream.get(), kind, length) == 0 &&
-      kind == PlatformFileKind::regular && points * POINT_BYTES - 1 > static_cast<std::uint64_t>(length)) {
-    raise_input_error(path, input.line_number(),
-                      "The grid needs %llu complex values, more than the file's %lld bytes can hold",
-                      static_cast<unsigned long long>(points * 6), static_cast<long long>(length));
+  if (platform_file_status(stream.get(), kind, length) == 0 && kind == PlatformFileKind::regular &&
+      points * POINT_BYTES - 1 > static_cast<std::uint64_t>(length)) {
+    raise_input_error(
+        path, input.line_number(),
+        "The grid needs %llu complex values, more than the file's %lld bytes can hold",
+        static_cast<unsigned long long>(points * 6), static_cast<long long>(length));
   }
   for (const auto& [field, axis] : POINT_VALUES) {
     if (add_component(mesh, field, axis) == nullptr)
@@ -176,9 +177,9 @@ FieldMesh read_impact_3d_mesh(const char* path, const MeshReadOptions& options) 
   const bool rf = options.frequency.has_value() || complex_values;
   if (!rf) {
     const bool no_electric = all_zero(mesh, FieldKind::electric);
-    const FieldKind dropped =
-        no_electric && !all_zero(mesh, FieldKind::magnetic) ? FieldKind::electric
-                                                             : FieldKind::magnetic;
+    const FieldKind dropped = no_electric && !all_zero(mesh, FieldKind::magnetic)
+                                  ? FieldKind::electric
+                                  : FieldKind::magnetic;
     if (no_electric || all_zero(mesh, FieldKind::magnetic)) {
       std::erase_if(mesh.components,
                     [&](const MeshComponent& component) { return component.field == dropped; });
@@ -212,9 +213,9 @@ void write_impact_3d(const FieldMesh& mesh, std::span<OutputFile> files, const M
         const std::size_t index = (i * ny + j) * nz + k;
         for (std::size_t m = 0; m < 6; ++m) {
           // The field the mesh stands for, its values times fieldScale, conjugated.
-          const std::complex<double> value =
-              components[m] == nullptr ? std::complex<double>(0, 0)
-                                       : components[m]->values[index] * mesh.field_scale;
+          const std::complex<double> value = components[m] == nullptr
+                                                 ? std::complex<double>(0, 0)
+                                                 : components[m]->values[index] * mesh.field_scale;
           out.text(m == 0 ? "(" : " (");
           out.number(value.real());
           out.text(",");
