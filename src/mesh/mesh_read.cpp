@@ -54,12 +54,22 @@ bool complex_after_header(std::string_view text) {
   return value != std::string_view::npos && text[value] == '(';
 }
 
-// True when the first line of `text` is three numbers, as a T7 file's first line is, its second
-// is not four, as the second of Impact-T's derivative form is, and no complex value follows the
-// header.
+// True when the second number of the first line of `text` is above its first, as a T7 range's
+// maximum is above its minimum (an ASTRA 3-D file's first line of three numbers is a count of 2,
+// then two coordinates, which lie below it but for a grid beyond 2 m).
+bool range_increases(std::string_view text) {
+  const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
+  char* stop = nullptr;
+  const double first = std::strtod(line.c_str(), &stop);
+  return std::strtod(stop, nullptr) > first;
+}
+
+// True when the first line of `text` is three numbers, as a T7 file's first line is, a range
+// that increases, its second is not four, as the second of Impact-T's derivative form is, and
+// no complex value follows the header.
 bool starts_like_t7(std::string_view text) {
   const std::size_t feed = text.find('\n');
-  return numbers_on_line(text, 3) == 3 &&
+  return numbers_on_line(text, 3) == 3 && range_increases(text) &&
          (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4) &&
          !complex_after_header(text);
 }
