@@ -1,6 +1,6 @@
 """python3 -m norvalex plot IN OUT.png: draws a field map's magnitude over its grid and its
-field on the axis into OUT.png; of a 3-D map, the plane y = 0 (the middle y plane where y has
-no point at 0), or the plane that --plane AXIS=M names."""
+field on the axis into OUT.png; of a 3-D map, over its plane y = 0 (the middle y plane where y
+has no point at 0)."""
 
 import sys
 
@@ -10,11 +10,10 @@ import norvalex
 def main(argv):
     if len(argv) < 3 or argv[0] != "plot":
         print("usage: python3 -m norvalex plot IN OUT.png [--field electric|magnetic] "
-              "[--planar] [--frequency HZ] [--plane AXIS=M]", file=sys.stderr)
+              "[--planar] [--frequency HZ]", file=sys.stderr)
         return 2
     source, target = argv[1], argv[2]
     options = {}
-    plane = None
     rest = argv[3:]
     while rest:
         option = rest.pop(0)
@@ -30,14 +29,7 @@ def main(argv):
                           file=sys.stderr)
                     return 2
             options[option[2:]] = value
-        elif option == "--plane" and rest:
-            axis, _, value = rest.pop(0).partition("=")
-            try:
-                plane = (axis, float(value))
-            except ValueError:
-                print(f"norvalex plot: --plane needs AXIS=M, not {axis}={value}", file=sys.stderr)
-                return 2
-        elif option in ("--field", "--frequency", "--plane"):
+        elif option in ("--field", "--frequency"):
             print(f"norvalex plot: {option} needs a value", file=sys.stderr)
             return 2
         else:
@@ -45,7 +37,7 @@ def main(argv):
             return 2
     try:
         mesh = norvalex.read_mesh(source, **options)
-        mesh.plot(target, plane=plane)
+        mesh.plot(target)
     except (norvalex.Error, OSError, ValueError, RuntimeError) as error:
         print(f"norvalex plot: Error: {error}", file=sys.stderr)
         return 1
