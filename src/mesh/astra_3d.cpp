@@ -141,16 +141,15 @@ public:
       axes[a].label = mesh_.axes[a].label;
       lines[a] = read_axis(axes[a]);
     }
-    const std::uint64_t points = static_cast<std::uint64_t>(axes[0].points) *
-                                 static_cast<std::uint64_t>(axes[1].points) *
-                                 static_cast<std::uint64_t>(axes[2].points);
-    if (points > static_cast<std::uint64_t>(MESH_MAX_POINTS)) {
+    const std::optional<std::size_t> grid = grid_points(axes);
+    if (!grid) {
       raise_input_error(name(), lines[2], "Grid too large: %lld*%lld*%lld points",
                         static_cast<long long>(axes[0].points),
                         static_cast<long long>(axes[1].points),
                         static_cast<long long>(axes[2].points));
     }
     const std::int64_t length = file_length(stream_);
+    const std::uint64_t points = *grid;
     if (length >= 0 && points * 2 - 1 > static_cast<std::uint64_t>(length)) {
       raise_input_error(name(), lines[2],
                         "The grid needs %llu values, more than the file's %lld bytes can hold",

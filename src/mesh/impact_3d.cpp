@@ -120,12 +120,12 @@ FieldMesh read_impact_3d_mesh(const char* path, const MeshReadOptions& options) 
   const auto nx = static_cast<std::size_t>(mesh.axes[0].points);
   const auto ny = static_cast<std::size_t>(mesh.axes[1].points);
   const auto nz = static_cast<std::size_t>(mesh.axes[2].points);
-  const std::uint64_t points = static_cast<std::uint64_t>(nx) * ny * nz;
-  if (points > static_cast<std::uint64_t>(MESH_MAX_POINTS)) {
+  if (!grid_points(mesh.axes)) {
     raise_input_error(path, input.line_number(), "Grid too large: %llu*%llu*%llu points",
                       static_cast<unsigned long long>(nx), static_cast<unsigned long long>(ny),
                       static_cast<unsigned long long>(nz));
   }
+  const std::uint64_t points = mesh.point_count();
   PlatformFileKind kind = PlatformFileKind::other;
   std::int64_t length = 0;
   if (platform_file_status(stream.get(), kind, length) == 0 && kind == PlatformFileKind::regular &&

@@ -106,6 +106,16 @@ void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& optio
   mesh.source.problem = ProblemKind::rf;
 }
 
+std::optional<std::size_t> grid_points(const std::array<MeshAxis, 3>& axes) {
+  std::int64_t points = 1;
+  for (const MeshAxis& axis : axes) {
+    if (axis.points < 1 || axis.points > MESH_MAX_POINTS / points)
+      return std::nullopt;
+    points *= axis.points;
+  }
+  return static_cast<std::size_t>(points);
+}
+
 std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis) {
   const std::size_t count = coordinates.size();
   axis.points = static_cast<std::int64_t>(count);

@@ -76,6 +76,10 @@ void order_components(FieldMesh& mesh);
 // Adds a real column with room for every point; null when the memory cannot be had.
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
 
+// The points of a grid of these axes, or none when they are more than MESH_MAX_POINTS (however
+// large the counts, whose product is never formed past that).
+std::optional<std::size_t> grid_points(const std::array<MeshAxis, 3>& axes);
+
 // Relative to a grid's step, how far a listed coordinate may lie from its grid point.
 inline constexpr double GRID_TOLERANCE = 1e-6;
 
