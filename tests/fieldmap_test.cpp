@@ -432,6 +432,9 @@ TEST_F(Fieldmap, ThreeDMapsConvertWholeAsAPlaneOrAsTheirCylindricalMap) {
   const ProcessResult info = fieldmap({"info", "--cylindrical", base});
   expect_success(info, base);
   EXPECT_NE(info.out.find("\nsymmetry   " + symmetry + "\n"), std::string::npos) << info.out;
+  const std::string named =
+      kError + "astra-3d files are named by OUT and their extensions: give OUT a file name";
+  expect_error_line(fieldmap({"convert", "--to", "astra-3d", base, "-"}), named + "\n", named);
 }
 
 // Impact-T's files are told by their names: a map to the Fourier form and back to its axis.

@@ -100,6 +100,11 @@ void convert(const FieldmapRequest& request) {
     refuse(std::string("a ") + mesh_form_info(*format).title +
            " of this map is written as several files: give OUT a file name");
   }
+  // A form of several files names even the one it writes by OUT and an extension.
+  if (to_standard_output && !paths.empty() && paths.front() != request.output) {
+    refuse(std::string(mesh_form_info(*format).name) +
+           " files are named by OUT and their extensions: give OUT a file name");
+  }
   const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);
   open_outputs(paths, *format, files.get());
   const MeshWriteReport report =
