@@ -229,8 +229,8 @@ TEST_F(ThreeD, EveryDefectIsOneLine) {
   const FieldMesh rz = mesh_cylindrical(wave).mesh;
   file("3D_grid.ex", kAstraGrid + "1 2 3 4 5 6 7 8\n");
   // A 1-D header long enough to hold the grid's values after it.
-  const std::string padded = kImpactGrid.substr(0, kImpactGrid.size() - 1) + " / " +
-                             std::string(300, '.') + "\n";
+  const std::string padded =
+      kImpactGrid.substr(0, kImpactGrid.size() - 1) + " / " + std::string(300, '.') + "\n";
   const std::string point = "(1,0) (0,0) (0,0) (0,0) (0,0) (0,0)\n";
   struct Case {
     std::function<void()> body;
@@ -262,8 +262,7 @@ TEST_F(ThreeD, EveryDefectIsOneLine) {
            "(4): Too few values: the grid needs 8, the file holds 3"),
       read("3D_g.ex", kAstraGrid + "1 2 3 4 5 6 7 8\n9\n", MeshForm::astra_3d,
            "(5): Too many values: the grid needs 8"),
-      read("3D_grid.ey", "2 -0.01 0.01\n2 0 0.02\n2 0.1 0.3\n1 2 3 4 5 6 7 8\n",
-           MeshForm::astra_3d,
+      read("3D_grid.ey", "2 -0.01 0.01\n2 0 0.02\n2 0.1 0.3\n1 2 3 4 5 6 7 8\n", MeshForm::astra_3d,
            "(3): Its z coordinates, 2 from 0.1 to 0.3 m, are not those of " + grid +
                ", 2 from 0.1 to 0.2 m"),
       {[&] { read_mesh(dir_.file("3D_none").c_str(), MeshForm::astra_3d); },
@@ -282,7 +281,9 @@ TEST_F(ThreeD, EveryDefectIsOneLine) {
            "holds 1"),
       read("1T6.T7", kImpactGrid + "(1,0)\n", MeshForm::impact_3d,
            "(3): The grid needs 48 complex values, more than the file's 42 bytes can hold"),
-      read("1T7.T7", padded + impact_text("(0,0) (0,0) (0,#) (0,0) (0,0) (0,0)").substr(kImpactGrid.size()), MeshForm::impact_3d,
+      read("1T7.T7",
+           padded + impact_text("(0,0) (0,0) (0,#) (0,0) (0,0) (0,0)").substr(kImpactGrid.size()),
+           MeshForm::impact_3d,
            ": an Impact-T 3-D T7 file states no frequency: give the frequency in Hz"),
       {write(wave, MeshFormat::astra_3d),
        "an ASTRA 3-D file is written of a static map only: ASTRA's time convention for 3-D "
@@ -344,12 +345,11 @@ TEST(ThreeDSections, CylindricalMapsTellTheirDepartureFromSymmetry) {
     double departure;
   };
   // Bz 1 + 0.5 x: at x = -0.02 m 0.99, where the map of x >= 0 gives 1.01 (its largest field).
-  const Map tilted{"tilted",
-                   {{B, "z"}},
-                   [](std::size_t, double x, double, double) -> std::complex<double> {
-                     return 1 + 0.5 * x;
-                   },
-                   0};
+  const Map tilted{
+      "tilted",
+      {{B, "z"}},
+      [](std::size_t, double x, double, double) -> std::complex<double> { return 1 + 0.5 * x; },
+      0};
   const std::vector<Case> cases = {
       {kMaps[0], {"electricField/r", "electricField/theta", "electricField/z"}, 0},
       {kMaps[1], {"magneticField/r", "magneticField/theta", "magneticField/z"}, 0},
