@@ -3,8 +3,10 @@
 // the fuzzer's inputs: every word must give the bits that glibc's strtod gives for it whole, and
 // the first word that is no number (or longer than the buffer) the located error, at the line of
 // that word. Then as a file read into a mesh: a mesh whose axes, frequency and arrays are whole
-// and finite, or a norvalex::Error; nothing read or written outside its buffers.
+// and finite and that check_mesh lets through, or a norvalex::Error; nothing read or written
+// outside its buffers.
 #include "fuzz_support.h"
+#include "mesh_checks.h"
 #include "norvalex/mesh.h"
 #include "text/number_input.h"
 #include "text/number_scan.h"
@@ -108,16 +110,6 @@ const std::string& input_path() {
   return file.path;
 }
 
-void check_mesh(const FieldMesh& mesh) {
-  for (const MeshAxis& axis : mesh.axes) {
-    FUZZ_CHECK(axis.points >= 1);
-    FUZZ_CHECK(std::isfinite(axis.origin) && std::isfinite(axis.spacing));
-  }
-  FUZZ_CHECK(std::isfinite(mesh.frequency));
-  for (const MeshComponent& component : mesh.components)
-    FUZZ_CHECK(component.values.size() == mesh.point_count());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -139,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MeshReadOptions options;
   options.field = (size & 1) != 0 ? FieldKind::electric : FieldKind::magnetic;
   try {
-    check_mesh(read_t7_mesh(input_path().c_str(), options));
+    check_read_mesh(read_t7_mesh(input_path().c_str(), options));
   } catch (const Error& error) {
     FUZZ_CHECK(error.file_name() == input_path());
   }

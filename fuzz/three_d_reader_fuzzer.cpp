@@ -1,16 +1,15 @@
 // Any bytes as a 3-D map: as one file of an ASTRA 3-D map (3D_fuzz.ex, the only file of its
-// base) and as an Impact-T 3-D file, each read into a mesh whose axes, frequency and arrays are
-// whole and finite and that check_mesh lets through, or a norvalex::Error that names the file;
-// and each line as a record of complex values, whose items never lie outside it. Nothing read or
-// written outside its buffers.
+// base) and as an Impact-T 3-D file, each read into a whole mesh (mesh_checks.h) or a
+// norvalex::Error that names the file; and each line as a record of complex values, whose items
+// never lie outside it. Nothing read or written outside its buffers.
 #include "fuzz_support.h"
+#include "mesh_checks.h"
 #include "norvalex/mesh.h"
 #include "text/list_directed.h"
 
 #include <unistd.h>
 
 #include <array>
-#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstdio>
@@ -41,22 +40,6 @@ struct InputFile {
 const std::string& input_path() {
   static const InputFile file;
   return file.path;
-}
-
-// A mesh read is whole, and one that every writer's check lets through.
-void check_read_mesh(const FieldMesh& mesh) {
-  try {
-    check_mesh(mesh);
-  } catch (const Error&) {
-    FUZZ_CHECK(false);
-  }
-  for (const MeshAxis& axis : mesh.axes) {
-    FUZZ_CHECK(axis.points >= 1);
-    FUZZ_CHECK(std::isfinite(axis.origin) && std::isfinite(axis.spacing));
-  }
-  FUZZ_CHECK(std::isfinite(mesh.frequency));
-  for (const MeshComponent& component : mesh.components)
-    FUZZ_CHECK(component.values.size() == mesh.point_count());
 }
 
 } // namespace
