@@ -222,7 +222,7 @@ void write_impact_fourier(const FieldMesh& mesh, std::span<OutputFile> files,
   const double start = grid.start + offset;
   const double end = grid.end() + offset;
   const double period = grid.end() - grid.start;
-  const std::string name = quoted_text(files[0].name());
+  const std::string name = "\"" + std::string(files[0].name()) + "\"";
   for (const std::optional<AxisField>* field : {&fields.ez, &fields.bz}) {
     if (!*field) {
       const double zero = 0;
