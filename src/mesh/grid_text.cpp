@@ -109,8 +109,8 @@ GridLayout grid_layout(const FieldMesh& mesh, const GridNames& names) {
     if (r.points < 2 || z.points < 2)
       raise_mesh_error(mesh, "%s needs two points or more along r and along z", names.any);
     if (mesh.frequency == 0)
-      raise_mesh_error(mesh, "the map states no frequency, which %s holds: give the frequency in Hz",
-                       names.any);
+      raise_mesh_error(
+          mesh, "the map states no frequency, which %s holds: give the frequency in Hz", names.any);
     const MeshComponent* ez = mesh.component(FieldKind::electric, "z");
     const MeshComponent* er = mesh.component(FieldKind::electric, "r");
     const MeshComponent* b_theta = mesh.component(FieldKind::magnetic, "theta");

@@ -3,6 +3,7 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/axis_field.h"
 #include "mesh/grid_text.h"
 #include "mesh/mesh_build.h"
 #include "mesh/mesh_forms.h"
@@ -86,18 +87,8 @@ void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
 
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
                    MeshWriteReport&) {
-  OutputFile& output = files[0];
-  const RealFields fields(mesh);
-  const OnAxisField axis = on_axis_layout(mesh);
-  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
-  TextOutput out(output);
-  for (std::int64_t n = 0; n < along.points; ++n) {
-    out.number(along.origin + static_cast<double>(n) * along.spacing);
-    out.text(" ");
-    out.number(
-        fields.value(*axis.component, axis.first + static_cast<std::size_t>(n) * axis.stride));
-    out.end_line();
-  }
+  TextOutput out(files[0]);
+  write_axis_pairs(out, axis_field(mesh, axis_field_kind(mesh), "an on-axis file"));
   out.flush();
 }
 
