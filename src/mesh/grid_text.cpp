@@ -78,12 +78,13 @@ double grid_frequency(const char* file, std::int32_t line, double frequency_mhz)
   return frequency_mhz * 1e6;
 }
 
-void write_range(TextOutput& out, const MeshAxis& axis) {
+void write_range(TextOutput& out, const MeshAxis& axis, NumberChoice choice) {
   const std::int64_t intervals = axis.points - 1;
-  const double min = reading_back(axis.origin * 100, axis.origin, [](double x) { return x / 100; });
+  const double min =
+      chosen_number(choice, axis.origin * 100, axis.origin, [](double x) { return x / 100; });
   const double max =
-      reading_back(min + axis.spacing * 100 * static_cast<double>(intervals), axis.spacing,
-                   [&](double x) { return spacing_of(min, x, intervals); });
+      chosen_number(choice, min + axis.spacing * 100 * static_cast<double>(intervals), axis.spacing,
+                    [&](double x) { return spacing_of(min, x, intervals); });
   out.number(min);
   out.text(" ");
   out.number(max);
@@ -92,10 +93,10 @@ void write_range(TextOutput& out, const MeshAxis& axis) {
   out.end_line();
 }
 
-void write_frequency_line(TextOutput& out, const FieldMesh& mesh) {
+void write_frequency_line(TextOutput& out, const FieldMesh& mesh, NumberChoice choice) {
   const double frequency =
       mesh.harmonic > 1 ? mesh.frequency * static_cast<double>(mesh.harmonic) : mesh.frequency;
-  out.number(reading_back(frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
+  out.number(chosen_number(choice, frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
   out.end_line();
 }
 
@@ -143,21 +144,25 @@ GridLayout grid_layout(const FieldMesh& mesh, const GridNames& names) {
 }
 
 void write_rf_points(TextOutput& out, const FieldMesh& mesh, const RealFields& fields,
-                     const GridLayout& layout) {
+                     const GridLayout& layout, NumberChoice choice) {
+  const auto from_mv = [](double x) { return x * 1e6; };
   // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
   const std::size_t points = mesh.point_count();
   for (std::size_t n = 0; n < points; ++n) {
     const double e_z = value_or_zero(fields, layout.values[0], n);
     const double e_r = value_or_zero(fields, layout.values[1], n);
     const double b = value_or_zero(fields, layout.values[2], n);
-    out.number(reading_back(e_z / 1e6, e_z, [](double x) { return x * 1e6; }));
+    out.number(chosen_number(choice, e_z / 1e6, e_z, from_mv));
     out.text(" ");
-    out.number(reading_back(e_r / 1e6, e_r, [](double x) { return x * 1e6; }));
+    out.number(chosen_number(choice, e_r / 1e6, e_r, from_mv));
     out.text(" ");
-    out.number(std::hypot(e_z, e_r) / 1e6);
+    const double magnitude = std::hypot(e_z, e_r);
+    out.number(choice == NumberChoice::nearest
+                   ? magnitude / 1e6
+                   : shortest_reading_back(magnitude / 1e6, magnitude, from_mv));
     out.text(" ");
     // The reader makes B-theta = -i mu0 H, so b = mu0 H.
-    out.number(reading_back(b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
+    out.number(chosen_number(choice, b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
     out.end_line();
   }
 }

@@ -40,10 +40,22 @@ void check_grid_size(const char* file, std::int32_t line, const GridRange& a, co
 // positive number, in Hz too.
 double grid_frequency(const char* file, std::int32_t line, double frequency_mhz);
 
+// Which number a grid file holds for a value in another unit, of those that its reader turns back
+// into the mesh's double: the nearest the quotient (T7 files, as they always were), or the one of
+// the shortest text (OPAL's maps), which keeps the digits of a file read in that unit.
+enum class NumberChoice { nearest, shortest };
+
+// The number of `choice` near `x0` that `read` turns back into `target`.
+template <class Read>
+double chosen_number(NumberChoice choice, double x0, double target, Read read) {
+  return choice == NumberChoice::nearest ? reading_back(x0, target, read)
+                                         : shortest_reading_back(x0, target, read);
+}
+
 // A range line of `axis`, written so that set_grid_axis gives its origin and spacing back.
-void write_range(TextOutput& out, const MeshAxis& axis);
+void write_range(TextOutput& out, const MeshAxis& axis, NumberChoice choice);
 // An RF map's frequency line in MHz: the map's own, the harmonic times the fundamental.
-void write_frequency_line(TextOutput& out, const FieldMesh& mesh);
+void write_frequency_line(TextOutput& out, const FieldMesh& mesh, NumberChoice choice);
 
 // The value of `component` at `index`, or 0 for a component the map does not have.
 inline double value_or_zero(const RealFields& fields, const MeshComponent* component,
@@ -75,8 +87,9 @@ struct GridLayout {
 GridLayout grid_layout(const FieldMesh& mesh, const GridNames& names);
 
 // An RF map's points, one a line: Ez, Er, |E| (the magnitude of the two) in MV/m and H-phi in
-// A/m, z fastest, each number the one whose reading in the file's unit gives the mesh's value.
+// A/m, z fastest, each number one whose reading in the file's unit gives the mesh's value (|E|,
+// which is not read, the plain quotient for `nearest`).
 void write_rf_points(TextOutput& out, const FieldMesh& mesh, const RealFields& fields,
-                     const GridLayout& layout);
+                     const GridLayout& layout, NumberChoice choice);
 
 } // namespace norvalex

@@ -52,16 +52,16 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
   const GridLayout layout = grid_layout(mesh, T7_NAMES);
   TextOutput out(output);
   if (layout.rf) {
-    write_range(out, *layout.fast);
-    write_frequency_line(out, mesh);
-    write_range(out, *layout.slow);
-    write_rf_points(out, mesh, fields, layout);
+    write_range(out, *layout.fast, NumberChoice::nearest);
+    write_frequency_line(out, mesh, NumberChoice::nearest);
+    write_range(out, *layout.slow, NumberChoice::nearest);
+    write_rf_points(out, mesh, fields, layout, NumberChoice::nearest);
     out.flush();
     return;
   }
   const double factor = layout.factor;
-  write_range(out, *layout.fast);
-  write_range(out, *layout.slow);
+  write_range(out, *layout.fast, NumberChoice::nearest);
+  write_range(out, *layout.slow, NumberChoice::nearest);
   // The first coordinate varies fastest in the file.
   const auto first_points = static_cast<std::size_t>(layout.fast->points);
   const auto second_points = static_cast<std::size_t>(layout.slow->points);
