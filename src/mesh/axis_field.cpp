@@ -4,8 +4,10 @@
 #include "mesh/mesh_build.h"
 #include "mesh/real_fields.h"
 
+#include <charconv>
 #include <cmath>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -135,9 +137,37 @@ AxisField axis_field_for_writing(const FieldMesh& mesh, FieldKind field,
   return result;
 }
 
-void write_axis_pairs(TextOutput& out, const AxisField& field) {
-  for (std::size_t k = 0; k < field.values.size(); ++k) {
-    out.number(field.start + static_cast<double>(k) * field.step);
+namespace {
+
+// The number of the fewest significant digits near `x` that `fits`; `x` when none does.
+template <class Fits> double fewest_digits(double x, Fits fits) {
+  for (int precision = 1; precision <= 17; ++precision) {
+    char text[32];
+    const auto written =
+        std::to_chars(text, text + sizeof text, x, std::chars_format::general, precision);
+    double value = 0;
+    std::from_chars(text, written.ptr, value);
+    if (fits(value))
+      return value;
+  }
+  return x;
+}
+
+} // namespace
+
+void write_axis_pairs(TextOutput& out, const AxisField& field, bool decimal_positions) {
+  const std::size_t n = field.values.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    double position = field.start + static_cast<double>(k) * field.step;
+    if (decimal_positions && k > 0 && k + 1 < n) {
+      position = fewest_digits(
+          position, [&](double x) { return std::abs(x - position) <= 1e-9 * field.step; });
+    } else if (decimal_positions && k > 0) {
+      const double intervals = static_cast<double>(n - 1);
+      position = fewest_digits(
+          position, [&](double x) { return (x - field.start) / intervals == field.step; });
+    }
+    out.number(position);
     out.text(" ");
     out.number(field.values[k]);
     out.end_line();
@@ -173,13 +203,19 @@ AxisField sampled_axis_field(const char* file, std::span<const double> positions
   }
   if (const std::optional<std::size_t> k = uneven_position(positions)) {
     raise_input_error(file, lines[*k],
-                      "Uneven step: %s m after steps of %s m (resample the map on equally spaced "
-                      "points to read it)",
-                      number_text(positions[*k] - positions[*k - 1]).c_str(),
-                      number_text(positions[1] - positions[0]).c_str());
+                      "Uneven step: %.6g m after steps of %.6g m (resample the map on equally "
+                      "spaced points to read it)",
+                      positions[*k] - positions[*k - 1], positions[1] - positions[0]);
   }
   return {field, positions.front(),
           (positions.back() - positions.front()) / static_cast<double>(n - 1), std::move(values)};
+}
+
+MeshNote sampling_note(std::size_t samples, std::optional<std::int64_t> resample) {
+  return {"positions",
+          std::to_string(samples) + " pairs" +
+              (resample ? ", resampled on " + std::to_string(*resample) + " equally spaced points"
+                        : ", equally spaced")};
 }
 
 FieldMesh axis_mesh(std::span<const AxisField> fields, bool rf, double frequency) {

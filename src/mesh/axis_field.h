@@ -40,8 +40,11 @@ AxisField axis_field(const FieldMesh& mesh, FieldKind field, const char* form);
 AxisField axis_field_for_writing(const FieldMesh& mesh, FieldKind field,
                                  const MeshWriteOptions& options, const char* form);
 
-// Writes `field` as lines of two numbers, the position in m and the value, apart by a space.
-void write_axis_pairs(TextOutput& out, const AxisField& field);
+// Writes `field` as lines of two numbers, the position in m and the value, apart by a space. The
+// positions are start + k step as they are, or with `decimal_positions` in the fewest digits that
+// keep the first and the step a reader takes from the first and the last, and every other
+// within 1e-9 of a step of its place: "0.009", not "0.009000000000000001".
+void write_axis_pairs(TextOutput& out, const AxisField& field, bool decimal_positions);
 
 // `field` mirrored about its first position, even (Ez and Bz of a cavity's half cell): the
 // values reversed, then the rest of them, from start - (n - 1) step.
@@ -66,6 +69,10 @@ AxisField resampled(std::span<const double> positions, std::span<const double> v
 AxisField sampled_axis_field(const char* file, std::span<const double> positions,
                              std::vector<double> values, std::span<const std::int32_t> lines,
                              std::optional<std::int64_t> resample, FieldKind field);
+
+// What `fieldmap info` tells of the samples a field was read from: "200 pairs, equally spaced",
+// or "187 pairs, resampled on 400 equally spaced points".
+MeshNote sampling_note(std::size_t samples, std::optional<std::int64_t> resample);
 
 // A 1-D mesh of `fields`, which share one grid (start, step and count): cylindrical, r one point
 // at 0, z along the values. An RF map (`rf`) holds E real and B as -i times its amplitude, as

@@ -88,7 +88,7 @@ void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
                    MeshWriteReport&) {
   TextOutput out(files[0]);
-  write_axis_pairs(out, axis_field(mesh, axis_field_kind(mesh), "an on-axis file"));
+  write_axis_pairs(out, axis_field(mesh, axis_field_kind(mesh), "an on-axis file"), false);
   out.flush();
 }
 
