@@ -80,9 +80,18 @@ bool tqs_signature(const FileStart& start);
 bool openpmd_signature(const FileStart& start);
 bool t7_signature(const FileStart& start);
 bool sf7_signature(const FileStart& start);
+bool opal_1d_signature(const FileStart& start);
+bool opal_2d_signature(const FileStart& start);
+bool astra_signature(const FileStart& start);
+// OPAL's maps of every type, 1-D and 2-D: the file's first line tells which.
+FieldMesh read_opal_mesh(const char* path, const MeshReadOptions& options);
+FieldMesh read_astra_mesh(const char* path, const MeshReadOptions& options);
 void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_t7(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_1d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_2d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_astra(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files,
                       const MeshWriteOptions& options, MeshWriteReport& report);
 void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
@@ -91,5 +100,11 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
               MeshWriteReport& report);
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_1d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_astra(const FieldMesh& mesh, std::span<OutputFile> files,
+                 const MeshWriteOptions& options, MeshWriteReport& report);
 
 } // namespace norvalex
