@@ -306,7 +306,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", rf_t7_}, kError + "convert reads IN and writes OUT, not 1 file name"},
       {{"info", rf_t7_, out}, kError + "info reads one file IN, not 2 file names"},
       {{"convert", "--to", "hdf5", rf_t7_, out},
-       kError + "--to needs tqs, openpmd, t7 or onaxis, not \"hdf5\""},
+       kError + "--to needs tqs, openpmd, t7, onaxis, opal-1d, opal-2d or astra, not \"hdf5\""},
       {{"convert", "--field", "E", electric_t7_, out},
        kError + "--field needs electric or magnetic, not \"E\""},
       {{"convert", "--scale", "2x", rf_t7_, out}, kError + "--scale needs a number, not \"2x\""},
@@ -332,7 +332,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"info", table},
        kError + table +
-           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table)"},
+           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, OPAL "
+           "1-D map, OPAL 2-D map, ASTRA 1-D file)"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
