@@ -57,6 +57,7 @@ protected:
     expect_success(test_support::run_norvalex({"-o", rf_tqs_, rf_sf7_}), rf_tqs_);
     if (mesh_has_openpmd())
       write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::openpmd, rf_h5_.c_str());
+    write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::opal_2d, rf_opal_.c_str());
   }
 
   ProcessResult fieldmap(const std::vector<std::string>& args,
@@ -70,8 +71,9 @@ protected:
   const std::string magnetic_sf7_ = dir_.file("magnetic.sf7");
   const std::string rf_t7_ = dir_.file("rf.t7");
   const std::string electric_t7_ = dir_.file("electric.t7");
-  const std::string rf_tqs_ = dir_.file("rf.tqs"); // norvalex's file of rf.sf7
-  const std::string rf_h5_ = dir_.file("rf.h5");   // with HDF5 only
+  const std::string rf_tqs_ = dir_.file("rf.tqs");      // norvalex's file of rf.sf7
+  const std::string rf_h5_ = dir_.file("rf.h5");        // with HDF5 only
+  const std::string rf_opal_ = dir_.file("rf-opal.T7"); // OPAL's, by its content
 };
 
 TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
@@ -122,6 +124,7 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {rf_t7_, {}, {}},
       {electric_t7_, {"--field", "electric"}, test_support::of_field(FieldKind::electric)},
       {rf_tqs_, {"--frequency", "1.3e9"}, kRf},
+      {rf_opal_, {}, {}},
   };
   struct Output {
     const char* name; // "-" for standard output
@@ -136,6 +139,9 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {"-", {"--to", "tqs"}, MeshFormat::tqs},
       {"-", {"-t", "t7"}, MeshFormat::t7},
       {"-", {"--to", "onaxis"}, MeshFormat::on_axis},
+      {"-", {"--to", "opal-2d"}, MeshFormat::opal_2d},
+      {"-", {"--to", "opal-1d"}, MeshFormat::opal_1d},
+      {"-", {"--to", "astra"}, MeshFormat::astra},
   };
   if (mesh_has_openpmd()) {
     inputs.push_back({rf_h5_, {}, {}});
@@ -161,8 +167,10 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       EXPECT_EQ(result.err, mesh.columns.empty() || output.format == MeshFormat::tqs ? "" : dropped)
           << label;
       write_file(written, target == "-" ? result.out : read_file(target));
-      if (output.format == MeshFormat::on_axis) {
-        write_mesh_file(mesh, MeshFormat::on_axis, dir_.file("axis").c_str());
+      // A 1-D form's file holds the axis: the bytes that the library writes.
+      if (output.format == MeshFormat::on_axis || output.format == MeshFormat::opal_1d ||
+          output.format == MeshFormat::astra) {
+        write_mesh_file(mesh, output.format, dir_.file("axis").c_str());
         EXPECT_EQ(read_file(written), read_file(dir_.file("axis"))) << label;
         continue;
       }
@@ -292,6 +300,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
+  const std::string uneven = dir_.file("uneven.dat");
+  write_file(uneven, "0 1\n0.5 2\n1.5 4\n");
   const std::string no_command =
       kError + "no command given: convert or info; \"fieldmap --help\" lists the options";
   struct Case {
@@ -335,6 +345,10 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
            ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, OPAL "
            "1-D map, OPAL 2-D map, ASTRA 1-D file)"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
+      {{"info", uneven},
+       kError + uneven +
+           "(3): Uneven step: 1 m after steps of 0.5 m (resample the map on equally spaced points "
+           "to read it)"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
       {{"convert", electric_t7_, out},

@@ -170,8 +170,9 @@ public:
     if (words_.size() != count && !(optional && words_.size() == count + 1)) {
       raise_input_error(path_, line_, "%zu word%s, where the line holds %s (%s)", words_.size(),
                         words_.size() == 1 ? "" : "s",
-                        optional ? (std::to_string(count) + " or " + std::to_string(count + 1)).c_str()
-                                 : ("exactly " + std::to_string(count)).c_str(),
+                        optional
+                            ? (std::to_string(count) + " or " + std::to_string(count + 1)).c_str()
+                            : ("exactly " + std::to_string(count)).c_str(),
                         what);
     }
     return words_;
@@ -194,8 +195,7 @@ public:
   long long integer(std::string_view word, const char* what) const {
     long long value = 0;
     if (!stream_int(word, value)) {
-      raise_input_error(path_, line_, "Not an integer: %s (%s)", quoted_text(word).c_str(),
-                        what);
+      raise_input_error(path_, line_, "Not an integer: %s (%s)", quoted_text(word).c_str(), what);
     }
     return value;
   }
@@ -219,6 +219,7 @@ public:
     }
   }
 
+  std::string_view first_word() const { return words_.front(); }
   std::int32_t line() const { return line_; }
 
 private:
@@ -265,6 +266,10 @@ AxisField read_axis_field(OpalLines& lines, const OpalType& type, const char* pa
     std::vector<std::int32_t> line_numbers;
     while (lines.next()) {
       const auto words = lines.words(2, "z in m and the field");
+      if (positions.size() == static_cast<std::size_t>(MESH_MAX_POINTS)) {
+        raise_input_error(path, lines.line(), "More points than a mesh holds (%lld)",
+                          static_cast<long long>(MESH_MAX_POINTS));
+      }
       positions.push_back(lines.number(words[0]));
       values.push_back(lines.number(words[1]));
       line_numbers.push_back(lines.line());
@@ -344,8 +349,9 @@ FieldMesh read_2d(OpalLines& lines, const OpalType& type, const char* path, bool
   if (zx && type.rf)
     notes.push_back({"columns", "Er Ez H |E|: the tracker takes H from the third"});
   if (r.min_cm != 0)
-    notes.push_back({"r", "rbegin " + number_text(r.min_cm) + " cm is at the axis, as the tracker "
-                                                              "puts it"});
+    notes.push_back({"r", "rbegin " + number_text(r.min_cm) +
+                              " cm is at the axis, as the tracker "
+                              "puts it"});
   return mesh;
 }
 
@@ -354,16 +360,18 @@ FieldMesh read_opal(const char* path, const MeshReadOptions& options) {
   OpalLines lines(stream.get(), path);
   if (!lines.next())
     raise_input_error(path, lines.line(), "Not an OPAL map: no type line");
-  const auto first =
-      lines.words(2, "the type, its Fourier terms or XZ or ZX, then TRUE or FALSE", true);
-  const OpalType* type = opal_type_of(first[0]);
+  const OpalType* type = opal_type_of(lines.first_word());
   if (type == nullptr) {
     raise_input_error(path, lines.line(),
                       "Not an OPAL map of a type read here: %s (1DDynamic, 1DMagnetoStatic, "
                       "1DElectroStatic, 2DDynamic, 2DElectroStatic, 2DMagnetoStatic, "
                       "AstraDynamic, AstraMagnetoStatic)",
-                      quoted_text(first[0]).c_str());
+                      quoted_text(lines.first_word()).c_str());
   }
+  const auto first = lines.words(2,
+                                 type->two_d ? "the type, XZ or ZX, then TRUE or FALSE"
+                                             : "the type, its Fourier terms, then TRUE or FALSE",
+                                 true);
   std::vector<MeshNote> notes;
   FieldMesh mesh;
   if (type->two_d) {
@@ -388,7 +396,7 @@ FieldMesh read_opal(const char* path, const MeshReadOptions& options) {
   mesh.source.notes = std::move(notes);
   mesh.source.file = path;
   mesh.source.form = type->two_d ? MeshForm::opal_2d : MeshForm::opal_1d;
-  mesh.source.problem = type->rf                                 ? ProblemKind::rf
+  mesh.source.problem = type->rf                             ? ProblemKind::rf
                         : type->field == FieldKind::electric ? ProblemKind::electrostatic
                                                              : ProblemKind::magnetostatic;
   return mesh;

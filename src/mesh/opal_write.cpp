@@ -52,7 +52,7 @@ Opal1d opal_1d_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
     raise_mesh_error(mesh, "the map states no frequency, which an OPAL 1DDynamic map holds: give "
                            "the frequency in Hz");
   }
-  Opal1d layout{rf                             ? "1DDynamic"
+  Opal1d layout{rf                            ? "1DDynamic"
                 : kind == FieldKind::electric ? "1DElectroStatic"
                                               : "1DMagnetoStatic",
                 rf, axis_field_for_writing(mesh, kind, options, "an OPAL 1-D map")};
@@ -62,7 +62,8 @@ Opal1d opal_1d_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
 
 // The field of a 2-D map's layout: the electric field of an RF map, else the static one.
 FieldKind layout_field(const GridLayout& layout) {
-  const MeshComponent* const any = layout.values[0] != nullptr ? layout.values[0] : layout.values[1];
+  const MeshComponent* const any =
+      layout.values[0] != nullptr ? layout.values[0] : layout.values[1];
   return layout.rf || any == nullptr ? FieldKind::electric : any->field;
 }
 
@@ -88,7 +89,8 @@ GridLayout opal_2d_layout(const FieldMesh& mesh, const MeshWriteOptions& options
     }
   }
   if (!std::isfinite(mesh.axes[2].origin + options.z_offset))
-    raise_mesh_error(mesh, "an OPAL 2-D map: the positions moved by the z offset are beyond numbers");
+    raise_mesh_error(mesh,
+                     "an OPAL 2-D map: the positions moved by the z offset are beyond numbers");
   check_normalizable(mesh, options, axis_field(mesh, layout_field(layout), "an OPAL 2-D map"),
                      "an OPAL 2-D map");
   return layout;
@@ -121,10 +123,9 @@ void write_opal_1d(const FieldMesh& mesh, std::span<OutputFile> files,
   out.text(" ");
   out.text(normalize_word(options));
   out.end_line();
-  write_range(out,
-              MeshAxis{"z", static_cast<std::int64_t>(field.values.size()), field.step,
-                       field.start},
-              NumberChoice::shortest);
+  write_range(
+      out, MeshAxis{"z", static_cast<std::int64_t>(field.values.size()), field.step, field.start},
+      NumberChoice::shortest);
   if (layout.rf)
     write_frequency_line(out, mesh, NumberChoice::shortest);
   // The r range, which the tracker's 1-D readers read and do not use: a 2-D map's own, else 1 cm.
@@ -151,9 +152,7 @@ void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
   const bool rf = layout.rf;
   const FieldKind field = layout_field(layout);
   TextOutput out(files[0]);
-  out.text(rf                             ? "2DDynamic"
-           : field == FieldKind::electric ? "2DElectroStatic"
-                                          : "2DMagnetoStatic");
+  out.text(rf ? "2DDynamic" : field == FieldKind::electric ? "2DElectroStatic" : "2DMagnetoStatic");
   out.text(" XZ ");
   out.text(normalize_word(options));
   out.end_line();

@@ -66,6 +66,17 @@ std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
 void expect_same_mesh(const norvalex::FieldMesh& expected, const norvalex::FieldMesh& actual,
                       double relative, bool columns, const std::string& what);
 
+// `text` read as a file of `form`, or the text of the error its reader throws after the file's
+// name ("(3): Not a number: ...", ": a static T7 file ..."), "" when it throws none.
+norvalex::FieldMesh mesh_of_text(const std::string& text, norvalex::MeshForm form,
+                                 const norvalex::MeshReadOptions& options = {});
+std::string reading_error(const std::string& text, norvalex::MeshForm form,
+                          const norvalex::MeshReadOptions& options = {});
+// The bytes of `mesh` written in `form`, or the text of the writer's refusal after the mesh's
+// file name.
+std::string written_text(const norvalex::FieldMesh& mesh, norvalex::MeshForm form,
+                         const norvalex::MeshWriteOptions& options = {});
+
 // `text` with every backslash doubled, as the programs' listings and JSON strings show a path.
 std::string escaped_path(const std::string& text);
 
