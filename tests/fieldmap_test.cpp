@@ -370,6 +370,18 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
                    kError + "output can not be written to a terminal: give OUT a file name, or "
                             "redirect standard output",
                    terminal});
+  if (mesh_has_openpmd()) {
+    // An attribute whose type claims 65288 bytes: HDF5 reads past its buffer and crashes, in the
+    // child that reads the file.
+    const std::string damaged = dir_.file("damaged.h5");
+    std::string bytes = read_file(rf_h5_);
+    const std::size_t name = bytes.find(std::string("openPMD\0", 8));
+    ASSERT_NE(name, std::string::npos);
+    bytes[name - 3] = '\xff';
+    write_file(damaged, bytes);
+    cases.push_back(
+        {{"info", damaged}, kError + damaged + ": damaged HDF5 file (HDF5 failed reading it)"});
+  }
 #endif
   const std::set<std::string> before = entries_of(dir_.path());
   for (const Case& c : cases) {

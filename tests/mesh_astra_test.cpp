@@ -33,10 +33,16 @@ TEST(AstraMesh, PairsReadAsACavityOrASolenoid) {
     double step;
   };
   const std::vector<Case> cases = {
-      {"0\t1.5E+07\n0.001\t1e7\n0.002\t-5e6\n", reading({}, {}), ProblemKind::rf,
-       {1.5e7, 1e7, -5e6}, 0.001},
-      {"\n-0.1 0.5\r\n\r\n0 0.25\r\n", reading(FieldKind::magnetic, {}),
-       ProblemKind::magnetostatic, {0.5, 0.25}, 0.1},
+      {"0\t1.5E+07\n0.001\t1e7\n0.002\t-5e6\n",
+       reading({}, {}),
+       ProblemKind::rf,
+       {1.5e7, 1e7, -5e6},
+       0.001},
+      {"\n-0.1 0.5\r\n\r\n0 0.25\r\n",
+       reading(FieldKind::magnetic, {}),
+       ProblemKind::magnetostatic,
+       {0.5, 0.25},
+       0.1},
       // A natural cubic spline through three points of a straight line is that line.
       {"0 0\n1 1\n3 3\n", reading({}, 4), ProblemKind::rf, {0, 1, 2, 3}, 1},
   };
@@ -66,8 +72,7 @@ TEST(AstraMesh, EveryDefectIsOneLocatedError) {
       {"0 1\n1 inf\n", "(2): Not a finite number: inf"},
   };
   for (const auto& [text, message] : cases) {
-    EXPECT_EQ(test_support::reading_error(text, MeshForm::astra, reading({}, {})), message)
-        << text;
+    EXPECT_EQ(test_support::reading_error(text, MeshForm::astra, reading({}, {})), message) << text;
   }
   EXPECT_EQ(test_support::reading_error("0 1\n1 2\n", MeshForm::astra),
             ": an ASTRA cavity file states no frequency: give the frequency in Hz");

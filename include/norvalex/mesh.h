@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -113,30 +114,57 @@ NORVALEX_MESH_API const MeshFormInfo* mesh_form_of_path(std::string_view path);
 NORVALEX_MESH_API const char* mesh_form_name(MeshForm form);
 NORVALEX_MESH_API const char* problem_kind_name(ProblemKind problem);
 
+// How memory that an array did not get from std::malloc is given back: its address and size in
+// bytes (the openPMD reader's arrays lie in memory shared with the process that read them).
+using MeshMemoryRelease = void (*)(void* data, std::size_t bytes);
+
 // Values owned by a mesh: `size` elements allocated with std::malloc and not initialized, freed
-// with std::free. release() hands the memory over to a caller, who then frees it with std::free.
+// with std::free; or memory of another kind taken over with the function that gives it back.
 template <class Element> class MeshArray {
 public:
   MeshArray() = default;
   // Allocates `size` elements; an empty array when the memory cannot be had (check with data()).
   explicit MeshArray(std::size_t size) : data_(allocate(size)), size_(data_ ? size : 0) {}
+  // Takes over the `size` elements at `data`, which `release_memory` gives back.
+  MeshArray(Element* data, std::size_t size, MeshMemoryRelease release_memory) noexcept
+      : data_(data), size_(size), release_memory_(release_memory) {}
   MeshArray(MeshArray&& other) noexcept
-      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+        release_memory_(std::exchange(other.release_memory_, nullptr)) {}
   MeshArray& operator=(MeshArray&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
+    std::swap(release_memory_, other.release_memory_);
     return *this;
   }
   MeshArray(const MeshArray&) = delete;
   MeshArray& operator=(const MeshArray&) = delete;
-  ~MeshArray() { std::free(data_); }
+  ~MeshArray() { give_back(data_, size_, release_memory_); }
 
   Element* data() noexcept { return data_; }
   const Element* data() const noexcept { return data_; }
   std::size_t size() const noexcept { return size_; }
   Element& operator[](std::size_t k) noexcept { return data_[k]; }
   const Element& operator[](std::size_t k) const noexcept { return data_[k]; }
+  // Hands the memory over to a caller who frees it with std::free. Memory of another kind is
+  // first copied into memory of std::malloc; null, with the array as it was, when that cannot be
+  // had.
   Element* release() noexcept {
+    if (release_memory_ != nullptr) {
+      MeshArray copy(size_);
+      if (copy.data_ == nullptr)
+        return nullptr;
+      std::memcpy(copy.data_, data_, size_ * sizeof(Element));
+      *this = std::move(copy);
+    }
+    size_ = 0;
+    return std::exchange(data_, nullptr);
+  }
+  // Hands the memory over with the function that gives its `size() * sizeof(Element)` bytes back
+  // (std::free's for memory of std::malloc), without a copy.
+  Element* release(MeshMemoryRelease& release_memory) noexcept {
+    release_memory = release_memory_ != nullptr ? release_memory_ : free_memory;
+    release_memory_ = nullptr;
     size_ = 0;
     return std::exchange(data_, nullptr);
   }
@@ -147,9 +175,17 @@ private:
       return nullptr;
     return static_cast<Element*>(std::malloc(size * sizeof(Element)));
   }
+  static void free_memory(void* data, std::size_t) { std::free(data); }
+  static void give_back(Element* data, std::size_t size, MeshMemoryRelease release_memory) {
+    if (release_memory != nullptr)
+      release_memory(data, size * sizeof(Element));
+    else
+      std::free(data);
+  }
 
   Element* data_ = nullptr;
   std::size_t size_ = 0;
+  MeshMemoryRelease release_memory_ = nullptr; // null: std::malloc's memory
 };
 
 // One axis of the grid: its label, number of points, spacing and the coordinate of its first

@@ -18,13 +18,17 @@ OwnedFile open_mesh_input(const char* path) {
   return stream;
 }
 
+const std::array<const char*, 3>& axis_labels(MeshGeometry geometry) {
+  static constexpr std::array<const char*, 3> CYLINDRICAL{"r", "theta", "z"};
+  static constexpr std::array<const char*, 3> RECTANGULAR{"x", "y", "z"};
+  return geometry == MeshGeometry::cylindrical ? CYLINDRICAL : RECTANGULAR;
+}
+
 FieldMesh new_mesh(MeshGeometry geometry) {
   FieldMesh mesh;
   mesh.geometry = geometry;
-  const bool cylindrical = geometry == MeshGeometry::cylindrical;
-  const char* const labels[3] = {cylindrical ? "r" : "x", cylindrical ? "theta" : "y", "z"};
   for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
-    mesh.axes[k].label = labels[k];
+    mesh.axes[k].label = axis_labels(geometry)[k];
   }
   return mesh;
 }
@@ -80,6 +84,16 @@ std::array<UnitRule, unit_rules.size() + 1> units_with_gradient() {
   return rules;
 }
 
+double frequency_of_options(const char* path, const MeshReadOptions& options, const char* what) {
+  if (!options.frequency && !options.frequency_may_be_unknown) {
+    raise_input_failure(path, 0, "%s: %s states no frequency: give the frequency in Hz", path,
+                        what);
+  }
+  if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0)))
+    raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
+  return options.frequency.value_or(0);
+}
+
 void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& options, bool rf,
                  bool electric, bool magnetic, const char* what) {
   if (!rf) {
@@ -87,13 +101,7 @@ void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& optio
       mesh.source.problem = electric ? ProblemKind::electrostatic : ProblemKind::magnetostatic;
     return;
   }
-  if (!options.frequency && !options.frequency_may_be_unknown) {
-    raise_input_failure(path, 0, "%s: %s states no frequency: give the frequency in Hz", path,
-                        what);
-  }
-  if (options.frequency && (!std::isfinite(*options.frequency) || !(*options.frequency > 0)))
-    raise_input_failure(path, 0, "%s: the frequency must be a positive number of Hz", path);
-  mesh.frequency = options.frequency.value_or(0);
+  mesh.frequency = frequency_of_options(path, options, what);
   mesh.harmonic = 1;
   mesh.source.problem = ProblemKind::rf;
 }

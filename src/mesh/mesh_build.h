@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace norvalex {
@@ -32,6 +33,9 @@ struct PointOrder {
   std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
 };
 
+// The axis labels of `geometry` in openPMD order: r, theta, z or x, y, z.
+const std::array<const char*, 3>& axis_labels(MeshGeometry geometry);
+
 // A mesh of `geometry` with its axes labelled, each of one point at 0.
 FieldMesh new_mesh(MeshGeometry geometry);
 
@@ -41,6 +45,9 @@ int axis_index(const FieldMesh& mesh, std::string_view label);
 // Adds the component of `field` along `axis` with room for every point, values not set; null
 // when the memory cannot be had.
 MeshComponent* add_component(FieldMesh& mesh, FieldKind field, std::string_view axis);
+// The frequency of an RF map whose file states none: the options', which it needs unless a look
+// at the file is all that is asked (0 then); `what` names the file's form in the error.
+double frequency_of_options(const char* path, const MeshReadOptions& options, const char* what);
 // The kind of problem and the frequency of a mesh read from a file that states none: an RF map
 // (`rf`) takes the options' frequency, which it needs unless a look at the file is all that is
 // asked; `what` names the file's form in the error. A static one has electric or magnetic

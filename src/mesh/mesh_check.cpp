@@ -15,9 +15,6 @@ namespace norvalex {
 
 namespace {
 
-constexpr std::array<const char*, 3> CYLINDRICAL_LABELS{"r", "theta", "z"};
-constexpr std::array<const char*, 3> RECTANGULAR_LABELS{"x", "y", "z"};
-
 std::string extents_text(const FieldMesh& mesh) {
   std::string text;
   for (const MeshAxis& axis : mesh.axes)
@@ -29,7 +26,7 @@ void check_grid(const FieldMesh& mesh) {
   const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   if (!cylindrical && mesh.geometry != MeshGeometry::rectangular)
     raise_mesh_error(mesh, "its geometry is neither cylindrical nor rectangular");
-  const std::array<const char*, 3>& labels = cylindrical ? CYLINDRICAL_LABELS : RECTANGULAR_LABELS;
+  const std::array<const char*, 3>& labels = axis_labels(mesh.geometry);
   for (std::size_t k = 0; k < 3; ++k) {
     if (mesh.axes[k].label != labels[k]) {
       raise_mesh_error(
@@ -95,8 +92,9 @@ void check_components(const FieldMesh& mesh) {
                        name.c_str(), mesh.axes[0].label.c_str(), mesh.axes[1].label.c_str(),
                        mesh.axes[2].label.c_str());
     if (component.values.size() != points)
-      raise_mesh_error(mesh, "component %s has %zu values, not the grid's %zu", name.c_str(),
-                       component.values.size(), points);
+      raise_mesh_error(mesh, "component %s has %llu values, not the grid's %llu", name.c_str(),
+                       static_cast<unsigned long long>(component.values.size()),
+                       static_cast<unsigned long long>(points));
     for (std::size_t j = 0; j < k; ++j) {
       if (mesh.components[j].field == component.field && mesh.components[j].axis == component.axis)
         raise_mesh_error(mesh, "component %s is there twice", name.c_str());
@@ -125,8 +123,10 @@ void check_columns(const FieldMesh& mesh) {
       raise_mesh_error(mesh, "column %s: a name of printable characters without blanks expected",
                        quoted_text(column.name).c_str());
     if (column.values.size() != points)
-      raise_mesh_error(mesh, "column %s has %zu values, not the grid's %zu",
-                       quoted_text(column.name).c_str(), column.values.size(), points);
+      raise_mesh_error(mesh, "column %s has %llu values, not the grid's %llu",
+                       quoted_text(column.name).c_str(),
+                       static_cast<unsigned long long>(column.values.size()),
+                       static_cast<unsigned long long>(points));
     for (const std::string& seen : names) {
       if (seen == column.name)
         raise_mesh_error(mesh, "two columns are named %s", quoted_text(column.name).c_str());

@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -170,8 +172,8 @@ void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   std::vector<std::string> names;
   visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto) {
     if (name.size() >= TQS_NAME_SIZE)
-      raise_mesh_error(mesh, "a TQS file holds names of at most %zu bytes, not %s",
-                       TQS_NAME_SIZE - 1, quoted_text(name).c_str());
+      raise_mesh_error(mesh, "a TQS file holds names of at most %d bytes, not %s",
+                       static_cast<int>(TQS_NAME_SIZE - 1), quoted_text(name).c_str());
     if (std::find(names.begin(), names.end(), name) != names.end())
       raise_mesh_error(mesh, "two of its TQS arrays would be named %s", quoted_text(name).c_str());
     names.push_back(name);
@@ -213,9 +215,11 @@ void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files, cons
                         "a device or standard output",
                         name);
   }
-  TqsOutput output;
-  tqs_use_output(output, file, false);
-  write_openpmd(mesh, output);
+  // HDF5 writes the temporary file by its name; the output's commit writes it through to the
+  // device and puts it in place. Nothing of the stream may come after HDF5's bytes.
+  if (std::fflush(file.stream()) != 0)
+    raise_file_error(name, errno);
+  write_openpmd_file(mesh, file.temp_path().c_str(), name);
 }
 
 void write_sf7_tqs(Sf7Table& table, OutputFile& file, double factor) {

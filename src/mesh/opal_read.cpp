@@ -146,9 +146,9 @@ public:
         text.remove_suffix(1);
       if (text.size() > OPAL_LINE_LIMIT) {
         raise_input_error(path_, line_,
-                          "Line longer than %zu characters, which the tracker's reader does "
+                          "Line longer than %d characters, which the tracker's reader does "
                           "not take",
-                          OPAL_LINE_LIMIT);
+                          static_cast<int>(OPAL_LINE_LIMIT));
       }
       text = text.substr(0, text.find('#'));
       for (std::size_t k = 0; k < text.size();) {
@@ -168,8 +168,8 @@ public:
   std::span<const std::string_view> words(std::size_t count, const char* what,
                                           bool optional = false) const {
     if (words_.size() != count && !(optional && words_.size() == count + 1)) {
-      raise_input_error(path_, line_, "%zu word%s, where the line holds %s (%s)", words_.size(),
-                        words_.size() == 1 ? "" : "s",
+      raise_input_error(path_, line_, "%d word%s, where the line holds %s (%s)",
+                        static_cast<int>(words_.size()), words_.size() == 1 ? "" : "s",
                         optional
                             ? (std::to_string(count) + " or " + std::to_string(count + 1)).c_str()
                             : ("exactly " + std::to_string(count)).c_str(),
@@ -215,7 +215,8 @@ public:
   // Nothing but comments may follow the values.
   void expect_end(std::size_t values) {
     if (next()) {
-      raise_input_error(path_, line_, "More lines than the header's grid of %zu values", values);
+      raise_input_error(path_, line_, "More lines than the header's grid of %llu values",
+                        static_cast<unsigned long long>(values));
     }
   }
 

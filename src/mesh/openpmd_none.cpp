@@ -9,8 +9,8 @@ FieldMesh read_openpmd_mesh(const char* path, const MeshReadOptions&) {
   raise_input_failure(path, 0, UNSUPPORTED_OPENPMD_TEXT, path);
 }
 
-void write_openpmd(const FieldMesh&, TqsOutput& output) {
-  raise_input_failure(output.name, 0, UNSUPPORTED_OPENPMD_TEXT, output.name);
+void write_openpmd_file(const FieldMesh&, const char*, const char* shown_name) {
+  raise_input_failure(shown_name, 0, UNSUPPORTED_OPENPMD_TEXT, shown_name);
 }
 
 } // namespace norvalex

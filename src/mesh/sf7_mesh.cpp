@@ -143,12 +143,13 @@ void check_coordinates(const Sf7Table& table, const char* path, const MeshAxis& 
         step = axis.points > 1 ? n : 0;
       const double expected = axis.origin + static_cast<double>(step) * axis.spacing;
       if (!(std::abs(values[n] - expected) <= tolerance)) {
-        raise_input_failure(path, 0,
-                            "%s: not readable as a mesh: its %s column gives %g m at point "
-                            "(%zu,%zu), where its corner lines put %g m",
-                            path, table.columns[c].sf7_name.data(), values[n],
-                            n / static_cast<std::size_t>(table.dim2),
-                            n % static_cast<std::size_t>(table.dim2), expected);
+        raise_input_failure(
+            path, 0,
+            "%s: not readable as a mesh: its %s column gives %g m at point "
+            "(%llu,%llu), where its corner lines put %g m",
+            path, table.columns[c].sf7_name.data(), values[n],
+            static_cast<unsigned long long>(n / static_cast<std::size_t>(table.dim2)),
+            static_cast<unsigned long long>(n % static_cast<std::size_t>(table.dim2)), expected);
       }
     }
   }

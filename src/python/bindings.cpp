@@ -271,13 +271,26 @@ py::dict stats(const std::string& path, const std::string& name) {
   return out;
 }
 
-// A numpy array of `shape` over the values of `array`, which it takes over and frees.
+// Memory handed over by a MeshArray, and how it is given back.
+struct HandedMemory {
+  void* data;
+  std::size_t bytes;
+  MeshMemoryRelease release_memory;
+};
+
+// A numpy array of `shape` over the values of `array`, which it takes over and gives back.
 template <class Element>
 py::array handed_over(MeshArray<Element>& array, const std::vector<py::ssize_t>& shape) {
-  Element* data = array.data();
-  const py::capsule owner(data, [](void* memory) { std::free(memory); });
-  array.release();
-  return py::array_t<Element>(shape, data, owner);
+  auto memory = std::make_unique<HandedMemory>(
+      HandedMemory{array.data(), array.size() * sizeof(Element), nullptr});
+  HandedMemory* const handed = memory.get();
+  const py::capsule owner(handed, [](void* given) {
+    const std::unique_ptr<HandedMemory> taken(static_cast<HandedMemory*>(given));
+    taken->release_memory(taken->data, taken->bytes);
+  });
+  memory.release(); // the capsule's now, and the array's memory with it
+  array.release(handed->release_memory);
+  return py::array_t<Element>(shape, static_cast<const Element*>(handed->data), owner);
 }
 
 // (attributes, [(component name, values)], [(column name, unit, values)]): the mesh's grid and

@@ -2,6 +2,7 @@
 # to_openpmd_data, write_mesh round trips through every format, scaled and normalized meshes, the
 # field on the axis, plots, and the errors a caller catches.
 import os
+import re
 import subprocess
 import sys
 
@@ -298,6 +299,20 @@ def test_a_defect_or_a_missing_choice_is_an_exception(tmp_path, data, options, e
     assert str(caught.value) == text.format(path)
     if error is norvalex.Error:
         assert (caught.value.filename, caught.value.lineno) == (path, line)
+
+
+def test_a_file_that_makes_hdf5_fail_is_an_error(tmp_path, needs_openpmd):
+    # An attribute whose type claims 65288 bytes: HDF5 reads past its buffer in the child that
+    # reads the file, and crashes there or decodes other bytes, which make the file a damaged one
+    # (or a text of the file, when HDF5 read it from elsewhere in the file); this interpreter
+    # goes on.
+    path = str(tmp_path / "rf.h5")
+    norvalex.write_mesh(path, norvalex.read_mesh(write(tmp_path / "rf.t7", RF_T7)))
+    data = bytearray(read(path))
+    data[data.find(b"openPMD\0") - 3] = 0xFF
+    write(path, bytes(data))
+    with pytest.raises(norvalex.Error, match="^" + re.escape(path + ": ")):
+        norvalex.read_mesh(path)
 
 
 def with_column(m, name):
