@@ -153,6 +153,12 @@ template <class Fits> double fewest_digits(double x, Fits fits) {
   return x;
 }
 
+// `x` in six significant digits, as "%.6g" writes it with the C library of any system.
+std::string six_digits(double x) {
+  char text[32];
+  return {text, std::to_chars(text, text + sizeof text, x, std::chars_format::general, 6).ptr};
+}
+
 } // namespace
 
 void write_axis_pairs(TextOutput& out, const AxisField& field, bool decimal_positions) {
@@ -203,9 +209,10 @@ AxisField sampled_axis_field(const char* file, std::span<const double> positions
   }
   if (const std::optional<std::size_t> k = uneven_position(positions)) {
     raise_input_error(file, lines[*k],
-                      "Uneven step: %.6g m after steps of %.6g m (resample the map on equally "
+                      "Uneven step: %s m after steps of %s m (resample the map on equally "
                       "spaced points to read it)",
-                      positions[*k] - positions[*k - 1], positions[1] - positions[0]);
+                      six_digits(positions[*k] - positions[*k - 1]).c_str(),
+                      six_digits(positions[1] - positions[0]).c_str());
   }
   return {field, positions.front(),
           (positions.back() - positions.front()) / static_cast<double>(n - 1), std::move(values)};
