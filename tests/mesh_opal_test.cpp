@@ -13,15 +13,10 @@
 
 using namespace norvalex;
 using test_support::mesh_of_text;
+using test_support::resampled_on;
 using test_support::written_text;
 
 namespace {
-
-MeshReadOptions resampled_on(std::int64_t points) {
-  MeshReadOptions options;
-  options.resample = points;
-  return options;
-}
 
 TEST(OpalMesh, EveryTypeReadsAsTheTrackerReadsIt) {
   struct Case {

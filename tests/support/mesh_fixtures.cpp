@@ -99,6 +99,12 @@ MeshReadOptions at_frequency(double hz) {
   return options;
 }
 
+MeshReadOptions resampled_on(std::int64_t points) {
+  MeshReadOptions options;
+  options.resample = points;
+  return options;
+}
+
 MeshReadOptions of_field(FieldKind field) {
   MeshReadOptions options;
   options.field = field;

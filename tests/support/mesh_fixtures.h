@@ -6,6 +6,7 @@
 #include "norvalex/mesh.h"
 
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ std::string magnetic_table_text();
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
 norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
+// The options that read a 1-D map on `points` equally spaced points.
+norvalex::MeshReadOptions resampled_on(std::int64_t points);
 
 // The values of the mesh's component of `field` along `axis`; none when it has no such one.
 std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
