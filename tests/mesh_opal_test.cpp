@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <complex>
 #include <string>
 #include <tuple>
@@ -21,127 +22,51 @@ namespace {
 TEST(OpalMesh, EveryTypeReadsAsTheTrackerReadsIt) {
   struct Case {
     std::string text;
-    MeshReadOptions options;
     MeshForm form;
     ProblemKind problem;
-    std::int64_t nr, nz;
-    double z_origin, z_spacing;
+    std::array<double, 4> grid; // r points, z points, z origin, z spacing
     FieldKind field;
     const char* axis;
     std::size_t index;
     std::complex<double> value;
+    MeshReadOptions options = {};
   };
   const double h = MESH_MU0;
+  // clang-format off
   const std::vector<Case> cases = {
       {"# gun\n\n1DDynamic 3 true # terms\n0 2 2 # z\n1300\n0 1 1\n1.5\n-2\n3e-1\n# end\n\n",
-       {},
-       MeshForm::opal_1d,
-       ProblemKind::rf,
-       1,
-       3,
-       0,
-       0.01,
-       FieldKind::electric,
-       "z",
-       1,
-       -2e6},
-      {"1DMagnetoStatic 2 FALSE\n-1 1 1\n0 1 1\n0.5\n0.25\n",
-       {},
-       MeshForm::opal_1d,
-       ProblemKind::magnetostatic,
-       1,
-       2,
-       -0.01,
-       0.02,
-       FieldKind::magnetic,
-       "z",
-       1,
-       0.25},
-      {"1DElectroStatic 2\r\n0 1 1\r\n0 1 1\r\n2\r\n3\r\n",
-       {},
-       MeshForm::opal_1d,
-       ProblemKind::electrostatic,
-       1,
-       2,
-       0,
-       0.01,
-       FieldKind::electric,
-       "z",
-       0,
-       2e6},
+       MeshForm::opal_1d, ProblemKind::rf, {1, 3, 0, 0.01}, FieldKind::electric, "z", 1, -2e6},
+      {"1DMagnetoStatic 2 FALSE\n-1 1 1\n0 1 1\n0.5\n0.25\n", MeshForm::opal_1d,
+       ProblemKind::magnetostatic, {1, 2, -0.01, 0.02}, FieldKind::magnetic, "z", 1, 0.25},
+      {"1DElectroStatic 2\r\n0 1 1\r\n0 1 1\r\n2\r\n3\r\n", MeshForm::opal_1d,
+       ProblemKind::electrostatic, {1, 2, 0, 0.01}, FieldKind::electric, "z", 0, 2e6},
       {"2DDynamic XZ\n0 1 1\n1300\n0 1 1\n1 2 3 4\n5 6 7 8\n9 10 11 12\n13 14 15 16\n",
-       {},
-       MeshForm::opal_2d,
-       ProblemKind::rf,
-       2,
-       2,
-       0,
-       0.01,
-       FieldKind::magnetic,
-       "theta",
-       3,
+       MeshForm::opal_2d, ProblemKind::rf, {2, 2, 0, 0.01}, FieldKind::magnetic, "theta", 3,
        {0, -16 * h}},
       // r fastest, H from the third word; rbegin 1 is at the axis.
       {"2DDynamic ZX FALSE\n1 2 1\n1300\n0 1 1\n1 2 3 4\n5 6 7 8\n9 10 11 12\n13 14 15 16\n",
-       {},
-       MeshForm::opal_2d,
-       ProblemKind::rf,
-       2,
-       2,
-       0,
-       0.01,
-       FieldKind::magnetic,
-       "theta",
-       2,
+       MeshForm::opal_2d, ProblemKind::rf, {2, 2, 0, 0.01}, FieldKind::magnetic, "theta", 2,
        {0, -7 * h}},
-      {"2DElectroStatic XZ\n0 2 1\n0 1 1\n1 2\n3 4\n5 6\n7 8\n",
-       {},
-       MeshForm::opal_2d,
-       ProblemKind::electrostatic,
-       2,
-       2,
-       0,
-       0.02,
-       FieldKind::electric,
-       "r",
-       1,
-       4e6},
-      {"2DMagnetoStatic ZX \n0 1 1\n0 2 1\n1 2\n3 4\n5 6\n7 8\n",
-       {},
-       MeshForm::opal_2d,
-       ProblemKind::magnetostatic,
-       2,
-       2,
-       0,
-       0.02,
-       FieldKind::magnetic,
-       "z",
-       2,
-       4},
-      {"AstraDynamic 10\n1300\n0 1\n0.5 2\n1 3\n",
-       {},
-       MeshForm::opal_1d,
-       ProblemKind::rf,
-       1,
-       3,
-       0,
-       0.5,
-       FieldKind::electric,
-       "z",
-       2,
-       3},
-      {"AstraMagnetoStatic 10\n0 1\n0.5 2\n1.5 4\n", resampled_on(4), MeshForm::opal_1d,
-       ProblemKind::magnetostatic, 1, 4, 0, 0.5, FieldKind::magnetic, "z", 1, 2},
+      {"2DElectroStatic XZ\n0 2 1\n0 1 1\n1 2\n3 4\n5 6\n7 8\n", MeshForm::opal_2d,
+       ProblemKind::electrostatic, {2, 2, 0, 0.02}, FieldKind::electric, "r", 1, 4e6},
+      {"2DMagnetoStatic ZX \n0 1 1\n0 2 1\n1 2\n3 4\n5 6\n7 8\n", MeshForm::opal_2d,
+       ProblemKind::magnetostatic, {2, 2, 0, 0.02}, FieldKind::magnetic, "z", 2, 4},
+      {"AstraDynamic 10\n1300\n0 1\n0.5 2\n1 3\n", MeshForm::opal_1d, ProblemKind::rf,
+       {1, 3, 0, 0.5}, FieldKind::electric, "z", 2, 3},
+      {"AstraMagnetoStatic 10\n0 1\n0.5 2\n1.5 4\n", MeshForm::opal_1d,
+       ProblemKind::magnetostatic, {1, 4, 0, 0.5}, FieldKind::magnetic, "z", 1, 2,
+       resampled_on(4)},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const FieldMesh mesh = mesh_of_text(c.text, MeshForm::opal_1d, c.options);
     EXPECT_EQ(mesh.source.form, c.form) << c.text;
     EXPECT_EQ(mesh.source.problem, c.problem) << c.text;
-    EXPECT_EQ(mesh.axes[0].points, c.nr) << c.text;
+    EXPECT_EQ(mesh.axes[0].points, c.grid[0]) << c.text;
     EXPECT_EQ(mesh.axes[0].origin, 0) << c.text;
-    EXPECT_EQ(mesh.axes[2].points, c.nz) << c.text;
-    EXPECT_EQ(mesh.axes[2].origin, c.z_origin) << c.text;
-    EXPECT_DOUBLE_EQ(mesh.axes[2].spacing, c.z_spacing) << c.text;
+    EXPECT_EQ(mesh.axes[2].points, c.grid[1]) << c.text;
+    EXPECT_EQ(mesh.axes[2].origin, c.grid[2]) << c.text;
+    EXPECT_DOUBLE_EQ(mesh.axes[2].spacing, c.grid[3]) << c.text;
     EXPECT_EQ(mesh.frequency, c.problem == ProblemKind::rf ? 1.3e9 : 0) << c.text;
     const auto values = test_support::values_of(mesh, c.field, c.axis);
     ASSERT_GT(values.size(), c.index) << c.text;
@@ -231,8 +156,8 @@ TEST(OpalMesh, MapsTheFormsCannotHoldAreRefused) {
        ": an OPAL 2-D map starts at the axis, and the map's r starts at 0.01 m (the tracker "
        "would put its first row at r = 0)"},
       {&zero, MeshForm::opal_2d,
-       ": the field on the axis is 0 everywhere, which an OPAL 2-D map "
-       "with TRUE divides by: write it with FALSE"},
+       ": the field on the axis is 0 everywhere, which the tracker divides by under TRUE: write "
+       "the map with FALSE"},
       {&unknown, MeshForm::opal_1d,
        ": the map states no frequency, which an OPAL 1DDynamic map "
        "holds: give the frequency in Hz"},

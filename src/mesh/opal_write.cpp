@@ -2,7 +2,7 @@
 // or 1DMagnetoStatic, a 2-D map as 2DDynamic, 2DElectroStatic or 2DMagnetoStatic XZ, the type
 // chosen from the map. Every line holds exactly the words the tracker's reader takes, counts as
 // integers, numbers in their shortest decimal form (no D exponents, no inf or nan); no line comes
-// near the reader's 255 characters (four numbers of at most 24 characters at most).
+// near the reader's 255 characters (four numbers of 24 characters or fewer).
 #include "mesh/axis_field.h"
 #include "mesh/grid_text.h"
 #include "mesh/mesh_build.h"
@@ -23,17 +23,15 @@ const char* normalize_word(const MeshWriteOptions& options) {
 
 // Under TRUE the tracker divides the map by its largest value on the axis.
 void check_normalizable(const FieldMesh& mesh, const MeshWriteOptions& options,
-                        const AxisField& field, const char* form) {
+                        const AxisField& field) {
   if (!options.normalize_word.value_or(true))
     return;
   for (const double value : field.values) {
     if (value != 0)
       return;
   }
-  raise_mesh_error(mesh,
-                   "the field on the axis is 0 everywhere, which %s with TRUE divides by: write it "
-                   "with FALSE",
-                   form);
+  raise_mesh_error(mesh, "the field on the axis is 0 everywhere, which the tracker divides by "
+                         "under TRUE: write the map with FALSE");
 }
 
 // A 1-D map: its type and its field along the axis.
@@ -56,7 +54,7 @@ Opal1d opal_1d_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
                 : kind == FieldKind::electric ? "1DElectroStatic"
                                               : "1DMagnetoStatic",
                 rf, axis_field_for_writing(mesh, kind, options, "an OPAL 1-D map")};
-  check_normalizable(mesh, options, layout.field, "an OPAL 1-D map");
+  check_normalizable(mesh, options, layout.field);
   return layout;
 }
 
@@ -91,8 +89,7 @@ GridLayout opal_2d_layout(const FieldMesh& mesh, const MeshWriteOptions& options
   if (!std::isfinite(mesh.axes[2].origin + options.z_offset))
     raise_mesh_error(mesh,
                      "an OPAL 2-D map: the positions moved by the z offset are beyond numbers");
-  check_normalizable(mesh, options, axis_field(mesh, layout_field(layout), "an OPAL 2-D map"),
-                     "an OPAL 2-D map");
+  check_normalizable(mesh, options, axis_field(mesh, layout_field(layout), "an OPAL 2-D map"));
   return layout;
 }
 
