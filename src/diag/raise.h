@@ -27,11 +27,11 @@ raise_input_error(const char* file_name, std::int32_t line_number, const char* f
 raise_input_failure(const char* file_name, int error_number, const char* format, ...);
 
 // Formats a message row with its arguments, cut at MESSAGE_TEXT_LIMIT characters.
-[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string format_message_text(const char* format,
-                                                                                std::va_list args);
+[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+format_message_text(const char* format, std::va_list args);
 // The whole formatted text, however long: for texts that are never cut (input errors, progress).
-[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string format_whole_text(const char* format,
-                                                                              std::va_list args);
+[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+format_whole_text(const char* format, std::va_list args);
 
 // Text that comes from outside the program (an input's bytes, a file name, a command-line word)
 // as messages show it: each control byte (0x00-0x1F and 0x7F) as "\xNN" with two upper-case hex
