@@ -57,6 +57,12 @@ constexpr MeshHolds RF_PLANES{.one_d = false,
                               .static_fields = false,
                               .cylindrical = true,
                               .rectangular = false};
+constexpr MeshHolds CYLINDRICAL_PLANES{.one_d = false,
+                                       .two_d = true,
+                                       .rf = true,
+                                       .static_fields = true,
+                                       .cylindrical = true,
+                                       .rectangular = false};
 constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .two_d = true,
                                   .rf = false,
@@ -178,7 +184,11 @@ constexpr std::array<MeshFormRow, 17> rows{{
               AXIS_FIELDS,
               MESH_OPTION_RESAMPLE,
               AXIS_WRITING | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_1d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_1d,
+     .write = write_opal_1d},
     {.info = {MeshForm::opal_2d,
               "opal-2d",
               "OPAL 2-D map",
@@ -186,10 +196,14 @@ constexpr std::array<MeshFormRow, 17> rows{{
               "",
               false,
               false,
-              RF_PLANES,
-              MESH_OPTION_FREQUENCY,
+              CYLINDRICAL_PLANES,
+              0,
               MESH_OPTION_Z_OFFSET | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_2d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_2d,
+     .write = write_opal_2d},
     {.info = {MeshForm::astra,
               "astra",
               "ASTRA 1-D file",
@@ -200,7 +214,11 @@ constexpr std::array<MeshFormRow, 17> rows{{
               AXIS_FIELDS,
               MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
               AXIS_WRITING,
-              false}},
+              false},
+     .signature = astra_signature,
+     .read = read_astra_mesh,
+     .check = check_astra,
+     .write = write_astra},
     {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
               false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false}},
     {.info = {MeshForm::sdds, "sdds", "SDDS file", SDDS_EXTENSIONS, "", false, false,
@@ -318,6 +336,19 @@ std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat for
   for (const std::string& extension : row.files(mesh, options))
     paths.push_back(base + extension);
   return paths;
+}
+
+std::string with_article(std::string_view title) {
+  // "an" before a vowel, and before an acronym whose first letter is spoken with one (SF7, SDDS,
+  // HFSS): F, H, L, M, N, R, S, X followed by another capital.
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const bool vowel =
+      !title.empty() && std::string_view("AEIOUaeiou").find(title[0]) != std::string_view::npos;
+  const bool spoken_vowel = title.size() > 1 && upper(title[1]) &&
+                            std::string_view("FHLMNRSX").find(title[0]) != std::string_view::npos;
+  std::string text = vowel || spoken_vowel ? "an " : "a ";
+  text.append(title);
+  return text;
 }
 
 OutputMode mesh_output_mode(MeshForm form) {

@@ -121,9 +121,11 @@ bool t7_signature(const FileStart& start) {
   return starts_like_t7(start.bytes);
 }
 
-// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line.
+// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
+// an OPAL map, whose first line names its type, may name SF7 in a comment.
 bool sf7_signature(const FileStart& start) {
-  return start.bytes.find("SF7") != std::string_view::npos;
+  return start.bytes.find("SF7") != std::string_view::npos && !opal_1d_signature(start) &&
+         !opal_2d_signature(start);
 }
 
 MeshForm detect_mesh_form(const char* path) {
@@ -169,7 +171,8 @@ MeshForm detect_mesh_form(const char* path) {
 FieldMesh read_mesh(const char* path, MeshForm form, const MeshReadOptions& options) {
   const MeshFormRow& row = mesh_form_row(form);
   if (row.read == nullptr)
-    raise_input_failure(path, 0, "%s: %s is a form that is only written", path, row.info.title);
+    raise_input_failure(path, 0, "%s: %s is a form that is only written", path,
+                        with_article(row.info.title).c_str());
   return row.read(path, options);
 }
 

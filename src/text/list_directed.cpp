@@ -151,7 +151,8 @@ bool ListDirectedInput::next_line() {
     raise_input_error(name_, line_number_, "More than %d lines", INT32_MAX);
   ++line_number_;
   if (line_goes_on(input_, line_))
-    raise_input_error(name_, line_number_, "Line longer than %zu characters", LINE_PIECE_LIMIT);
+    raise_input_error(name_, line_number_, "Line longer than %d characters",
+                      static_cast<int>(LINE_PIECE_LIMIT));
   return true;
 }
 
