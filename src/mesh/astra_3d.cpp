@@ -331,8 +331,9 @@ bool astra_3d_names_base(const char* path) {
 FieldMesh read_astra_3d_mesh(const char* path, const MeshReadOptions& options) {
   const BaseName name = base_of(path);
   // A file named is there, or its own error says why not.
-  if (name.of_file)
+  if (name.of_file) {
     const OwnedFile named = open_mesh_input(path);
+  }
   const bool rf = options.frequency.has_value();
   FieldMesh mesh = new_mesh(MeshGeometry::rectangular);
   mesh.source = {path, MeshForm::astra_3d, ProblemKind::unknown, {}};
