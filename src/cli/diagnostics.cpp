@@ -17,7 +17,7 @@ namespace {
 // "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text. File
 // names and texts hold bytes from outside, so their control bytes are escaped; the newline that
 // ends the caller's text is the program's own.
-[[gnu::format(gnu_printf, 3, 0)]] void
+[[gnu::format(NORVALEX_PRINTF, 3, 0)]] void
 print_converter_error(const char* file, std::int32_t line, const char* format, std::va_list args) {
   std::string text;
   if (file != nullptr) {
@@ -28,7 +28,7 @@ print_converter_error(const char* file, std::int32_t line, const char* format, s
   print_stderr_escaped(text.c_str());
 }
 
-[[gnu::format(gnu_printf, 2, 0)]] void
+[[gnu::format(NORVALEX_PRINTF, 2, 0)]] void
 print_library_message(const char* severity, const char* format, std::va_list args) {
   const std::string line = escape_control_bytes(program_name) + ": " + severity + ": " +
                            escape_control_bytes(format_whole_text(format, args)) + "\n";

@@ -9,6 +9,14 @@
 #include <string>
 #include <string_view>
 
+// The printf-format checks of the message helpers, as the C library formats them: MinGW-w64 is
+// built with its own C99 stdio (__USE_MINGW_ANSI_STDIO), whose check is gnu_printf there.
+#ifdef __MINGW32__
+#define NORVALEX_PRINTF gnu_printf
+#else
+#define NORVALEX_PRINTF printf
+#endif
+
 namespace norvalex {
 
 // Message 0 for `file_name` with the system's text for `error_number`.
@@ -19,18 +27,18 @@ namespace norvalex {
 [[noreturn]] NORVALEX_DIAG_API void raise_message(Message message);
 
 // A defect of `file_name` found with `line_number` lines read; the text carries no newline.
-[[noreturn, gnu::format(gnu_printf, 3, 4)]] NORVALEX_DIAG_API void
+[[noreturn, gnu::format(NORVALEX_PRINTF, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_error(const char* file_name, std::int32_t line_number, const char* format, ...);
 // An input that cannot be read at all, or memory that ran out: `error_number` is the system's
 // error (ENOMEM for memory). The text carries no newline.
-[[noreturn, gnu::format(gnu_printf, 3, 4)]] NORVALEX_DIAG_API void
+[[noreturn, gnu::format(NORVALEX_PRINTF, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_failure(const char* file_name, int error_number, const char* format, ...);
 
 // Formats a message row with its arguments, cut at MESSAGE_TEXT_LIMIT characters.
-[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+[[gnu::format(NORVALEX_PRINTF, 1, 0)]] NORVALEX_DIAG_API std::string
 format_message_text(const char* format, std::va_list args);
 // The whole formatted text, however long: for texts that are never cut (input errors, progress).
-[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+[[gnu::format(NORVALEX_PRINTF, 1, 0)]] NORVALEX_DIAG_API std::string
 format_whole_text(const char* format, std::va_list args);
 
 // Text that comes from outside the program (an input's bytes, a file name, a command-line word)

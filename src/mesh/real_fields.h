@@ -4,6 +4,7 @@
 // fields need more than one phase (a travelling wave) has no such form.
 #pragma once
 
+#include "diag/raise.h"
 #include "norvalex/mesh.h"
 
 #include <complex>
@@ -13,7 +14,7 @@ namespace norvalex {
 
 // "<file>: <text>", or the text alone for a mesh without a file; throws it as a failure of the
 // mesh as a whole.
-[[noreturn, gnu::format(gnu_printf, 2, 3)]] NORVALEX_MESH_API void
+[[noreturn, gnu::format(NORVALEX_PRINTF, 2, 3)]] NORVALEX_MESH_API void
 raise_mesh_error(const FieldMesh& mesh, const char* format, ...);
 
 class NORVALEX_MESH_API RealFields {
