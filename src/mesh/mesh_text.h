@@ -29,6 +29,12 @@ public:
     text_.append(digits, result.ptr);
   }
   void text(std::string_view words) { text_ += words; }
+  // Bytes of a binary form, which go out once a piece is full as text does.
+  void bytes(std::string_view data) {
+    text_ += data;
+    if (text_.size() >= TEXT_CHUNK)
+      flush();
+  }
   // Ends a line; the text goes out once a piece is full.
   void end_line() {
     text_ += '\n';
@@ -69,6 +75,35 @@ template <class Read> double reading_back(double x0, double target, Read read) {
       return down;
   }
   return x0;
+}
+
+// Of `x0` and the doubles a few steps from it that `read` turns back into `target`, the one of
+// the shortest text (the nearest `x0` of those); `x0` when none does. A number that a file held
+// and the reader converted is so written back as the file had it, where that was shortest.
+template <class Read> double shortest_reading_back(double x0, double target, Read read) {
+  if (!std::isfinite(x0))
+    return x0;
+  const auto length = [](double x) {
+    char digits[32];
+    return std::to_chars(digits, digits + sizeof digits, x).ptr - digits;
+  };
+  double best = reading_back(x0, target, read);
+  if (read(best) != target)
+    return x0;
+  auto best_length = length(best);
+  double down = x0;
+  double up = x0;
+  for (int step = 0; step < 4; ++step) {
+    down = std::nextafter(down, -std::numeric_limits<double>::infinity());
+    up = std::nextafter(up, std::numeric_limits<double>::infinity());
+    for (const double x : {up, down}) {
+      if (read(x) == target && length(x) < best_length) {
+        best = x;
+        best_length = length(x);
+      }
+    }
+  }
+  return best;
 }
 
 } // namespace norvalex
