@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,6 +75,11 @@ NORVALEX_MESH_API OutputMode mesh_output_mode(MeshForm form);
 NORVALEX_MESH_API MeshWriteReport write_checked_mesh(const FieldMesh& mesh, MeshForm form,
                                                      std::span<OutputFile> files,
                                                      const MeshWriteOptions& options = {});
+
+// Throws "<file>: <form> holds no <component>" for the first component of `mesh` other than
+// `held` (nulls allowed) that is not 0 everywhere: a writer's check of what its form leaves out.
+void refuse_other_components(const FieldMesh& mesh,
+                             std::initializer_list<const MeshComponent*> held, const char* form);
 
 // The signatures, checks and writers of the forms, each in the file of its form.
 bool tqs_signature(const FileStart& start);

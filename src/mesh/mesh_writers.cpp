@@ -27,6 +27,22 @@
 
 namespace norvalex {
 
+void refuse_other_components(const FieldMesh& mesh,
+                             std::initializer_list<const MeshComponent*> held, const char* form) {
+  for (const MeshComponent& component : mesh.components) {
+    bool is_held = false;
+    for (const MeshComponent* h : held)
+      is_held |= h == &component;
+    if (is_held)
+      continue;
+    for (std::size_t k = 0; k < component.values.size(); ++k) {
+      if (component.values[k] != std::complex<double>(0, 0)) {
+        raise_mesh_error(mesh, "%s holds no %s", form, component.name().c_str());
+      }
+    }
+  }
+}
+
 namespace {
 
 // A header range line: min max intervals, in cm, so that the reader's origin and spacing are
@@ -43,23 +59,6 @@ void write_range(TextOutput& out, const MeshAxis& axis) {
   out.text(" ");
   out.number(static_cast<double>(intervals));
   out.end_line();
-}
-
-// Every component other than those a form holds must be 0 everywhere.
-void refuse_other_components(const FieldMesh& mesh,
-                             std::initializer_list<const MeshComponent*> held, const char* form) {
-  for (const MeshComponent& component : mesh.components) {
-    bool is_held = false;
-    for (const MeshComponent* h : held)
-      is_held |= h == &component;
-    if (is_held)
-      continue;
-    for (std::size_t k = 0; k < component.values.size(); ++k) {
-      if (component.values[k] != std::complex<double>(0, 0)) {
-        raise_mesh_error(mesh, "%s holds no %s", form, component.name().c_str());
-      }
-    }
-  }
 }
 
 double at(const RealFields& fields, const MeshComponent* component, std::size_t index) {
