@@ -376,7 +376,8 @@ NORVALEX_MESH_API MeshWriteReport write_mesh_file(const FieldMesh& mesh, MeshFor
 
 // The files that `format` writes `mesh` into for the name `path`: `path` itself, or for a form
 // written as several files (TraceWin's, one per component) `path` without the form's extension
-// it ends in, followed by each file's extension ("out.bsz" gives "out.bsz" and "out.bsr").
+// it ends in, followed by each file's extension ("out.bsz" gives "out.bsz" and "out.bsr"); "-"
+// (standard output) stays "-" for a form that writes one file.
 NORVALEX_MESH_API std::vector<std::string> mesh_output_paths(const FieldMesh& mesh,
                                                              MeshFormat format,
                                                              const std::string& path,

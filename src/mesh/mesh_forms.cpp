@@ -260,8 +260,12 @@ std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat for
       break;
     }
   }
+  const std::vector<std::string> extensions = row.files(mesh, options);
+  // Standard output takes a form written as one file whatever its extension would be.
+  if (extensions.size() == 1 && path == "-")
+    return {path};
   std::vector<std::string> paths;
-  for (const std::string& extension : row.files(mesh, options))
+  for (const std::string& extension : extensions)
     paths.push_back(base + extension);
   return paths;
 }
