@@ -59,7 +59,7 @@ constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
 constexpr const char* T7_EXTENSIONS[] = {".t7"};
 constexpr const char* SF7_EXTENSIONS[] = {".sf7"};
 constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
-constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".esr", ".bsr"};
+constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".bdz", ".esr", ".bsr"};
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 
@@ -171,7 +171,11 @@ constexpr std::array<MeshFormRow, 15> rows{{
               AXIS_WRITING,
               false}},
     {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
-              false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false}},
+              false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false},
+     .read = read_tracewin_mesh,
+     .check = check_tracewin,
+     .files = tracewin_files,
+     .write = write_tracewin},
     {.info = {MeshForm::sdds, "sdds", "SDDS file", SDDS_EXTENSIONS, "", false, false,
               CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
               MESH_OPTION_ASCII | AXIS_WRITING, false}},

@@ -98,4 +98,11 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport& report);
 
+// TraceWin's files (tracewin_form.cpp), told by their extensions.
+FieldMesh read_tracewin_mesh(const char* path, const MeshReadOptions& options);
+void check_tracewin(const FieldMesh& mesh, const MeshWriteOptions& options);
+std::vector<std::string> tracewin_files(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_tracewin(const FieldMesh& mesh, std::span<OutputFile> files,
+                    const MeshWriteOptions& options, MeshWriteReport& report);
+
 } // namespace norvalex
