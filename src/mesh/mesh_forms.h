@@ -105,4 +105,11 @@ std::vector<std::string> tracewin_files(const FieldMesh& mesh, const MeshWriteOp
 void write_tracewin(const FieldMesh& mesh, std::span<OutputFile> files,
                     const MeshWriteOptions& options, MeshWriteReport& report);
 
+// elegant's SDDS files (sdds_form.cpp).
+bool sdds_signature(const FileStart& start);
+FieldMesh read_sdds_mesh(const char* path, const MeshReadOptions& options);
+void check_sdds(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport& report);
+
 } // namespace norvalex

@@ -87,9 +87,10 @@ bool t7_signature(const FileStart& start) {
   return starts_like_t7(start.bytes);
 }
 
-// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line.
+// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
+// an SDDS file, whose header's text may name SF7 too, is told by its first line.
 bool sf7_signature(const FileStart& start) {
-  return start.bytes.find("SF7") != std::string_view::npos;
+  return !sdds_signature(start) && start.bytes.find("SF7") != std::string_view::npos;
 }
 
 MeshForm detect_mesh_form(const char* path) {
