@@ -41,9 +41,20 @@ struct SddsHeader {
   bool column_major = false;  // binary: each column's values together
   bool no_row_counts = false; // ASCII: pages without a row count end at a blank line
   std::int64_t additional_header_lines = 0;
-  std::size_t data_start = 0;     // the header's bytes
-  std::int32_t header_lines = 0;  // its lines, for the located errors of ASCII data
+  std::size_t data_start = 0;    // the header's bytes
+  std::int32_t header_lines = 0; // its lines, for the located errors of ASCII data
 };
+
+// elegant takes positions for uniform when 1 - d_min/d_max is at most this.
+inline constexpr double SDDS_UNIFORM_LIMIT = 1e-4;
+
+// How far increasing positions are from uniform, 1 - d_min/d_max; the index of the first one
+// that does not increase, if any.
+struct SddsSteps {
+  double unevenness = 0;
+  std::optional<std::size_t> not_increasing;
+};
+SddsSteps sdds_steps(std::span<const double> positions);
 
 // Reads the header at the start of `bytes`; a defect throws "<path>(<line>): ...".
 SddsHeader read_sdds_header(const char* path, std::string_view bytes);
@@ -58,7 +69,7 @@ using SddsPage = std::vector<std::vector<double>>;
 // Reads the pages of data after the header, at most `max_pages` of them (all when 0). A defect
 // throws "<path>(<line>): ..." in ASCII data, "<path>: page <n>: ..." in binary data.
 std::vector<SddsPage> read_sdds_pages(const char* path, std::string_view bytes,
-                                      const SddsHeader& header,
-                                      std::span<const std::size_t> wanted, std::size_t max_pages);
+                                      const SddsHeader& header, std::span<const std::size_t> wanted,
+                                      std::size_t max_pages);
 
 } // namespace norvalex

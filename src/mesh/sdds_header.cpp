@@ -23,10 +23,17 @@ struct TypeName {
   const char* name;
 };
 constexpr TypeName TYPE_NAMES[] = {
-    {SddsType::i16, "short"},     {SddsType::u16, "ushort"},      {SddsType::i32, "long"},
-    {SddsType::u32, "ulong"},     {SddsType::i64, "long64"},      {SddsType::u64, "ulong64"},
-    {SddsType::f32, "float"},     {SddsType::f64, "double"},      {SddsType::f128, "longdouble"},
-    {SddsType::string, "string"}, {SddsType::character, "character"},
+    {SddsType::i16, "short"},
+    {SddsType::u16, "ushort"},
+    {SddsType::i32, "long"},
+    {SddsType::u32, "ulong"},
+    {SddsType::i64, "long64"},
+    {SddsType::u64, "ulong64"},
+    {SddsType::f32, "float"},
+    {SddsType::f64, "double"},
+    {SddsType::f128, "longdouble"},
+    {SddsType::string, "string"},
+    {SddsType::character, "character"},
 };
 
 // The header's lines, one at a time, without their line ends.
@@ -93,8 +100,8 @@ bool parse_command(const HeaderLines& lines, std::string_view text, Command& com
   while (p < text.size() && is_word_char(text[p]))
     command.name += text[p++];
   for (;;) {
-    while (p < text.size() && (text[p] == ' ' || text[p] == '\t' || text[p] == ',' ||
-                               text[p] == '\n'))
+    while (p < text.size() &&
+           (text[p] == ' ' || text[p] == '\t' || text[p] == ',' || text[p] == '\n'))
       ++p;
     if (p == text.size())
       return false;

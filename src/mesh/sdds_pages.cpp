@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -154,8 +154,7 @@ std::vector<SddsPage> binary_pages(const char* path, std::string_view bytes,
     const std::int32_t rows = data.int32("row count");
     if (rows < 0)
       raise_input_failure(path, 0, "%s: page %llu: its row count is %d", path,
-                          static_cast<unsigned long long>(data.page()),
-                          static_cast<int>(rows));
+                          static_cast<unsigned long long>(data.page()), static_cast<int>(rows));
     for (const SddsItem& parameter : header.parameters) {
       if (!parameter.fixed)
         data.skip(parameter.type, "parameters");
@@ -170,8 +169,9 @@ std::vector<SddsPage> binary_pages(const char* path, std::string_view bytes,
           raise_input_failure(path, 0,
                               "%s: page %llu: array %s has a dimension of %d, more values than "
                               "the %llu bytes that remain hold",
-                              path, static_cast<unsigned long long>(data.page()), quoted_text(array.name).c_str(),
-                              static_cast<int>(extent), static_cast<unsigned long long>(data.left()));
+                              path, static_cast<unsigned long long>(data.page()),
+                              quoted_text(array.name).c_str(), static_cast<int>(extent),
+                              static_cast<unsigned long long>(data.left()));
         elements *= static_cast<std::uint64_t>(extent);
       }
       for (std::uint64_t k = 0; k < elements; ++k)
@@ -181,7 +181,8 @@ std::vector<SddsPage> binary_pages(const char* path, std::string_view bytes,
       raise_input_failure(path, 0,
                           "%s: page %llu counts %d rows of %llu bytes or more, more than the %llu "
                           "bytes that remain",
-                          path, static_cast<unsigned long long>(data.page()), static_cast<int>(rows), static_cast<unsigned long long>(least_row),
+                          path, static_cast<unsigned long long>(data.page()),
+                          static_cast<int>(rows), static_cast<unsigned long long>(least_row),
                           static_cast<unsigned long long>(data.left()));
     }
     SddsPage& page = pages.emplace_back(wanted.size());
@@ -309,9 +310,8 @@ private:
   bool word_read_ = false; // on the current line
 };
 
-std::vector<SddsPage> ascii_pages(const char* path, std::string_view text,
-                                  const SddsHeader& header, std::span<const std::size_t> wanted,
-                                  std::size_t max_pages) {
+std::vector<SddsPage> ascii_pages(const char* path, std::string_view text, const SddsHeader& header,
+                                  std::span<const std::size_t> wanted, std::size_t max_pages) {
   const std::vector<int> slots = slots_of(header, wanted);
   AsciiData data(path, text, header.header_lines);
   for (std::int64_t k = 0; k < header.additional_header_lines && data.next_line_start(); ++k)
@@ -333,9 +333,9 @@ std::vector<SddsPage> ascii_pages(const char* path, std::string_view text,
         const auto extent = static_cast<std::uint64_t>(data.count("array dimension"));
         // Each element takes a byte at least.
         if (extent != 0 && elements > data.left() / extent)
-          raise_input_error(path, data.line(),
-                            "Array %s holds more values than the %llu bytes that remain",
-                            quoted_text(array.name).c_str(), static_cast<unsigned long long>(data.left()));
+          raise_input_error(
+              path, data.line(), "Array %s holds more values than the %llu bytes that remain",
+              quoted_text(array.name).c_str(), static_cast<unsigned long long>(data.left()));
         elements *= extent;
       }
       std::string_view word;
@@ -352,10 +352,9 @@ std::vector<SddsPage> ascii_pages(const char* path, std::string_view text,
       // Each value takes a byte and a blank at least.
       if (!header.columns.empty() &&
           static_cast<std::uint64_t>(rows) > data.left() / header.columns.size())
-        raise_input_error(path, data.line(),
-                          "%lld rows are more than the %llu bytes that remain hold",
-                          static_cast<long long>(rows),
-                          static_cast<unsigned long long>(data.left()));
+        raise_input_error(
+            path, data.line(), "%lld rows are more than the %llu bytes that remain hold",
+            static_cast<long long>(rows), static_cast<unsigned long long>(data.left()));
     }
     SddsPage& page = pages.emplace_back(wanted.size());
     for (std::vector<double>& values : page)
@@ -386,8 +385,8 @@ std::vector<SddsPage> ascii_pages(const char* path, std::string_view text,
 } // namespace
 
 std::vector<SddsPage> read_sdds_pages(const char* path, std::string_view bytes,
-                                      const SddsHeader& header,
-                                      std::span<const std::size_t> wanted, std::size_t max_pages) {
+                                      const SddsHeader& header, std::span<const std::size_t> wanted,
+                                      std::size_t max_pages) {
   const std::string_view data = bytes.substr(header.data_start);
   try {
     return header.binary ? binary_pages(path, data, header, wanted, max_pages)

@@ -207,18 +207,19 @@ FieldMesh read_plane(const char* path, NumberInput& input, const Header& header,
   const auto read_component = [&](NumberInput& from, char component, double norm) {
     std::complex<double>* values = mesh.components[component == 'r' ? 0 : 1].values.data();
     read_values(from, mesh.point_count(), norm, unit_of(kind.field),
-                [&](std::size_t n, double value) { values[order.index(n)] = {value, 0}; });
+                [&](std::size_t n, double value) {
+                  values[order.index(n)] = {value, 0};
+                });
   };
   read_component(input, kind.component, header.norm);
   NumberInput sibling_input(sibling_stream.get(), sibling.c_str());
   const Header sibling_header = read_header(sibling_input);
   if (sibling_header.z != header.z || sibling_header.r != header.r) {
-    raise_input_failure(sibling.c_str(), 0, "%s: its grid is not that of %s: %lld %s and %lld %s expected",
-                      sibling.c_str(), path,
-                      static_cast<long long>(header.z.intervals),
-                      number_text(header.z.length).c_str(),
-                      static_cast<long long>(header.r->intervals),
-                      number_text(header.r->length).c_str());
+    raise_input_failure(
+        sibling.c_str(), 0, "%s: its grid is not that of %s: %lld %s and %lld %s expected",
+        sibling.c_str(), path, static_cast<long long>(header.z.intervals),
+        number_text(header.z.length).c_str(), static_cast<long long>(header.r->intervals),
+        number_text(header.r->length).c_str());
   }
   read_component(sibling_input, other, sibling_header.norm);
   const bool z_first = kind.component == 'z';
