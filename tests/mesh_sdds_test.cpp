@@ -46,7 +46,8 @@ const std::string kColumns = "&column name=z, units=m, type=double, &end\n"
                              "&column name=Ez, units=V/m, type=double, &end\n";
 const std::string kAscii = "SDDS1\n" + kColumns + "&data mode=ascii, &end\n";
 
-MeshReadOptions options(std::optional<FieldKind> field = {}, std::optional<std::int64_t> points = {}) {
+MeshReadOptions options(std::optional<FieldKind> field = {},
+                        std::optional<std::int64_t> points = {}) {
   MeshReadOptions read = test_support::at_frequency(1.3e9);
   read.field = field;
   read.resample = points;
@@ -77,40 +78,91 @@ TEST(SddsMesh, ReadsEveryLayoutByColumnName) {
        "&column name=Ez, units=MV/m, type=float, &end\n&column\n name=s,\n units=m, type=double,"
        "  &end\n&data mode=ascii, &end\n! page 1\na label, with blanks\n      3\n" +
            rows3 + "! page 2\nx\n1\n 9 9\n",
-       options(), ProblemKind::rf, 1, 3, -0.01, 0.01, 0, {1.5, 0}},
+       options(),
+       ProblemKind::rf,
+       1,
+       3,
+       -0.01,
+       0.01,
+       0,
+       {1.5, 0}},
       {"ASCII without row counts",
        "SDDS1\n&column name=Ez, type=double, &end\n&column name=s, units=m, type=double, &end\n"
        "&data mode=ascii, no_row_counts=1, &end\n" +
            rows3 + "\n 9 9\n",
-       options(), ProblemKind::rf, 1, 3, -0.01, 0.01, 0, {1.5, 0}},
+       options(),
+       ProblemKind::rf,
+       1,
+       3,
+       -0.01,
+       0.01,
+       0,
+       {1.5, 0}},
       {"binary, a parameter, an array, a string column, float Ez, two pages",
        "SDDS1\n!# little-endian\n&parameter name=P, type=double, &end\n"
        "&array name=A, type=short, dimensions=2, &end\n&column name=name, type=string, &end\n"
        "&column name=Ez, type=float, &end\n&column name=z, units=m, type=double, &end\n"
        "&data mode=binary, &end\n" +
-           i32(3) + f64(7) + i32(1) + i32(2) + std::string("\1\0\2\0", 4) + i32(2) + "ab" + f32(-2) + f64(0) +
-           i32(0) + f32(4) + f64(0.5) + i32(1) + "c" + f32(6) + f64(1) + i32(1) + f64(7) + i32(0) +
-           i32(0),
-       options(), ProblemKind::rf, 1, 3, 0, 0.5, 0, {-2, 0}},
+           i32(3) + f64(7) + i32(1) + i32(2) + std::string("\1\0\2\0", 4) + i32(2) + "ab" +
+           f32(-2) + f64(0) + i32(0) + f32(4) + f64(0.5) + i32(1) + "c" + f32(6) + f64(1) + i32(1) +
+           f64(7) + i32(0) + i32(0),
+       options(),
+       ProblemKind::rf,
+       1,
+       3,
+       0,
+       0.5,
+       0,
+       {-2, 0}},
       {"binary, big-endian, column-major, long Ez and float z",
        "SDDS1\n!# big-endian\n&column name=Ez, type=long, &end\n"
-       "&column name=z, units=m, type=float, &end\n&data mode=binary, column_major_order=1, &end\n" +
+       "&column name=z, units=m, type=float, &end\n&data mode=binary, column_major_order=1, "
+       "&end\n" +
            i32(3, true) + i32(-7, true) + i32(0, true) + i32(7, true) + f32(0.25F, true) +
            f32(0.5F, true) + f32(0.75F, true),
-       options(), ProblemKind::rf, 1, 3, 0.25, 0.25, 0, {-7, 0}},
+       options(),
+       ProblemKind::rf,
+       1,
+       3,
+       0.25,
+       0.25,
+       0,
+       {-7, 0}},
       {"ASCII solenoid, three radii, short Br",
        "SDDS1\n&column name=z, units=m, type=double, &end\n&column name=r, units=m, type=double, "
        "&end\n&column name=Br, units=T, type=short, &end\n&column name=Bz, units=T, type=double, "
        "&end\n&data mode=ascii, &end\n2\n0 0 0 1\n1 0 0 2\n2\n0 0.1 -1 3\n1 0.1 1 4\n"
        "2\n0 0.2 -2 5\n1 0.2 2 6\n",
-       options(), ProblemKind::magnetostatic, 3, 2, 0, 1, 0.1, {1, 0}},
+       options(),
+       ProblemKind::magnetostatic,
+       3,
+       2,
+       0,
+       1,
+       0.1,
+       {1, 0}},
       {"binary solenoid on the axis, Ez beside Bz, the field given",
        "SDDS1\n&column name=z, units=m, type=double, &end\n&column name=Bz, units=T, type=double, "
        "&end\n&column name=Ez, type=double, &end\n&data mode=binary, &end\n" +
            i32(2) + f64(0) + f64(0.5) + f64(3) + f64(0.1) + f64(0.25) + f64(3),
-       options(FieldKind::magnetic), ProblemKind::magnetostatic, 1, 2, 0, 0.1, 0, {0.5, 0}},
-      {"z not uniform, resampled", kAscii + "3\n0 1\n0.1 2\n0.3 4\n", options({}, 4),
-       ProblemKind::rf, 1, 4, 0, 0.1, 0, {1, 0}},
+       options(FieldKind::magnetic),
+       ProblemKind::magnetostatic,
+       1,
+       2,
+       0,
+       0.1,
+       0,
+       {0.5, 0}},
+      {"z not uniform, resampled",
+       kAscii + "3\n0 1\n0.1 2\n0.3 4\n",
+       options({}, 4),
+       ProblemKind::rf,
+       1,
+       4,
+       0,
+       0.1,
+       0,
+       {1, 0}},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -122,7 +174,8 @@ TEST(SddsMesh, ReadsEveryLayoutByColumnName) {
     EXPECT_EQ(mesh.axes[2].points, c.z_points) << c.what;
     EXPECT_DOUBLE_EQ(mesh.axes[2].origin, c.z_origin) << c.what;
     EXPECT_DOUBLE_EQ(mesh.axes[2].spacing, c.z_spacing) << c.what;
-    const FieldKind field = c.problem == ProblemKind::rf ? FieldKind::electric : FieldKind::magnetic;
+    const FieldKind field =
+        c.problem == ProblemKind::rf ? FieldKind::electric : FieldKind::magnetic;
     EXPECT_EQ(values_of(mesh, field, "z").at(0), c.first) << c.what;
   }
 }
@@ -140,17 +193,21 @@ TEST(SddsMesh, EveryDefectIsOneLine) {
       {"SDDS1\n&column name=z, units &end\n",
        "(2): Not an SDDS command: name=value expected, not \"units &end\""},
       {"SDDS1\n&column name=z, units=m, &end\n", "(2): &column \"z\" without a type"},
-      {"SDDS1\n&column name=z, type=int, &end\n", "(2): &column \"z\": type \"int\" is no SDDS type"},
+      {"SDDS1\n&column name=z, type=int, &end\n",
+       "(2): &column \"z\": type \"int\" is no SDDS type"},
       {"SDDS1\n&column type=double, &end\n", "(2): &column without a name"},
-      {"SDDS1\n" + kColumns + "&column name=z, type=double, &end\n", "(4): Two columns named \"z\""},
+      {"SDDS1\n" + kColumns + "&column name=z, type=double, &end\n",
+       "(4): Two columns named \"z\""},
       {"SDDS1\n&table name=z, &end\n", "(2): &table is no SDDS command"},
-      {"SDDS1\nz\n", "(2): Not an SDDS header line: a command (&column, ...) or a comment (!) expected"},
+      {"SDDS1\nz\n",
+       "(2): Not an SDDS header line: a command (&column, ...) or a comment (!) expected"},
       {"SDDS1\n&data mode=text, &end\n", "(2): &data mode=\"text\": ascii or binary expected"},
       {"SDDS1\n&column name=s, units=mm, type=double, &end\n&data &end\n",
        ": column s is in \"mm\": elegant reads positions in m (units=m)"},
       {"SDDS1\n&column name=z, units=m, type=long, &end\n&data &end\n",
        ": column z is of type long: elegant reads positions of a floating type (float or double)"},
-      {"SDDS1\n&column name=Ez, type=double, &end\n&data &end\n", ": no column of positions (z or s)"},
+      {"SDDS1\n&column name=Ez, type=double, &end\n&data &end\n",
+       ": no column of positions (z or s)"},
       {"SDDS1\n&column name=z, units=m, type=double, &end\n&data &end\n",
        ": no field column (Ez, or Bz of a solenoid)"},
       {"SDDS1\n" + kColumns + "&column name=Bz, type=double, &end\n&data &end\n",
@@ -164,7 +221,8 @@ TEST(SddsMesh, EveryDefectIsOneLine) {
        "points to resample it on"},
       {kAscii + "3\n0 1\n1 2\n1 3\n", ": its z does not increase from row 2 to 3 (1, 1)"},
       {kAscii, ": no page of data"},
-      {binary + i32(3) + f64(0), ": page 1 counts 3 rows of 16 bytes or more, more than the 8 bytes that remain"},
+      {binary + i32(3) + f64(0),
+       ": page 1 counts 3 rows of 16 bytes or more, more than the 8 bytes that remain"},
       {binary + i32(-1), ": page 1: its row count is -1"},
       {binary + std::string("\1\0", 2), ": page 1 ends within its row count (a truncated file)"},
       {"SDDS1\n&array name=A, type=double, &end\n" + kColumns + "&data &end\n" + i32(1) + i32(3),
@@ -205,8 +263,8 @@ TEST(SddsMesh, WritesTheGoldenFilesAndReadsThemBackAsTheSameMap) {
             test_support::golden_text("sdds-solenoid-ascii.txt"));
   // Binary: the header declares its byte order, then little-endian rows of z and Ez.
   write_mesh_file(rf, MeshFormat::sdds, dir.file("rf-binary.sdds").c_str());
-  std::string expected = "SDDS1\n!# little-endian\n" + kColumns + "&data mode=binary, &end\n" +
-                         le32(5);
+  std::string expected =
+      "SDDS1\n!# little-endian\n" + kColumns + "&data mode=binary, &end\n" + le32(5);
   const auto ez = values_of(rf, FieldKind::electric, "z");
   for (std::size_t k = 0; k < 5; ++k)
     expected += doubles_bytes({0.5 + static_cast<double>(k) * 0.05, ez[k].real()});
@@ -232,7 +290,8 @@ TEST(SddsMesh, WritesTheGoldenFilesAndReadsThemBackAsTheSameMap) {
 TEST(SddsMesh, WhatElegantCannotReadIsRefusedBeforeWriting) {
   TempDir dir;
   write_file(dir.file("map.t7"), test_support::electric_t7_text());
-  FieldMesh map = read_mesh(dir.file("map.t7").c_str(), test_support::of_field(FieldKind::electric));
+  FieldMesh map =
+      read_mesh(dir.file("map.t7").c_str(), test_support::of_field(FieldKind::electric));
   const std::string source = dir.file("map.t7") + ": ";
   const std::string out = dir.file("out.sdds"); // never written
   MeshWriteOptions mirror;

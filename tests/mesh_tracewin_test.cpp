@@ -45,14 +45,23 @@ TEST(TraceWinMesh, EachExtensionReadsItsField) {
     std::complex<double> first; // the value at z = 0, in SI units
   };
   for (const Case& c : {
-           Case{"cavity.edz", "2 0.5\r\n2\r\n3\r\n-4\r\n5\r\n", ProblemKind::rf, FieldKind::electric,
+           Case{"cavity.edz",
+                "2 0.5\r\n2\r\n3\r\n-4\r\n5\r\n",
+                ProblemKind::rf,
+                FieldKind::electric,
                 {1.5e6, 0}},
-           Case{"gap.esz", "2 0.5\n1\n3\n-4\n5\n", ProblemKind::electrostatic,
-                FieldKind::electric, {3e6, 0}},
-           Case{"SOLENOID.BSZ", "2 0.5\n0.5\n3 -4\n5", ProblemKind::magnetostatic,
-                FieldKind::magnetic, {6, 0}},
-           Case{"cavity.bdz", "2 0.5\n1\n3\n-4\n5\n", ProblemKind::rf, FieldKind::magnetic,
-                {0, -3}},
+           Case{"gap.esz",
+                "2 0.5\n1\n3\n-4\n5\n",
+                ProblemKind::electrostatic,
+                FieldKind::electric,
+                {3e6, 0}},
+           Case{"SOLENOID.BSZ",
+                "2 0.5\n0.5\n3 -4\n5",
+                ProblemKind::magnetostatic,
+                FieldKind::magnetic,
+                {6, 0}},
+           Case{
+               "cavity.bdz", "2 0.5\n1\n3\n-4\n5\n", ProblemKind::rf, FieldKind::magnetic, {0, -3}},
        }) {
     TempDir dir;
     write_file(dir.file(c.name), c.text);
@@ -82,8 +91,11 @@ TEST(TraceWinMesh, APlaneIsReadFromEitherOfItsFiles) {
     const auto ez = values_of(mesh, FieldKind::electric, "z");
     const auto er = values_of(mesh, FieldKind::electric, "r");
     for (std::size_t n = 0; n < 6; ++n) {
-      EXPECT_EQ(ez[(n % 2) * 3 + n / 2], std::complex<double>(static_cast<double>(n + 1) * 1e6, 0)) << name << n;
-      EXPECT_EQ(er[(n % 2) * 3 + n / 2], std::complex<double>(static_cast<double>(n + 1) / 0.1 * 1e6, 0)) << name;
+      EXPECT_EQ(ez[(n % 2) * 3 + n / 2], std::complex<double>(static_cast<double>(n + 1) * 1e6, 0))
+          << name << n;
+      EXPECT_EQ(er[(n % 2) * 3 + n / 2],
+                std::complex<double>(static_cast<double>(n + 1) / 0.1 * 1e6, 0))
+          << name;
     }
   }
 }
@@ -122,7 +134,8 @@ TEST(TraceWinMesh, EveryDefectIsOneLine) {
     std::string message; // after the file's path
   };
   for (const Case& c : std::vector<Case>{
-           {"a.edz", "2 0.5\n1\n3\n-4\n", "(4): Too few values: the grid needs 3, the file holds 2"},
+           {"a.edz", "2 0.5\n1\n3\n-4\n",
+            "(4): Too few values: the grid needs 3, the file holds 2"},
            {"a.edz", "2 0.5\n1\n3\n-4\n5 6\n", "(5): Too many values: the grid needs 3"},
            {"a.edz", "2\n1\n", "(1): Not a TraceWin header line: nz and zmax expected"},
            {"a.edz", "2.5 1\n1\n", "(1): Interval count is no whole number from 1 on: 2.5"},
@@ -132,18 +145,21 @@ TEST(TraceWinMesh, EveryDefectIsOneLine) {
            {"a.edz", "2 1\n0\n", "(2): Norm is no number other than 0: 0"},
            {"a.esz", "2 1\n1\n1e-300\n1\n1e308\n", "(5): Value out of range: 1e+308"},
            {"a.esz", "2 1\n1 0.1\n1 1\n", "(3): Not a TraceWin header line: Norm expected"},
-           {"a.bsr", "2 1\n1\n", "(2): Not a TraceWin header line: nr and rmax expected (an r "
-                                 "file holds a 2-D map)"},
+           {"a.bsr", "2 1\n1\n",
+            "(2): Not a TraceWin header line: nr and rmax expected (an r "
+            "file holds a 2-D map)"},
            {"a.edz", "2 1\n1 0.1\n1\n",
             ": TraceWin's 2-D RF maps are not read (no public reader tells the layout of their "
             "fields)"},
-           {"a.bdr", "", ": TraceWin's 2-D RF maps are not read (no public reader tells the "
-                         "layout of their fields)"},
+           {"a.bdr", "",
+            ": TraceWin's 2-D RF maps are not read (no public reader tells the "
+            "layout of their fields)"},
            {"a.edx", "", ": TraceWin's 3-D maps are not read"},
            {"a.esz", "2 0.02\n1 0.005\n1\n1\n2\n3\n4\n5\n6\n",
             ": a 2-D map is read with its other file, @.esr: No such file or directory"},
-           {"a.map", "", ": a TraceWin file's extension tells what it holds (.edz, .esz, .bsz, "
-                         ".bdz, or .esz and .esr, .bsz and .bsr of a 2-D map): this name has none"},
+           {"a.map", "",
+            ": a TraceWin file's extension tells what it holds (.edz, .esz, .bsz, "
+            ".bdz, or .esz and .esr, .bsz and .bsr of a 2-D map): this name has none"},
        }) {
     TempDir dir;
     const std::string path = dir.file(c.name);
