@@ -195,7 +195,8 @@ std::vector<SddsPage> binary_pages(const char* path, std::string_view bytes,
       else
         page[static_cast<std::size_t>(slots[column])].push_back(data.number(item.type, "rows"));
     };
-    const auto n_rows = static_cast<std::size_t>(rows);
+    // Without columns, rows hold nothing.
+    const auto n_rows = header.columns.empty() ? 0 : static_cast<std::size_t>(rows);
     for (std::size_t outer = 0; outer < (header.column_major ? header.columns.size() : n_rows);
          ++outer) {
       for (std::size_t inner = 0; inner < (header.column_major ? n_rows : header.columns.size());
@@ -349,9 +350,9 @@ std::vector<SddsPage> ascii_pages(const char* path, std::string_view text, const
     if (!header.no_row_counts) {
       data.next_line_start();
       rows = data.count("row count");
-      // Each value takes a byte and a blank at least.
-      if (!header.columns.empty() &&
-          static_cast<std::uint64_t>(rows) > data.left() / header.columns.size())
+      // Each value, or a row without columns, takes a byte at least.
+      if (static_cast<std::uint64_t>(rows) >
+          data.left() / std::max<std::size_t>(1, header.columns.size()))
         raise_input_error(
             path, data.line(), "%lld rows are more than the %llu bytes that remain hold",
             static_cast<long long>(rows), static_cast<unsigned long long>(data.left()));
@@ -363,6 +364,14 @@ std::vector<SddsPage> ascii_pages(const char* path, std::string_view text, const
       const bool more = data.next_line_start();
       if (rows < 0 && (!more || data.line_is_blank()))
         break;
+      if (!more)
+        raise_input_error(path, data.line(), "The file ends within row %lld of the page",
+                          static_cast<long long>(row + 1));
+      // Without columns, a row is its line.
+      if (header.columns.empty()) {
+        data.skip_line();
+        continue;
+      }
       for (std::size_t column = 0; column < header.columns.size(); ++column) {
         std::string_view word;
         if (!data.word(word))
