@@ -12,8 +12,8 @@
 #include <bit>
 #include <cstdint>
 #include <initializer_list>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace norvalex {
@@ -87,8 +87,9 @@ AxisPage axis_page(const FieldMesh& mesh, const SddsLayout& layout,
   AxisField field = axis_field(mesh, layout.field, "an SDDS file");
   if (options.mirror)
     field = mirrored(field);
-  std::vector<double> z = positions_of(mesh, field.start, field.step, field.values.size(),
-                                       options.z_offset, layout.field == FieldKind::electric ? 3 : 2);
+  std::vector<double> z =
+      positions_of(mesh, field.start, field.step, field.values.size(), options.z_offset,
+                   layout.field == FieldKind::electric ? 3 : 2);
   return {std::move(field), std::move(z)};
 }
 
@@ -163,8 +164,8 @@ void check_sdds(const FieldMesh& mesh, const MeshWriteOptions& options) {
   positions_of(mesh, r.origin, r.spacing, static_cast<std::size_t>(r.points), 0, 2);
 }
 
-void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files,
-                const MeshWriteOptions& options, MeshWriteReport&) {
+void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport&) {
   const SddsLayout layout = layout_of(mesh, options);
   PageWriter out(files[0], options.ascii);
   if (!layout.plane) {
