@@ -41,6 +41,19 @@ const std::string kError = "fieldmap: Error: ";
 
 const MeshReadOptions kRf = test_support::at_frequency(1.3e9);
 
+// The forms written (or read), as the messages list them: their names, or their titles.
+std::string forms_listed(bool written, const char* between, const char* last, bool titles = false) {
+  std::vector<std::string> words;
+  for (const MeshFormInfo& info : mesh_forms()) {
+    if (written ? info.writable : info.readable)
+      words.emplace_back(titles ? info.title : info.name);
+  }
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == words.size() ? last : between) + words[k];
+  return text;
+}
+
 std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -57,6 +70,7 @@ protected:
     expect_success(test_support::run_norvalex({"-o", rf_tqs_, rf_sf7_}), rf_tqs_);
     if (mesh_has_openpmd())
       write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::openpmd, rf_h5_.c_str());
+    write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::opal_2d, rf_opal_.c_str());
   }
 
   ProcessResult fieldmap(const std::vector<std::string>& args,
@@ -70,8 +84,9 @@ protected:
   const std::string magnetic_sf7_ = dir_.file("magnetic.sf7");
   const std::string rf_t7_ = dir_.file("rf.t7");
   const std::string electric_t7_ = dir_.file("electric.t7");
-  const std::string rf_tqs_ = dir_.file("rf.tqs"); // norvalex's file of rf.sf7
-  const std::string rf_h5_ = dir_.file("rf.h5");   // with HDF5 only
+  const std::string rf_tqs_ = dir_.file("rf.tqs");      // norvalex's file of rf.sf7
+  const std::string rf_h5_ = dir_.file("rf.h5");        // with HDF5 only
+  const std::string rf_opal_ = dir_.file("rf-opal.T7"); // OPAL's, by its content
 };
 
 TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
@@ -122,6 +137,7 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {rf_t7_, {}, {}},
       {electric_t7_, {"--field", "electric"}, test_support::of_field(FieldKind::electric)},
       {rf_tqs_, {"--frequency", "1.3e9"}, kRf},
+      {rf_opal_, {}, {}},
   };
   struct Output {
     const char* name; // "-" for standard output
@@ -136,6 +152,9 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {"-", {"--to", "tqs"}, MeshFormat::tqs},
       {"-", {"-t", "t7"}, MeshFormat::t7},
       {"-", {"--to", "onaxis"}, MeshFormat::on_axis},
+      {"-", {"--to", "opal-2d"}, MeshFormat::opal_2d},
+      {"-", {"--to", "opal-1d"}, MeshFormat::opal_1d},
+      {"-", {"--to", "astra"}, MeshFormat::astra},
   };
   if (mesh_has_openpmd()) {
     inputs.push_back({rf_h5_, {}, {}});
@@ -161,8 +180,10 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       EXPECT_EQ(result.err, mesh.columns.empty() || output.format == MeshFormat::tqs ? "" : dropped)
           << label;
       write_file(written, target == "-" ? result.out : read_file(target));
-      if (output.format == MeshFormat::on_axis) {
-        write_mesh_file(mesh, MeshFormat::on_axis, dir_.file("axis").c_str());
+      // A 1-D form's file holds the axis: the bytes that the library writes.
+      if (output.format == MeshFormat::on_axis || output.format == MeshFormat::opal_1d ||
+          output.format == MeshFormat::astra) {
+        write_mesh_file(mesh, output.format, dir_.file("axis").c_str());
         EXPECT_EQ(read_file(written), read_file(dir_.file("axis"))) << label;
         continue;
       }
@@ -292,6 +313,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
+  const std::string uneven = dir_.file("uneven.dat");
+  write_file(uneven, "0 1\n0.5 2\n1.5 4\n");
   const std::string no_command =
       kError + "no command given: convert or info; \"fieldmap --help\" lists the options";
   struct Case {
@@ -306,7 +329,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", rf_t7_}, kError + "convert reads IN and writes OUT, not 1 file name"},
       {{"info", rf_t7_, out}, kError + "info reads one file IN, not 2 file names"},
       {{"convert", "--to", "hdf5", rf_t7_, out},
-       kError + "--to needs tqs, openpmd, t7, onaxis, tracewin or sdds, not \"hdf5\""},
+       kError + "--to needs " + forms_listed(true, ", ", " or ") + ", not \"hdf5\""},
       {{"convert", "--field", "E", electric_t7_, out},
        kError + "--field needs electric or magnetic, not \"E\""},
       {{"convert", "--scale", "2x", rf_t7_, out}, kError + "--scale needs a number, not \"2x\""},
@@ -331,16 +354,27 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"info", table},
-       kError + table +
-           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, "
-           "TraceWin file, SDDS file)"},
+       kError + table + ": not a field map of a known form (" +
+           forms_listed(false, ", ", ", ", true) + ")"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
+      {{"info", uneven},
+       kError + uneven +
+           "(3): Uneven step: 1 m after steps of 0.5 m (resample the map on equally spaced points "
+           "to read it)"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
       {{"convert", electric_t7_, out},
        kError + electric_t7_ +
            ": a static T7 file does not say which field it holds: give the field, electric or "
            "magnetic"},
+      {{"convert", "--coefficients", "4", rf_t7_, dir_.file("rfdata1")},
+       kError + rf_t7_ +
+           ": an Impact-T Fourier file holds an odd count of values a block (a0, then pairs a_n, "
+           "b_n), not 4"},
+      {{"convert", rf_t7_, dir_.file("rfdata1001")},
+       kError + rf_t7_ +
+           ": an Impact-T derivative file takes its derivatives from a spline of 6 points or "
+           "more, not 5"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
        kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
       {{"convert", "--ascii", rf_t7_, dir_.file("out.edz")},
@@ -440,6 +474,22 @@ TEST_F(Fieldmap, ConvertWritesTraceWinAndSddsFiles) {
     for (std::size_t k = 0; k < c.files.size(); ++k)
       EXPECT_EQ(read_file(dir_.file(c.files[k])), read_file(names.at(k))) << c.files[k];
   }
+}
+
+// Impact-T's files are told by their names: a map to the Fourier form and back to its axis.
+TEST_F(Fieldmap, ImpactFourierFilesConvertBothWays) {
+  const std::string rfdata = dir_.file("rfdata3");
+  const ProcessResult written = fieldmap({"convert", "--coefficients", "3", rf_t7_, rfdata});
+  EXPECT_EQ(written.exit_status, 0);
+  EXPECT_EQ(written.err, "");
+  MeshWriteOptions three;
+  three.coefficients = 3;
+  write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::impact_fourier,
+                  dir_.file("expected").c_str(), three);
+  EXPECT_EQ(read_file(rfdata), read_file(dir_.file("expected")));
+  const ProcessResult back = fieldmap({"convert", "--points", "5", "--to", "onaxis", rfdata, "-"});
+  EXPECT_EQ(back.exit_status, 0);
+  EXPECT_EQ(back.out.substr(0, 2), "0.");
 }
 
 // The solver names its files in capitals (SWIFEL.T7), and the Python module's write_mesh takes

@@ -480,9 +480,9 @@ const std::vector<Defect> defects = {
     {"3-D cylindrical",
      {"cylindrical", "m.attrs['gridSize'] = np.array([10, 8, 20])"},
      "3-D mesh (gridSize 10 x 8 x 20): only one theta plane can be read"},
-    {"3-D rectangular",
+    {"3-D rectangular without a z spacing",
      {"rectangular", "m.attrs['gridSize'] = np.array([2, 3, 5])"},
-     "3-D mesh (gridSize 2 x 3 x 5): only one z plane can be read"},
+     "gridSpacing 0 of axis z: an axis of 5 points needs a positive spacing"},
     {"huge gridSize of constant groups",
      {"cylindrical", "m.attrs['gridSize'] = np.array([100000, 1, 100000]); "
                      "[constant(m, c, 1.0) for c in "

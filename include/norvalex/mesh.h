@@ -1,9 +1,10 @@
-// Field meshes: one in-memory model of a 2-D (or 1-D) field map of the Superfish solver, read
-// from an SF7 table (every column), a T7 grid file or an openPMD field mesh (HDF5, BeamPhysics
-// extension). The grid and the attributes have the openPMD meaning; field components are
-// complex amplitudes in SI units (V/m, T); values lie in C order over the openPMD axes
-// (cylindrical: nr rows of nz values), whatever order the file had. Every failure throws
-// norvalex::Error (error.h); a defect of a file is located at its line.
+// Field meshes: one in-memory model of a field map, 1-D, 2-D or 3-D, read from and written to
+// the solvers' and the trackers' forms (an SF7 table, a T7 grid file, an openPMD field mesh in
+// HDF5, ...; mesh_forms() lists them). The grid and the attributes have the openPMD meaning;
+// field components are complex amplitudes in SI units (V/m, T); values lie in C order over the
+// openPMD axes (cylindrical: nr rows of nz values; rectangular: z fastest, then y, then x),
+// whatever order the file had. Every failure throws norvalex::Error (error.h); a defect of a
+// file is located at its line.
 #pragma once
 
 #include "norvalex/error.h"
@@ -31,7 +32,7 @@ inline constexpr double MESH_MU0 = 1.25663706212e-6;
 
 enum class MeshGeometry {
   cylindrical, // axes r, theta, z; one theta plane
-  rectangular, // axes x, y, z; one z plane
+  rectangular, // axes x, y, z; a plane (one point along z, or along y) or a 3-D grid
 };
 
 enum class FieldKind { electric, magnetic };
@@ -64,8 +65,9 @@ enum class ProblemKind { unknown, rf, electrostatic, magnetostatic };
 
 // The grids and fields that a form can hold.
 struct MeshHolds {
-  bool one_d = false; // a line of points
-  bool two_d = false; // a plane
+  bool one_d = false;   // a line of points
+  bool two_d = false;   // a plane
+  bool three_d = false; // a rectangular grid of more than one point along x, y and z
   bool rf = false;
   bool static_fields = false;
   bool cylindrical = false;
@@ -224,6 +226,18 @@ struct MeshNote {
   std::string text;
 };
 
+// A field along the axis that a file holds as a Fourier series (a block of Impact-T's Fourier
+// form): from `start` to `end` (m, along the mesh's axis) it is a0/2 + the sum over n of
+// (a_n cos(2 pi n s / period) + b_n sin(2 pi n s / period)), s = z - start - period / 2;
+// `values` are a0, a1, b1, a2, b2, ... (all 0 for a block that holds no field).
+struct AxisSeries {
+  FieldKind field = FieldKind::electric;
+  double start = 0;
+  double end = 0;
+  double period = 0;
+  std::vector<double> values;
+};
+
 struct MeshSource {
   std::string file;
   MeshForm form = MeshForm::sf7;
@@ -233,8 +247,9 @@ struct MeshSource {
 
 struct FieldMesh {
   MeshGeometry geometry = MeshGeometry::cylindrical;
-  // In openPMD order: r, theta, z (cylindrical) or x, y, z (rectangular). The theta axis, or the
-  // z axis of a rectangular mesh, has one point; a 1-D mesh has one point on a second axis too.
+  // In openPMD order: r, theta, z (cylindrical) or x, y, z (rectangular). The theta axis has one
+  // point; a 2-D rectangular mesh has one point along z (or y, a plane taken from a 3-D map);
+  // a 1-D mesh has one point on a second axis too.
   std::array<MeshAxis, 3> axes;
   double frequency = 0;      // the RF frequency in Hz (fundamentalFrequency); 0 for a static map
   std::int64_t harmonic = 0; // 1 for an RF map, 0 for a static one
@@ -244,9 +259,16 @@ struct FieldMesh {
   std::vector<MeshComponent> components;
   std::vector<MeshColumn> columns;
   MeshSource source;
+  // The series that its fields on the axis were computed from (the blocks of an Impact-T Fourier
+  // file): that form writes them back as they are while the fields are still their values on
+  // the mesh's grid.
+  std::vector<AxisSeries> axis_series;
 
   // Grid points: the product of the axes' points.
   NORVALEX_MESH_API std::size_t point_count() const;
+  // The axes of more than one point: 1 for a line, 2 for a plane, 3 for a 3-D grid (0 for one
+  // point).
+  NORVALEX_MESH_API int dimensions() const;
   // The component of `field` along `axis`, or null.
   NORVALEX_MESH_API const MeshComponent* component(FieldKind field, std::string_view axis) const;
 };
@@ -326,8 +348,11 @@ struct OnAxisField {
   std::size_t stride = 1;                   // and the step between two points
 };
 
-// The mesh's on-axis field; throws "<file>: no field on the axis: ..." saying why there is none
-// (a rectangular 2-D mesh, a cylindrical one whose r does not start at 0, neither Ez nor Bz).
+// The mesh's on-axis field: the row at r = 0 of a cylindrical mesh, the line along z through
+// x = 0 and y = 0 of a rectangular one (3-D, or a plane that holds z), or the line of a 1-D mesh.
+// Throws "<file>: no field on the axis: ..." saying why there is none (a rectangular x-y plane,
+// a cylindrical mesh whose r does not start at 0, a rectangular one without a point at x = 0 or
+// y = 0, neither Ez nor Bz).
 NORVALEX_MESH_API OnAxisField on_axis_field(const FieldMesh& mesh);
 
 // The largest |Ez| (or |Bz|) on the axis and the position along the axis (in m) where it is
@@ -348,6 +373,24 @@ NORVALEX_MESH_API OnAxisPeak on_axis_peak(const FieldMesh& mesh);
 // whose name is not one word of printable characters, or two columns of one name. Every writer
 // makes this check before it writes anything.
 NORVALEX_MESH_API void check_mesh(const FieldMesh& mesh);
+
+// A plane of a rectangular map: the grid plane where `axis` ("x", "y" or "z") is `value` m,
+// which must be one of the axis's points (within 1e-9 of a step), else "<file>: y = 0.013 m is
+// no plane of the grid: its y points lie from ..."; the result keeps one point on that axis, with
+// the map's attributes, components and columns in that plane.
+NORVALEX_MESH_API FieldMesh mesh_plane(const FieldMesh& mesh, std::string_view axis, double value);
+
+// The cylindrical r-z map of a rectangular map symmetric about the z axis, taken from its
+// half-plane x >= 0 at y = 0 (which the grid must hold), every component rotated to r and theta
+// (there Er = Ex and Etheta = Ey), and how far the map departs from that symmetry: over every
+// grid point within the map's radius, the largest difference between the map's field and the
+// cylindrical map's rotated to that point (linear in r), relative to the field's largest
+// magnitude. The map's source notes it ("symmetry").
+struct CylindricalMap {
+  FieldMesh mesh;
+  double departure = 0;
+};
+NORVALEX_MESH_API CylindricalMap mesh_cylindrical(const FieldMesh& mesh);
 
 // Multiplies every field component and every column (potentials and gradients follow the field)
 // by `factor`.

@@ -91,7 +91,7 @@ void convert(const FieldmapRequest& request) {
   const std::vector<std::string> paths =
       mesh_output_paths(mesh, *format, request.output, request.write);
   if (paths.size() > 1 && to_standard_output) {
-    refuse(std::string("a ") + mesh_form_info(*format).title +
+    refuse(with_article(mesh_form_info(*format).title) +
            " of this map is written as several files: give OUT a file name");
   }
   const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);

@@ -14,6 +14,13 @@ std::size_t FieldMesh::point_count() const {
   return count;
 }
 
+int FieldMesh::dimensions() const {
+  int long_axes = 0;
+  for (const MeshAxis& axis : axes)
+    long_axes += axis.points > 1 ? 1 : 0;
+  return long_axes;
+}
+
 const MeshComponent* FieldMesh::component(FieldKind field, std::string_view axis) const {
   for (const MeshComponent& candidate : components) {
     if (candidate.field == field && candidate.axis == axis)

@@ -45,9 +45,9 @@ void check_grid(const FieldMesh& mesh) {
                        static_cast<long long>(MESH_MAX_POINTS));
     points *= axis.points;
   }
-  if (mesh.axes[cylindrical ? 1 : 2].points != 1)
-    raise_mesh_error(mesh, "gridSize %s: a %s mesh holds one %s plane", extents_text(mesh).c_str(),
-                     cylindrical ? "cylindrical" : "rectangular", cylindrical ? "theta" : "z");
+  if (cylindrical && mesh.axes[1].points != 1)
+    raise_mesh_error(mesh, "gridSize %s: a cylindrical mesh holds one theta plane",
+                     extents_text(mesh).c_str());
   for (const MeshAxis& axis : mesh.axes) {
     if (!std::isfinite(axis.spacing) || (axis.points > 1 && !(axis.spacing > 0)))
       raise_mesh_error(mesh,

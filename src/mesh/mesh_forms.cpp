@@ -1,6 +1,8 @@
 // The table of forms, one row each, in the order of MeshForm.
 #include "mesh/mesh_forms.h"
 
+#include "mesh/impact_forms.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -13,10 +15,17 @@ namespace {
 // What each form can hold.
 constexpr MeshHolds EVERY_MAP{.one_d = true,
                               .two_d = true,
+                              .three_d = true,
                               .rf = true,
                               .static_fields = true,
                               .cylindrical = true,
                               .rectangular = true};
+constexpr MeshHolds SOLVER_MAPS{.one_d = true,
+                                .two_d = true,
+                                .rf = true,
+                                .static_fields = true,
+                                .cylindrical = true,
+                                .rectangular = true};
 constexpr MeshHolds PLANES{.one_d = false,
                            .two_d = true,
                            .rf = true,
@@ -47,6 +56,12 @@ constexpr MeshHolds RF_PLANES{.one_d = false,
                               .static_fields = false,
                               .cylindrical = true,
                               .rectangular = false};
+constexpr MeshHolds CYLINDRICAL_PLANES{.one_d = false,
+                                       .two_d = true,
+                                       .rf = true,
+                                       .static_fields = true,
+                                       .cylindrical = true,
+                                       .rectangular = false};
 constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .two_d = true,
                                   .rf = false,
@@ -67,7 +82,7 @@ constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
 constexpr std::array<MeshFormRow, 15> rows{{
-    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
+    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, SOLVER_MAPS,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
      .read = read_tqs_mesh,
@@ -85,7 +100,7 @@ constexpr std::array<MeshFormRow, 15> rows{{
      .read = read_t7_mesh,
      .check = check_t7,
      .write = write_t7},
-    {.info = {MeshForm::sf7, "sf7", "SF7 table", SF7_EXTENSIONS, "", false, false, EVERY_MAP,
+    {.info = {MeshForm::sf7, "sf7", "SF7 table", SF7_EXTENSIONS, "", false, false, SOLVER_MAPS,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = sf7_signature,
      .read = read_sf7_mesh},
@@ -100,10 +115,15 @@ constexpr std::array<MeshFormRow, 15> rows{{
               "rfdataN",
               false,
               false,
-              AXIS_RF_FIELDS,
-              MESH_OPTION_POINTS,
+              AXIS_FIELDS,
+              MESH_OPTION_POINTS | MESH_OPTION_FREQUENCY,
               MESH_OPTION_COEFFICIENTS | AXIS_WRITING,
-              false}},
+              false},
+     .signature = impact_fourier_signature,
+     .named = impact_fourier_named,
+     .read = read_impact_fourier_mesh,
+     .check = check_impact_fourier,
+     .write = write_impact_fourier},
     {.info = {MeshForm::impact_derivative,
               "impact-derivative",
               "Impact-T derivative file",
@@ -111,10 +131,15 @@ constexpr std::array<MeshFormRow, 15> rows{{
               "rfdataNNNN",
               false,
               false,
-              AXIS_RF_FIELDS,
-              0,
+              AXIS_FIELDS,
+              MESH_OPTION_FREQUENCY,
               AXIS_WRITING,
-              false}},
+              false},
+     .signature = impact_derivative_signature,
+     .named = impact_derivative_named,
+     .read = read_impact_derivative_mesh,
+     .check = check_impact_derivative,
+     .write = write_impact_derivative},
     {.info = {MeshForm::impact_t7,
               "impact-t7",
               "Impact-T RF T7 file",
@@ -125,7 +150,10 @@ constexpr std::array<MeshFormRow, 15> rows{{
               RF_PLANES,
               0,
               0,
-              true}},
+              true},
+     .read = read_impact_t7_mesh,
+     .check = check_impact_t7,
+     .write = write_impact_t7},
     {.info = {MeshForm::impact_solenoid,
               "impact-solenoid",
               "Impact-T solenoid T7 file",
@@ -136,7 +164,10 @@ constexpr std::array<MeshFormRow, 15> rows{{
               STATIC_PLANES,
               0,
               0,
-              false}},
+              false},
+     .read = read_impact_solenoid_mesh,
+     .check = check_impact_solenoid,
+     .write = write_impact_solenoid},
     {.info = {MeshForm::opal_1d,
               "opal-1d",
               "OPAL 1-D map",
@@ -147,7 +178,11 @@ constexpr std::array<MeshFormRow, 15> rows{{
               AXIS_FIELDS,
               MESH_OPTION_RESAMPLE,
               AXIS_WRITING | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_1d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_1d,
+     .write = write_opal_1d},
     {.info = {MeshForm::opal_2d,
               "opal-2d",
               "OPAL 2-D map",
@@ -155,10 +190,14 @@ constexpr std::array<MeshFormRow, 15> rows{{
               "",
               false,
               false,
-              RF_PLANES,
-              MESH_OPTION_FREQUENCY,
+              CYLINDRICAL_PLANES,
+              0,
               MESH_OPTION_Z_OFFSET | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_2d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_2d,
+     .write = write_opal_2d},
     {.info = {MeshForm::astra,
               "astra",
               "ASTRA 1-D file",
@@ -169,7 +208,11 @@ constexpr std::array<MeshFormRow, 15> rows{{
               AXIS_FIELDS,
               MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
               AXIS_WRITING,
-              false}},
+              false},
+     .signature = astra_signature,
+     .read = read_astra_mesh,
+     .check = check_astra,
+     .write = write_astra},
     {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
               false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false},
      .read = read_tracewin_mesh,
@@ -276,6 +319,19 @@ std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat for
   for (const std::string& extension : extensions)
     paths.push_back(base + extension);
   return paths;
+}
+
+std::string with_article(std::string_view title) {
+  // "an" before a vowel, and before an acronym whose first letter is spoken with one (SF7, SDDS,
+  // HFSS): F, H, L, M, N, R, S, X followed by another capital.
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const bool vowel =
+      !title.empty() && std::string_view("AEIOUaeiou").find(title[0]) != std::string_view::npos;
+  const bool spoken_vowel = title.size() > 1 && upper(title[1]) &&
+                            std::string_view("FHLMNRSX").find(title[0]) != std::string_view::npos;
+  std::string text = vowel || spoken_vowel ? "an " : "a ";
+  text.append(title);
+  return text;
 }
 
 OutputMode mesh_output_mode(MeshForm form) {

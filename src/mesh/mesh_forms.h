@@ -58,6 +58,9 @@ struct MeshFormRow {
 // The row of `form`.
 const MeshFormRow& mesh_form_row(MeshForm form);
 
+// A form's title with its article, as spoken: "a T7 file", "an SF7 table", "an OPAL 2-D map".
+NORVALEX_MESH_API std::string with_article(std::string_view title);
+
 // Throws unless `form` is written and holds `mesh` with `options`: the options the form takes,
 // check_mesh, then the form's own check. A writer that makes it first refuses a mesh before its
 // output is opened, which may empty a file written in place.
@@ -86,9 +89,18 @@ bool tqs_signature(const FileStart& start);
 bool openpmd_signature(const FileStart& start);
 bool t7_signature(const FileStart& start);
 bool sf7_signature(const FileStart& start);
+bool opal_1d_signature(const FileStart& start);
+bool opal_2d_signature(const FileStart& start);
+bool astra_signature(const FileStart& start);
+// OPAL's maps of every type, 1-D and 2-D: the file's first line tells which.
+FieldMesh read_opal_mesh(const char* path, const MeshReadOptions& options);
+FieldMesh read_astra_mesh(const char* path, const MeshReadOptions& options);
 void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_t7(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_1d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_2d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_astra(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files,
                       const MeshWriteOptions& options, MeshWriteReport& report);
 void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
@@ -97,6 +109,19 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
               MeshWriteReport& report);
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_1d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_astra(const FieldMesh& mesh, std::span<OutputFile> files,
+                 const MeshWriteOptions& options, MeshWriteReport& report);
+
+// The T7 layouts that Impact-T's own rows share with the T7 form: any T7 file, an RF one only
+// (its type 112), or a static magnetic one round the axis in T (its solenoid, type 3).
+enum class T7Variant { any, rf_only, solenoid };
+FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Variant variant);
+void check_t7_variant(const FieldMesh& mesh, T7Variant variant);
+void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant);
 
 // TraceWin's files (tracewin_form.cpp), told by their extensions.
 FieldMesh read_tracewin_mesh(const char* path, const MeshReadOptions& options);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <optional>
 #include <string>
 
 namespace norvalex {
@@ -91,6 +92,22 @@ RealFields::RealFields(const FieldMesh& mesh) : rf_(is_rf(mesh)), scale_(mesh.fi
   }
 }
 
+namespace {
+
+// The index of the point of `axis` at 0 (within 1e-9 of its step), or none.
+std::optional<std::int64_t> point_at_zero(const MeshAxis& axis) {
+  if (axis.points == 1)
+    return axis.origin == 0 ? std::optional<std::int64_t>(0) : std::nullopt;
+  const double steps = -axis.origin / axis.spacing;
+  const double nearest = std::round(steps);
+  if (!(std::abs(steps - nearest) <= 1e-9) || nearest < 0 ||
+      nearest >= static_cast<double>(axis.points))
+    return std::nullopt;
+  return static_cast<std::int64_t>(nearest);
+}
+
+} // namespace
+
 OnAxisField on_axis_field(const FieldMesh& mesh) {
   int long_axes = 0;
   int line_axis = 2;
@@ -101,13 +118,27 @@ OnAxisField on_axis_field(const FieldMesh& mesh) {
     }
   }
   OnAxisField axis;
-  if (long_axes > 1) {
-    if (mesh.geometry != MeshGeometry::cylindrical)
-      raise_mesh_error(mesh, "no field on the axis: a rectangular 2-D map has no axis");
+  if (long_axes > 1 && mesh.geometry == MeshGeometry::cylindrical) {
     if (mesh.axes[0].origin != 0)
       raise_mesh_error(mesh, "no field on the axis: its r starts at %g m, not 0",
                        mesh.axes[0].origin);
     line_axis = 2; // the row at r = 0: the first nz values
+  } else if (long_axes > 1) {
+    // A rectangular map has its axis along z, through x = 0 and y = 0.
+    if (mesh.axes[2].points == 1)
+      raise_mesh_error(mesh, "no field on the axis: a rectangular 2-D map has no axis");
+    const std::size_t nz = static_cast<std::size_t>(mesh.axes[2].points);
+    const std::size_t ny = static_cast<std::size_t>(mesh.axes[1].points);
+    std::size_t first = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+      const std::optional<std::int64_t> zero = point_at_zero(mesh.axes[k]);
+      if (!zero)
+        raise_mesh_error(mesh, "no field on the axis: its %s has no point at 0",
+                         mesh.axes[k].label.c_str());
+      first += static_cast<std::size_t>(*zero) * (k == 0 ? ny * nz : nz);
+    }
+    axis.first = first;
+    line_axis = 2;
   }
   axis.axis = line_axis;
   const std::string& label = mesh.axes[static_cast<std::size_t>(line_axis)].label;

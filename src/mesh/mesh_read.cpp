@@ -21,8 +21,9 @@ namespace norvalex {
 
 namespace {
 
-// True when the first line of `text` is three numbers, as a T7 file's first line is.
-bool starts_like_t7(std::string_view text) {
+// How many numbers the first line of `text` holds, or -1 when it holds a word that is no
+// number (or more numbers than `most`).
+int numbers_on_line(std::string_view text, int most) {
   // strtod needs a NUL after the line: the line is copied, at most its first 1 KiB.
   const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
   const char* p = line.c_str();
@@ -31,13 +32,21 @@ bool starts_like_t7(std::string_view text) {
     while (is_scan_space(*p))
       ++p;
     if (*p == '\0')
-      return numbers == 3;
+      return numbers;
     char* stop = nullptr;
     std::strtod(p, &stop);
-    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > 3)
-      return false;
+    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > most)
+      return -1;
     p = stop;
   }
+}
+
+// True when the first line of `text` is three numbers, as a T7 file's first line is, and its
+// second is not four, as the second of Impact-T's derivative form is.
+bool starts_like_t7(std::string_view text) {
+  const std::size_t feed = text.find('\n');
+  return numbers_on_line(text, 3) == 3 &&
+         (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4);
 }
 
 // The readable forms, by the table's order.
@@ -88,9 +97,11 @@ bool t7_signature(const FileStart& start) {
 }
 
 // The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
-// an SDDS file, whose header's text may name SF7 too, is told by its first line.
+// an OPAL map, whose first line names its type, may name SF7 in a comment, and an SDDS file, told
+// by its first line, in its header's text.
 bool sf7_signature(const FileStart& start) {
-  return !sdds_signature(start) && start.bytes.find("SF7") != std::string_view::npos;
+  return start.bytes.find("SF7") != std::string_view::npos && !opal_1d_signature(start) &&
+         !opal_2d_signature(start) && !sdds_signature(start);
 }
 
 MeshForm detect_mesh_form(const char* path) {
@@ -126,7 +137,8 @@ MeshForm detect_mesh_form(const char* path) {
 FieldMesh read_mesh(const char* path, MeshForm form, const MeshReadOptions& options) {
   const MeshFormRow& row = mesh_form_row(form);
   if (row.read == nullptr)
-    raise_input_failure(path, 0, "%s: %s is a form that is only written", path, row.info.title);
+    raise_input_failure(path, 0, "%s: %s is a form that is only written", path,
+                        with_article(row.info.title).c_str());
   return row.read(path, options);
 }
 

@@ -77,9 +77,10 @@ template <class Read> double reading_back(double x0, double target, Read read) {
   return x0;
 }
 
-// Of `x0` and the doubles a few steps from it that `read` turns back into `target`, the one of
-// the shortest text (the nearest `x0` of those); `x0` when none does. A number that a file held
-// and the reader converted is so written back as the file had it, where that was shortest.
+// Of `x0` and the doubles a few steps from it that `read(x)` turns back into `target` exactly,
+// the one whose shortest text is shortest (the nearest `x0` among those of one length); `x0`
+// when none reads back. So a file's numbers read back as the mesh's doubles and keep the digits
+// they were read from ("1.34325981", not "1.3432598100000002").
 template <class Read> double shortest_reading_back(double x0, double target, Read read) {
   if (!std::isfinite(x0))
     return x0;
@@ -87,10 +88,8 @@ template <class Read> double shortest_reading_back(double x0, double target, Rea
     char digits[32];
     return std::to_chars(digits, digits + sizeof digits, x).ptr - digits;
   };
-  double best = reading_back(x0, target, read);
-  if (read(best) != target)
-    return x0;
-  auto best_length = length(best);
+  double best = x0;
+  auto best_length = read(x0) == target ? length(x0) : std::numeric_limits<std::ptrdiff_t>::max();
   double down = x0;
   double up = x0;
   for (int step = 0; step < 4; ++step) {

@@ -193,8 +193,8 @@ std::size_t read_grid(const Reading& reading, hid_t group, const std::string& ow
   const std::string extents_shown = extents_text(extents);
   if (std::any_of(extents.begin(), extents.end(), [](std::int64_t n) { return n < 1; }))
     raise_input_failure(path, 0, EXTENT, path, extents_shown.c_str());
-  if (extents[cylindrical ? 1 : 2] != 1)
-    raise_input_failure(path, 0, THREE_D, path, extents_shown.c_str(), cylindrical ? "theta" : "z");
+  if (cylindrical && extents[1] != 1)
+    raise_input_failure(path, 0, THREE_D, path, extents_shown.c_str(), "theta");
   std::int64_t points = 1;
   for (const std::int64_t extent : extents) {
     if (extent > MESH_MAX_POINTS / points)

@@ -122,11 +122,11 @@ void write_component(const Writing& writing, hid_t record, const MeshComponent& 
 // A mesh whose parts do not fit together cannot be written: "Invalid argument".
 void check_mesh_parts(const FieldMesh& mesh, const char* name) {
   const std::array<const char*, 3>& labels = axis_labels(mesh.geometry);
-  const std::size_t plane = mesh.geometry == MeshGeometry::cylindrical ? 1 : 2;
+  const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   std::int64_t points = 1;
   for (std::size_t k = 0; k < 3; ++k) {
     const MeshAxis& axis = mesh.axes[k];
-    if (axis.label != labels[k] || axis.points < 1 || (k == plane && axis.points != 1) ||
+    if (axis.label != labels[k] || axis.points < 1 || (cylindrical && k == 1 && axis.points != 1) ||
         axis.points > MESH_MAX_POINTS / points)
       raise_file_error(name, EINVAL);
     points *= axis.points;
@@ -201,7 +201,17 @@ void write_openpmd_file(const FieldMesh& mesh, const char* hdf5_path, const char
   writing.dataset_creation = Hdf5Id(writing.check(H5Pcreate(H5P_DATASET_CREATE)), H5Pclose);
   const hid_t dataset_creation = writing.dataset_creation.get();
   writing.check_status(H5Pset_obj_track_times(dataset_creation, false));
-  writing.check_status(H5Pset_layout(dataset_creation, H5D_CONTIGUOUS));
+  if (mesh.dimensions() == 3) {
+    // A 3-D map in chunks of whole x planes (of at most 16 MiB), so that a reader takes a slice
+    // of it without reading the rest.
+    const auto ny = static_cast<hsize_t>(mesh.axes[1].points);
+    const auto nz = static_cast<hsize_t>(mesh.axes[2].points);
+    const hsize_t rows = std::max<hsize_t>(1, (hsize_t{16} << 20) / (16 * nz));
+    const std::array<hsize_t, 3> chunk{1, std::min(ny, rows), nz};
+    writing.check_status(H5Pset_chunk(dataset_creation, 3, chunk.data()));
+  } else {
+    writing.check_status(H5Pset_layout(dataset_creation, H5D_CONTIGUOUS));
+  }
   // Every value is written: HDF5 need not fill the space first.
   writing.check_status(H5Pset_fill_time(dataset_creation, H5D_FILL_TIME_NEVER));
   writing.complex_type = hdf5_complex_type();

@@ -55,13 +55,13 @@ SddsLayout layout_of(const FieldMesh& mesh, const MeshWriteOptions& options) {
 
 // Positions as they are written, checked as elegant reads them.
 std::vector<double> positions_of(const FieldMesh& mesh, double origin, double spacing,
-                                 std::size_t points, double offset, std::size_t least) {
+                                 std::size_t points, std::size_t least) {
   if (points < least)
     raise_mesh_error(mesh, "an SDDS file for elegant needs %llu points or more along z",
                      static_cast<unsigned long long>(least));
   std::vector<double> positions(points);
   for (std::size_t k = 0; k < points; ++k)
-    positions[k] = origin + static_cast<double>(k) * spacing + offset;
+    positions[k] = origin + static_cast<double>(k) * spacing;
   const SddsSteps steps = sdds_steps(positions);
   if (steps.not_increasing) {
     raise_mesh_error(mesh, "the positions that an SDDS file would hold do not increase at %s m",
@@ -84,12 +84,9 @@ struct AxisPage {
 
 AxisPage axis_page(const FieldMesh& mesh, const SddsLayout& layout,
                    const MeshWriteOptions& options) {
-  AxisField field = axis_field(mesh, layout.field, "an SDDS file");
-  if (options.mirror)
-    field = mirrored(field);
-  std::vector<double> z =
-      positions_of(mesh, field.start, field.step, field.values.size(), options.z_offset,
-                   layout.field == FieldKind::electric ? 3 : 2);
+  AxisField field = axis_field_for_writing(mesh, layout.field, options, "an SDDS file");
+  std::vector<double> z = positions_of(mesh, field.start, field.step, field.values.size(),
+                                       layout.field == FieldKind::electric ? 3 : 2);
   return {std::move(field), std::move(z)};
 }
 
@@ -160,8 +157,8 @@ void check_sdds(const FieldMesh& mesh, const MeshWriteOptions& options) {
   const RealFields fields(mesh); // refuses a static map of complex values
   const MeshAxis& r = mesh.axes[0];
   const MeshAxis& z = mesh.axes[2];
-  positions_of(mesh, z.origin, z.spacing, static_cast<std::size_t>(z.points), options.z_offset, 2);
-  positions_of(mesh, r.origin, r.spacing, static_cast<std::size_t>(r.points), 0, 2);
+  positions_of(mesh, z.origin + options.z_offset, z.spacing, static_cast<std::size_t>(z.points), 2);
+  positions_of(mesh, r.origin, r.spacing, static_cast<std::size_t>(r.points), 2);
 }
 
 void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
@@ -184,8 +181,8 @@ void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWr
   const auto nr = static_cast<std::size_t>(r.points);
   const auto nz = static_cast<std::size_t>(z.points);
   const std::vector<double> z_positions =
-      positions_of(mesh, z.origin, z.spacing, nz, options.z_offset, 2);
-  const std::vector<double> radii = positions_of(mesh, r.origin, r.spacing, nr, 0, 2);
+      positions_of(mesh, z.origin + options.z_offset, z.spacing, nz, 2);
+  const std::vector<double> radii = positions_of(mesh, r.origin, r.spacing, nr, 2);
   if (layout.br != nullptr)
     out.header({{"z", "m"}, {"r", "m"}, {"Bz", "T"}, {"Br", "T"}});
   else

@@ -267,15 +267,10 @@ TraceWinLayout layout_of(const FieldMesh& mesh, const MeshWriteOptions& options)
   return layout;
 }
 
-// The field on the axis as a 1-D file holds it: from z = 0, of two points or more.
+// The field on the axis as a 1-D file holds it: of two points or more, written from z = 0.
 AxisField axis_of(const FieldMesh& mesh, const TraceWinLayout& layout,
                   const MeshWriteOptions& options) {
-  AxisField field = axis_field(mesh, layout.field, "a TraceWin file");
-  if (options.mirror)
-    field = mirrored(field);
-  if (field.values.size() < 2)
-    raise_mesh_error(mesh, "a TraceWin file needs two points or more along z");
-  return field;
+  return axis_field_for_writing(mesh, layout.field, options, "a TraceWin file");
 }
 
 // A header line of intervals and the length that gives the spacing back.

@@ -459,6 +459,15 @@ std::vector<std::string> write_mesh_file_from(const std::string& path, const py:
   return write_mesh_file(mesh, form, path.c_str(), options).warnings;
 }
 
+// The name of the form written to a file of that name (its extension, or a name such as
+// rfdata7), or None.
+std::optional<std::string> written_form_of_path(const std::string& path) {
+  const MeshFormInfo* form = mesh_form_of_path(path);
+  if (form == nullptr || !form->writable)
+    return std::nullopt;
+  return std::string(form->name);
+}
+
 // (name, title, extensions, readable, writable) of every form, in the table's order.
 py::list forms() {
   py::list all;
@@ -531,6 +540,7 @@ PYBIND11_MODULE(_core, module) {
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
              py::arg("components"), py::arg("columns"), py::arg("format"), py::arg("options"));
   module.def("forms", &forms);
+  module.def("written_form_of_path", &written_form_of_path, py::arg("path"));
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
              py::arg("components"), py::arg("peak"));
   module.def("on_axis", &on_axis_of, py::arg("attributes"), py::arg("components"));

@@ -1,5 +1,7 @@
 #include "support/mesh_fixtures.h"
 
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -97,6 +99,12 @@ MeshReadOptions at_frequency(double hz) {
   return options;
 }
 
+MeshReadOptions resampled_on(std::int64_t points) {
+  MeshReadOptions options;
+  options.resample = points;
+  return options;
+}
+
 MeshReadOptions of_field(FieldKind field) {
   MeshReadOptions options;
   options.field = field;
@@ -172,6 +180,31 @@ void expect_same_mesh(const FieldMesh& expected, const FieldMesh& actual, double
     expect_same_values(column.values, actual.columns[k].values, relative,
                        what + ", " + column.name);
   }
+}
+
+FieldMesh mesh_of_text(const std::string& text, MeshForm form, const MeshReadOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("map");
+  write_file(path, text);
+  return read_mesh(path.c_str(), form, options);
+}
+
+std::string reading_error(const std::string& text, MeshForm form, const MeshReadOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("map");
+  write_file(path, text);
+  const std::string error = thrown_text([&] { read_mesh(path.c_str(), form, options); });
+  return error.starts_with(path) ? error.substr(path.size()) : error;
+}
+
+std::string written_text(const FieldMesh& mesh, MeshForm form, const MeshWriteOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("out");
+  const std::string error =
+      thrown_text([&] { write_mesh_file(mesh, form, path.c_str(), options); });
+  if (!error.empty())
+    return error.starts_with(mesh.source.file) ? error.substr(mesh.source.file.size()) : error;
+  return read_file(path);
 }
 
 std::string escaped_path(const std::string& text) {

@@ -6,6 +6,7 @@
 #include "norvalex/mesh.h"
 
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ std::string magnetic_table_text();
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
 norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
+// The options that read a 1-D map on `points` equally spaced points.
+norvalex::MeshReadOptions resampled_on(std::int64_t points);
 
 // The values of the mesh's component of `field` along `axis`; none when it has no such one.
 std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
@@ -65,6 +68,17 @@ std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
 // `actual` may have more components, of zeros only.
 void expect_same_mesh(const norvalex::FieldMesh& expected, const norvalex::FieldMesh& actual,
                       double relative, bool columns, const std::string& what);
+
+// `text` read as a file of `form`, or the text of the error its reader throws after the file's
+// name ("(3): Not a number: ...", ": a static T7 file ..."), "" when it throws none.
+norvalex::FieldMesh mesh_of_text(const std::string& text, norvalex::MeshForm form,
+                                 const norvalex::MeshReadOptions& options = {});
+std::string reading_error(const std::string& text, norvalex::MeshForm form,
+                          const norvalex::MeshReadOptions& options = {});
+// The bytes of `mesh` written in `form`, or the text of the writer's refusal after the mesh's
+// file name.
+std::string written_text(const norvalex::FieldMesh& mesh, norvalex::MeshForm form,
+                         const norvalex::MeshWriteOptions& options = {});
 
 // `text` with every backslash doubled, as the programs' listings and JSON strings show a path.
 std::string escaped_path(const std::string& text);

@@ -342,8 +342,6 @@ def read_mesh(path, *, form=None, field=None, geometry=None, frequency=None, poi
 
 # The forms that are written, by name and by extension, from the libraries' table of forms.
 _FORMATS = {name: name for name, _, _, _, writable in _core.forms() if writable}
-_EXTENSIONS = {extension: name for name, _, extensions, _, writable in _core.forms() if writable
-               for extension in extensions}
 
 
 def forms():
@@ -362,7 +360,7 @@ def write_mesh(path, mesh, format=None, *, coefficients=None, ascii=False, mirro
     positions written) and `normalize` (OPAL's TRUE or FALSE, as True or False); a form refuses
     one it does not take. Each file is replaced whole, or left as it was when the write fails."""
     if format is None:
-        format = _EXTENSIONS.get(os.path.splitext(os.fsdecode(path))[1].lower())
+        format = _core.written_form_of_path(_path(path))
         if format is None:
             raise ValueError(f"the format is not told by the extension of {path!r}: give format")
     options = {"coefficients": None if coefficients is None else int(coefficients),
