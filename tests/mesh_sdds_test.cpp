@@ -128,11 +128,11 @@ TEST(SddsMesh, ReadsEveryLayoutByColumnName) {
        0.25,
        0,
        {-7, 0}},
-      {"ASCII solenoid, three radii, short Br",
+      {"ASCII solenoid, three radii, short Br, a blank after the last line",
        "SDDS1\n&column name=z, units=m, type=double, &end\n&column name=r, units=m, type=double, "
        "&end\n&column name=Br, units=T, type=short, &end\n&column name=Bz, units=T, type=double, "
        "&end\n&data mode=ascii, &end\n2\n0 0 0 1\n1 0 0 2\n2\n0 0.1 -1 3\n1 0.1 1 4\n"
-       "2\n0 0.2 -2 5\n1 0.2 2 6\n",
+       "2\n0 0.2 -2 5\n1 0.2 2 6\n ",
        options(),
        ProblemKind::magnetostatic,
        3,

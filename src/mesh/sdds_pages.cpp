@@ -233,11 +233,15 @@ public:
     }
   }
 
-  // Moves past blank lines too.
+  // Moves past blank lines too: false when nothing but blanks is left.
   bool skip_blank_lines() {
-    while (next_line_start() && line_is_blank())
+    for (;;) {
+      if (!next_line_start())
+        return false;
+      if (!line_is_blank())
+        return true;
       skip_line();
-    return p_ < end_;
+    }
   }
 
   bool line_is_blank() const {
