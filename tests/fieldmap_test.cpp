@@ -377,8 +377,16 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
            "more, not 5"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
        kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
+      {{"info", "--plane", "y", rf_t7_},
+       kError + "--plane needs AXIS=M, the axis x, y or z and a position in m, not \"y\""},
+      {{"info", "--plane", "y=0", "--cylindrical", rf_t7_},
+       kError + "--plane and --cylindrical do not go together"},
+      {{"convert", "--plane", "z=0", rf_t7_, out},
+       kError + rf_t7_ + ": a plane is taken of a rectangular map, and this one is cylindrical"},
       {{"convert", "--ascii", rf_t7_, dir_.file("out.edz")},
        kError + dir_.file("out.edz") + ": a TraceWin file takes no ascii"},
+      {{"convert", "--to", "tracewin", rf_t7_, "-"},
+       kError + "tracewin files are named by OUT and their extensions: give OUT a file name"},
       {{"convert", "-f", "electric", electric_t7_, dir_.file("out.sdds")},
        kError + electric_t7_ +
            ": an SDDS file holds the Ez of an RF map or the Bz and Br of a solenoid, not a static "
@@ -474,6 +482,47 @@ TEST_F(Fieldmap, ConvertWritesTraceWinAndSddsFiles) {
     for (std::size_t k = 0; k < c.files.size(); ++k)
       EXPECT_EQ(read_file(dir_.file(c.files[k])), read_file(names.at(k))) << c.files[k];
   }
+}
+
+// A 3-D map as ASTRA's files, told by their base name: whole, a plane of it, or its cylindrical
+// map, whose departure from symmetry convert warns of and info shows.
+TEST_F(Fieldmap, ThreeDMapsConvertWholeAsAPlaneOrAsTheirCylindricalMap) {
+  // Bz 1 + 0.5 x, from 0.99 to 1.01 T: asymmetric.
+  const auto tilted = [] {
+    return test_support::map_3d(
+        {{FieldKind::magnetic, "z"}},
+        [](std::size_t, double x, double, double) { return std::complex<double>(1 + 0.5 * x); });
+  };
+  const FieldMesh map = tilted();
+  const std::string base = dir_.file("3D_tilted");
+  write_mesh_file(map, MeshFormat::astra_3d, base.c_str());
+  const std::string out = dir_.file("out.tqs");
+  const std::string symmetry = "departs from the symmetry about z by 0.01980198019801982 of its "
+                               "largest field at most";
+  struct Case {
+    std::vector<std::string> args;
+    std::function<FieldMesh()> expected;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{base}, tilted, ""},
+      {{"--plane", "y=0", base + ".bz"}, [&] { return mesh_plane(map, "y", 0); }, ""},
+      {{"-C", base},
+       [&] { return mesh_cylindrical(map).mesh; },
+       "fieldmap: Warning: " + base + ": its cylindrical map " + symmetry + ", more than 0.001\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = fieldmap(joined(joined({"convert"}, c.args), {out}));
+    EXPECT_EQ(result.exit_status, 0) << c.args[0];
+    EXPECT_EQ(result.err, c.err) << c.args[0];
+    test_support::expect_same_mesh(c.expected(), read_mesh(out.c_str()), 0, false, c.args[0]);
+  }
+  const ProcessResult info = fieldmap({"info", "--cylindrical", base});
+  expect_success(info, base);
+  EXPECT_NE(info.out.find("\nsymmetry   " + symmetry + "\n"), std::string::npos) << info.out;
+  const std::string named =
+      kError + "astra-3d files are named by OUT and their extensions: give OUT a file name";
+  expect_error_line(fieldmap({"convert", "--to", "astra-3d", base, "-"}), named + "\n", named);
 }
 
 // Impact-T's files are told by their names: a map to the Fourier form and back to its axis.

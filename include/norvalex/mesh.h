@@ -56,6 +56,8 @@ enum class MeshForm {
   tracewin,          // TraceWin .edz, .esz, .bsz (1-D) and .esz+.esr, .bsz+.bsr (2-D static)
   sdds,              // elegant's SDDS: the on-axis RF field or a solenoid map
   bmad,              // Bmad's grid_field text
+  astra_3d,          // ASTRA 3-D: one file per component, <base>.ex .ey .ez .bx .by .bz
+  impact_3d,         // Impact-T 1TN.T7 of type 111: a 3-D rectangular map of complex values
 };
 // The forms a mesh is written in are the same forms.
 using MeshFormat = MeshForm;
@@ -419,8 +421,7 @@ NORVALEX_MESH_API MeshWriteReport write_mesh_file(const FieldMesh& mesh, MeshFor
 
 // The files that `format` writes `mesh` into for the name `path`: `path` itself, or for a form
 // written as several files (TraceWin's, one per component) `path` without the form's extension
-// it ends in, followed by each file's extension ("out.bsz" gives "out.bsz" and "out.bsr"); "-"
-// (standard output) stays "-" for a form that writes one file.
+// it ends in, followed by each file's extension ("out.bsz" gives "out.bsz" and "out.bsr").
 NORVALEX_MESH_API std::vector<std::string> mesh_output_paths(const FieldMesh& mesh,
                                                              MeshFormat format,
                                                              const std::string& path,

@@ -1,6 +1,7 @@
 // The table of forms, one row each, in the order of MeshForm.
 #include "mesh/mesh_forms.h"
 
+#include "mesh/astra_3d.h"
 #include "mesh/impact_forms.h"
 
 #include <algorithm>
@@ -38,12 +39,6 @@ constexpr MeshHolds AXIS_FIELDS{.one_d = true,
                                 .static_fields = true,
                                 .cylindrical = true,
                                 .rectangular = false};
-constexpr MeshHolds AXIS_RF_FIELDS{.one_d = true,
-                                   .two_d = false,
-                                   .rf = true,
-                                   .static_fields = false,
-                                   .cylindrical = true,
-                                   .rectangular = false};
 constexpr MeshHolds CYLINDRICAL_MAPS{.one_d = true,
                                      .two_d = true,
                                      .rf = true,
@@ -69,6 +64,10 @@ constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .cylindrical = true,
                                   .rectangular = false};
 
+constexpr MeshHolds STATIC_3D_MAPS{.three_d = true, .static_fields = true, .rectangular = true};
+constexpr MeshHolds MAPS_3D{
+    .three_d = true, .rf = true, .static_fields = true, .rectangular = true};
+
 constexpr const char* TQS_EXTENSIONS[] = {".tqs"};
 constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
 constexpr const char* T7_EXTENSIONS[] = {".t7"};
@@ -77,12 +76,13 @@ constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
 constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".bdz", ".esr", ".bsr"};
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
+constexpr const char* ASTRA_3D_EXTENSIONS[] = {".ex", ".ey", ".ez", ".bx", ".by", ".bz"};
 
 // One 1-D position or grid, read or written.
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
-constexpr std::array<MeshFormRow, 15> rows{{
-    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, SOLVER_MAPS,
+constexpr std::array<MeshFormRow, 17> rows{{
+    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
      .read = read_tqs_mesh,
@@ -228,6 +228,29 @@ constexpr std::array<MeshFormRow, 15> rows{{
      .write = write_sdds},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
               CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
+    {.info = {MeshForm::astra_3d, "astra-3d", "ASTRA 3-D map", ASTRA_3D_EXTENSIONS, "3D_*", false,
+              false, STATIC_3D_MAPS, MESH_OPTION_FREQUENCY, 0, false},
+     .signature = astra_3d_signature,
+     .names_base = astra_3d_names_base,
+     .read = read_astra_3d_mesh,
+     .check = check_astra_3d,
+     .files = astra_3d_files,
+     .write = write_astra_3d},
+    {.info = {MeshForm::impact_3d,
+              "impact-3d",
+              "Impact-T 3-D T7 file",
+              {},
+              "1TN.T7",
+              false,
+              false,
+              MAPS_3D,
+              MESH_OPTION_FREQUENCY,
+              0,
+              false},
+     .signature = impact_3d_signature,
+     .read = read_impact_3d_mesh,
+     .check = check_impact_3d,
+     .write = write_impact_3d},
 }};
 
 // Each row stands at its form's place, so that a form is its own index.
@@ -236,7 +259,7 @@ constexpr bool rows_in_order() {
     if (static_cast<std::size_t>(rows[k].info.form) != k)
       return false;
   }
-  return rows.size() == static_cast<std::size_t>(MeshForm::bmad) + 1;
+  return rows.size() == static_cast<std::size_t>(MeshForm::impact_3d) + 1;
 }
 static_assert(rows_in_order());
 
@@ -311,12 +334,8 @@ std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat for
       break;
     }
   }
-  const std::vector<std::string> extensions = row.files(mesh, options);
-  // Standard output takes a form written as one file whatever its extension would be.
-  if (extensions.size() == 1 && path == "-")
-    return {path};
   std::vector<std::string> paths;
-  for (const std::string& extension : extensions)
+  for (const std::string& extension : row.files(mesh, options))
     paths.push_back(base + extension);
   return paths;
 }

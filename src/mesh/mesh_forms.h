@@ -37,6 +37,10 @@ struct MeshFormRow {
   // True when a file's name (its last part) is one this form gives its files (Impact-T's
   // rfdata7), beside the extensions; null when only the extensions tell.
   bool (*named)(std::string_view file_name) = nullptr;
+  // True when `path`, which names no file, is the base name of the files of a map of this form
+  // (ASTRA's "3D_gun" of 3D_gun.ex, 3D_gun.ey, ...), for the detection; null for a form of one
+  // file.
+  bool (*names_base)(const char* path) = nullptr;
   // Reads a file of this form; null for a form that is only written.
   FieldMesh (*read)(const char* path, const MeshReadOptions& options) = nullptr;
   // Throws when the form cannot hold `mesh` with `options`, for a check before any output is

@@ -41,12 +41,37 @@ int numbers_on_line(std::string_view text, int most) {
   }
 }
 
-// True when the first line of `text` is three numbers, as a T7 file's first line is, and its
-// second is not four, as the second of Impact-T's derivative form is.
+// True when the first value after three lines of `text` is a complex one, "(re,im)", as in
+// Impact-T's 3-D form, whose first lines are three numbers each.
+bool complex_after_header(std::string_view text) {
+  for (int line = 0; line < 3; ++line) {
+    const std::size_t feed = text.find('\n');
+    if (feed == std::string_view::npos)
+      return false;
+    text.remove_prefix(feed + 1);
+  }
+  const std::size_t value = text.find_first_not_of(" \t\r\n");
+  return value != std::string_view::npos && text[value] == '(';
+}
+
+// True when the second number of the first line of `text` is above its first, as a T7 range's
+// maximum is above its minimum (an ASTRA 3-D file's first line of three numbers is a count of 2,
+// then two coordinates, which lie below it but for a grid beyond 2 m).
+bool range_increases(std::string_view text) {
+  const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
+  char* stop = nullptr;
+  const double first = std::strtod(line.c_str(), &stop);
+  return std::strtod(stop, nullptr) > first;
+}
+
+// True when the first line of `text` is three numbers, as a T7 file's first line is, a range
+// that increases, its second is not four, as the second of Impact-T's derivative form is, and
+// no complex value follows the header.
 bool starts_like_t7(std::string_view text) {
   const std::size_t feed = text.find('\n');
-  return numbers_on_line(text, 3) == 3 &&
-         (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4);
+  return numbers_on_line(text, 3) == 3 && range_increases(text) &&
+         (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4) &&
+         !complex_after_header(text);
 }
 
 // The readable forms, by the table's order.
@@ -105,7 +130,17 @@ bool sf7_signature(const FileStart& start) {
 }
 
 MeshForm detect_mesh_form(const char* path) {
-  const OwnedFile stream = open_mesh_input(path);
+  const OwnedFile stream(platform_open_input(path));
+  if (!stream) {
+    const int error_number = errno;
+    // The base name of a map of several files.
+    for (const MeshFormInfo& info : mesh_forms()) {
+      const MeshFormRow& row = mesh_form_row(info.form);
+      if (error_number == ENOENT && row.names_base != nullptr && row.names_base(path))
+        return info.form;
+    }
+    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
+  }
   // Its first bytes are read here and again by the reader of its form, which a pipe cannot
   // give twice; and a FIFO's reader would wait for a writer.
   PlatformFileKind kind = PlatformFileKind::other;

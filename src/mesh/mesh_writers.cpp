@@ -208,14 +208,52 @@ void visit_tqs_arrays(const FieldMesh& mesh, const RealFields& fields, PointOrde
     block(column.name, [&](std::size_t index) { return column.values[index]; });
 }
 
+// The arrays of a rectangular map across z (3-D, or a plane of one that holds z), each handed
+// to `block(name, value_of)` where value_of(n) is the value at the table's point n: X, Y and Z
+// per point, x fastest as the solver's tables are, then every component named by its field's
+// letter and its axis (Ex, ..., Bz), then the mesh's other columns.
+template <class Block>
+void visit_tqs_arrays_3d(const FieldMesh& mesh, const RealFields& fields, Block block) {
+  const XFastOrder order{static_cast<std::size_t>(mesh.axes[0].points),
+                         static_cast<std::size_t>(mesh.axes[1].points),
+                         static_cast<std::size_t>(mesh.axes[2].points)};
+  const std::array<std::size_t, 3> strides{1, order.nx, order.nx * order.ny};
+  const std::array<std::size_t, 3> counts{order.nx, order.ny, order.nz};
+  for (std::size_t a = 0; a < 3; ++a) {
+    const MeshAxis& axis = mesh.axes[a];
+    block(std::string(1, static_cast<char>(axis.label[0] - 'a' + 'A')), [&](std::size_t n) {
+      return axis.origin + static_cast<double>(n / strides[a] % counts[a]) * axis.spacing;
+    });
+  }
+  for (const MeshComponent& component : mesh.components) {
+    block((component.field == FieldKind::electric ? "E" : "B") + component.axis,
+          [&](std::size_t n) { return fields.value(component, order.index(n)); });
+  }
+  for (const MeshColumn& column : mesh.columns)
+    block(column.name, [&](std::size_t n) { return column.values[order.index(n)]; });
+}
+
+// The arrays of the map's TQS file, each handed to `block(name, value_of)` where value_of(n) is
+// the value at the table's point n: those of the SF7 table of the same map, or of a map across z.
+template <class Block>
+void visit_table_arrays(const FieldMesh& mesh, const RealFields& fields, Block block) {
+  if (mesh.geometry == MeshGeometry::rectangular && mesh.axes[2].points > 1) {
+    visit_tqs_arrays_3d(mesh, fields, block);
+    return;
+  }
+  PointOrder order{1, 1, false}; // set by the visit before its first block
+  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto value_of) {
+    block(name, [&](std::size_t n) { return value_of(order.index(n)); });
+  });
+}
+
 } // namespace
 
 // Every array's name must fit a block's 15 bytes, and be one of its own.
 void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
-  PointOrder order{1, 1, false};
   std::vector<std::string> names;
-  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto) {
+  visit_table_arrays(mesh, fields, [&](const std::string& name, auto) {
     if (name.size() >= TQS_NAME_SIZE)
       raise_mesh_error(mesh, "a TQS file holds names of at most %d bytes, not %s",
                        static_cast<int>(TQS_NAME_SIZE - 1), quoted_text(name).c_str());
@@ -239,10 +277,9 @@ void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const 
     raise_message(Message::not_enough_memory);
   }
   write_converter_header(output);
-  PointOrder order{1, 1, false};
-  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto value_of) {
+  visit_table_arrays(mesh, fields, [&](const std::string& name, auto value_of) {
     for (std::size_t n = 0; n < points; ++n)
-      values[n] = value_of(order.index(n));
+      values[n] = value_of(n);
     write_double_column(output, {name.c_str(), values});
   });
 }

@@ -53,6 +53,18 @@ std::string electric_t7_text();
 // 2 cm, x fastest; Bx, By, |B| (G), Az (G-cm), dBy/dy, dBy/dx and dBx/dy (G/cm).
 std::string magnetic_table_text();
 
+// A rectangular 3-D map of 5 x 5 x 4 points, x and y from -2 to 2 cm, z from 10 to 13 cm, each
+// by 1 cm, whose `components` (field and axis) take field(component's index, x, y, z in m) at
+// every point: an RF map at `frequency` Hz (the values as given: B as -i b), static at 0, its
+// problem as the readers tell it.
+struct Component3d {
+  norvalex::FieldKind field;
+  const char* axis;
+};
+using Field3d = std::function<std::complex<double>(std::size_t, double, double, double)>;
+norvalex::FieldMesh map_3d(const std::vector<Component3d>& components, const Field3d& field,
+                           double frequency = 0);
+
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
 norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
