@@ -74,6 +74,11 @@ MeshAxis uniform_axis(const char* path, std::span<const double> positions, const
                         static_cast<unsigned long long>(k + 1),
                         number_text(positions[k - 1]).c_str(), number_text(positions[k]).c_str());
   }
+  if (!std::isfinite(positions.back() - positions.front())) {
+    raise_input_failure(path, 0, "%s: its %s spans more than the doubles hold (%s to %s)", path,
+                        role.what, number_text(positions.front()).c_str(),
+                        number_text(positions.back()).c_str());
+  }
   if (steps.unevenness > SDDS_UNIFORM_LIMIT) {
     raise_input_failure(path, 0,
                         "%s: its %s is not uniform (1 - d_min/d_max = %s, more than elegant's "
@@ -90,8 +95,8 @@ AxisField resampled_field(const char* path, std::span<const double> positions,
   if (points < 2 || points > MESH_MAX_POINTS)
     raise_input_failure(path, 0, "%s: a map is resampled on 2 to %lld points, not %lld", path,
                         static_cast<long long>(MESH_MAX_POINTS), static_cast<long long>(points));
-  if (sdds_steps(positions).not_increasing)
-    uniform_axis(path, positions, Z_OF_AXIS); // says where
+  if (sdds_steps(positions).not_increasing || !std::isfinite(positions.back() - positions.front()))
+    uniform_axis(path, positions, Z_OF_AXIS); // says what is wrong
   return resampled(positions, values, static_cast<std::size_t>(points), FieldKind::electric);
 }
 

@@ -93,7 +93,7 @@ Extent extent_of(const NumberInput& input, double intervals, double length) {
                       "Interval count is no whole number from 1 on: %s",
                       number_text(intervals).c_str());
   }
-  if (!std::isfinite(length) || !(length > 0))
+  if (!std::isfinite(length) || !(length / intervals > 0))
     raise_input_error(input.name(), input.line_number(), "Length is no positive number: %s",
                       number_text(length).c_str());
   return {static_cast<std::int64_t>(intervals), length};
