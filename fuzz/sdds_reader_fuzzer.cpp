@@ -1,18 +1,13 @@
 // Any bytes as an SDDS file. First its header and every page, every numeric column read: each
 // page's columns of one length, or a norvalex::Error; no count believed beyond the bytes that
-// hold it. Then as a file read into a mesh, with the choices the input's size picks: a mesh whose
-// axes and arrays are whole and finite, or a norvalex::Error; and a mesh that the SDDS writer
-// takes is written and read back as a mesh of the same grid.
-#include "fuzz_support.h"
+// hold it. Then as a file read into a mesh, with the choices the input's size picks: a mesh that
+// check_read_mesh passes, or a norvalex::Error; and a mesh that the SDDS writer takes is written
+// and read back as a mesh of the same grid.
 #include "mesh/sdds.h"
+#include "mesh_inputs.h"
 #include "norvalex/mesh.h"
 
-#include <unistd.h>
-
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,31 +15,8 @@ using namespace norvalex;
 
 namespace {
 
-// A file of this process, removed when the process ends.
-struct ScratchFile {
-  std::string path;
-  explicit ScratchFile(const char* suffix) {
-    std::string name = std::string("/tmp/sdds_reader_fuzzer.XXXXXX") + suffix;
-    const int fd = mkstemps(name.data(), static_cast<int>(std::string(suffix).size()));
-    FUZZ_CHECK(fd >= 0);
-    close(fd);
-    path = name;
-  }
-  ~ScratchFile() { std::remove(path.c_str()); }
-};
-
-const std::string& input_path() {
-  static const ScratchFile file(".sdds");
-  return file.path;
-}
-
-const std::string& output_path() {
-  static const ScratchFile file(".sdds");
-  return file.path;
-}
-
-void check_pages(const std::string& bytes) {
-  const char* const path = input_path().c_str();
+void check_pages(const std::string& path_text, const std::string& bytes) {
+  const char* const path = path_text.c_str();
   try {
     const SddsHeader header = read_sdds_header(path, bytes);
     FUZZ_CHECK(header.data_start <= bytes.size());
@@ -59,29 +31,19 @@ void check_pages(const std::string& bytes) {
         FUZZ_CHECK(column.size() == page.front().size() && column.size() <= bytes.size());
     }
   } catch (const Error& error) {
-    FUZZ_CHECK(error.file_name() == input_path());
+    FUZZ_CHECK(error.file_name() == path_text);
   }
-}
-
-void expect_whole(const FieldMesh& mesh) {
-  for (const MeshAxis& axis : mesh.axes) {
-    FUZZ_CHECK(axis.points >= 1);
-    FUZZ_CHECK(std::isfinite(axis.origin) && std::isfinite(axis.spacing));
-  }
-  for (const MeshComponent& component : mesh.components)
-    FUZZ_CHECK(component.values.size() == mesh.point_count());
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  check_pages(bytes);
+  static const FuzzInputFile input("fuzz.sdds");
+  static const FuzzInputFile output("out.sdds");
+  const std::string& path = input.hold(bytes);
+  check_pages(path, bytes);
 
-  std::FILE* file = std::fopen(input_path().c_str(), "wb");
-  FUZZ_CHECK(file != nullptr);
-  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
-  FUZZ_CHECK(std::fclose(file) == 0);
   MeshReadOptions options;
   options.frequency_may_be_unknown = true;
   if (size % 3 != 0)
@@ -90,22 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.resample = static_cast<std::int64_t>(size % 64);
   FieldMesh mesh;
   try {
-    mesh = read_mesh(input_path().c_str(), MeshForm::sdds, options);
+    mesh = read_mesh(path.c_str(), MeshForm::sdds, options);
   } catch (const Error& error) {
-    FUZZ_CHECK(error.file_name() == input_path());
+    FUZZ_CHECK(error.file_name() == path);
     return 0;
   }
-  expect_whole(mesh);
+  check_read_mesh(mesh);
   MeshWriteOptions write;
   write.ascii = (size & 1) != 0;
+  const std::string& written = output.hold(""); // its name; the writer replaces it
   try {
-    write_mesh_file(mesh, MeshFormat::sdds, output_path().c_str(), write);
+    write_mesh_file(mesh, MeshFormat::sdds, written.c_str(), write);
   } catch (const Error&) {
     return 0; // a map that the form cannot hold, refused before anything is written
   }
   options.resample.reset();
-  const FieldMesh back = read_mesh(output_path().c_str(), MeshForm::sdds, options);
-  expect_whole(back);
+  const FieldMesh back = read_mesh(written.c_str(), MeshForm::sdds, options);
+  check_read_mesh(back);
   FUZZ_CHECK(back.point_count() == mesh.point_count());
   return 0;
 }
