@@ -220,6 +220,8 @@ TEST(SddsMesh, EveryDefectIsOneLine) {
        ": its z is not uniform (1 - d_min/d_max = 0.5, more than elegant's 1e-4): give a number of "
        "points to resample it on"},
       {kAscii + "3\n0 1\n1 2\n1 3\n", ": its z does not increase from row 2 to 3 (1, 1)"},
+      {kAscii + "3\n-1e308 1\n0 2\n1e308 3\n",
+       ": its z spans more than the doubles hold (-1e+308 to 1e+308)"},
       {kAscii, ": no page of data"},
       {binary + i32(3) + f64(0),
        ": page 1 counts 3 rows of 16 bytes or more, more than the 8 bytes that remain"},

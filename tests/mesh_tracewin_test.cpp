@@ -140,6 +140,7 @@ TEST(TraceWinMesh, EveryDefectIsOneLine) {
            {"a.edz", "2\n1\n", "(1): Not a TraceWin header line: nz and zmax expected"},
            {"a.edz", "2.5 1\n1\n", "(1): Interval count is no whole number from 1 on: 2.5"},
            {"a.edz", "2 -1\n1\n", "(1): Length is no positive number: -1"},
+           {"a.edz", "2 5e-324\n1\n", "(1): Length is no positive number: 5e-324"},
            {"a.edz", "2 1\n1 2 3\n",
             "(2): Not a TraceWin header line: Norm, or nr and rmax of a 2-D map, expected"},
            {"a.edz", "2 1\n0\n", "(2): Norm is no number other than 0: 0"},
