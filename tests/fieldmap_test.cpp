@@ -383,6 +383,14 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
        kError + "--plane and --cylindrical do not go together"},
       {{"convert", "--plane", "z=0", rf_t7_, out},
        kError + rf_t7_ + ": a plane is taken of a rectangular map, and this one is cylindrical"},
+      {{"convert", "--ascii", rf_t7_, dir_.file("out.edz")},
+       kError + dir_.file("out.edz") + ": a TraceWin file takes no ascii"},
+      {{"convert", "--to", "tracewin", rf_t7_, "-"},
+       kError + "tracewin files are named by OUT and their extensions: give OUT a file name"},
+      {{"convert", "-f", "electric", electric_t7_, dir_.file("out.sdds")},
+       kError + electric_t7_ +
+           ": an SDDS file holds the Ez of an RF map or the Bz and Br of a solenoid, not a static "
+           "electric field"},
   };
 #ifndef _WIN32
   // Its first bytes tell the form and the reader reads them again, which a pipe cannot give
@@ -415,6 +423,64 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
     expect_error_line(result, c.error + "\n", c.error);
     EXPECT_EQ(result.out, "") << c.error;
     EXPECT_EQ(entries_of(dir_.path()), before) << c.error;
+  }
+}
+
+// The trackers' 1-D forms take the field on the axis of any map, and TraceWin's 2-D form a static
+// map as two files: each conversion writes the library's bytes.
+TEST_F(Fieldmap, ConvertWritesTraceWinAndSddsFiles) {
+  struct Case {
+    std::string input;
+    std::vector<std::string> args;  // before the file names
+    const char* output;             // "-" for standard output
+    std::vector<const char*> files; // the files written
+    MeshReadOptions read;
+    MeshFormat format;
+    MeshWriteOptions write;
+  };
+  MeshWriteOptions mirror;
+  mirror.mirror = true;
+  MeshWriteOptions ascii_moved;
+  ascii_moved.ascii = true;
+  ascii_moved.z_offset = -0.5;
+  const MeshReadOptions electric = test_support::of_field(FieldKind::electric);
+  const std::string cavity = dir_.file("cavity.edz");
+  for (const Case& c : std::vector<Case>{
+           {rf_t7_, {}, "cavity.edz", {"cavity.edz"}, {}, MeshFormat::tracewin, {}},
+           {cavity,
+            {"-F", "1.3e9", "--mirror"},
+            "out.sdds",
+            {"out.sdds"},
+            kRf,
+            MeshFormat::sdds,
+            mirror},
+           {rf_t7_,
+            {"--to", "sdds", "--ascii", "-z", "-0.5"},
+            "-",
+            {},
+            {},
+            MeshFormat::sdds,
+            ascii_moved},
+           {electric_t7_,
+            {"-f", "electric"},
+            "gun.bsz",
+            {"gun.esz", "gun.esr"},
+            electric,
+            MeshFormat::tracewin,
+            {}},
+       }) {
+    const std::string target = c.output[0] == '-' ? "-" : dir_.file(c.output);
+    const ProcessResult result = fieldmap(joined(joined({"convert"}, c.args), {c.input, target}));
+    expect_success(result, c.output);
+    const std::string expected = dir_.file("expected");
+    const FieldMesh mesh = read_mesh(c.input.c_str(), c.read);
+    write_mesh_file(mesh, c.format, expected.c_str(), c.write);
+    const std::vector<std::string> names = mesh_output_paths(mesh, c.format, expected, c.write);
+    if (target == "-") {
+      EXPECT_EQ(result.out, read_file(names.at(0)));
+    }
+    for (std::size_t k = 0; k < c.files.size(); ++k)
+      EXPECT_EQ(read_file(dir_.file(c.files[k])), read_file(names.at(k))) << c.files[k];
   }
 }
 

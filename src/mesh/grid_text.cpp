@@ -2,14 +2,12 @@
 
 #include "diag/raise.h"
 #include "mesh/mesh_build.h"
+#include "mesh/mesh_forms.h"
 
 #include <cmath>
 
 namespace norvalex {
 
-namespace {
-
-// Every component other than those a form holds must be 0 everywhere.
 void refuse_other_components(const FieldMesh& mesh,
                              std::initializer_list<const MeshComponent*> held, const char* form) {
   for (const MeshComponent& component : mesh.components) {
@@ -25,6 +23,8 @@ void refuse_other_components(const FieldMesh& mesh,
     }
   }
 }
+
+namespace {
 
 void check_writable_axes(const FieldMesh& mesh, const char* form) {
   for (const MeshAxis& axis : mesh.axes) {

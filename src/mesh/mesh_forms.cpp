@@ -73,7 +73,7 @@ constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
 constexpr const char* T7_EXTENSIONS[] = {".t7"};
 constexpr const char* SF7_EXTENSIONS[] = {".sf7"};
 constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
-constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".esr", ".bsr"};
+constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".bdz", ".esr", ".bsr"};
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 constexpr const char* ASTRA_3D_EXTENSIONS[] = {".ex", ".ey", ".ez", ".bx", ".by", ".bz"};
@@ -214,10 +214,18 @@ constexpr std::array<MeshFormRow, 17> rows{{
      .check = check_astra,
      .write = write_astra},
     {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
-              false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false}},
+              false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false},
+     .read = read_tracewin_mesh,
+     .check = check_tracewin,
+     .files = tracewin_files,
+     .write = write_tracewin},
     {.info = {MeshForm::sdds, "sdds", "SDDS file", SDDS_EXTENSIONS, "", false, false,
-              CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
-              MESH_OPTION_ASCII | AXIS_WRITING, false}},
+              CYLINDRICAL_MAPS, MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
+              MESH_OPTION_ASCII | AXIS_WRITING, false},
+     .signature = sdds_signature,
+     .read = read_sdds_mesh,
+     .check = check_sdds,
+     .write = write_sdds},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
               CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
     {.info = {MeshForm::astra_3d, "astra-3d", "ASTRA 3-D map", ASTRA_3D_EXTENSIONS, "3D_*", false,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,6 +83,11 @@ NORVALEX_MESH_API MeshWriteReport write_checked_mesh(const FieldMesh& mesh, Mesh
                                                      std::span<OutputFile> files,
                                                      const MeshWriteOptions& options = {});
 
+// Throws "<file>: <form> holds no <component>" for the first component of `mesh` other than
+// `held` (nulls allowed) that is not 0 everywhere: a writer's check of what its form leaves out.
+void refuse_other_components(const FieldMesh& mesh,
+                             std::initializer_list<const MeshComponent*> held, const char* form);
+
 // The signatures, checks and writers of the forms, each in the file of its form.
 bool tqs_signature(const FileStart& start);
 bool openpmd_signature(const FileStart& start);
@@ -120,5 +126,19 @@ enum class T7Variant { any, rf_only, solenoid };
 FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Variant variant);
 void check_t7_variant(const FieldMesh& mesh, T7Variant variant);
 void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant);
+
+// TraceWin's files (tracewin_form.cpp), told by their extensions.
+FieldMesh read_tracewin_mesh(const char* path, const MeshReadOptions& options);
+void check_tracewin(const FieldMesh& mesh, const MeshWriteOptions& options);
+std::vector<std::string> tracewin_files(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_tracewin(const FieldMesh& mesh, std::span<OutputFile> files,
+                    const MeshWriteOptions& options, MeshWriteReport& report);
+
+// elegant's SDDS files (sdds_form.cpp).
+bool sdds_signature(const FileStart& start);
+FieldMesh read_sdds_mesh(const char* path, const MeshReadOptions& options);
+void check_sdds(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport& report);
 
 } // namespace norvalex

@@ -29,6 +29,12 @@ public:
     text_.append(digits, result.ptr);
   }
   void text(std::string_view words) { text_ += words; }
+  // Bytes of a binary form, which go out once a piece is full as text does.
+  void bytes(std::string_view data) {
+    text_ += data;
+    if (text_.size() >= TEXT_CHUNK)
+      flush();
+  }
   // Ends a line; the text goes out once a piece is full.
   void end_line() {
     text_ += '\n';
