@@ -3,10 +3,10 @@
 
 #include "mesh/astra_3d.h"
 #include "mesh/impact_forms.h"
+#include "mesh/mesh_build.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string>
 
 namespace norvalex {
@@ -264,13 +264,6 @@ const std::array<MeshFormInfo, rows.size()> infos = [] {
   }
   return all;
 }();
-
-std::string lower_case(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 } // namespace
 
