@@ -121,4 +121,11 @@ FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Va
 void check_t7_variant(const FieldMesh& mesh, T7Variant variant);
 void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant);
 
+// Bmad's grid_field text.
+bool bmad_signature(const FileStart& start);
+FieldMesh read_bmad_mesh(const char* path, const MeshReadOptions& options);
+void check_bmad(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport& report);
+
 } // namespace norvalex
