@@ -58,7 +58,7 @@ TEST(BmadMesh, BothFormsReadWithCommentsSparsePointsAndMixedFields) {
        "curved_ref_frame (not held by the field mesh)\n",
        1e5},
       {"grid_field =, static, z from index -1",
-       "! A static map\ngrid_field = {\n"
+       "! Converted from an SF7 table\ngrid_field = {\n"
        "  geometry = rotationally_symmetric_rz, field_type = electric,\n"
        "  harmonic = 0, r0 = (0.001, 0.5), dr = (0.002, 0.25),\n"
        "  pt(0,-1) = ((1, 0), (0, 0), (2, 0)), pt(0,0) = ((3,0),(0,0),(4,0)),\n"

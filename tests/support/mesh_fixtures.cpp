@@ -87,7 +87,7 @@ std::string electric_t7_text() {
 }
 
 std::string bmad_grid_field_text() {
-  return "! cavity.bmad, called from the lattice: the map of the cell\n"
+  return "! cavity.bmad, called from the lattice: SF7 map of the cell\n"
          "{ master_parameter = voltage, GEOMETRY = Rotationally_Symmetric_RZ, ! any case\n"
          "  field_type = mixed, harmonic = 2, ele_anchor_pt = center, field_scale = 0.5,\n"
          "  phi0_fieldmap = 0.25, r0 = (0, -0.01), dr = (0.005, 0.01), curved_ref_frame = F,\n"
