@@ -148,6 +148,7 @@ TEST(BmadMesh, EveryDefectIsOneLocatedError) {
       {kHead + point, "(2): Expected \",\" or \"}\" after an item of the grid_field, found the "
                       "end of the file"},
       {"{master_parameter = (a, b}", "(1): Unmatched \"}\" in the value of master_parameter"},
+      {"{master_parameter = a)}", "(1): Unmatched \")\" in the value of master_parameter"},
       {"{name = \"abc\n", "(1): Quote not closed on its line: \"\"abc\""},
       {"{" + std::string(300, 'k'),
        "(1): Word of more than 256 bytes: \"" + std::string(64, 'k') + "...\""},

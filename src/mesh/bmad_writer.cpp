@@ -128,10 +128,11 @@ void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWr
         const MeshComponent* component = layout.values[k];
         const std::complex<double> value =
             component == nullptr ? std::complex<double>(0, 0) : component->values[index];
+        // A zero of either sign as 0, as Bmad's files write it.
         out.text(k == 0 ? "(" : ", (");
-        out.number(value.real());
+        out.number(value.real() + 0.0);
         out.text(", ");
-        out.number(value.imag());
+        out.number(value.imag() + 0.0);
         out.text(")");
       }
       // Items are apart by commas: none after the last.
