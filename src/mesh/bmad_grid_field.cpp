@@ -283,8 +283,8 @@ private:
     } else if (count != text_.count) {
       const BmadPoint& first = text_.points.front();
       raise_input_error(lexer_.name(), line,
-                        "pt(%d,%d) holds %zu values, pt(%d,%d) %zu: every point holds as many", i,
-                        j, count, first.i, first.j, text_.count);
+                        "pt(%d,%d) holds %d values, pt(%d,%d) %d: every point holds as many", i, j,
+                        static_cast<int>(count), first.i, first.j, static_cast<int>(text_.count));
     }
     const std::array<std::int32_t, 2> at{i, j};
     for (std::size_t a = 0; a < 2; ++a) {

@@ -112,9 +112,10 @@ FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshRead
     const std::size_t needed = type == BmadFieldType::mixed ? BMAD_MIXED_VALUES : BMAD_FIELD_VALUES;
     if (text.count != needed) {
       const BmadPoint& first = text.points.front();
-      raise_input_error(path, first.line, "pt(%d,%d) holds %zu values: field_type %s needs %zu",
-                        first.i, first.j, text.count,
-                        type == BmadFieldType::mixed ? "mixed" : "electric or magnetic", needed);
+      raise_input_error(path, first.line, "pt(%d,%d) holds %d values: field_type %s needs %d",
+                        first.i, first.j, static_cast<int>(text.count),
+                        type == BmadFieldType::mixed ? "mixed" : "electric or magnetic",
+                        static_cast<int>(needed));
     }
   } else if (text.count == BMAD_FIELD_VALUES) {
     if (!options.field)

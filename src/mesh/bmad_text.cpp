@@ -120,8 +120,8 @@ void BmadLexer::next() {
     if (quoted ? c == -1 || c == '\n' : c == -1 || ends_word(c))
       break;
     if (text_.size() == BMAD_WORD_LIMIT)
-      raise_input_error(name_, line_, "Word of more than %zu bytes: %s", BMAD_WORD_LIMIT,
-                        quoted_text(text_).c_str());
+      raise_input_error(name_, line_, "Word of more than %d bytes: %s",
+                        static_cast<int>(BMAD_WORD_LIMIT), quoted_text(text_).c_str());
     text_.push_back(static_cast<char>(c));
     ++input_.pos;
     if (quoted && c == first && text_.size() > 1)
