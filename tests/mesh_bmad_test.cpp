@@ -154,6 +154,8 @@ TEST(BmadMesh, EveryDefectIsOneLocatedError) {
        "(1): Word of more than 256 bytes: \"" + std::string(64, 'k') + "...\""},
       {"{geometry = rotationally_symmetric_rz, field_type = mixed,\n" + point + "}",
        "(2): pt(0,0) holds 3 values: field_type mixed needs 6"},
+      {"{geometry = rotationally_symmetric_rz,\npt(0,0) = ((1,0),(2,0))}",
+       "(2): pt(0,0) holds 2 values: 3 (one field) or 6 (E, then B) expected"},
       {"{field_type = electric, " + point + "}",
        ": the grid_field states no geometry: rotationally_symmetric_rz expected"},
       {"{geometry = rotationally_symmetric_rz}", ": the grid_field holds no point pt(i, j)"},

@@ -106,14 +106,15 @@ FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshRead
   if (text.points.empty())
     raise_input_failure(path, 0, "%s: the grid_field holds no point pt(i, j)", path);
   // The field: as the file states it, else as its points' values tell, else as given.
+  const BmadPoint& first = text.points.front();
+  const int count = static_cast<int>(text.count);
   BmadFieldType type = BmadFieldType::mixed;
   if (text.field_type) {
     type = *text.field_type;
     const std::size_t needed = type == BmadFieldType::mixed ? BMAD_MIXED_VALUES : BMAD_FIELD_VALUES;
     if (text.count != needed) {
-      const BmadPoint& first = text.points.front();
       raise_input_error(path, first.line, "pt(%d,%d) holds %d values: field_type %s needs %d",
-                        first.i, first.j, static_cast<int>(text.count),
+                        first.i, first.j, count,
                         type == BmadFieldType::mixed ? "mixed" : "electric or magnetic",
                         static_cast<int>(needed));
     }
@@ -125,6 +126,10 @@ FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshRead
                           path);
     type =
         *options.field == FieldKind::electric ? BmadFieldType::electric : BmadFieldType::magnetic;
+  } else if (text.count != BMAD_MIXED_VALUES) {
+    raise_input_error(path, first.line,
+                      "pt(%d,%d) holds %d values: 3 (one field) or 6 (E, then B) expected", first.i,
+                      first.j, count);
   }
 
   FieldMesh mesh = new_mesh(MeshGeometry::cylindrical);
