@@ -316,7 +316,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string bad_t7 = dir_.file("bad.t7");
   write_file(bad_t7, "50 70 4\n1300\n0 3 3\n1 2 x 4\n");
   const std::string bad_bmad = dir_.file("bad.txt");
-  write_file(bad_bmad, "{geometry = xyz}\n");
+  write_file(bad_bmad, "{geometry = cartesian}\n");
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
@@ -362,8 +362,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"info", bad_bmad},
        kError + bad_bmad +
-           "(1): geometry xyz, a 3-D grid, cannot be read yet: the field mesh "
-           "holds 2-D maps (rotationally_symmetric_rz)"},
+           "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz or xyz expected"},
       {{"info", table},
        kError + table + ": not a field map of a known form (" +
            forms_listed(false, ", ", ", ", true) + ")"},

@@ -30,6 +30,12 @@ namespace {
 const std::string kHead = "{geometry = rotationally_symmetric_rz, field_type = electric, "
                           "dr = (0.01, 0.02),\n";
 
+// A 3-D map of 3 x 3 x 2 points, three of them given.
+const std::string kBox =
+    "grid_field = { geometry = xyz, field_type = magnetic, harmonic = 0, r0 = (-0.01, -0.01, 0),\n"
+    "  dr = (0.01, 0.01, 0.05), interpolation_order = 3, pt(-1,-1,0) = ((0,0),(0,0),(1,0)),\n"
+    "  pt(0,0,0) = ((0,0),(0,0),(2,0)), pt(1,1,1) = ((0.5,0),(0.25,0),(1.5,0)) }\n";
+
 std::string notes_of(const FieldMesh& mesh) {
   std::string notes;
   for (const MeshNote& note : mesh.source.notes)
@@ -68,6 +74,14 @@ TEST(BmadMesh, BothFormsReadWithCommentsSparsePointsAndMixedFields) {
        {2, 2, 0.001, 0.25},
        "points: 4 of 4 in the file\nimaginary: parts left out: a static field is the real part\n",
        7},
+      {"xyz, from index -1, a key skipped",
+       kBox,
+       {},
+       {"magneticField/x", "magneticField/y", "magneticField/z"},
+       {3, 2, -0.02, 0},
+       "points: 3 of 18 in the file; 15 left out, taken as 0\nskipped: interpolation_order (not "
+       "held by the field mesh)\n",
+       0.5},
       {"no field_type: the field given",
        "{geometry=rotationally_symmetric_rz,dr=(1,1),pt(0,0)=("
        "(1,0),(0,0),(2,0)),pt(0,1)=((0,0),(0,0),(3,0))}",
@@ -113,15 +127,21 @@ TEST(BmadMesh, EveryDefectIsOneLocatedError) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "(1): Expected \"grid_field = {\" or \"{\", found the end of the file"},
       {"grid_field {", "(1): Expected \"=\" after grid_field, found \"{\""},
-      {"{geometry = xyz}", "(1): geometry xyz, a 3-D grid, cannot be read yet: the field mesh "
-                           "holds 2-D maps (rotationally_symmetric_rz)"},
       {"{geometry = cartesian}",
-       "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz expected"},
-      {"{dr = (1, 2, 3)}", "(1): dr of three numbers is one of a 3-D grid (geometry xyz), which "
-                           "cannot be read yet: a rotationally_symmetric_rz grid has two (r, z)"},
-      {"{pt(0,0,0) = ((1,0))}",
-       "(1): pt of three indices is a point of a 3-D grid (geometry xyz), which cannot be read "
-       "yet: a rotationally_symmetric_rz grid has two (r, z)"},
+       "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz or xyz expected"},
+      {"{dr = (1, 2, 3, 4)}",
+       "(1): dr of more than three numbers: two (r, z) or three (x, y, z) expected"},
+      {"{pt(0,0,0,0) = ((1,0))}",
+       "(1): pt of more than three indices: two (r, z) or three (x, y, z) expected"},
+      {kHead + "pt(0,0,0) = ((1,0),(0,0),(2,0))}",
+       "(2): pt(0,0,0) has 3 indices: geometry rotationally_symmetric_rz has two (r, z)"},
+      {"{geometry = xyz, field_type = electric, dr = (1, 1),\npt(0,0,0) = ((1,0),(0,0),(2,0))}",
+       "(1): dr (1, 1): geometry xyz has three (x, y, z)"},
+      {kHead + point + ",\npt(0,1,2) = ((1,0),(0,0),(2,0))}",
+       "(3): pt(0,1,2) has 3 indices, pt(0,0) 2: every point has as many"},
+      {"{pt(0,0,0) = ((1,0)),\npt(1000,1000,1000) = ((1,0))}",
+       "(2): Grid too large: with pt(1000,1000,1000) it has 1001*1001*1001 points, more than "
+       "536870911"},
       {"{field_type = both}",
        "(1): Unknown field_type \"both\": electric, magnetic or mixed expected"},
       {"{ele_anchor_pt = middle}",
@@ -157,8 +177,8 @@ TEST(BmadMesh, EveryDefectIsOneLocatedError) {
       {"{geometry = rotationally_symmetric_rz,\npt(0,0) = ((1,0),(2,0))}",
        "(2): pt(0,0) holds 2 values: 3 (one field) or 6 (E, then B) expected"},
       {"{field_type = electric, " + point + "}",
-       ": the grid_field states no geometry: rotationally_symmetric_rz expected"},
-      {"{geometry = rotationally_symmetric_rz}", ": the grid_field holds no point pt(i, j)"},
+       ": the grid_field states no geometry: rotationally_symmetric_rz or xyz expected"},
+      {"{geometry = rotationally_symmetric_rz}", ": the grid_field holds no point pt"},
       {"{geometry = rotationally_symmetric_rz, pt(0,0) = ((1,0),(0,0),(2,0))}",
        ": the grid_field states no field_type and its points hold 3 values: give the field, "
        "electric or magnetic"},
@@ -187,6 +207,7 @@ TEST(BmadMesh, MapsAreWrittenAsBmadKeepsThemAndReadBackBitForBit) {
       {"electric.t7", test_support::electric_t7_text(),
        test_support::of_field(FieldKind::electric)},
       {"mixed.bmad", test_support::bmad_grid_field_text(), test_support::at_frequency(1e9)},
+      {"box.bmad", kBox, {}},
   };
   for (const auto& [name, text, options] : sources) {
     write_file(dir.file(name), text);
@@ -235,8 +256,8 @@ TEST(BmadMesh, MapsTheFormCannotHoldAreRefusedBeforeWriting) {
          return read_mesh(dir.file("electric.t7").c_str(), planar);
        },
        {},
-       "a Bmad grid_field is written for a cylindrical map (rotationally_symmetric_rz), not a "
-       "planar one"},
+       "a Bmad grid_field holds a cylindrical map (rotationally_symmetric_rz) or a 3-D one (xyz), "
+       "not a plane"},
       {[&] {
          FieldMesh mesh = rf();
          mesh.components[1].values[7] = std::nan("");

@@ -138,23 +138,25 @@ private:
     return static_cast<std::int32_t>(negative ? -value : value);
   }
 
-  // (r, z): r0 or dr.
-  BmadPair pair(const char* key) {
-    const std::int32_t line = lexer_.line();
-    expect(BmadToken::open_paren, "\"(\" before the two numbers (r, z)");
-    const double r = number("a number (r)");
-    expect(BmadToken::comma, "\",\" between r and z");
-    const double z = number("a number (z)");
-    if (lexer_.kind() == BmadToken::comma)
-      raise("%s of three numbers is one of a 3-D grid (geometry xyz), which cannot be read yet: "
-            "a rotationally_symmetric_rz grid has two (r, z)",
-            key);
-    expect(BmadToken::close_paren, "\")\" after the two numbers (r, z)");
-    return {r, z, line};
+  // (r, z) or (x, y, z): r0 or dr.
+  BmadVector vector(const char* key) {
+    BmadVector vector;
+    vector.line = lexer_.line();
+    expect(BmadToken::open_paren, "\"(\" before the numbers of a vector");
+    for (;;) {
+      if (vector.count == BMAD_MAX_AXES)
+        raise("%s of more than three numbers: two (r, z) or three (x, y, z) expected", key);
+      vector.values[vector.count++] = number("a number");
+      if (lexer_.kind() != BmadToken::comma)
+        break;
+      lexer_.next();
+    }
+    expect(BmadToken::close_paren, "\",\" or \")\" after a number of a vector");
+    return vector;
   }
 
   void item() {
-    const std::string key = word("a key or pt(i, j)");
+    const std::string key = word("a key or pt");
     if (key == "pt") {
       point();
       return;
@@ -201,10 +203,10 @@ private:
       text_.phase = number("the phase");
       break;
     case ORIGIN:
-      text_.origin = pair("r0");
+      text_.origin = vector("r0");
       break;
     case SPACING:
-      text_.spacing = pair("dr");
+      text_.spacing = vector("dr");
       break;
     default:
       skip_value(key);
@@ -212,14 +214,11 @@ private:
   }
 
   void geometry() {
-    const std::string geometry = word("rotationally_symmetric_rz");
-    if (geometry == "xyz")
-      raise("geometry xyz, a 3-D grid, cannot be read yet: the field mesh holds 2-D maps "
-            "(rotationally_symmetric_rz)");
-    if (geometry != "rotationally_symmetric_rz")
-      raise("Unknown geometry %s: rotationally_symmetric_rz expected",
+    const std::string geometry = word("rotationally_symmetric_rz or xyz");
+    if (geometry != "rotationally_symmetric_rz" && geometry != "xyz")
+      raise("Unknown geometry %s: rotationally_symmetric_rz or xyz expected",
             quoted_text(geometry).c_str());
-    text_.geometry = true;
+    text_.geometry = geometry == "xyz" ? BmadGeometry::xyz : BmadGeometry::rz;
   }
 
   // The value of a key the mesh does not hold, whatever it is: the tokens up to the "," or "}"
@@ -251,21 +250,25 @@ private:
   }
 
   void point() {
-    const std::int32_t line = lexer_.line();
+    BmadPoint point{{0, 0, 0}, lexer_.line()};
     expect(BmadToken::open_paren, "\"(\" after pt");
-    const std::int32_t i = index();
-    expect(BmadToken::comma, "\",\" between the indices of pt");
-    const std::int32_t j = index();
-    if (lexer_.kind() == BmadToken::comma)
-      raise("pt of three indices is a point of a 3-D grid (geometry xyz), which cannot be read "
-            "yet: a rotationally_symmetric_rz grid has two (r, z)");
-    expect(BmadToken::close_paren, "\")\" after the indices of pt");
-    expect(BmadToken::equals, "\"=\" after pt(i, j)");
+    std::size_t axes = 0;
+    for (;;) {
+      if (axes == BMAD_MAX_AXES)
+        raise("pt of more than three indices: two (r, z) or three (x, y, z) expected");
+      point.index[axes++] = index();
+      if (lexer_.kind() != BmadToken::comma)
+        break;
+      lexer_.next();
+    }
+    expect(BmadToken::close_paren, "\",\" or \")\" after an index of pt");
+    const std::string name = bmad_point_name(point, axes);
+    expect(BmadToken::equals, ("\"=\" after " + name).c_str());
     expect(BmadToken::open_paren, "\"(\" before the values of pt");
     std::size_t count = 0;
     for (;; ++count) {
       if (count == BMAD_MIXED_VALUES)
-        raise("pt(%d,%d) holds more than 6 values: 3 (one field) or 6 (E, then B) expected", i, j);
+        raise("%s holds more than 6 values: 3 (one field) or 6 (E, then B) expected", name.c_str());
       expect(BmadToken::open_paren, "\"(\" before a complex value (re, im)");
       const double re = number("a number (re)");
       expect(BmadToken::comma, "\",\" between the parts of a complex value (re, im)");
@@ -280,25 +283,32 @@ private:
     expect(BmadToken::close_paren, "\",\" or \")\" after a value of pt");
     if (text_.points.empty()) {
       text_.count = count;
-    } else if (count != text_.count) {
-      const BmadPoint& first = text_.points.front();
-      raise_input_error(lexer_.name(), line,
-                        "pt(%d,%d) holds %d values, pt(%d,%d) %d: every point holds as many", i, j,
-                        static_cast<int>(count), first.i, first.j, static_cast<int>(text_.count));
+      text_.axes = axes;
+    } else if (axes != text_.axes || count != text_.count) {
+      const std::string first = bmad_point_name(text_.points.front(), text_.axes);
+      const bool values = axes == text_.axes;
+      raise_input_error(lexer_.name(), point.line, "%s %s %d %s, %s %d: every point %s as many",
+                        name.c_str(), values ? "holds" : "has",
+                        static_cast<int>(values ? count : axes), values ? "values" : "indices",
+                        first.c_str(), static_cast<int>(values ? text_.count : text_.axes),
+                        values ? "holds" : "has");
     }
-    const std::array<std::int32_t, 2> at{i, j};
-    for (std::size_t a = 0; a < 2; ++a) {
-      text_.low[a] = std::min<std::int64_t>(text_.low[a], at[a]);
-      text_.high[a] = std::max<std::int64_t>(text_.high[a], at[a]);
+    // The grid the indices span so far, checked before it grows past what a mesh holds.
+    std::int64_t points = 1;
+    std::string extents;
+    for (std::size_t a = 0; a < axes; ++a) {
+      text_.low[a] = std::min<std::int64_t>(text_.low[a], point.index[a]);
+      text_.high[a] = std::max<std::int64_t>(text_.high[a], point.index[a]);
+      const std::int64_t along = text_.high[a] - text_.low[a] + 1;
+      extents += a == 0 ? "" : "*";
+      extents += std::to_string(along);
+      points = along > MESH_MAX_POINTS / points ? MESH_MAX_POINTS + 1 : points * along;
     }
-    const std::int64_t along_r = text_.high[0] - text_.low[0] + 1;
-    const std::int64_t along_z = text_.high[1] - text_.low[1] + 1;
-    if (along_r > MESH_MAX_POINTS / along_z)
-      raise_input_error(lexer_.name(), line,
-                        "Grid too large: with pt(%d,%d) it has %lld*%lld points, more than %lld", i,
-                        j, static_cast<long long>(along_r), static_cast<long long>(along_z),
-                        static_cast<long long>(MESH_MAX_POINTS));
-    text_.points.push_back({i, j, line});
+    if (points > MESH_MAX_POINTS)
+      raise_input_error(lexer_.name(), point.line,
+                        "Grid too large: with %s it has %s points, more than %lld", name.c_str(),
+                        extents.c_str(), static_cast<long long>(MESH_MAX_POINTS));
+    text_.points.push_back(point);
   }
 
   BmadLexer& lexer_;
@@ -307,6 +317,15 @@ private:
 };
 
 } // namespace
+
+std::string bmad_point_name(const BmadPoint& point, std::size_t axes) {
+  std::string name = "pt(";
+  for (std::size_t a = 0; a < axes; ++a) {
+    name += a == 0 ? "" : ",";
+    name += std::to_string(point.index[a]);
+  }
+  return name + ")";
+}
 
 void read_grid_field(BmadLexer& lexer, GridFieldText& text) {
   GridFieldReader(lexer, text).read_file();

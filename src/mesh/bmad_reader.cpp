@@ -1,8 +1,8 @@
 // Bmad's grid_field text read as a mesh: a rotationally_symmetric_rz grid, point pt(i, j) at
-// r0 + (i dr, j dz), each point three complex values (Er, Ephi, Ez or Br, Bphi, Bz) or six (E,
-// then B). Values are in SI units and the fields Re[F exp(-i 2 pi f t)], the mesh's own
-// convention, so they are taken as they are. Points the file leaves out are 0, as Bmad takes
-// them.
+// r0 + (i dr, j dz), or an xyz grid, pt(i, j, k) at r0 + (i dx, j dy, k dz); each point three
+// complex values (Er, Ephi, Ez or Br, Bphi, Bz; Ex, Ey, Ez or Bx, By, Bz) or six (E, then B).
+// Values are in SI units and the fields Re[F exp(-i 2 pi f t)], the mesh's own convention, so
+// they are taken as they are. Points the file leaves out are 0, as Bmad takes them.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
@@ -11,53 +11,92 @@
 #include "mesh/mesh_forms.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace norvalex {
 
 namespace {
 
-// The grid's extent and its place: indices low to high along r and z, each point at r0 + index *
-// dr; an axis of one point has spacing 0.
-void set_grid(FieldMesh& mesh, const GridFieldText& text, const char* path) {
-  const std::int64_t along_r = text.high[0] - text.low[0] + 1;
-  const std::int64_t along_z = text.high[1] - text.low[1] + 1;
-  if ((along_r > 1 || along_z > 1) && !text.spacing)
-    raise_input_failure(path, 0, "%s: the grid_field states no dr, the spacing of its points",
-                        path);
-  const BmadPair origin = text.origin.value_or(BmadPair{0, 0, 0});
-  const BmadPair spacing = text.spacing.value_or(BmadPair{0, 0, 0});
-  const struct {
-    MeshAxis& axis;
-    std::int64_t points;
-    std::int64_t low;
-    double origin;
-    double spacing;
-  } axes[] = {{mesh.axes[0], along_r, text.low[0], origin.r, spacing.r},
-              {mesh.axes[2], along_z, text.low[1], origin.z, spacing.z}};
-  for (const auto& a : axes) {
-    a.axis.points = a.points;
-    if (a.points > 1 && !(a.spacing > 0)) {
-      raise_input_error(path, spacing.line,
-                        "dr (%s, %s): the spacing along %s must be positive, for %lld points",
-                        number_text(spacing.r).c_str(), number_text(spacing.z).c_str(),
-                        a.axis.label.c_str(), static_cast<long long>(a.points));
-    }
-    a.axis.spacing = a.points > 1 ? a.spacing : 0;
-    a.axis.origin = a.low == 0 ? a.origin : a.origin + static_cast<double>(a.low) * a.spacing;
-    const double last = a.axis.origin + static_cast<double>(a.points - 1) * a.axis.spacing;
-    if (!std::isfinite(a.axis.origin) || !std::isfinite(last))
-      raise_input_failure(path, 0,
-                          "%s: r0 and dr put the grid's points along %s past the largest "
-                          "number",
-                          path, a.axis.label.c_str());
+// The mesh's axes of the file's indices, and their names.
+struct GridAxes {
+  std::size_t count;
+  std::array<std::size_t, BMAD_MAX_AXES> mesh_axis;
+  const char* names; // of r0's and dr's numbers
+};
+
+GridAxes grid_axes(BmadGeometry geometry) {
+  return geometry == BmadGeometry::rz ? GridAxes{2, {0, 2, 0}, "two (r, z)"}
+                                      : GridAxes{3, {0, 1, 2}, "three (x, y, z)"};
+}
+
+const char* geometry_name(BmadGeometry geometry) {
+  return geometry == BmadGeometry::rz ? "rotationally_symmetric_rz" : "xyz";
+}
+
+std::string vector_text(const BmadVector& vector) {
+  std::string text;
+  for (std::size_t a = 0; a < vector.count; ++a) {
+    text += a == 0 ? "(" : ", ";
+    text += number_text(vector.values[a]);
+  }
+  return text + ")";
+}
+
+// The file's indices, r0 and dr as many as its geometry has axes.
+void check_axes(const GridFieldText& text, const char* path) {
+  const GridAxes axes = grid_axes(text.geometry);
+  if (text.axes != axes.count) {
+    const BmadPoint& first = text.points.front();
+    raise_input_error(path, first.line, "%s has %d indices: geometry %s has %s",
+                      bmad_point_name(first, text.axes).c_str(), static_cast<int>(text.axes),
+                      geometry_name(text.geometry), axes.names);
+  }
+  for (const auto& [key, vector] : {std::pair{"r0", &text.origin}, {"dr", &text.spacing}}) {
+    if (*vector && (*vector)->count != axes.count)
+      raise_input_error(path, (*vector)->line, "%s %s: geometry %s has %s", key,
+                        vector_text(**vector).c_str(), geometry_name(text.geometry), axes.names);
   }
 }
 
-// Leaves out the components that are 0 at every point, but for the r and z components of a field
-// that is 0 everywhere: a field the file holds stays a field of the mesh.
+// The grid's extent and its place: indices low to high along each axis, each point at r0 +
+// index * dr; an axis of one point has spacing 0.
+void set_grid(FieldMesh& mesh, const GridFieldText& text, const char* path) {
+  const GridAxes axes = grid_axes(text.geometry);
+  const BmadVector origin = text.origin.value_or(BmadVector{});
+  const BmadVector spacing = text.spacing.value_or(BmadVector{});
+  for (std::size_t a = 0; a < axes.count; ++a) {
+    MeshAxis& axis = mesh.axes[axes.mesh_axis[a]];
+    axis.points = text.high[a] - text.low[a] + 1;
+    if (axis.points > 1 && !text.spacing)
+      raise_input_failure(path, 0, "%s: the grid_field states no dr, the spacing of its points",
+                          path);
+    const double step = spacing.values[a];
+    if (axis.points > 1 && !(step > 0)) {
+      raise_input_error(
+          path, spacing.line, "dr %s: the spacing along %s must be positive, for %lld points",
+          vector_text(spacing).c_str(), axis.label.c_str(), static_cast<long long>(axis.points));
+    }
+    axis.spacing = axis.points > 1 ? step : 0;
+    axis.origin = text.low[a] == 0 ? origin.values[a]
+                                   : origin.values[a] + static_cast<double>(text.low[a]) * step;
+    const double last = axis.origin + static_cast<double>(axis.points - 1) * axis.spacing;
+    if (!std::isfinite(axis.origin) || !std::isfinite(last))
+      raise_input_failure(path, 0,
+                          "%s: r0 and dr put the grid's points along %s past the largest "
+                          "number",
+                          path, axis.label.c_str());
+  }
+}
+
+// Leaves out the components that are 0 at every point, but for those of a field that is 0
+// everywhere along the grid's axes (r and z, or x, y and z): a field the file holds stays a field
+// of the mesh.
 void drop_zero_components(FieldMesh& mesh) {
   const std::size_t points = mesh.point_count();
   const auto is_zero = [&](const MeshComponent& component) {
@@ -97,42 +136,47 @@ void add_notes(FieldMesh& mesh, const GridFieldText& text, std::size_t given, bo
     mesh.source.notes.push_back({"imaginary", "parts left out: a static field is the real part"});
 }
 
-FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshReadOptions& options) {
-  if (!text.geometry)
+// The field: as the file states it, else as its points' values tell, else as given.
+BmadFieldType field_type_of(const GridFieldText& text, const char* path,
+                            const MeshReadOptions& options) {
+  const std::string first = bmad_point_name(text.points.front(), text.axes);
+  const std::int32_t line = text.points.front().line;
+  const int count = static_cast<int>(text.count);
+  if (text.field_type) {
+    const BmadFieldType type = *text.field_type;
+    const std::size_t needed = type == BmadFieldType::mixed ? BMAD_MIXED_VALUES : BMAD_FIELD_VALUES;
+    if (text.count != needed) {
+      raise_input_error(path, line, "%s holds %d values: field_type %s needs %d", first.c_str(),
+                        count, type == BmadFieldType::mixed ? "mixed" : "electric or magnetic",
+                        static_cast<int>(needed));
+    }
+    return type;
+  }
+  if (text.count == BMAD_MIXED_VALUES)
+    return BmadFieldType::mixed;
+  if (text.count != BMAD_FIELD_VALUES)
+    raise_input_error(path, line, "%s holds %d values: 3 (one field) or 6 (E, then B) expected",
+                      first.c_str(), count);
+  if (!options.field)
     raise_input_failure(path, 0,
-                        "%s: the grid_field states no geometry: rotationally_symmetric_rz "
+                        "%s: the grid_field states no field_type and its points hold 3 values: "
+                        "give the field, electric or magnetic",
+                        path);
+  return *options.field == FieldKind::electric ? BmadFieldType::electric : BmadFieldType::magnetic;
+}
+
+FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshReadOptions& options) {
+  if (text.geometry == BmadGeometry::unstated)
+    raise_input_failure(path, 0,
+                        "%s: the grid_field states no geometry: rotationally_symmetric_rz or xyz "
                         "expected",
                         path);
   if (text.points.empty())
-    raise_input_failure(path, 0, "%s: the grid_field holds no point pt(i, j)", path);
-  // The field: as the file states it, else as its points' values tell, else as given.
-  const BmadPoint& first = text.points.front();
-  const int count = static_cast<int>(text.count);
-  BmadFieldType type = BmadFieldType::mixed;
-  if (text.field_type) {
-    type = *text.field_type;
-    const std::size_t needed = type == BmadFieldType::mixed ? BMAD_MIXED_VALUES : BMAD_FIELD_VALUES;
-    if (text.count != needed) {
-      raise_input_error(path, first.line, "pt(%d,%d) holds %d values: field_type %s needs %d",
-                        first.i, first.j, count,
-                        type == BmadFieldType::mixed ? "mixed" : "electric or magnetic",
-                        static_cast<int>(needed));
-    }
-  } else if (text.count == BMAD_FIELD_VALUES) {
-    if (!options.field)
-      raise_input_failure(path, 0,
-                          "%s: the grid_field states no field_type and its points hold 3 values: "
-                          "give the field, electric or magnetic",
-                          path);
-    type =
-        *options.field == FieldKind::electric ? BmadFieldType::electric : BmadFieldType::magnetic;
-  } else if (text.count != BMAD_MIXED_VALUES) {
-    raise_input_error(path, first.line,
-                      "pt(%d,%d) holds %d values: 3 (one field) or 6 (E, then B) expected", first.i,
-                      first.j, count);
-  }
-
-  FieldMesh mesh = new_mesh(MeshGeometry::cylindrical);
+    raise_input_failure(path, 0, "%s: the grid_field holds no point pt", path);
+  check_axes(text, path);
+  const BmadFieldType type = field_type_of(text, path, options);
+  const bool cylindrical = text.geometry == BmadGeometry::rz;
+  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
   set_grid(mesh, text, path);
   const bool electric = type != BmadFieldType::magnetic;
   const bool magnetic = type != BmadFieldType::electric;
@@ -143,20 +187,21 @@ FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshRead
   mesh.rf_phase = text.phase;
   mesh.anchor = text.anchor;
 
-  // The components in the order of the point's values: E, then B, each along r, theta, z.
+  // The components in the order of the point's values: E, then B, each along r, phi and z (the
+  // mesh's theta), or x, y and z, the mesh's axes.
   std::vector<std::complex<double>*> values;
   for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
     if (field == FieldKind::electric ? !electric : !magnetic)
       continue;
-    for (const char* axis : {"r", "theta", "z"}) {
-      MeshComponent* component = add_component(mesh, field, axis);
+    for (const MeshAxis& axis : mesh.axes) {
+      MeshComponent* component = add_component(mesh, field, axis.label);
       if (component == nullptr)
         raise_input_failure(path, ENOMEM, "Not enough memory");
       std::fill_n(component->values.data(), component->values.size(), std::complex<double>(0, 0));
       values.push_back(component->values.data());
     }
   }
-  const std::size_t along_z = static_cast<std::size_t>(mesh.axes[2].points);
+  const GridAxes axes = grid_axes(text.geometry);
   const std::size_t points = mesh.point_count();
   // One bit per grid point: which the file gave.
   MeshArray<std::uint64_t> given((points + 63) / 64);
@@ -166,11 +211,16 @@ FieldMesh build_mesh(const GridFieldText& text, const char* path, const MeshRead
   bool imaginary = false;
   const std::complex<double>* value = text.values.data();
   for (const BmadPoint& point : text.points) {
-    const std::size_t index = static_cast<std::size_t>(point.i - text.low[0]) * along_z +
-                              static_cast<std::size_t>(point.j - text.low[1]);
+    // C order over the mesh's axes; the theta axis of a cylindrical mesh has one point.
+    std::size_t index = 0;
+    for (std::size_t a = 0; a < axes.count; ++a) {
+      index = index * static_cast<std::size_t>(mesh.axes[axes.mesh_axis[a]].points) +
+              static_cast<std::size_t>(point.index[a] - text.low[a]);
+    }
     const std::uint64_t bit = std::uint64_t{1} << (index % 64);
     if ((given[index / 64] & bit) != 0)
-      raise_input_error(path, point.line, "pt(%d,%d) given twice", point.i, point.j);
+      raise_input_error(path, point.line, "%s given twice",
+                        bmad_point_name(point, text.axes).c_str());
     given[index / 64] |= bit;
     for (std::complex<double>* component : values) {
       // A static field (harmonic 0) is the real part: Re[F exp(0)].

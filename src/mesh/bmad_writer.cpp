@@ -1,8 +1,8 @@
 // Meshes written as Bmad grid_field text: the braces alone, as Bmad's own field files are kept and
 // a lattice includes them with call:: (grid_field = call::cavity.bmad). A cylindrical map, RF or
-// static, on a rotationally_symmetric_rz grid from index 0, one pt line per point, r the slower
-// index; the values as the mesh holds them (SI units, Re[F exp(-i 2 pi f t)]), in their shortest
-// form that reads back as the same double.
+// static, on a rotationally_symmetric_rz grid, or a 3-D rectangular one on an xyz grid, from
+// index 0, one pt line per point in the mesh's C order; the values as the mesh holds them (SI
+// units, Re[F exp(-i 2 pi f t)]), in their shortest form that reads back as the same double.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
@@ -22,9 +22,13 @@ namespace norvalex {
 
 namespace {
 
-// What the file holds: which fields, their components in the order of a point's values (E, then
-// B, each along r, phi, z; null for one the mesh lacks, written as 0), the harmonic and r0's z.
+// What the file holds: its geometry and the mesh's axes of its indices, which fields, their
+// components in the order of a point's values (E, then B, each along r, phi, z or x, y, z; null
+// for one the mesh lacks, written as 0), the harmonic and r0's z.
 struct BmadLayout {
+  const char* geometry = nullptr;
+  std::array<std::size_t, BMAD_MAX_AXES> axes{};
+  std::size_t axis_count = 0;
   const char* field_type = nullptr;
   std::array<const MeshComponent*, BMAD_MIXED_VALUES> values{};
   std::size_t count = 0;
@@ -32,12 +36,29 @@ struct BmadLayout {
   double z0 = 0;
 };
 
+void check_values(const FieldMesh& mesh, const MeshComponent& component) {
+  for (std::size_t k = 0; k < component.values.size(); ++k) {
+    const std::complex<double> value = component.values[k];
+    if (!std::isfinite(value.real()) || !std::isfinite(value.imag()))
+      raise_mesh_error(
+          mesh, "a Bmad grid_field holds finite values, not the %s of %s",
+          number_text(std::isfinite(value.real()) ? value.imag() : value.real()).c_str(),
+          component.name().c_str());
+  }
+}
+
 BmadLayout bmad_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
-  if (mesh.geometry != MeshGeometry::cylindrical)
-    raise_mesh_error(mesh, "a Bmad grid_field is written for a cylindrical map "
-                           "(rotationally_symmetric_rz), not a planar one");
-  if (mesh.axes[0].points < 2 || mesh.axes[2].points < 2)
-    raise_mesh_error(mesh, "a Bmad grid_field needs two points or more along r and along z");
+  BmadLayout layout;
+  if (mesh.geometry == MeshGeometry::cylindrical) {
+    if (mesh.axes[0].points < 2 || mesh.axes[2].points < 2)
+      raise_mesh_error(mesh, "a Bmad grid_field needs two points or more along r and along z");
+    layout = {"rotationally_symmetric_rz", {0, 2, 0}, 2};
+  } else {
+    if (mesh.dimensions() != 3)
+      raise_mesh_error(mesh, "a Bmad grid_field holds a cylindrical map "
+                             "(rotationally_symmetric_rz) or a 3-D one (xyz), not a plane");
+    layout = {"xyz", {0, 1, 2}, 3};
+  }
   std::array<const MeshComponent*, BMAD_MIXED_VALUES> all{};
   bool fields[2] = {false, false};
   for (const MeshComponent& component : mesh.components) {
@@ -45,18 +66,10 @@ BmadLayout bmad_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
     all[(magnetic ? 3U : 0U) + static_cast<std::size_t>(axis_index(mesh, component.axis))] =
         &component;
     fields[magnetic] = true;
-    for (std::size_t k = 0; k < component.values.size(); ++k) {
-      const std::complex<double> value = component.values[k];
-      if (!std::isfinite(value.real()) || !std::isfinite(value.imag()))
-        raise_mesh_error(
-            mesh, "a Bmad grid_field holds finite values, not the %s of %s",
-            number_text(std::isfinite(value.real()) ? value.imag() : value.real()).c_str(),
-            component.name().c_str());
-    }
+    check_values(mesh, component);
   }
   if (!fields[0] && !fields[1])
     raise_mesh_error(mesh, "a Bmad grid_field needs a field component");
-  BmadLayout layout;
   layout.field_type = fields[0] && fields[1] ? "mixed" : fields[0] ? "electric" : "magnetic";
   for (std::size_t k = 0; k < all.size(); ++k) {
     if (fields[k / 3])
@@ -74,12 +87,14 @@ BmadLayout bmad_layout(const FieldMesh& mesh, const MeshWriteOptions& options) {
   return layout;
 }
 
-void write_pair(TextOutput& out, const char* key, double r, double z) {
+// r0 or dr: the numbers of the grid's axes.
+void write_vector(TextOutput& out, const char* key, const BmadLayout& layout,
+                  const std::array<double, 3>& numbers) {
   out.text(key);
-  out.text(" = (");
-  out.number(r);
-  out.text(", ");
-  out.number(z);
+  for (std::size_t a = 0; a < layout.axis_count; ++a) {
+    out.text(a == 0 ? " = (" : ", ");
+    out.number(numbers[layout.axes[a]]);
+  }
   out.text("),");
   out.end_line();
 }
@@ -96,11 +111,9 @@ void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWr
   TextOutput out(files[0]);
   out.text("{");
   out.end_line();
-  out.text("  geometry = rotationally_symmetric_rz,");
+  out.text(std::string("  geometry = ") + layout.geometry + ",");
   out.end_line();
-  out.text("  field_type = ");
-  out.text(layout.field_type);
-  out.text(",");
+  out.text(std::string("  field_type = ") + layout.field_type + ",");
   out.end_line();
   out.text("  harmonic = " + std::to_string(layout.harmonic) + ",");
   out.end_line();
@@ -116,28 +129,37 @@ void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWr
     out.text(",");
     out.end_line();
   }
-  write_pair(out, "  r0", mesh.axes[0].origin, layout.z0);
-  write_pair(out, "  dr", mesh.axes[0].spacing, mesh.axes[2].spacing);
-  const auto along_r = static_cast<std::size_t>(mesh.axes[0].points);
-  const auto along_z = static_cast<std::size_t>(mesh.axes[2].points);
-  for (std::size_t i = 0; i < along_r; ++i) {
-    for (std::size_t j = 0; j < along_z; ++j) {
-      const std::size_t index = i * along_z + j;
-      out.text("  pt(" + std::to_string(i) + "," + std::to_string(j) + ") = (");
-      for (std::size_t k = 0; k < layout.count; ++k) {
-        const MeshComponent* component = layout.values[k];
-        const std::complex<double> value =
-            component == nullptr ? std::complex<double>(0, 0) : component->values[index];
-        // A zero of either sign as 0, as Bmad's files write it.
-        out.text(k == 0 ? "(" : ", (");
-        out.number(value.real() + 0.0);
-        out.text(", ");
-        out.number(value.imag() + 0.0);
-        out.text(")");
-      }
-      // Items are apart by commas: none after the last.
-      out.text(index + 1 == along_r * along_z ? ")" : "),");
-      out.end_line();
+  write_vector(out, "  r0", layout, {mesh.axes[0].origin, mesh.axes[1].origin, layout.z0});
+  write_vector(out, "  dr", layout,
+               {mesh.axes[0].spacing, mesh.axes[1].spacing, mesh.axes[2].spacing});
+  // The mesh's C order is the indices' order, the last varying fastest.
+  const std::size_t points = mesh.point_count();
+  std::array<std::size_t, BMAD_MAX_AXES> index{};
+  for (std::size_t n = 0; n < points; ++n) {
+    out.text("  pt(");
+    for (std::size_t a = 0; a < layout.axis_count; ++a) {
+      out.text(a == 0 ? "" : ",");
+      out.text(std::to_string(index[a]));
+    }
+    out.text(") = (");
+    for (std::size_t k = 0; k < layout.count; ++k) {
+      const MeshComponent* component = layout.values[k];
+      const std::complex<double> value =
+          component == nullptr ? std::complex<double>(0, 0) : component->values[n];
+      // A zero of either sign as 0, as Bmad's files write it.
+      out.text(k == 0 ? "(" : ", (");
+      out.number(value.real() + 0.0);
+      out.text(", ");
+      out.number(value.imag() + 0.0);
+      out.text(")");
+    }
+    // Items are apart by commas: none after the last.
+    out.text(n + 1 == points ? ")" : "),");
+    out.end_line();
+    for (std::size_t a = layout.axis_count; a-- > 0;) {
+      if (++index[a] < static_cast<std::size_t>(mesh.axes[layout.axes[a]].points))
+        break;
+      index[a] = 0;
     }
   }
   out.text("}");

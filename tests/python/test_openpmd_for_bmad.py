@@ -32,16 +32,28 @@ def static_with_a_constant_component(m):
     return m
 
 
-@pytest.mark.parametrize("source, options, change", [
-    (RF_T7, {}, rf_with_constant_components),
-    (STATIC_T7, {"field": "magnetic", "geometry": "rectangular"}, static_with_a_constant_component),
-    (STATIC_T7, {"field": "electric"}, lambda m: m),
+# A 3-D map of 2 x 2 x 2 points as a Bmad grid_field.
+BOX = (b"{geometry = xyz, field_type = magnetic, dr = (0.01, 0.01, 0.05),\n"
+       b" pt(0,0,0) = ((0,0),(0,0),(1,0)), pt(1,1,1) = ((0.5,0),(0,0),(1.5,0))}\n")
+
+
+def with_a_zero_component(m):
+    m.components["magneticField/y"] = np.zeros_like(m.components["magneticField/z"])
+    return m
+
+
+@pytest.mark.parametrize("name, source, options, change", [
+    ("rf.t7", RF_T7, {}, rf_with_constant_components),
+    ("static.t7", STATIC_T7, {"field": "magnetic", "geometry": "rectangular"},
+     static_with_a_constant_component),
+    ("static.t7", STATIC_T7, {"field": "electric"}, lambda m: m),
+    ("box.bmad", BOX, {}, with_a_zero_component),
 ])
-def test_written_openpmd_files_are_what_bmad_reads(tmp_path, source, options, change):
+def test_written_openpmd_files_are_what_bmad_reads(tmp_path, name, source, options, change):
     if not norvalex._core.has_openpmd:
         pytest.skip("this build has no HDF5")
     h5py = pytest.importorskip("h5py")
-    m = change(norvalex.read_mesh(write(tmp_path / "in.t7", source), **options))
+    m = change(norvalex.read_mesh(write(tmp_path / name, source), **options))
     norvalex.write_mesh(tmp_path / "out.h5", m, format="openpmd")
     with h5py.File(tmp_path / "out.h5", "r") as f:
         assert [name for name in ROOT_ATTRIBUTES if name not in f.attrs] == []
