@@ -71,6 +71,7 @@ protected:
     if (mesh_has_openpmd())
       write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::openpmd, rf_h5_.c_str());
     write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::opal_2d, rf_opal_.c_str());
+    write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::bmad, rf_bmad_.c_str());
   }
 
   ProcessResult fieldmap(const std::vector<std::string>& args,
@@ -87,6 +88,7 @@ protected:
   const std::string rf_tqs_ = dir_.file("rf.tqs");      // norvalex's file of rf.sf7
   const std::string rf_h5_ = dir_.file("rf.h5");        // with HDF5 only
   const std::string rf_opal_ = dir_.file("rf-opal.T7"); // OPAL's, by its content
+  const std::string rf_bmad_ = dir_.file("rf.bmad");
 };
 
 TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
@@ -138,6 +140,7 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {electric_t7_, {"--field", "electric"}, test_support::of_field(FieldKind::electric)},
       {rf_tqs_, {"--frequency", "1.3e9"}, kRf},
       {rf_opal_, {}, {}},
+      {rf_bmad_, {"-F", "1.3e9"}, kRf},
   };
   struct Output {
     const char* name; // "-" for standard output
@@ -155,6 +158,8 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {"-", {"--to", "opal-2d"}, MeshFormat::opal_2d},
       {"-", {"--to", "opal-1d"}, MeshFormat::opal_1d},
       {"-", {"--to", "astra"}, MeshFormat::astra},
+      {"out.bmad", {}, MeshFormat::bmad},
+      {"-", {"--to", "bmad"}, MeshFormat::bmad},
   };
   if (mesh_has_openpmd()) {
     inputs.push_back({rf_h5_, {}, {}});
@@ -310,6 +315,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string missing = dir_.file("missing.t7");
   const std::string bad_t7 = dir_.file("bad.t7");
   write_file(bad_t7, "50 70 4\n1300\n0 3 3\n1 2 x 4\n");
+  const std::string bad_bmad = dir_.file("bad.txt");
+  write_file(bad_bmad, "{geometry = cartesian}\n");
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
@@ -353,6 +360,9 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", missing, out}, kError + missing + ": No such file or directory"},
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
+      {{"info", bad_bmad},
+       kError + bad_bmad +
+           "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz or xyz expected"},
       {{"info", table},
        kError + table + ": not a field map of a known form (" +
            forms_listed(false, ", ", ", ", true) + ")"},

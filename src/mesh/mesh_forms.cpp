@@ -3,10 +3,10 @@
 
 #include "mesh/astra_3d.h"
 #include "mesh/impact_forms.h"
+#include "mesh/mesh_build.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string>
 
 namespace norvalex {
@@ -57,6 +57,14 @@ constexpr MeshHolds CYLINDRICAL_PLANES{.one_d = false,
                                        .static_fields = true,
                                        .cylindrical = true,
                                        .rectangular = false};
+// Bmad's grids: a cylindrical plane (rotationally_symmetric_rz) or a 3-D rectangular grid (xyz).
+constexpr MeshHolds BMAD_GRIDS{.one_d = false,
+                               .two_d = true,
+                               .three_d = true,
+                               .rf = true,
+                               .static_fields = true,
+                               .cylindrical = true,
+                               .rectangular = true};
 constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .two_d = true,
                                   .rf = false,
@@ -227,7 +235,11 @@ constexpr std::array<MeshFormRow, 17> rows{{
      .check = check_sdds,
      .write = write_sdds},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
-              CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
+              BMAD_GRIDS, MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false},
+     .signature = bmad_signature,
+     .read = read_bmad_mesh,
+     .check = check_bmad,
+     .write = write_bmad},
     {.info = {MeshForm::astra_3d, "astra-3d", "ASTRA 3-D map", ASTRA_3D_EXTENSIONS, "3D_*", false,
               false, STATIC_3D_MAPS, MESH_OPTION_FREQUENCY, 0, false},
      .signature = astra_3d_signature,
@@ -272,13 +284,6 @@ const std::array<MeshFormInfo, rows.size()> infos = [] {
   }
   return all;
 }();
-
-std::string lower_case(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 } // namespace
 

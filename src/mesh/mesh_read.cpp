@@ -122,11 +122,11 @@ bool t7_signature(const FileStart& start) {
 }
 
 // The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
-// an OPAL map, whose first line names its type, may name SF7 in a comment, and an SDDS file, told
-// by its first line, in its header's text.
+// an OPAL map, whose first line names its type, and a Bmad grid_field may name SF7 in a comment,
+// and an SDDS file, told by its first line, in its header's text.
 bool sf7_signature(const FileStart& start) {
   return start.bytes.find("SF7") != std::string_view::npos && !opal_1d_signature(start) &&
-         !opal_2d_signature(start) && !sdds_signature(start);
+         !opal_2d_signature(start) && !sdds_signature(start) && !bmad_signature(start);
 }
 
 MeshForm detect_mesh_form(const char* path) {

@@ -86,6 +86,16 @@ std::string electric_t7_text() {
   return text;
 }
 
+std::string bmad_grid_field_text() {
+  return "! cavity.bmad, called from the lattice: SF7 map of the cell\n"
+         "{ master_parameter = voltage, GEOMETRY = Rotationally_Symmetric_RZ, ! any case\n"
+         "  field_type = mixed, harmonic = 2, ele_anchor_pt = center, field_scale = 0.5,\n"
+         "  phi0_fieldmap = 0.25, r0 = (0, -0.01), dr = (0.005, 0.01), curved_ref_frame = F,\n"
+         "  pt( 0,  0)=((+0.00000e+00,0),(0,0),(1.5e6,0),(0,0),(0,0),(0,0)),\n"
+         "  pt( 0,  1)=((0,0),(0,0),(+2.50000e+06,0),(0,0),(0,0),(0,0)),  ! on the axis\n"
+         "  pt( 1,  1)=((1e5,0),(0,0),(2e6,0),(0,0),(0,-2e-3),(0,0)) }\n";
+}
+
 std::string magnetic_table_text() {
   return sf7_table_text({"(Xmin,Ymin) = (0.0,1)", "(Xmax,Ymax) = (4,2)",
                          "X and Y increments:    2    1", "X Y Bx By |B| Az dBy/dy dBy/dx dBx/dy",

@@ -65,6 +65,11 @@ using Field3d = std::function<std::complex<double>(std::size_t, double, double, 
 norvalex::FieldMesh map_3d(const std::vector<Component3d>& components, const Field3d& field,
                            double frequency = 0);
 
+// A Bmad grid_field kept as the braces alone, with comments, keys in any case and keys that the
+// mesh does not hold: an RF map of harmonic 2, E and B (mixed), 2 r points (0 to 5 mm) by 2 z
+// points (-10 to 0 mm); pt(1,0) is left out.
+std::string bmad_grid_field_text();
+
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
 norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
