@@ -80,7 +80,7 @@ public:
 
 private:
   // An error at the current token's line.
-  [[noreturn, gnu::format(gnu_printf, 2, 3)]] void raise(const char* format, ...) const {
+  [[noreturn, gnu::format(NORVALEX_PRINTF, 2, 3)]] void raise(const char* format, ...) const {
     std::va_list args;
     va_start(args, format);
     const std::string text = format_whole_text(format, args);
