@@ -1,6 +1,7 @@
 // The table of forms, one row each, in the order of MeshForm.
 #include "mesh/mesh_forms.h"
 
+#include "mesh/export_forms.h"
 #include "mesh/impact_forms.h"
 
 #include <algorithm>
@@ -63,6 +64,21 @@ constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .cylindrical = true,
                                   .rectangular = false};
 
+constexpr MeshHolds GRID_EXPORTS{.one_d = true,
+                                 .two_d = true,
+                                 .three_d = true,
+                                 .rf = true,
+                                 .static_fields = true,
+                                 .cylindrical = false,
+                                 .rectangular = true};
+constexpr MeshHolds STATIC_GRID_EXPORTS{.one_d = true,
+                                        .two_d = true,
+                                        .three_d = true,
+                                        .rf = false,
+                                        .static_fields = true,
+                                        .cylindrical = false,
+                                        .rectangular = true};
+
 constexpr const char* TQS_EXTENSIONS[] = {".tqs"};
 constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
 constexpr const char* T7_EXTENSIONS[] = {".t7"};
@@ -71,11 +87,13 @@ constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
 constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".esr", ".bsr"};
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
+constexpr const char* HFSS_EXTENSIONS[] = {".fld"};
+constexpr const char* OPERA_EXTENSIONS[] = {".table"};
 
 // One 1-D position or grid, read or written.
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
-constexpr std::array<MeshFormRow, 15> rows{{
+constexpr std::array<MeshFormRow, 18> rows{{
     {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, SOLVER_MAPS,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
@@ -202,6 +220,27 @@ constexpr std::array<MeshFormRow, 15> rows{{
               MESH_OPTION_ASCII | AXIS_WRITING, false}},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
               CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
+    {.info = {MeshForm::cst,
+              "cst",
+              "CST export",
+              {},
+              "",
+              false,
+              false,
+              GRID_EXPORTS,
+              MESH_OPTION_FREQUENCY,
+              0,
+              false},
+     .signature = cst_signature,
+     .read = read_cst_mesh},
+    {.info = {MeshForm::hfss, "hfss", "HFSS grid export", HFSS_EXTENSIONS, "", false, false,
+              GRID_EXPORTS, MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY, 0, false},
+     .signature = hfss_signature,
+     .read = read_hfss_mesh},
+    {.info = {MeshForm::opera, "opera", "Opera table", OPERA_EXTENSIONS, "", false, false,
+              STATIC_GRID_EXPORTS, 0, 0, false},
+     .signature = opera_signature,
+     .read = read_opera_mesh},
 }};
 
 // Each row stands at its form's place, so that a form is its own index.
@@ -210,7 +249,7 @@ constexpr bool rows_in_order() {
     if (static_cast<std::size_t>(rows[k].info.form) != k)
       return false;
   }
-  return rows.size() == static_cast<std::size_t>(MeshForm::bmad) + 1;
+  return rows.size() == static_cast<std::size_t>(MeshForm::opera) + 1;
 }
 static_assert(rows_in_order());
 
