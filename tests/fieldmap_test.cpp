@@ -290,8 +290,10 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string bad_t7 = dir_.file("bad.t7");
   write_file(bad_t7, "50 70 4\n1300\n0 3 3\n1 2 x 4\n");
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
+  const std::string notes = dir_.file("notes.txt");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
+  write_file(notes, "no field here\n");
   const std::string no_command =
       kError + "no command given: convert or info; \"fieldmap --help\" lists the options";
   struct Case {
@@ -332,12 +334,15 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", missing, out}, kError + missing + ": No such file or directory"},
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
-      {{"info", table},
-       kError + table +
+      {{"info", notes},
+       kError + notes +
            ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, "
            "Impact-T "
            "Fourier file, Impact-T derivative file, Impact-T RF T7 file, Impact-T solenoid T7 "
-           "file)"},
+           "file, CST export, HFSS grid export, Opera table)"},
+      {{"info", table},
+       kError + table + "(1): electricField/x has a real part (ExRe) and no imaginary part"},
+      {{"info", "--with", missing, rf_t7_}, kError + missing + ": No such file or directory"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
@@ -388,6 +393,27 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
     EXPECT_EQ(result.out, "") << c.error;
     EXPECT_EQ(entries_of(dir_.path()), before) << c.error;
   }
+}
+
+// A solver's E and H exports, each a file, make one map.
+TEST_F(Fieldmap, ExportsOfEAndHConvertTogether) {
+  const std::string e = dir_.file("e.txt"), h = dir_.file("h.txt");
+  const test_support::ExportGrid grid{{2, 2, 3}, {0, 0, 0}, {1, 1, 1}, "xyz", 2};
+  write_file(e, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] EzRe [V/m] EzIm [V/m]\n-------\n", grid));
+  write_file(h, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] HzRe [A/m] HzIm [A/m]\n-------\n", grid));
+  const ProcessResult info = fieldmap({"info", "--with", h, e});
+  expect_success(info, e);
+  EXPECT_NE(info.out.find("\nwith       " + h + "\n"), std::string::npos) << info.out;
+  if (!mesh_has_openpmd())
+    return;
+  const std::string out = dir_.file("eh.h5");
+  expect_success(fieldmap({"convert", "-F", "1.3e9", "-w", h, e, out}), out);
+  MeshReadOptions options = kRf;
+  options.with_file = h.c_str();
+  test_support::expect_same_mesh(read_mesh(e.c_str(), options), read_mesh(out.c_str()), 0, false,
+                                 out);
 }
 
 // Impact-T's files are told by their names: a map to the Fourier form and back to its axis.

@@ -5,6 +5,7 @@
 
 #include "norvalex/mesh.h"
 
+#include <array>
 #include <complex>
 #include <functional>
 #include <string>
@@ -51,6 +52,20 @@ std::string electric_t7_text();
 // Magnetostatic table of nine columns, "X and Y increments: 2 1": x from 0 to 4 cm, y from 1 to
 // 2 cm, x fastest; Bx, By, |B| (G), Az (G-cm), dBy/dy, dBy/dx and dBx/dy (G/cm).
 std::string magnetic_table_text();
+
+// A 3-D solver's export of a known field: `points` along x, y and z from `origin` by `step` (in
+// the file's unit), one point a line in `order` (its first letter the axis that changes
+// fastest), each line the coordinates x, y, z and then `values` numbers, number k of the point
+// (i, j, l) export_value(k, i, j, l); after the lines of `header`.
+struct ExportGrid {
+  std::array<int, 3> points;
+  std::array<double, 3> origin;
+  std::array<double, 3> step;
+  const char* order; // "xyz": x fastest, then y, then z
+  int values;
+};
+std::string export_table_text(const std::string& header, const ExportGrid& grid);
+double export_value(int k, int i, int j, int l);
 
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
