@@ -108,7 +108,7 @@ const std::string& input_path() {
   return file.path;
 }
 
-void check_mesh(const FieldMesh& mesh) {
+void check_whole(const FieldMesh& mesh) {
   for (const MeshAxis& axis : mesh.axes) {
     FUZZ_CHECK(axis.points >= 1);
     FUZZ_CHECK(std::isfinite(axis.origin) && std::isfinite(axis.spacing));
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MeshReadOptions options;
   options.field = (size & 1) != 0 ? FieldKind::electric : FieldKind::magnetic;
   try {
-    check_mesh(read_t7_mesh(input_path().c_str(), options));
+    check_whole(read_t7_mesh(input_path().c_str(), options));
   } catch (const Error& error) {
     FUZZ_CHECK(error.file_name() == input_path());
   }
