@@ -80,6 +80,16 @@ void GridFinder::add(const GridPoint& point, std::int32_t line) {
       fresh_move = move * factors_[a];
     }
   }
+  // How far `value` lies from the first point along `axis`: a number, or no grid is there.
+  const auto span_of = [&](int axis, double value) {
+    const double span = value - first_[static_cast<std::size_t>(axis)];
+    if (!std::isfinite(span)) {
+      raise_input_error(
+          path_, line, "Coordinates too far apart: %c from %s to %s", AXIS_NAMES[axis],
+          number_text(first_[static_cast<std::size_t>(axis)]).c_str(), number_text(value).c_str());
+    }
+    return span;
+  };
   const auto open_axis = [&](int axis, double step) {
     if (!(step > 0)) {
       raise_input_error(path_, line, "%c decreases: a grid's coordinates increase point by point",
@@ -100,8 +110,7 @@ void GridFinder::add(const GridPoint& point, std::int32_t line) {
           std::abs(point[b] - first_[b]) * factors_[b] > GRID_TOLERANCE * fresh_move)
         raise_off(line, static_cast<int>(b), point[b], first_[b]);
     }
-    open_axis(fresh,
-              point[static_cast<std::size_t>(fresh)] - first_[static_cast<std::size_t>(fresh)]);
+    open_axis(fresh, span_of(fresh, point[static_cast<std::size_t>(fresh)]));
     return;
   }
   // The closed axes, fastest first, then the open one, whose index is what is left.
@@ -128,8 +137,7 @@ void GridFinder::add(const GridPoint& point, std::int32_t line) {
     }
     along.points = rest;
     plane_ = n;
-    open_axis(fresh,
-              point[static_cast<std::size_t>(fresh)] - first_[static_cast<std::size_t>(fresh)]);
+    open_axis(fresh, span_of(fresh, point[static_cast<std::size_t>(fresh)]));
     return;
   }
   const double expected = along.origin + static_cast<double>(rest) * along.step;
@@ -140,7 +148,7 @@ void GridFinder::add(const GridPoint& point, std::int32_t line) {
               first_[static_cast<std::size_t>(fresh)]);
   // The step from the first point to this one: rounding in the file's numbers does not add up.
   if (step_starts)
-    along.step = (value - along.origin) / static_cast<double>(rest);
+    along.step = span_of(open, value) / static_cast<double>(rest);
 }
 
 int GridFinder::axes_varying(const GridPoint& last) const {
