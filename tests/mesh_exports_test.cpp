@@ -228,6 +228,8 @@ TEST_F(Exports, EveryDefectIsOneLine) {
       {static_e + point + "0 0 -1 1 2 3\n",
        "(4): z decreases: a grid's coordinates increase point by point"},
       {static_e + point + "1 1 0 1 2 3\n", "(4): y = 1 mm is off the grid: 0 mm expected"},
+      {static_e + "0 0 -1e308 1 2 3\n0 0 1e308 1 2 3\n",
+       "(4): Coordinates too far apart: z from -1e+308 to 1e+308"},
       {static_e + point + "0 0 1 1 2 3\n0 0 1 1 2 3\n",
        "(5): Point past the grid's last: the grid holds 1 x 1 x 2 points"},
       {static_e + point + "0 0 1 1 2 x\n", "(4): Not a number: x"},

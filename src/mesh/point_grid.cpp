@@ -156,8 +156,10 @@ int GridFinder::axes_varying(const GridPoint& last) const {
   for (std::size_t a = 0; a < 3; ++a)
     largest = std::max(largest, std::abs(last[a] - first_[a]) * factors_[a]);
   int varying = 0;
-  for (std::size_t a = 0; a < 3; ++a)
-    varying += std::abs(last[a] - first_[a]) * factors_[a] > GRID_TOLERANCE * largest ? 1 : 0;
+  for (std::size_t a = 0; a < 3; ++a) {
+    const double move = std::abs(last[a] - first_[a]) * factors_[a];
+    varying += move > 0 && move >= GRID_TOLERANCE * largest ? 1 : 0;
+  }
   return varying;
 }
 
