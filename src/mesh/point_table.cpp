@@ -75,8 +75,8 @@ std::optional<GridPoint> last_point(std::FILE* stream, TableStart start, std::in
   const std::size_t feed = tail.rfind('\n', end == 0 ? 0 : end - 1);
   if (feed == std::string::npos && from != start.offset)
     return std::nullopt; // a line longer than the bytes looked at
-  const std::string_view line =
-      std::string_view(tail).substr(feed == std::string::npos ? 0 : feed + 1).substr(0, end);
+  const std::size_t first = feed == std::string::npos ? 0 : feed + 1;
+  const std::string_view line = std::string_view(tail).substr(first, end - first);
   std::vector<double> row;
   for (const std::string_view word : words_of(line)) {
     double value = 0;
@@ -125,12 +125,12 @@ bool read_rows(NumberInput& input, const PointTable& table, const PointStore& st
                PointWriter& writer, GridWalk& walk, const PointGrid& grid, std::span<double> row) {
   const std::int64_t total = grid.count();
   for (std::ptrdiff_t count; (count = read_row(input, row)) >= 0;) {
-    const GridPoint point = point_of(table, row.data());
     if (static_cast<std::size_t>(count) != table.columns) {
       if constexpr (Raise)
         raise_row_count(input, count, table.columns);
       return false;
     }
+    const GridPoint point = point_of(table, row.data());
     if (walk.row() == total) {
       if constexpr (Raise)
         raise_input_error(input.name(), input.line_number(),
