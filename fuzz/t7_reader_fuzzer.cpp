@@ -3,13 +3,13 @@
 // the fuzzer's inputs: every word must give the bits that glibc's strtod gives for it whole, and
 // the first word that is no number (or longer than the buffer) the located error, at the line of
 // that word. Then as a file read into a mesh: a mesh whose axes, frequency and arrays are whole
-// and finite, or a norvalex::Error; nothing read or written outside its buffers.
+// and finite and that check_mesh lets through, or a norvalex::Error; nothing read or written
+// outside its buffers.
 #include "fuzz_support.h"
+#include "mesh_inputs.h"
 #include "norvalex/mesh.h"
 #include "text/number_input.h"
 #include "text/number_scan.h"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -90,34 +90,6 @@ StreamReading stream_reading(const std::string& bytes, std::size_t chunk) {
   return reading;
 }
 
-// A file of this process that holds the input for read_t7_mesh, removed when the process ends.
-struct InputFile {
-  std::string path;
-  InputFile() {
-    char name[] = "/tmp/t7_reader_fuzzer.XXXXXX";
-    const int fd = mkstemp(name);
-    FUZZ_CHECK(fd >= 0);
-    close(fd);
-    path = name;
-  }
-  ~InputFile() { std::remove(path.c_str()); }
-};
-
-const std::string& input_path() {
-  static const InputFile file;
-  return file.path;
-}
-
-void check_whole(const FieldMesh& mesh) {
-  for (const MeshAxis& axis : mesh.axes) {
-    FUZZ_CHECK(axis.points >= 1);
-    FUZZ_CHECK(std::isfinite(axis.origin) && std::isfinite(axis.spacing));
-  }
-  FUZZ_CHECK(std::isfinite(mesh.frequency));
-  for (const MeshComponent& component : mesh.components)
-    FUZZ_CHECK(component.values.size() == mesh.point_count());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -132,16 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(read.error == expected.error);
 
   // The mesh; a header that asks for a huge grid meets the allocation limit of fuzz_support.cpp.
-  std::FILE* file = std::fopen(input_path().c_str(), "wb");
-  FUZZ_CHECK(file != nullptr);
-  FUZZ_CHECK(std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
-  FUZZ_CHECK(std::fclose(file) == 0);
+  static const FuzzInputFile input("fuzz.t7");
+  const std::string& path = input.hold(bytes);
   MeshReadOptions options;
   options.field = (size & 1) != 0 ? FieldKind::electric : FieldKind::magnetic;
   try {
-    check_whole(read_t7_mesh(input_path().c_str(), options));
+    check_read_mesh(read_t7_mesh(path.c_str(), options));
   } catch (const Error& error) {
-    FUZZ_CHECK(error.file_name() == input_path());
+    FUZZ_CHECK(error.file_name() == path);
   }
   return 0;
 }

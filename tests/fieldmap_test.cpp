@@ -41,6 +41,19 @@ const std::string kError = "fieldmap: Error: ";
 
 const MeshReadOptions kRf = test_support::at_frequency(1.3e9);
 
+// The forms written (or read), as the messages list them: their names, or their titles.
+std::string forms_listed(bool written, const char* between, const char* last, bool titles = false) {
+  std::vector<std::string> words;
+  for (const MeshFormInfo& info : mesh_forms()) {
+    if (written ? info.writable : info.readable)
+      words.emplace_back(titles ? info.title : info.name);
+  }
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == words.size() ? last : between) + words[k];
+  return text;
+}
+
 std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -57,6 +70,7 @@ protected:
     expect_success(test_support::run_norvalex({"-o", rf_tqs_, rf_sf7_}), rf_tqs_);
     if (mesh_has_openpmd())
       write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::openpmd, rf_h5_.c_str());
+    write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::opal_2d, rf_opal_.c_str());
   }
 
   ProcessResult fieldmap(const std::vector<std::string>& args,
@@ -70,8 +84,9 @@ protected:
   const std::string magnetic_sf7_ = dir_.file("magnetic.sf7");
   const std::string rf_t7_ = dir_.file("rf.t7");
   const std::string electric_t7_ = dir_.file("electric.t7");
-  const std::string rf_tqs_ = dir_.file("rf.tqs"); // norvalex's file of rf.sf7
-  const std::string rf_h5_ = dir_.file("rf.h5");   // with HDF5 only
+  const std::string rf_tqs_ = dir_.file("rf.tqs");      // norvalex's file of rf.sf7
+  const std::string rf_h5_ = dir_.file("rf.h5");        // with HDF5 only
+  const std::string rf_opal_ = dir_.file("rf-opal.T7"); // OPAL's, by its content
 };
 
 TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
@@ -122,6 +137,7 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {rf_t7_, {}, {}},
       {electric_t7_, {"--field", "electric"}, test_support::of_field(FieldKind::electric)},
       {rf_tqs_, {"--frequency", "1.3e9"}, kRf},
+      {rf_opal_, {}, {}},
   };
   struct Output {
     const char* name; // "-" for standard output
@@ -136,6 +152,9 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {"-", {"--to", "tqs"}, MeshFormat::tqs},
       {"-", {"-t", "t7"}, MeshFormat::t7},
       {"-", {"--to", "onaxis"}, MeshFormat::on_axis},
+      {"-", {"--to", "opal-2d"}, MeshFormat::opal_2d},
+      {"-", {"--to", "opal-1d"}, MeshFormat::opal_1d},
+      {"-", {"--to", "astra"}, MeshFormat::astra},
   };
   if (mesh_has_openpmd()) {
     inputs.push_back({rf_h5_, {}, {}});
@@ -161,8 +180,10 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       EXPECT_EQ(result.err, mesh.columns.empty() || output.format == MeshFormat::tqs ? "" : dropped)
           << label;
       write_file(written, target == "-" ? result.out : read_file(target));
-      if (output.format == MeshFormat::on_axis) {
-        write_mesh_file(mesh, MeshFormat::on_axis, dir_.file("axis").c_str());
+      // A 1-D form's file holds the axis: the bytes that the library writes.
+      if (output.format == MeshFormat::on_axis || output.format == MeshFormat::opal_1d ||
+          output.format == MeshFormat::astra) {
+        write_mesh_file(mesh, output.format, dir_.file("axis").c_str());
         EXPECT_EQ(read_file(written), read_file(dir_.file("axis"))) << label;
         continue;
       }
@@ -294,6 +315,8 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
   write_file(notes, "no field here\n");
+  const std::string uneven = dir_.file("uneven.dat");
+  write_file(uneven, "0 1\n0.5 2\n1.5 4\n");
   const std::string no_command =
       kError + "no command given: convert or info; \"fieldmap --help\" lists the options";
   struct Case {
@@ -308,9 +331,7 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", rf_t7_}, kError + "convert reads IN and writes OUT, not 1 file name"},
       {{"info", rf_t7_, out}, kError + "info reads one file IN, not 2 file names"},
       {{"convert", "--to", "hdf5", rf_t7_, out},
-       kError +
-           "--to needs tqs, openpmd, t7, onaxis, impact-fourier, impact-derivative, impact-t7 or "
-           "impact-solenoid, not \"hdf5\""},
+       kError + "--to needs " + forms_listed(true, ", ", " or ") + ", not \"hdf5\""},
       {{"convert", "--field", "E", electric_t7_, out},
        kError + "--field needs electric or magnetic, not \"E\""},
       {{"convert", "--scale", "2x", rf_t7_, out}, kError + "--scale needs a number, not \"2x\""},
@@ -335,15 +356,16 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
       {{"info", notes},
-       kError + notes +
-           ": not a field map of a known form (TQS file, openPMD file, T7 file, SF7 table, "
-           "Impact-T "
-           "Fourier file, Impact-T derivative file, Impact-T RF T7 file, Impact-T solenoid T7 "
-           "file, CST export, HFSS grid export, Opera table)"},
+       kError + notes + ": not a field map of a known form (" +
+           forms_listed(false, ", ", ", ", true) + ")"},
       {{"info", table},
        kError + table + "(1): electricField/x has a real part (ExRe) and no imaginary part"},
       {{"info", "--with", missing, rf_t7_}, kError + missing + ": No such file or directory"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
+      {{"info", uneven},
+       kError + uneven +
+           "(3): Uneven step: 1 m after steps of 0.5 m (resample the map on equally spaced points "
+           "to read it)"},
       {{"convert", rf_sf7_, dir_.file("out.t7")},
        kError + rf_sf7_ + ": an RF table states no frequency: give the frequency in Hz"},
       {{"convert", electric_t7_, out},
@@ -360,6 +382,12 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
            "more, not 5"},
       {{"convert", "-f", "electric", "--planar", electric_t7_, dir_.file("out.txt")},
        kError + electric_t7_ + ": no field on the axis: a rectangular 2-D map has no axis"},
+      {{"info", "--plane", "y", rf_t7_},
+       kError + "--plane needs AXIS=M, the axis x, y or z and a position in m, not \"y\""},
+      {{"info", "--plane", "y=0", "--cylindrical", rf_t7_},
+       kError + "--plane and --cylindrical do not go together"},
+      {{"convert", "--plane", "z=0", rf_t7_, out},
+       kError + rf_t7_ + ": a plane is taken of a rectangular map, and this one is cylindrical"},
   };
 #ifndef _WIN32
   // Its first bytes tell the form and the reader reads them again, which a pipe cannot give
@@ -393,6 +421,47 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
     EXPECT_EQ(result.out, "") << c.error;
     EXPECT_EQ(entries_of(dir_.path()), before) << c.error;
   }
+}
+
+// A 3-D map as ASTRA's files, told by their base name: whole, a plane of it, or its cylindrical
+// map, whose departure from symmetry convert warns of and info shows.
+TEST_F(Fieldmap, ThreeDMapsConvertWholeAsAPlaneOrAsTheirCylindricalMap) {
+  // Bz 1 + 0.5 x, from 0.99 to 1.01 T: asymmetric.
+  const auto tilted = [] {
+    return test_support::map_3d(
+        {{FieldKind::magnetic, "z"}},
+        [](std::size_t, double x, double, double) { return std::complex<double>(1 + 0.5 * x); });
+  };
+  const FieldMesh map = tilted();
+  const std::string base = dir_.file("3D_tilted");
+  write_mesh_file(map, MeshFormat::astra_3d, base.c_str());
+  const std::string out = dir_.file("out.tqs");
+  const std::string symmetry = "departs from the symmetry about z by 0.01980198019801982 of its "
+                               "largest field at most";
+  struct Case {
+    std::vector<std::string> args;
+    std::function<FieldMesh()> expected;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{base}, tilted, ""},
+      {{"--plane", "y=0", base + ".bz"}, [&] { return mesh_plane(map, "y", 0); }, ""},
+      {{"-C", base},
+       [&] { return mesh_cylindrical(map).mesh; },
+       "fieldmap: Warning: " + base + ": its cylindrical map " + symmetry + ", more than 0.001\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = fieldmap(joined(joined({"convert"}, c.args), {out}));
+    EXPECT_EQ(result.exit_status, 0) << c.args[0];
+    EXPECT_EQ(result.err, c.err) << c.args[0];
+    test_support::expect_same_mesh(c.expected(), read_mesh(out.c_str()), 0, false, c.args[0]);
+  }
+  const ProcessResult info = fieldmap({"info", "--cylindrical", base});
+  expect_success(info, base);
+  EXPECT_NE(info.out.find("\nsymmetry   " + symmetry + "\n"), std::string::npos) << info.out;
+  const std::string named =
+      kError + "astra-3d files are named by OUT and their extensions: give OUT a file name";
+  expect_error_line(fieldmap({"convert", "--to", "astra-3d", base, "-"}), named + "\n", named);
 }
 
 // A solver's E and H exports, each a file, make one map.

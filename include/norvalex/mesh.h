@@ -56,6 +56,8 @@ enum class MeshForm {
   tracewin,          // TraceWin .edz, .esz, .bsz (1-D) and .esz+.esr, .bsz+.bsr (2-D static)
   sdds,              // elegant's SDDS: the on-axis RF field or a solenoid map
   bmad,              // Bmad's grid_field text
+  astra_3d,          // ASTRA 3-D: one file per component, <base>.ex .ey .ez .bx .by .bz
+  impact_3d,         // Impact-T 1TN.T7 of type 111: a 3-D rectangular map of complex values
   // The 3-D solvers' text exports: tables of points with coordinate columns.
   cst,   // CST: named columns with units, a line of dashes, one point a line
   hfss,  // ANSYS HFSS field-calculator grid export: x y z and a complex vector, in m

@@ -17,8 +17,8 @@ namespace {
 // "Error: ", the location "<file>(<line>): " unless `file` is null, then the caller's text. File
 // names and texts hold bytes from outside, so their control bytes are escaped; the newline that
 // ends the caller's text is the program's own.
-[[gnu::format(printf, 3, 0)]] void print_converter_error(const char* file, std::int32_t line,
-                                                         const char* format, std::va_list args) {
+[[gnu::format(gnu_printf, 3, 0)]] void
+print_converter_error(const char* file, std::int32_t line, const char* format, std::va_list args) {
   std::string text;
   if (file != nullptr) {
     text = std::string(file) + "(" + std::to_string(line) + "): ";
@@ -28,8 +28,8 @@ namespace {
   print_stderr_escaped(text.c_str());
 }
 
-[[gnu::format(printf, 2, 0)]] void print_library_message(const char* severity, const char* format,
-                                                         std::va_list args) {
+[[gnu::format(gnu_printf, 2, 0)]] void
+print_library_message(const char* severity, const char* format, std::va_list args) {
   const std::string line = escape_control_bytes(program_name) + ": " + severity + ": " +
                            escape_control_bytes(format_whole_text(format, args)) + "\n";
   // Buffered TQS data on standard output leaves the process ahead of the message.

@@ -23,17 +23,17 @@ extern const char* input_file_name;
 extern std::int32_t input_line_number;
 
 // "Error: " + "<input>(<line>): " + the formatted text (which carries its own newline); exit 1.
-[[noreturn, gnu::format(printf, 1, 2)]] void report_error(const char* format, ...);
+[[noreturn, gnu::format(gnu_printf, 1, 2)]] void report_error(const char* format, ...);
 // "Error: " + the formatted text; exit 1.
-[[noreturn, gnu::format(printf, 1, 2)]] void report_fatal(const char* format, ...);
+[[noreturn, gnu::format(gnu_printf, 1, 2)]] void report_fatal(const char* format, ...);
 
 // Handles one library message; called with "%s" and the finished text. The result is unused.
 using MessageHandler = int (*)(const char* format, ...);
 
 // Prints "<program>: Error: <text>\n" after flushing standard output, then exits with status 1.
-[[gnu::format(printf, 1, 2)]] int fatal_message_handler(const char* format, ...);
+[[gnu::format(gnu_printf, 1, 2)]] int fatal_message_handler(const char* format, ...);
 // Prints "<program>: Warning: <text>\n" after flushing standard output, and returns.
-[[gnu::format(printf, 1, 2)]] int warning_message_handler(const char* format, ...);
+[[gnu::format(gnu_printf, 1, 2)]] int warning_message_handler(const char* format, ...);
 
 // Replaceable handlers: a message goes to whatever its row's slot holds when it is raised.
 extern MessageHandler fatal_handler_slot;

@@ -19,19 +19,19 @@ namespace norvalex {
 [[noreturn]] NORVALEX_DIAG_API void raise_message(Message message);
 
 // A defect of `file_name` found with `line_number` lines read; the text carries no newline.
-[[noreturn, gnu::format(printf, 3, 4)]] NORVALEX_DIAG_API void
+[[noreturn, gnu::format(gnu_printf, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_error(const char* file_name, std::int32_t line_number, const char* format, ...);
 // An input that cannot be read at all, or memory that ran out: `error_number` is the system's
 // error (ENOMEM for memory). The text carries no newline.
-[[noreturn, gnu::format(printf, 3, 4)]] NORVALEX_DIAG_API void
+[[noreturn, gnu::format(gnu_printf, 3, 4)]] NORVALEX_DIAG_API void
 raise_input_failure(const char* file_name, int error_number, const char* format, ...);
 
 // Formats a message row with its arguments, cut at MESSAGE_TEXT_LIMIT characters.
-[[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_message_text(const char* format,
-                                                                                std::va_list args);
+[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+format_message_text(const char* format, std::va_list args);
 // The whole formatted text, however long: for texts that are never cut (input errors, progress).
-[[gnu::format(printf, 1, 0)]] NORVALEX_DIAG_API std::string format_whole_text(const char* format,
-                                                                              std::va_list args);
+[[gnu::format(gnu_printf, 1, 0)]] NORVALEX_DIAG_API std::string
+format_whole_text(const char* format, std::va_list args);
 
 // Text that comes from outside the program (an input's bytes, a file name, a command-line word)
 // as messages show it: each control byte (0x00-0x1F and 0x7F) as "\xNN" with two upper-case hex

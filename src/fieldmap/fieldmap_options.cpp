@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace norvalex {
@@ -67,6 +68,8 @@ struct OptionTargets {
   int ascii = 0;
   int mirror = 0;
   const char* z_offset = nullptr;
+  const char* plane = nullptr;
+  int cylindrical = 0;
   int json = 0;
   // The texts of the rows that name forms, which live as long as the table.
   std::string from_text = "IN's form, " + listed(form_names(false)) + " (default: by its content)";
@@ -82,7 +85,7 @@ struct OptionTargets {
       "convert: m added to the positions written (" + forms_taking(MESH_OPTION_Z_OFFSET) + ")";
 };
 
-constexpr std::size_t OPTION_ROWS = 19;
+constexpr std::size_t OPTION_ROWS = 21;
 
 std::array<OptionSpec, OPTION_ROWS> option_table(OptionTargets& targets) {
   return {{
@@ -109,17 +112,21 @@ std::array<OptionSpec, OPTION_ROWS> option_table(OptionTargets& targets) {
       {'a', &targets.ascii, set_flag, nullptr, targets.ascii_text.c_str()},
       {'m', &targets.mirror, set_flag, nullptr, targets.mirror_text.c_str()},
       {'z', &targets.z_offset, set_string, "m", targets.z_offset_text.c_str()},
+      {'l', &targets.plane, set_string, "axis=m",
+       "A 3-D map's grid plane where x, y or z is m (e.g. y=0)"},
+      {'C', &targets.cylindrical, set_flag, nullptr,
+       "A 3-D map's r-z map, from x >= 0 at y = 0, and its departure from symmetry"},
       {'j', &targets.json, set_flag, nullptr, "info: print one JSON document"},
       {0, nullptr, nullptr, nullptr, "unknown option -"},
   }};
 }
 
 constexpr LongOption long_options[] = {
-    {"help", 'h'},         {"version", 'V'},  {"from", 'r'},   {"with", 'w'},
-    {"to", 't'},           {"field", 'f'},    {"planar", 'p'}, {"frequency", 'F'},
-    {"points", 'P'},       {"resample", 'R'}, {"scale", 's'},  {"normalize", 'n'},
-    {"coefficients", 'c'}, {"ascii", 'a'},    {"mirror", 'm'}, {"z-offset", 'z'},
-    {"json", 'j'},
+    {"help", 'h'},         {"version", 'V'},     {"from", 'r'},   {"with", 'w'},
+    {"to", 't'},           {"field", 'f'},       {"planar", 'p'}, {"frequency", 'F'},
+    {"points", 'P'},       {"resample", 'R'},    {"scale", 's'},  {"normalize", 'n'},
+    {"coefficients", 'c'}, {"ascii", 'a'},       {"mirror", 'm'}, {"z-offset", 'z'},
+    {"plane", 'l'},        {"cylindrical", 'C'}, {"json", 'j'},
 };
 
 void print_stdout(const char* text) {
@@ -200,6 +207,18 @@ MeshForm form_of(const char* option, const char* text, bool written) {
 }
 
 } // namespace
+
+FieldMesh requested_map(FieldMesh mesh, const FieldmapRequest& request, double& departure) {
+  departure = 0;
+  if (request.plane)
+    return mesh_plane(mesh, request.plane->axis, request.plane->value);
+  if (request.cylindrical) {
+    CylindricalMap map = mesh_cylindrical(mesh);
+    departure = map.departure;
+    return std::move(map.mesh);
+  }
+  return mesh;
+}
 
 std::optional<MeshFormat> format_of_name(const std::string& name) {
   const MeshFormInfo* form = mesh_form_of_path(name);
@@ -312,6 +331,24 @@ FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
   request.write.mirror = targets.mirror != 0;
   if (targets.z_offset) {
     request.write.z_offset = number_of("z-offset", targets.z_offset);
+  }
+  if (targets.plane) {
+    const std::string_view choice = targets.plane;
+    const std::size_t equals = choice.find('=');
+    const std::string axis(choice.substr(0, equals));
+    char* stop = nullptr;
+    const std::string value(equals == std::string_view::npos ? "" : choice.substr(equals + 1));
+    const double position = std::strtod(value.c_str(), &stop);
+    if ((axis != "x" && axis != "y" && axis != "z") || value.empty() || *stop != '\0' ||
+        !std::isfinite(position)) {
+      refuse("--plane needs AXIS=M, the axis x, y or z and a position in m, not " +
+             listing_text(choice, true));
+    }
+    request.plane = PlaneChoice{axis, position};
+  }
+  request.cylindrical = targets.cylindrical != 0;
+  if (request.plane && request.cylindrical) {
+    refuse("--plane and --cylindrical do not go together");
   }
   return request;
 }

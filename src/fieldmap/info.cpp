@@ -209,8 +209,11 @@ void write_info(const FieldmapRequest& request) {
   const WorkingOn reading(request.input.c_str());
   MeshReadOptions options = read_options(request);
   options.frequency_may_be_unknown = true;
-  const FieldMesh mesh = request.from ? read_mesh(request.input.c_str(), *request.from, options)
-                                      : read_mesh(request.input.c_str(), options);
+  double departure = 0; // in the map's notes
+  const FieldMesh mesh =
+      requested_map(request.from ? read_mesh(request.input.c_str(), *request.from, options)
+                                 : read_mesh(request.input.c_str(), options),
+                    request, departure);
   const Description description = describe(mesh);
   Output out;
   if (request.json) {

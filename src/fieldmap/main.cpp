@@ -4,6 +4,7 @@
 #include "cli/diagnostics.h"
 #include "cli/program.h"
 #include "cli/program_output.h"
+#include "diag/raise.h"
 #include "fieldmap/fieldmap_options.h"
 #include "fieldmap/info.h"
 #include "mesh/mesh_forms.h"
@@ -17,6 +18,9 @@
 namespace {
 
 using namespace norvalex;
+
+// The departure from the symmetry about z of a cylindrical map beyond which convert warns.
+constexpr double SYMMETRY_WARNING = 1e-3;
 
 // Opens the files of OUT in `form`, after the whole input has been read: standard output for
 // "-", else each named file, replaced whole when all are committed. The files keep `paths`'s
@@ -52,7 +56,8 @@ void convert(const FieldmapRequest& request) {
   const WorkingOn reading(input);
   const MeshForm from = request.from.value_or(detect_mesh_form(input));
   std::string dropped; // the table's other columns, which only a TQS file keeps
-  if (*format == MeshFormat::tqs && from == MeshForm::sf7 && request.with.empty()) {
+  const bool whole_map = !request.plane && !request.cylindrical;
+  if (*format == MeshFormat::tqs && from == MeshForm::sf7 && whole_map && request.with.empty()) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
     Sf7Table table;
     read_sf7_table_file(input, table, sf7_mesh_units());
@@ -74,7 +79,8 @@ void convert(const FieldmapRequest& request) {
   MeshReadOptions options = read_options(request);
   // A form that holds no frequency needs none: an RF table may go there without it.
   options.frequency_may_be_unknown = !mesh_form_info(*format).holds_frequency;
-  FieldMesh mesh = read_mesh(input, from, options);
+  double departure = 0;
+  FieldMesh mesh = requested_map(read_mesh(input, from, options), request, departure);
   if (*format != MeshFormat::tqs) {
     for (const MeshColumn& column : mesh.columns)
       dropped += (dropped.empty() ? "" : ", ") + column.name;
@@ -91,8 +97,13 @@ void convert(const FieldmapRequest& request) {
   const std::vector<std::string> paths =
       mesh_output_paths(mesh, *format, request.output, request.write);
   if (paths.size() > 1 && to_standard_output) {
-    refuse(std::string("a ") + mesh_form_info(*format).title +
+    refuse(with_article(mesh_form_info(*format).title) +
            " of this map is written as several files: give OUT a file name");
+  }
+  // A form of several files names even the one it writes by OUT and an extension.
+  if (to_standard_output && !paths.empty() && paths.front() != request.output) {
+    refuse(std::string(mesh_form_info(*format).name) +
+           " files are named by OUT and their extensions: give OUT a file name");
   }
   const std::unique_ptr<OutputFile[]> files(new OutputFile[paths.size()]);
   open_outputs(paths, *format, files.get());
@@ -102,6 +113,13 @@ void convert(const FieldmapRequest& request) {
     close_output_file(files[k]);
   for (const std::string& warning : report.warnings)
     warning_message_handler("%s", warning.c_str());
+  // A departure that the rounding of a solver's map does not explain.
+  if (departure > SYMMETRY_WARNING) {
+    warning_message_handler("%s: its cylindrical map departs from the symmetry about z by %s of "
+                            "its largest field at most, more than %s",
+                            input, number_text(departure).c_str(),
+                            number_text(SYMMETRY_WARNING).c_str());
+  }
   // Said once the file is written: a refused mesh gets its error alone.
   if (!dropped.empty()) {
     warning_message_handler("%s", ("\"" + request.output + "\" holds no " + dropped +

@@ -4,8 +4,12 @@
 #include "mesh/mesh_build.h"
 #include "mesh/real_fields.h"
 
+#include <charconv>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace norvalex {
 
@@ -107,6 +111,118 @@ AxisField resampled(std::span<const double> positions, std::span<const double> v
                             (values[j + 1] / h - second[j + 1] * h / 6) * b);
   }
   return result;
+}
+
+AxisField axis_field_for_writing(const FieldMesh& mesh, FieldKind field,
+                                 const MeshWriteOptions& options, const char* form) {
+  const OnAxisField axis = on_axis_field(mesh);
+  if (axis.axis != 2) {
+    raise_mesh_error(mesh, "%s holds a field along z, and the map's line runs along %s", form,
+                     mesh.axes[static_cast<std::size_t>(axis.axis)].label.c_str());
+  }
+  AxisField result = axis_field(mesh, field, form);
+  if (result.values.size() < 2)
+    raise_mesh_error(mesh, "%s needs two points or more along z", form);
+  for (const double value : result.values) {
+    if (!std::isfinite(value)) {
+      raise_mesh_error(mesh, "%s holds finite values, and the field on the axis has %s", form,
+                       number_text(value).c_str());
+    }
+  }
+  if (options.mirror)
+    result = mirrored(result);
+  result.start += options.z_offset;
+  if (!std::isfinite(result.start) || !std::isfinite(result.end()))
+    raise_mesh_error(mesh, "%s: the positions moved by the z offset are beyond numbers", form);
+  return result;
+}
+
+namespace {
+
+// The number of the fewest significant digits near `x` that `fits`; `x` when none does.
+template <class Fits> double fewest_digits(double x, Fits fits) {
+  for (int precision = 1; precision <= 17; ++precision) {
+    char text[32];
+    const auto written =
+        std::to_chars(text, text + sizeof text, x, std::chars_format::general, precision);
+    double value = 0;
+    std::from_chars(text, written.ptr, value);
+    if (fits(value))
+      return value;
+  }
+  return x;
+}
+
+// `x` in six significant digits, as "%.6g" writes it with the C library of any system.
+std::string six_digits(double x) {
+  char text[32];
+  return {text, std::to_chars(text, text + sizeof text, x, std::chars_format::general, 6).ptr};
+}
+
+} // namespace
+
+void write_axis_pairs(TextOutput& out, const AxisField& field, bool decimal_positions) {
+  const std::size_t n = field.values.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    double position = field.start + static_cast<double>(k) * field.step;
+    if (decimal_positions && k > 0 && k + 1 < n) {
+      position = fewest_digits(
+          position, [&](double x) { return std::abs(x - position) <= 1e-9 * field.step; });
+    } else if (decimal_positions && k > 0) {
+      const double intervals = static_cast<double>(n - 1);
+      position = fewest_digits(
+          position, [&](double x) { return (x - field.start) / intervals == field.step; });
+    }
+    out.number(position);
+    out.text(" ");
+    out.number(field.values[k]);
+    out.end_line();
+  }
+}
+
+AxisField sampled_axis_field(const char* file, std::span<const double> positions,
+                             std::vector<double> values, std::span<const std::int32_t> lines,
+                             std::optional<std::int64_t> resample, FieldKind field) {
+  const std::size_t n = positions.size();
+  if (n < 2) {
+    raise_input_error(file, lines.empty() ? 0 : lines.back(),
+                      "Fewer than two points: a field along the axis needs two or more");
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!std::isfinite(positions[k]) || !std::isfinite(values[k])) {
+      raise_input_error(
+          file, lines[k], "Not a finite number: %s",
+          number_text(std::isfinite(positions[k]) ? values[k] : positions[k]).c_str());
+    }
+    if (k > 0 && !(positions[k] > positions[k - 1])) {
+      raise_input_error(file, lines[k], "Position does not increase: %s m after %s m",
+                        number_text(positions[k]).c_str(), number_text(positions[k - 1]).c_str());
+    }
+  }
+  if (resample) {
+    if (*resample < 2 || *resample > MESH_MAX_POINTS) {
+      raise_input_failure(file, 0, "%s: a map is resampled on 2 to %lld points, not %lld", file,
+                          static_cast<long long>(MESH_MAX_POINTS),
+                          static_cast<long long>(*resample));
+    }
+    return resampled(positions, values, static_cast<std::size_t>(*resample), field);
+  }
+  if (const std::optional<std::size_t> k = uneven_position(positions)) {
+    raise_input_error(file, lines[*k],
+                      "Uneven step: %s m after steps of %s m (resample the map on equally "
+                      "spaced points to read it)",
+                      six_digits(positions[*k] - positions[*k - 1]).c_str(),
+                      six_digits(positions[1] - positions[0]).c_str());
+  }
+  return {field, positions.front(),
+          (positions.back() - positions.front()) / static_cast<double>(n - 1), std::move(values)};
+}
+
+MeshNote sampling_note(std::size_t samples, std::optional<std::int64_t> resample) {
+  return {"positions",
+          std::to_string(samples) + " pairs" +
+              (resample ? ", resampled on " + std::to_string(*resample) + " equally spaced points"
+                        : ", equally spaced")};
 }
 
 FieldMesh axis_mesh(std::span<const AxisField> fields, bool rf, double frequency) {

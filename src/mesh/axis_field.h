@@ -3,9 +3,11 @@
 // of it: cylindrical, one r point at 0, the values along z.
 #pragma once
 
+#include "mesh/mesh_text.h"
 #include "norvalex/mesh.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -32,6 +34,18 @@ FieldKind axis_field_kind(const FieldMesh& mesh);
 // holds a standing wave, and the map's fields need more than one phase (a travelling wave)").
 AxisField axis_field(const FieldMesh& mesh, FieldKind field, const char* form);
 
+// The field that a 1-D form writes of `mesh`: axis_field along z, of two points or more and
+// finite values, mirrored when the options ask it, its positions moved by their z_offset.
+// Refusals name the form by `form`.
+AxisField axis_field_for_writing(const FieldMesh& mesh, FieldKind field,
+                                 const MeshWriteOptions& options, const char* form);
+
+// Writes `field` as lines of two numbers, the position in m and the value, apart by a space. The
+// positions are start + k step as they are, or with `decimal_positions` in the fewest digits that
+// keep the first and the step a reader takes from the first and the last, and every other
+// within 1e-9 of a step of its place: "0.009", not "0.009000000000000001".
+void write_axis_pairs(TextOutput& out, const AxisField& field, bool decimal_positions);
+
 // `field` mirrored about its first position, even (Ez and Bz of a cavity's half cell): the
 // values reversed, then the rest of them, from start - (n - 1) step.
 AxisField mirrored(const AxisField& field);
@@ -45,6 +59,20 @@ std::optional<std::size_t> uneven_position(std::span<const double> positions);
 // to the last through the natural cubic spline of the samples.
 AxisField resampled(std::span<const double> positions, std::span<const double> values,
                     std::size_t points, FieldKind field);
+
+// The field of `field` given by the samples of a 1-D form's file, the value at `positions[k]`
+// read from line `lines[k]` of `file`: on `resample` equally spaced positions through the cubic
+// spline (resampled) when the caller gives it, else on the samples' own, which must then be
+// equally spaced (uneven_position). Located errors: fewer than two samples, a number that is not
+// finite, a position that does not increase, a step that breaks the spacing; a `resample` out of
+// range is "<file>: ...".
+AxisField sampled_axis_field(const char* file, std::span<const double> positions,
+                             std::vector<double> values, std::span<const std::int32_t> lines,
+                             std::optional<std::int64_t> resample, FieldKind field);
+
+// What `fieldmap info` tells of the samples a field was read from: "200 pairs, equally spaced",
+// or "187 pairs, resampled on 400 equally spaced points".
+MeshNote sampling_note(std::size_t samples, std::optional<std::int64_t> resample);
 
 // A 1-D mesh of `fields`, which share one grid (start, step and count): cylindrical, r one point
 // at 0, z along the values. An RF map (`rf`) holds E real and B as -i times its amplitude, as

@@ -1,5 +1,6 @@
 // The rows of Impact-T's forms in the table of forms: the Fourier form (rfdataN), the derivative
-// form (rfdataNNNN), and the RF and solenoid T7 files (1TN.T7), each in the file of its form.
+// form (rfdataNNNN), the RF and solenoid T7 files and the 3-D map (1TN.T7), each in the file of
+// its form.
 #pragma once
 
 #include "mesh/mesh_forms.h"
@@ -28,5 +29,11 @@ FieldMesh read_impact_solenoid_mesh(const char* path, const MeshReadOptions& opt
 void check_impact_solenoid(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_impact_solenoid(const FieldMesh& mesh, std::span<OutputFile> files,
                            const MeshWriteOptions& options, MeshWriteReport& report);
+
+bool impact_3d_signature(const FileStart& start);
+FieldMesh read_impact_3d_mesh(const char* path, const MeshReadOptions& options);
+void check_impact_3d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_impact_3d(const FieldMesh& mesh, std::span<OutputFile> files,
+                     const MeshWriteOptions& options, MeshWriteReport& report);
 
 } // namespace norvalex

@@ -222,7 +222,8 @@ void write_impact_fourier(const FieldMesh& mesh, std::span<OutputFile> files,
   const double start = grid.start + offset;
   const double end = grid.end() + offset;
   const double period = grid.end() - grid.start;
-  const std::string name = quoted_text(files[0].name());
+  std::string name = "\"";
+  name.append(files[0].name()).append("\"");
   for (const std::optional<AxisField>* field : {&fields.ez, &fields.bz}) {
     if (!*field) {
       const double zero = 0;

@@ -106,6 +106,33 @@ void set_problem(FieldMesh& mesh, const char* path, const MeshReadOptions& optio
   mesh.source.problem = ProblemKind::rf;
 }
 
+std::optional<std::size_t> grid_points(const std::array<MeshAxis, 3>& axes) {
+  std::int64_t points = 1;
+  for (const MeshAxis& axis : axes) {
+    if (axis.points < 1 || axis.points > MESH_MAX_POINTS / points)
+      return std::nullopt;
+    points *= axis.points;
+  }
+  return static_cast<std::size_t>(points);
+}
+
+std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis) {
+  const std::size_t count = coordinates.size();
+  axis.points = static_cast<std::int64_t>(count);
+  axis.origin = coordinates[0];
+  axis.spacing =
+      count > 1 ? (coordinates[count - 1] - coordinates[0]) / static_cast<double>(count - 1) : 0;
+  if (count > 1 && !(axis.spacing > 0 && std::isfinite(axis.spacing)))
+    return count - 1;
+  const double room = GRID_TOLERANCE * axis.spacing;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double expected = axis.origin + static_cast<double>(k) * axis.spacing;
+    if (!std::isfinite(coordinates[k]) || !(std::abs(coordinates[k] - expected) <= room))
+      return k;
+  }
+  return std::nullopt;
+}
+
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {
   if (intervals == 0)
     return 0;

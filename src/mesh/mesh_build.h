@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,6 +33,18 @@ struct PointOrder {
   bool transposed;
 
   std::size_t index(std::size_t n) const { return transposed ? (n % fast) * slow + n / fast : n; }
+};
+
+// Where point n of a file that lists a 3-D grid's points x fastest, then y, then z (as the
+// solver's tables and the trackers' 3-D files do) goes in the mesh's C order, z fastest.
+struct XFastOrder {
+  std::size_t nx;
+  std::size_t ny;
+  std::size_t nz;
+
+  std::size_t index(std::size_t n) const {
+    return ((n % nx) * ny + (n / nx) % ny) * nz + n / (nx * ny);
+  }
 };
 
 // The axis labels of `geometry` in openPMD order: r, theta, z or x, y, z.
@@ -61,6 +75,19 @@ void order_components(FieldMesh& mesh);
 
 // Adds a real column with room for every point; null when the memory cannot be had.
 MeshColumn* add_column(FieldMesh& mesh, std::string_view name, std::string_view unit);
+
+// The points of a grid of these axes, or none when they are more than MESH_MAX_POINTS (however
+// large the counts, whose product is never formed past that).
+std::optional<std::size_t> grid_points(const std::array<MeshAxis, 3>& axes);
+
+// Relative to a grid's step, how far a listed coordinate may lie from its grid point.
+inline constexpr double GRID_TOLERANCE = 1e-6;
+
+// The axis of `coordinates` listed one by one, in m: its points, its origin the first and its
+// spacing (last - first) / (points - 1). Returns the index of the first coordinate farther than
+// GRID_TOLERANCE of a step from origin + index * spacing, or not finite, or the last one when the
+// spacing is not a positive number; none when they lie on the grid.
+std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis);
 
 // The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them;
 // 0 for an axis of one point (no intervals).

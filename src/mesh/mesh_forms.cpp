@@ -1,6 +1,7 @@
 // The table of forms, one row each, in the order of MeshForm.
 #include "mesh/mesh_forms.h"
 
+#include "mesh/astra_3d.h"
 #include "mesh/export_forms.h"
 #include "mesh/impact_forms.h"
 
@@ -39,12 +40,6 @@ constexpr MeshHolds AXIS_FIELDS{.one_d = true,
                                 .static_fields = true,
                                 .cylindrical = true,
                                 .rectangular = false};
-[[maybe_unused]] constexpr MeshHolds AXIS_RF_FIELDS{.one_d = true,
-                                                    .two_d = false,
-                                                    .rf = true,
-                                                    .static_fields = false,
-                                                    .cylindrical = true,
-                                                    .rectangular = false};
 constexpr MeshHolds CYLINDRICAL_MAPS{.one_d = true,
                                      .two_d = true,
                                      .rf = true,
@@ -57,6 +52,12 @@ constexpr MeshHolds RF_PLANES{.one_d = false,
                               .static_fields = false,
                               .cylindrical = true,
                               .rectangular = false};
+constexpr MeshHolds CYLINDRICAL_PLANES{.one_d = false,
+                                       .two_d = true,
+                                       .rf = true,
+                                       .static_fields = true,
+                                       .cylindrical = true,
+                                       .rectangular = false};
 constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .two_d = true,
                                   .rf = false,
@@ -64,6 +65,9 @@ constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .cylindrical = true,
                                   .rectangular = false};
 
+constexpr MeshHolds STATIC_3D_MAPS{.three_d = true, .static_fields = true, .rectangular = true};
+constexpr MeshHolds MAPS_3D{
+    .three_d = true, .rf = true, .static_fields = true, .rectangular = true};
 constexpr MeshHolds GRID_EXPORTS{.one_d = true,
                                  .two_d = true,
                                  .three_d = true,
@@ -87,14 +91,15 @@ constexpr const char* ON_AXIS_EXTENSIONS[] = {".txt"};
 constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".esr", ".bsr"};
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
+constexpr const char* ASTRA_3D_EXTENSIONS[] = {".ex", ".ey", ".ez", ".bx", ".by", ".bz"};
 constexpr const char* HFSS_EXTENSIONS[] = {".fld"};
 constexpr const char* OPERA_EXTENSIONS[] = {".table"};
 
 // One 1-D position or grid, read or written.
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
-constexpr std::array<MeshFormRow, 18> rows{{
-    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, SOLVER_MAPS,
+constexpr std::array<MeshFormRow, 20> rows{{
+    {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
      .read = read_tqs_mesh,
@@ -190,7 +195,11 @@ constexpr std::array<MeshFormRow, 18> rows{{
               AXIS_FIELDS,
               MESH_OPTION_RESAMPLE,
               AXIS_WRITING | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_1d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_1d,
+     .write = write_opal_1d},
     {.info = {MeshForm::opal_2d,
               "opal-2d",
               "OPAL 2-D map",
@@ -198,10 +207,14 @@ constexpr std::array<MeshFormRow, 18> rows{{
               "",
               false,
               false,
-              RF_PLANES,
-              MESH_OPTION_FREQUENCY,
+              CYLINDRICAL_PLANES,
+              0,
               MESH_OPTION_Z_OFFSET | MESH_OPTION_NORMALIZE_WORD,
-              true}},
+              true},
+     .signature = opal_2d_signature,
+     .read = read_opal_mesh,
+     .check = check_opal_2d,
+     .write = write_opal_2d},
     {.info = {MeshForm::astra,
               "astra",
               "ASTRA 1-D file",
@@ -212,7 +225,11 @@ constexpr std::array<MeshFormRow, 18> rows{{
               AXIS_FIELDS,
               MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY | MESH_OPTION_RESAMPLE,
               AXIS_WRITING,
-              false}},
+              false},
+     .signature = astra_signature,
+     .read = read_astra_mesh,
+     .check = check_astra,
+     .write = write_astra},
     {.info = {MeshForm::tracewin, "tracewin", "TraceWin file", TRACEWIN_EXTENSIONS, "", false,
               false, CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_MIRROR, false}},
     {.info = {MeshForm::sdds, "sdds", "SDDS file", SDDS_EXTENSIONS, "", false, false,
@@ -220,6 +237,29 @@ constexpr std::array<MeshFormRow, 18> rows{{
               MESH_OPTION_ASCII | AXIS_WRITING, false}},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
               CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
+    {.info = {MeshForm::astra_3d, "astra-3d", "ASTRA 3-D map", ASTRA_3D_EXTENSIONS, "3D_*", false,
+              false, STATIC_3D_MAPS, MESH_OPTION_FREQUENCY, 0, false},
+     .signature = astra_3d_signature,
+     .names_base = astra_3d_names_base,
+     .read = read_astra_3d_mesh,
+     .check = check_astra_3d,
+     .files = astra_3d_files,
+     .write = write_astra_3d},
+    {.info = {MeshForm::impact_3d,
+              "impact-3d",
+              "Impact-T 3-D T7 file",
+              {},
+              "1TN.T7",
+              false,
+              false,
+              MAPS_3D,
+              MESH_OPTION_FREQUENCY,
+              0,
+              false},
+     .signature = impact_3d_signature,
+     .read = read_impact_3d_mesh,
+     .check = check_impact_3d,
+     .write = write_impact_3d},
     {.info = {MeshForm::cst,
               "cst",
               "CST export",
@@ -328,6 +368,19 @@ std::vector<std::string> mesh_output_paths(const FieldMesh& mesh, MeshFormat for
   for (const std::string& extension : row.files(mesh, options))
     paths.push_back(base + extension);
   return paths;
+}
+
+std::string with_article(std::string_view title) {
+  // "an" before a vowel, and before an acronym whose first letter is spoken with one (SF7, SDDS,
+  // HFSS): F, H, L, M, N, R, S, X followed by another capital.
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const bool vowel =
+      !title.empty() && std::string_view("AEIOUaeiou").find(title[0]) != std::string_view::npos;
+  const bool spoken_vowel = title.size() > 1 && upper(title[1]) &&
+                            std::string_view("FHLMNRSX").find(title[0]) != std::string_view::npos;
+  std::string text = vowel || spoken_vowel ? "an " : "a ";
+  text.append(title);
+  return text;
 }
 
 OutputMode mesh_output_mode(MeshForm form) {

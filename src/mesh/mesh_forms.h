@@ -36,6 +36,10 @@ struct MeshFormRow {
   // True when a file's name (its last part) is one this form gives its files (Impact-T's
   // rfdata7), beside the extensions; null when only the extensions tell.
   bool (*named)(std::string_view file_name) = nullptr;
+  // True when `path`, which names no file, is the base name of the files of a map of this form
+  // (ASTRA's "3D_gun" of 3D_gun.ex, 3D_gun.ey, ...), for the detection; null for a form of one
+  // file.
+  bool (*names_base)(const char* path) = nullptr;
   // Reads a file of this form; null for a form that is only written.
   FieldMesh (*read)(const char* path, const MeshReadOptions& options) = nullptr;
   // Throws when the form cannot hold `mesh` with `options`, for a check before any output is
@@ -56,6 +60,9 @@ struct MeshFormRow {
 
 // The row of `form`.
 const MeshFormRow& mesh_form_row(MeshForm form);
+
+// A form's title with its article, as spoken: "a T7 file", "an SF7 table", "an OPAL 2-D map".
+NORVALEX_MESH_API std::string with_article(std::string_view title);
 
 // Throws unless `form` is written and holds `mesh` with `options`: the options the form takes,
 // check_mesh, then the form's own check. A writer that makes it first refuses a mesh before its
@@ -80,9 +87,18 @@ bool tqs_signature(const FileStart& start);
 bool openpmd_signature(const FileStart& start);
 bool t7_signature(const FileStart& start);
 bool sf7_signature(const FileStart& start);
+bool opal_1d_signature(const FileStart& start);
+bool opal_2d_signature(const FileStart& start);
+bool astra_signature(const FileStart& start);
+// OPAL's maps of every type, 1-D and 2-D: the file's first line tells which.
+FieldMesh read_opal_mesh(const char* path, const MeshReadOptions& options);
+FieldMesh read_astra_mesh(const char* path, const MeshReadOptions& options);
 void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_t7(const FieldMesh& mesh, const MeshWriteOptions& options);
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_1d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_opal_2d(const FieldMesh& mesh, const MeshWriteOptions& options);
+void check_astra(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files,
                       const MeshWriteOptions& options, MeshWriteReport& report);
 void write_openpmd_mesh(const FieldMesh& mesh, std::span<OutputFile> files,
@@ -91,6 +107,12 @@ void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWrit
               MeshWriteReport& report);
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_1d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
+                   const MeshWriteOptions& options, MeshWriteReport& report);
+void write_astra(const FieldMesh& mesh, std::span<OutputFile> files,
+                 const MeshWriteOptions& options, MeshWriteReport& report);
 
 // The T7 layouts that Impact-T's own rows share with the T7 form: any T7 file, an RF one only
 // (its type 112), or a static magnetic one round the axis in T (its solenoid, type 3).

@@ -43,12 +43,36 @@ int numbers_on_line(std::string_view text, int most) {
   }
 }
 
-// True when the first line of `text` is three numbers, as a T7 file's first line is, and its
-// second, where it has one, one number (the frequency) or three (a range): not four, as the
-// second of Impact-T's derivative form is, nor a column's line of an Opera table.
+// True when the first value after three lines of `text` is a complex one, "(re,im)", as in
+// Impact-T's 3-D form, whose first lines are three numbers each.
+bool complex_after_header(std::string_view text) {
+  for (int line = 0; line < 3; ++line) {
+    const std::size_t feed = text.find('\n');
+    if (feed == std::string_view::npos)
+      return false;
+    text.remove_prefix(feed + 1);
+  }
+  const std::size_t value = text.find_first_not_of(" \t\r\n");
+  return value != std::string_view::npos && text[value] == '(';
+}
+
+// True when the second number of the first line of `text` is above its first, as a T7 range's
+// maximum is above its minimum (an ASTRA 3-D file's first line of three numbers is a count of 2,
+// then two coordinates, which lie below it but for a grid beyond 2 m).
+bool range_increases(std::string_view text) {
+  const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
+  char* stop = nullptr;
+  const double first = std::strtod(line.c_str(), &stop);
+  return std::strtod(stop, nullptr) > first;
+}
+
+// True when the first line of `text` is three numbers, as a T7 file's first line is, a range
+// that increases, its second, where it has one, one number (the frequency) or three (a range):
+// not four, as the second of Impact-T's derivative form is, nor a column's line of an Opera
+// table; and no complex value follows the header.
 bool starts_like_t7(std::string_view text) {
   const std::size_t feed = text.find('\n');
-  if (numbers_on_line(text, 3) != 3)
+  if (numbers_on_line(text, 3) != 3 || !range_increases(text) || complex_after_header(text))
     return false;
   if (feed == std::string_view::npos || feed + 1 == text.size())
     return true;
@@ -69,7 +93,7 @@ void add_fields_of(FieldMesh& mesh, FieldMesh&& other, const char* with) {
   double largest = 0;
   for (const MeshAxis& axis : mesh.axes)
     largest = std::max(largest, axis.spacing);
-  const double tolerance = 1e-6 * largest;
+  const double tolerance = GRID_TOLERANCE * largest;
   for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
     const MeshAxis& a = mesh.axes[k];
     const MeshAxis& b = other.axes[k];
@@ -168,13 +192,25 @@ bool t7_signature(const FileStart& start) {
   return starts_like_t7(start.bytes);
 }
 
-// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line.
+// The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
+// an OPAL map, whose first line names its type, may name SF7 in a comment.
 bool sf7_signature(const FileStart& start) {
-  return start.bytes.find("SF7") != std::string_view::npos;
+  return start.bytes.find("SF7") != std::string_view::npos && !opal_1d_signature(start) &&
+         !opal_2d_signature(start);
 }
 
 MeshForm detect_mesh_form(const char* path) {
-  const OwnedFile stream = open_mesh_input(path);
+  const OwnedFile stream(platform_open_input(path));
+  if (!stream) {
+    const int error_number = errno;
+    // The base name of a map of several files.
+    for (const MeshFormInfo& info : mesh_forms()) {
+      const MeshFormRow& row = mesh_form_row(info.form);
+      if (error_number == ENOENT && row.names_base != nullptr && row.names_base(path))
+        return info.form;
+    }
+    raise_input_failure(path, error_number, "%s: %s", path, platform_error_text(error_number));
+  }
   // Its first bytes are read here and again by the reader of its form, which a pipe cannot
   // give twice; and a FIFO's reader would wait for a writer.
   PlatformFileKind kind = PlatformFileKind::other;
@@ -206,7 +242,8 @@ MeshForm detect_mesh_form(const char* path) {
 FieldMesh read_mesh(const char* path, MeshForm form, const MeshReadOptions& options) {
   const MeshFormRow& row = mesh_form_row(form);
   if (row.read == nullptr)
-    raise_input_failure(path, 0, "%s: %s is a form that is only written", path, row.info.title);
+    raise_input_failure(path, 0, "%s: %s is a form that is only written", path,
+                        with_article(row.info.title).c_str());
   if (options.with_file == nullptr)
     return row.read(path, options);
   MeshReadOptions each = options;

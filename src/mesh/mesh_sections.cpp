@@ -7,8 +7,10 @@
 #include "mesh/real_fields.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,15 +18,16 @@ namespace norvalex {
 
 namespace {
 
-// The index of the point of `axis` at `value` (within 1e-9 of a step), or none.
+// The index of the point of `axis` at `value`, within GRID_TOLERANCE of a step (of 1e-9 m, or
+// of the value, for an axis of one point), or none.
 std::optional<std::int64_t> point_at(const MeshAxis& axis, double value) {
   if (axis.points == 1)
-    return std::abs(value - axis.origin) <= 1e-9 * std::max(std::abs(value), 1e-3)
+    return std::abs(value - axis.origin) <= 1e-9 * std::max(std::abs(value), 1.0)
                ? std::optional<std::int64_t>(0)
                : std::nullopt;
   const double steps = (value - axis.origin) / axis.spacing;
   const double nearest = std::round(steps);
-  if (!(std::abs(steps - nearest) <= 1e-9) || nearest < 0 ||
+  if (!(std::abs(steps - nearest) <= GRID_TOLERANCE) || nearest < 0 ||
       nearest >= static_cast<double>(axis.points))
     return std::nullopt;
   return static_cast<std::int64_t>(nearest);
@@ -38,10 +41,10 @@ std::string grid_text(const MeshAxis& axis) {
          " m every " + number_text(axis.spacing) + " m";
 }
 
-// The grid and attributes of `mesh` without its values: the start of a map made from it.
-FieldMesh empty_like(const FieldMesh& mesh) {
-  FieldMesh made = new_mesh(mesh.geometry);
-  made.axes = mesh.axes;
+// The attributes of `mesh` in a mesh of `geometry` without values: the start of a map made from
+// it.
+FieldMesh empty_like(const FieldMesh& mesh, MeshGeometry geometry) {
+  FieldMesh made = new_mesh(geometry);
   made.frequency = mesh.frequency;
   made.harmonic = mesh.harmonic;
   made.rf_phase = mesh.rf_phase;
@@ -73,7 +76,8 @@ FieldMesh mesh_plane(const FieldMesh& mesh, std::string_view axis_label, double 
     raise_mesh_error(mesh, "%s = %s m is no plane of the grid: %s", across.label.c_str(),
                      number_text(value).c_str(), grid_text(across).c_str());
   }
-  FieldMesh plane = empty_like(mesh);
+  FieldMesh plane = empty_like(mesh, mesh.geometry);
+  plane.axes = mesh.axes;
   MeshAxis& kept = plane.axes[static_cast<std::size_t>(axis)];
   kept.origin = across.origin + across.spacing * static_cast<double>(*at);
   kept.points = 1;
@@ -109,31 +113,115 @@ FieldMesh mesh_plane(const FieldMesh& mesh, std::string_view axis_label, double 
   return plane;
 }
 
+namespace {
+
+// The field of `field` of an r-z map at t steps along r from the axis, on its z row k: the
+// polynomial through the four rows nearest t (as many as there are, below four), the row below
+// the axis that of the mirror image (its r and theta components odd in r, z even), so that a
+// field smooth across the axis is interpolated to the fourth order and the interpolation is not
+// taken for an asymmetry.
+class RadialInterpolation {
+public:
+  RadialInterpolation(const FieldMesh& map, FieldKind field)
+      : components_{map.component(field, "r"), map.component(field, "theta"),
+                    map.component(field, "z")},
+        rows_(map.axes[0].points), nz_(static_cast<std::size_t>(map.axes[2].points)) {}
+
+  std::array<std::complex<double>, 3> at(double t, std::size_t k) const {
+    const std::int64_t nodes = std::min<std::int64_t>(4, rows_ + 1);
+    const std::int64_t base =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(t)) - 1, -1, rows_ - nodes);
+    std::array<std::complex<double>, 3> field{};
+    for (std::int64_t j = 0; j < nodes; ++j) {
+      double weight = 1;
+      for (std::int64_t m = 0; m < nodes; ++m) {
+        if (m != j)
+          weight *= (t - static_cast<double>(base + m)) / static_cast<double>(j - m);
+      }
+      for (std::size_t c = 0; c < 3; ++c)
+        field[c] += weight * value(c, base + j, k);
+    }
+    return field;
+  }
+
+private:
+  std::complex<double> value(std::size_t c, std::int64_t row, std::size_t k) const {
+    if (components_[c] == nullptr)
+      return 0;
+    const std::complex<double> v =
+        components_[c]->values[static_cast<std::size_t>(std::abs(row)) * nz_ + k];
+    return row < 0 && c < 2 ? -v : v;
+  }
+
+  std::array<const MeshComponent*, 3> components_;
+  std::int64_t rows_;
+  std::size_t nz_;
+};
+
+// How far `mesh`'s field of `field` departs from the symmetric one that `map`, its r-z map, gives:
+// over every grid point within the map's radius, the largest difference between a component and
+// the map's field there (rotated by the point's azimuth), relative to the largest magnitude of a
+// component there; 0 for a field the mesh does not have.
+double departure_of(const FieldMesh& mesh, const FieldMesh& map, FieldKind field) {
+  const MeshComponent* f[3] = {mesh.component(field, "x"), mesh.component(field, "y"),
+                               mesh.component(field, "z")};
+  if (f[0] == nullptr && f[1] == nullptr && f[2] == nullptr)
+    return 0;
+  const RadialInterpolation rz(map, field);
+  const MeshAxis& x = mesh.axes[0];
+  const MeshAxis& y = mesh.axes[1];
+  const auto ny = static_cast<std::size_t>(y.points);
+  const auto nz = static_cast<std::size_t>(mesh.axes[2].points);
+  const double r_max = map.axes[0].spacing * static_cast<double>(map.axes[0].points - 1);
+  double largest = 0;
+  double departure = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(x.points); ++i) {
+    const double px = x.origin + x.spacing * static_cast<double>(i);
+    for (std::size_t j = 0; j < ny; ++j) {
+      const double py = y.origin + y.spacing * static_cast<double>(j);
+      const double r = std::hypot(px, py);
+      if (r > r_max * (1 + 1e-12))
+        continue;
+      const double c = r > 0 ? px / r : 1;
+      const double s = r > 0 ? py / r : 0;
+      for (std::size_t k = 0; k < nz; ++k) {
+        const std::array<std::complex<double>, 3> g = rz.at(r / x.spacing, k);
+        const std::complex<double> predicted[3] = {c * g[0] - s * g[1], s * g[0] + c * g[1], g[2]};
+        for (std::size_t m = 0; m < 3; ++m) {
+          const std::complex<double> value =
+              f[m] == nullptr ? std::complex<double>(0, 0) : f[m]->values[(i * ny + j) * nz + k];
+          largest = std::max(largest, std::abs(value));
+          departure = std::max(departure, std::abs(value - predicted[m]));
+        }
+      }
+    }
+  }
+  return largest > 0 ? departure / largest : 0;
+}
+
+} // namespace
+
 CylindricalMap mesh_cylindrical(const FieldMesh& mesh) {
   if (mesh.geometry != MeshGeometry::rectangular)
-    raise_mesh_error(mesh, "it is cylindrical already");
+    raise_mesh_error(mesh, "a cylindrical map is taken of a rectangular map, and this one is "
+                           "cylindrical already");
   const MeshAxis& x = mesh.axes[0];
   const MeshAxis& y = mesh.axes[1];
   const MeshAxis& z = mesh.axes[2];
   const std::optional<std::int64_t> x0 = point_at(x, 0);
   const std::optional<std::int64_t> y0 = point_at(y, 0);
   if (!x0 || !y0) {
+    const MeshAxis& missing = !x0 ? x : y;
     raise_mesh_error(mesh,
-                     "its cylindrical map is taken from the half-plane x >= 0 at y = 0, and "
-                     "%s",
-                     grid_text(!x0 ? x : y).c_str());
+                     "a cylindrical map is taken from the half-plane x >= 0 at y = 0, and the "
+                     "map has no %s = 0: %s",
+                     missing.label.c_str(), grid_text(missing).c_str());
   }
   if (*x0 + 1 == x.points)
-    raise_mesh_error(mesh, "its cylindrical map is taken from the half-plane x >= 0 at y = 0, "
-                           "and it has no point at x > 0");
-  CylindricalMap result{new_mesh(MeshGeometry::cylindrical), 0};
+    raise_mesh_error(mesh, "a cylindrical map is taken from the half-plane x >= 0 at y = 0, and "
+                           "the map has no point at x > 0");
+  CylindricalMap result{empty_like(mesh, MeshGeometry::cylindrical), 0};
   FieldMesh& map = result.mesh;
-  map.frequency = mesh.frequency;
-  map.harmonic = mesh.harmonic;
-  map.rf_phase = mesh.rf_phase;
-  map.field_scale = mesh.field_scale;
-  map.anchor = mesh.anchor;
-  map.source = mesh.source;
   map.axes[0].points = x.points - *x0;
   map.axes[0].spacing = x.spacing;
   map.axes[2] = {"z", z.points, z.spacing, z.origin};
@@ -161,54 +249,8 @@ CylindricalMap mesh_cylindrical(const FieldMesh& mesh) {
       raise_message(Message::not_enough_memory);
     copy_points(column.values, made->values, points, index_of);
   }
-
-  // How far the map departs from the symmetry: over every grid point within the map's radius,
-  // the difference between its field and the one the r-z map gives there (rotated by the point's
-  // azimuth, linear in r), relative to the field's largest magnitude.
-  const double r_max = x.spacing * static_cast<double>(nr - 1);
-  for (const FieldKind field : {FieldKind::electric, FieldKind::magnetic}) {
-    const MeshComponent* f[3] = {mesh.component(field, "x"), mesh.component(field, "y"),
-                                 mesh.component(field, "z")};
-    const MeshComponent* g[3] = {map.component(field, "r"), map.component(field, "theta"),
-                                 map.component(field, "z")};
-    if (f[0] == nullptr && f[1] == nullptr && f[2] == nullptr)
-      continue;
-    double largest = 0;
-    double departure = 0;
-    const auto at = [](const MeshComponent* c, std::size_t k) {
-      return c == nullptr ? std::complex<double>(0, 0) : c->values[k];
-    };
-    for (std::size_t i = 0; i < static_cast<std::size_t>(x.points); ++i) {
-      const double px = x.origin + x.spacing * static_cast<double>(i);
-      for (std::size_t j = 0; j < ny; ++j) {
-        const double py = y.origin + y.spacing * static_cast<double>(j);
-        const double r = std::hypot(px, py);
-        if (r > r_max * (1 + 1e-12))
-          continue;
-        const double step = r / x.spacing;
-        const std::size_t below = std::min(static_cast<std::size_t>(step), nr - 1);
-        const std::size_t above = std::min(below + 1, nr - 1);
-        const double part = step - static_cast<double>(below);
-        const double c = r > 0 ? px / r : 1;
-        const double s = r > 0 ? py / r : 0;
-        for (std::size_t k = 0; k < nz; ++k) {
-          const std::size_t point = (i * ny + j) * nz + k;
-          std::complex<double> rz[3];
-          for (int m = 0; m < 3; ++m)
-            rz[m] = (1 - part) * at(g[m], below * nz + k) + part * at(g[m], above * nz + k);
-          const std::complex<double> predicted[3] = {c * rz[0] - s * rz[1], s * rz[0] + c * rz[1],
-                                                     rz[2]};
-          for (int m = 0; m < 3; ++m) {
-            const std::complex<double> value = at(f[m], point);
-            largest = std::max(largest, std::abs(value));
-            departure = std::max(departure, std::abs(value - predicted[m]));
-          }
-        }
-      }
-    }
-    if (largest > 0)
-      result.departure = std::max(result.departure, departure / largest);
-  }
+  result.departure = std::max(departure_of(mesh, map, FieldKind::electric),
+                              departure_of(mesh, map, FieldKind::magnetic));
   map.source.notes.push_back({"symmetry", "departs from the symmetry about z by " +
                                               number_text(result.departure) +
                                               " of its largest field at most"});

@@ -71,4 +71,32 @@ template <class Read> double reading_back(double x0, double target, Read read) {
   return x0;
 }
 
+// Of `x0` and the doubles a few steps from it that `read(x)` turns back into `target` exactly,
+// the one whose shortest text is shortest (the nearest `x0` among those of one length); `x0`
+// when none reads back. So a file's numbers read back as the mesh's doubles and keep the digits
+// they were read from ("1.34325981", not "1.3432598100000002").
+template <class Read> double shortest_reading_back(double x0, double target, Read read) {
+  if (!std::isfinite(x0))
+    return x0;
+  const auto length = [](double x) {
+    char digits[32];
+    return std::to_chars(digits, digits + sizeof digits, x).ptr - digits;
+  };
+  double best = x0;
+  auto best_length = read(x0) == target ? length(x0) : std::numeric_limits<std::ptrdiff_t>::max();
+  double down = x0;
+  double up = x0;
+  for (int step = 0; step < 4; ++step) {
+    down = std::nextafter(down, -std::numeric_limits<double>::infinity());
+    up = std::nextafter(up, std::numeric_limits<double>::infinity());
+    for (const double x : {up, down}) {
+      if (read(x) == target && length(x) < best_length) {
+        best = x;
+        best_length = length(x);
+      }
+    }
+  }
+  return best;
+}
+
 } // namespace norvalex

@@ -3,6 +3,8 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/axis_field.h"
+#include "mesh/grid_text.h"
 #include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
 #include "mesh/mesh_forms.h"
@@ -16,10 +18,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -30,61 +30,20 @@ namespace norvalex {
 
 namespace {
 
-// A header range line: min max intervals, in cm, so that the reader's origin and spacing are
-// the axis's own.
-void write_range(TextOutput& out, const MeshAxis& axis) {
-  const std::int64_t intervals = axis.points - 1;
-  const double min = reading_back(axis.origin * 100, axis.origin, [](double x) { return x / 100; });
-  const double max =
-      reading_back(min + axis.spacing * 100 * static_cast<double>(intervals), axis.spacing,
-                   [&](double x) { return spacing_of(min, x, intervals); });
-  out.number(min);
-  out.text(" ");
-  out.number(max);
-  out.text(" ");
-  out.number(static_cast<double>(intervals));
-  out.end_line();
+constexpr GridNames T7_NAMES{"a T7 file", "an RF T7 file", "a static T7 file"};
+
+// The axis along which an on-axis table runs, checked.
+OnAxisField on_axis_layout(const FieldMesh& mesh) {
+  const OnAxisField axis = on_axis_field(mesh);
+  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
+  if (along.points > 1 && !(along.spacing > 0))
+    raise_mesh_error(mesh, "an on-axis file needs positions that increase");
+  return axis;
 }
 
-// Every component other than those a form holds must be 0 everywhere.
-void refuse_other_components(const FieldMesh& mesh,
-                             std::initializer_list<const MeshComponent*> held, const char* form) {
-  for (const MeshComponent& component : mesh.components) {
-    bool is_held = false;
-    for (const MeshComponent* h : held)
-      is_held |= h == &component;
-    if (is_held)
-      continue;
-    for (std::size_t k = 0; k < component.values.size(); ++k) {
-      if (component.values[k] != std::complex<double>(0, 0)) {
-        raise_mesh_error(mesh, "%s holds no %s", form, component.name().c_str());
-      }
-    }
-  }
-}
-
-double at(const RealFields& fields, const MeshComponent* component, std::size_t index) {
-  return component == nullptr ? 0.0 : fields.value(*component, index);
-}
-
-void check_writable_axes(const FieldMesh& mesh, const char* form) {
-  for (const MeshAxis& axis : mesh.axes) {
-    if (axis.points > 1 && !(axis.spacing > 0))
-      raise_mesh_error(mesh, "%s needs axes of increasing coordinates", form);
-  }
-}
-
-// What a T7 file of a mesh holds: the components of its values in the order of a point's
-// values, and its two ranges in the order of the header.
-struct T7Layout {
-  bool rf;
-  const MeshAxis* fast; // the file's first range: z of an RF map, r or x of a static one
-  const MeshAxis* slow; // its other range
-  std::array<const MeshComponent*, 3> values; // RF: Ez, Er, B-theta; static: along fast, slow
-  double factor; // a static map's SI unit per file unit: T per G, or V/m per V/cm
-};
-
-T7Layout t7_layout(const FieldMesh& mesh, T7Variant variant) {
+// The layout of a T7 file of `variant`: Impact-T's RF one holds RF maps only, its solenoid one a
+// static magnetic map round the axis, in T rather than G.
+GridLayout t7_layout(const FieldMesh& mesh, T7Variant variant) {
   if (variant == T7Variant::rf_only && !is_rf(mesh))
     raise_mesh_error(mesh, "an Impact-T RF T7 file holds an RF map");
   if (variant == T7Variant::solenoid) {
@@ -95,56 +54,10 @@ T7Layout t7_layout(const FieldMesh& mesh, T7Variant variant) {
       raise_mesh_error(mesh, "an Impact-T solenoid T7 file holds a static magnetic map round "
                              "the axis (r, z)");
   }
-  check_writable_axes(mesh, "a T7 file");
-  if (is_rf(mesh)) {
-    if (mesh.geometry != MeshGeometry::cylindrical)
-      raise_mesh_error(mesh, "an RF T7 file holds a cylindrical map");
-    const MeshAxis& r = mesh.axes[0];
-    const MeshAxis& z = mesh.axes[2];
-    if (r.points < 2 || z.points < 2)
-      raise_mesh_error(mesh, "a T7 file needs two points or more along r and along z");
-    if (mesh.frequency == 0)
-      raise_mesh_error(mesh, "the map states no frequency, which a T7 file holds: give the "
-                             "frequency in Hz");
-    const MeshComponent* ez = mesh.component(FieldKind::electric, "z");
-    const MeshComponent* er = mesh.component(FieldKind::electric, "r");
-    const MeshComponent* b_theta = mesh.component(FieldKind::magnetic, "theta");
-    refuse_other_components(mesh, {ez, er, b_theta}, "an RF T7 file");
-    return {true, &z, &r, {ez, er, b_theta}, 1};
-  }
-  // Static: one field, along the first axis and the second (r and z, or x and y).
-  const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
-  const MeshAxis& first = mesh.axes[0];
-  const MeshAxis& second = mesh.axes[cylindrical ? 2 : 1];
-  if (first.points < 2 || second.points < 2)
-    raise_mesh_error(mesh, "a T7 file needs two points or more along both axes");
-  const char* second_label = second.label.c_str();
-  const bool has_electric = mesh.component(FieldKind::electric, first.label.c_str()) != nullptr ||
-                            mesh.component(FieldKind::electric, second_label) != nullptr;
-  const bool has_magnetic = mesh.component(FieldKind::magnetic, first.label.c_str()) != nullptr ||
-                            mesh.component(FieldKind::magnetic, second_label) != nullptr;
-  if (has_electric == has_magnetic)
-    raise_mesh_error(mesh, "a static T7 file holds one field, electric or magnetic");
-  const FieldKind field = has_electric ? FieldKind::electric : FieldKind::magnetic;
-  const MeshComponent* along_first = mesh.component(field, first.label.c_str());
-  const MeshComponent* along_second = mesh.component(field, second_label);
-  refuse_other_components(mesh, {along_first, along_second}, "a static T7 file");
-  // G (T for Impact-T's solenoid), or V/cm.
-  const double magnetic_unit = variant == T7Variant::solenoid ? 1 : 1e-4;
-  return {false,
-          &first,
-          &second,
-          {along_first, along_second, nullptr},
-          field == FieldKind::magnetic ? magnetic_unit : 100};
-}
-
-// The axis along which an on-axis table runs, checked.
-OnAxisField on_axis_layout(const FieldMesh& mesh) {
-  const OnAxisField axis = on_axis_field(mesh);
-  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
-  if (along.points > 1 && !(along.spacing > 0))
-    raise_mesh_error(mesh, "an on-axis file needs positions that increase");
-  return axis;
+  GridLayout layout = grid_layout(mesh, T7_NAMES);
+  if (variant == T7Variant::solenoid)
+    layout.factor = 1;
+  return layout;
 }
 
 } // namespace
@@ -161,58 +74,6 @@ void check_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
 void write_t7(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
               MeshWriteReport&) {
   write_t7_variant(mesh, files[0], T7Variant::any);
-}
-
-void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant) {
-  const RealFields fields(mesh);
-  const T7Layout layout = t7_layout(mesh, variant);
-  TextOutput out(output);
-  if (layout.rf) {
-    write_range(out, *layout.fast);
-    // The file's frequency is the map's own: the harmonic of the fundamental.
-    const double frequency =
-        mesh.harmonic > 1 ? mesh.frequency * static_cast<double>(mesh.harmonic) : mesh.frequency;
-    out.number(reading_back(frequency / 1e6, frequency, [](double x) { return x * 1e6; }));
-    out.end_line();
-    write_range(out, *layout.slow);
-    // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
-    const std::size_t points = mesh.point_count();
-    for (std::size_t n = 0; n < points; ++n) {
-      const double e_z = at(fields, layout.values[0], n);
-      const double e_r = at(fields, layout.values[1], n);
-      const double b = at(fields, layout.values[2], n);
-      out.number(reading_back(e_z / 1e6, e_z, [](double x) { return x * 1e6; }));
-      out.text(" ");
-      out.number(reading_back(e_r / 1e6, e_r, [](double x) { return x * 1e6; }));
-      out.text(" ");
-      out.number(std::hypot(e_z, e_r) / 1e6);
-      out.text(" ");
-      // The reader makes B-theta = -i mu0 H, so b = mu0 H.
-      out.number(reading_back(b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
-      out.end_line();
-    }
-    out.flush();
-    return;
-  }
-  const double factor = layout.factor;
-  write_range(out, *layout.fast);
-  write_range(out, *layout.slow);
-  // The first coordinate varies fastest in the file.
-  const auto first_points = static_cast<std::size_t>(layout.fast->points);
-  const auto second_points = static_cast<std::size_t>(layout.slow->points);
-  const auto read = [factor](double x) { return x * factor; };
-  for (std::size_t j = 0; j < second_points; ++j) {
-    for (std::size_t i = 0; i < first_points; ++i) {
-      const std::size_t index = i * second_points + j;
-      const double a = at(fields, layout.values[0], index);
-      const double b = at(fields, layout.values[1], index);
-      out.number(reading_back(a / factor, a, read));
-      out.text(" ");
-      out.number(reading_back(b / factor, b, read));
-      out.end_line();
-    }
-  }
-  out.flush();
 }
 
 void check_impact_t7(const FieldMesh& mesh, const MeshWriteOptions&) {
@@ -233,6 +94,39 @@ void write_impact_solenoid(const FieldMesh& mesh, std::span<OutputFile> files,
   write_t7_variant(mesh, files[0], T7Variant::solenoid);
 }
 
+void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant variant) {
+  const RealFields fields(mesh);
+  const GridLayout layout = t7_layout(mesh, variant);
+  TextOutput out(output);
+  if (layout.rf) {
+    write_range(out, *layout.fast, NumberChoice::nearest);
+    write_frequency_line(out, mesh, NumberChoice::nearest);
+    write_range(out, *layout.slow, NumberChoice::nearest);
+    write_rf_points(out, mesh, fields, layout, NumberChoice::nearest);
+    out.flush();
+    return;
+  }
+  const double factor = layout.factor;
+  write_range(out, *layout.fast, NumberChoice::nearest);
+  write_range(out, *layout.slow, NumberChoice::nearest);
+  // The first coordinate varies fastest in the file.
+  const auto first_points = static_cast<std::size_t>(layout.fast->points);
+  const auto second_points = static_cast<std::size_t>(layout.slow->points);
+  const auto read = [factor](double x) { return x * factor; };
+  for (std::size_t j = 0; j < second_points; ++j) {
+    for (std::size_t i = 0; i < first_points; ++i) {
+      const std::size_t index = i * second_points + j;
+      const double a = value_or_zero(fields, layout.values[0], index);
+      const double b = value_or_zero(fields, layout.values[1], index);
+      out.number(reading_back(a / factor, a, read));
+      out.text(" ");
+      out.number(reading_back(b / factor, b, read));
+      out.end_line();
+    }
+  }
+  out.flush();
+}
+
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
   on_axis_layout(mesh);
@@ -240,18 +134,8 @@ void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {
 
 void write_on_axis(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions&,
                    MeshWriteReport&) {
-  OutputFile& output = files[0];
-  const RealFields fields(mesh);
-  const OnAxisField axis = on_axis_layout(mesh);
-  const MeshAxis& along = mesh.axes[static_cast<std::size_t>(axis.axis)];
-  TextOutput out(output);
-  for (std::int64_t n = 0; n < along.points; ++n) {
-    out.number(along.origin + static_cast<double>(n) * along.spacing);
-    out.text(" ");
-    out.number(
-        fields.value(*axis.component, axis.first + static_cast<std::size_t>(n) * axis.stride));
-    out.end_line();
-  }
+  TextOutput out(files[0]);
+  write_axis_pairs(out, axis_field(mesh, axis_field_kind(mesh), "an on-axis file"), false);
   out.flush();
 }
 
@@ -295,17 +179,20 @@ void visit_tqs_arrays(const FieldMesh& mesh, const RealFields& fields, PointOrde
   coordinate(lead, &lead == &slow);
   coordinate(trail, &trail == &slow);
   const std::string letter = electric ? "E" : "B";
-  block(letter + lead.label, [&](std::size_t index) { return at(fields, along_lead, index); });
-  block(letter + trail.label, [&](std::size_t index) { return at(fields, along_trail, index); });
+  block(letter + lead.label,
+        [&](std::size_t index) { return value_or_zero(fields, along_lead, index); });
+  block(letter + trail.label,
+        [&](std::size_t index) { return value_or_zero(fields, along_trail, index); });
   block(electric ? "|E|" : "|B|", [&](std::size_t index) {
-    return std::hypot(at(fields, along_lead, index), at(fields, along_trail, index));
+    return std::hypot(value_or_zero(fields, along_lead, index),
+                      value_or_zero(fields, along_trail, index));
   });
   if (rf) {
     // b = mu0 H, and the converter writes H in T with its own factor: the number whose reading
     // gives b back.
     const double factor = converter_h_factor();
     block("Bphi", [&](std::size_t index) {
-      const double b = at(fields, b_theta, index);
+      const double b = value_or_zero(fields, b_theta, index);
       return reading_back(factor * (b / MESH_MU0), b,
                           [factor](double x) { return MESH_MU0 * (x / factor); });
     });
@@ -321,14 +208,52 @@ void visit_tqs_arrays(const FieldMesh& mesh, const RealFields& fields, PointOrde
     block(column.name, [&](std::size_t index) { return column.values[index]; });
 }
 
+// The arrays of a rectangular map across z (3-D, or a plane of one that holds z), each handed
+// to `block(name, value_of)` where value_of(n) is the value at the table's point n: X, Y and Z
+// per point, x fastest as the solver's tables are, then every component named by its field's
+// letter and its axis (Ex, ..., Bz), then the mesh's other columns.
+template <class Block>
+void visit_tqs_arrays_3d(const FieldMesh& mesh, const RealFields& fields, Block block) {
+  const XFastOrder order{static_cast<std::size_t>(mesh.axes[0].points),
+                         static_cast<std::size_t>(mesh.axes[1].points),
+                         static_cast<std::size_t>(mesh.axes[2].points)};
+  const std::array<std::size_t, 3> strides{1, order.nx, order.nx * order.ny};
+  const std::array<std::size_t, 3> counts{order.nx, order.ny, order.nz};
+  for (std::size_t a = 0; a < 3; ++a) {
+    const MeshAxis& axis = mesh.axes[a];
+    block(std::string(1, static_cast<char>(axis.label[0] - 'a' + 'A')), [&](std::size_t n) {
+      return axis.origin + static_cast<double>(n / strides[a] % counts[a]) * axis.spacing;
+    });
+  }
+  for (const MeshComponent& component : mesh.components) {
+    block((component.field == FieldKind::electric ? "E" : "B") + component.axis,
+          [&](std::size_t n) { return fields.value(component, order.index(n)); });
+  }
+  for (const MeshColumn& column : mesh.columns)
+    block(column.name, [&](std::size_t n) { return column.values[order.index(n)]; });
+}
+
+// The arrays of the map's TQS file, each handed to `block(name, value_of)` where value_of(n) is
+// the value at the table's point n: those of the SF7 table of the same map, or of a map across z.
+template <class Block>
+void visit_table_arrays(const FieldMesh& mesh, const RealFields& fields, Block block) {
+  if (mesh.geometry == MeshGeometry::rectangular && mesh.axes[2].points > 1) {
+    visit_tqs_arrays_3d(mesh, fields, block);
+    return;
+  }
+  PointOrder order{1, 1, false}; // set by the visit before its first block
+  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto value_of) {
+    block(name, [&](std::size_t n) { return value_of(order.index(n)); });
+  });
+}
+
 } // namespace
 
 // Every array's name must fit a block's 15 bytes, and be one of its own.
 void check_tqs_arrays(const FieldMesh& mesh, const MeshWriteOptions&) {
   const RealFields fields(mesh);
-  PointOrder order{1, 1, false};
   std::vector<std::string> names;
-  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto) {
+  visit_table_arrays(mesh, fields, [&](const std::string& name, auto) {
     if (name.size() >= TQS_NAME_SIZE)
       raise_mesh_error(mesh, "a TQS file holds names of at most %d bytes, not %s",
                        static_cast<int>(TQS_NAME_SIZE - 1), quoted_text(name).c_str());
@@ -352,10 +277,9 @@ void write_tqs_arrays(const FieldMesh& mesh, std::span<OutputFile> files, const 
     raise_message(Message::not_enough_memory);
   }
   write_converter_header(output);
-  PointOrder order{1, 1, false};
-  visit_tqs_arrays(mesh, fields, order, [&](const std::string& name, auto value_of) {
+  visit_table_arrays(mesh, fields, [&](const std::string& name, auto value_of) {
     for (std::size_t n = 0; n < points; ++n)
-      values[n] = value_of(order.index(n));
+      values[n] = value_of(n);
     write_double_column(output, {name.c_str(), values});
   });
 }
@@ -431,12 +355,12 @@ void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* outpu
   const MeshFormRow& row = mesh_form_row(form);
   if (row.write == nullptr)
     raise_input_failure(output_name, 0, "%s: %s is a form that is only read", output_name,
-                        row.info.title);
+                        with_article(row.info.title).c_str());
   const unsigned refused = options_set(options) & ~row.info.write_options;
   for (const auto& [bit, option] : WRITE_OPTION_NAMES) {
     if ((refused & bit) != 0)
-      raise_input_failure(output_name, 0, "%s: a %s takes no %s", output_name, row.info.title,
-                          option);
+      raise_input_failure(output_name, 0, "%s: %s takes no %s", output_name,
+                          with_article(row.info.title).c_str(), option);
   }
   check_mesh(mesh);
   // A 3-D map goes into a plane form as a plane of it or its cylindrical map; a 1-D form takes
@@ -444,9 +368,9 @@ void check_mesh_for_form(const FieldMesh& mesh, MeshForm form, const char* outpu
   const MeshHolds& holds = row.info.holds;
   if (mesh.dimensions() == 3 && !holds.three_d && !holds.one_d)
     raise_mesh_error(mesh,
-                     "a %s holds no 3-D map: take a plane of it or its cylindrical map "
+                     "%s holds no 3-D map: take a plane of it or its cylindrical map "
                      "(fieldmap's --plane or --cylindrical)",
-                     row.info.title);
+                     with_article(row.info.title).c_str());
   if (row.check != nullptr)
     row.check(mesh, options);
 }
@@ -462,8 +386,8 @@ MeshWriteReport write_mesh(const FieldMesh& mesh, MeshFormat format, std::FILE* 
                            const char* name, const MeshWriteOptions& options) {
   check_mesh_for_form(mesh, format, name, options);
   if (mesh_output_paths(mesh, format, name, options).size() != 1)
-    raise_input_failure(name, 0, "%s: a %s is written as several files, not into one stream", name,
-                        mesh_form_info(format).title);
+    raise_input_failure(name, 0, "%s: %s is written as several files, not into one stream", name,
+                        with_article(mesh_form_info(format).title).c_str());
   OutputFile file;
   file.use_stream(stream, name);
   MeshWriteReport report = write_checked_mesh(mesh, format, {&file, 1}, options);

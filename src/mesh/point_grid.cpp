@@ -12,9 +12,6 @@ namespace {
 
 constexpr char AXIS_NAMES[] = "xyz";
 
-// How close to its grid point a coordinate must lie: a millionth of the step.
-constexpr double GRID_TOLERANCE = 1e-6;
-
 [[noreturn]] void raise_off(const char* path, std::int32_t line, const std::string& unit, int axis,
                             double value, double expected) {
   raise_input_error(path, line, "%c = %s %s is off the grid: %s %s expected", AXIS_NAMES[axis],

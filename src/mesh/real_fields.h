@@ -13,7 +13,7 @@ namespace norvalex {
 
 // "<file>: <text>", or the text alone for a mesh without a file; throws it as a failure of the
 // mesh as a whole.
-[[noreturn, gnu::format(printf, 2, 3)]] NORVALEX_MESH_API void
+[[noreturn, gnu::format(gnu_printf, 2, 3)]] NORVALEX_MESH_API void
 raise_mesh_error(const FieldMesh& mesh, const char* format, ...);
 
 class NORVALEX_MESH_API RealFields {

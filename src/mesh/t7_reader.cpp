@@ -6,6 +6,7 @@
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
+#include "mesh/grid_text.h"
 #include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
 #include "mesh/mesh_forms.h"
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -30,42 +30,8 @@ namespace {
 // Values a chunk of the stream is read in.
 constexpr std::size_t CHUNK = 4096;
 
-// The shortest text of a number, for messages.
-std::string number_text(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return {text, result.ptr};
-}
-
-// One range line of the header: min and max in cm, and the intervals between the points.
-struct Range {
-  double min_cm;
-  double max_cm;
-  std::int64_t intervals;
-
-  std::int64_t points() const { return intervals + 1; }
-};
-
-Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
-  const double intervals = numbers[2];
-  if (!(intervals >= 1) || intervals != std::floor(intervals) ||
-      intervals >= static_cast<double>(MESH_MAX_POINTS)) {
-    raise_input_error(input.name(), input.line_number(),
-                      "Interval count is no whole number from 1 on: %s",
-                      number_text(intervals).c_str());
-  }
-  if (!std::isfinite(numbers[0]) || !std::isfinite(numbers[1]) || !(numbers[1] > numbers[0])) {
-    raise_input_error(input.name(), input.line_number(),
-                      "Range is not from a minimum to a larger "
-                      "maximum: %s %s",
-                      number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
-  }
-  // Its length, and so the spacing of its points, must be a number too.
-  if (!std::isfinite(numbers[1] - numbers[0])) {
-    raise_input_error(input.name(), input.line_number(), "Range too wide: %s %s",
-                      number_text(numbers[0]).c_str(), number_text(numbers[1]).c_str());
-  }
-  return {numbers[0], numbers[1], static_cast<std::int64_t>(intervals)};
+GridRange range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
+  return grid_range(input.name(), input.line_number(), numbers[0], numbers[1], numbers[2]);
 }
 
 [[noreturn]] void raise_header(const NumberInput& input, const char* expected) {
@@ -73,17 +39,11 @@ Range range_of(const NumberInput& input, const std::array<double, 3>& numbers) {
                     expected);
 }
 
-Range read_range(NumberInput& input) {
+GridRange read_range(NumberInput& input) {
   std::array<double, 3> numbers{};
   if (input.read_line(numbers) != 3)
     raise_header(input, "three numbers (min, max and intervals)");
   return range_of(input, numbers);
-}
-
-void set_axis(MeshAxis& axis, const Range& range) {
-  axis.points = range.points();
-  axis.origin = range.min_cm / 100;
-  axis.spacing = spacing_of(range.min_cm, range.max_cm, range.intervals);
 }
 
 // The file being read: its name, its stream and the numbers read from it so far (the header's).
@@ -219,38 +179,29 @@ void read_all_points(const T7File& file, std::size_t points, std::size_t values_
   read_points(values, points, values_per_point, factors, order, store);
 }
 
-[[noreturn]] void raise_grid_memory(const NumberInput& input, const Range& a, const Range& b) {
+[[noreturn]] void raise_grid_memory(const NumberInput& input, const GridRange& a,
+                                    const GridRange& b) {
   raise_input_error(input.name(), input.line_number(), "Not enough memory for %lld*%lld points",
                     static_cast<long long>(a.points()), static_cast<long long>(b.points()));
 }
 
-void check_grid(const NumberInput& input, const Range& a, const Range& b) {
-  if (a.points() > MESH_MAX_POINTS / b.points()) {
-    raise_input_error(input.name(), input.line_number(), "Grid too large: %lld*%lld points",
-                      static_cast<long long>(a.points()), static_cast<long long>(b.points()));
-  }
+void check_grid(const NumberInput& input, const GridRange& a, const GridRange& b) {
+  check_grid_size(input.name(), input.line_number(), a, b);
 }
 
-FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
+FieldMesh read_rf(const T7File& file, const GridRange& z, double frequency_mhz,
                   const MeshReadOptions& options) {
   NumberInput& input = file.input;
   if (options.geometry && *options.geometry != MeshGeometry::cylindrical) {
     raise_input_failure(input.name(), 0, "%s: an RF T7 file holds a cylindrical map", input.name());
   }
-  if (!std::isfinite(frequency_mhz) || !(frequency_mhz > 0)) {
-    raise_input_error(input.name(), input.line_number(), "Frequency is no positive number: %s",
-                      number_text(frequency_mhz).c_str());
-  }
-  if (!std::isfinite(frequency_mhz * 1e6)) {
-    raise_input_error(input.name(), input.line_number(), "Frequency out of range: %s",
-                      number_text(frequency_mhz).c_str());
-  }
-  const Range r = read_range(input);
+  const double frequency = grid_frequency(input.name(), input.line_number(), frequency_mhz);
+  const GridRange r = read_range(input);
   check_grid(input, r, z);
   FieldMesh mesh = new_mesh(MeshGeometry::cylindrical);
-  set_axis(mesh.axes[0], r);
-  set_axis(mesh.axes[2], z);
-  mesh.frequency = frequency_mhz * 1e6;
+  set_grid_axis(mesh.axes[0], r);
+  set_grid_axis(mesh.axes[2], z);
+  mesh.frequency = frequency;
   mesh.harmonic = 1;
   mesh.source.problem = ProblemKind::rf;
   if (add_component(mesh, FieldKind::electric, "r") == nullptr ||
@@ -275,7 +226,7 @@ FieldMesh read_rf(const T7File& file, const Range& z, double frequency_mhz,
   return mesh;
 }
 
-FieldMesh read_static(const T7File& file, const Range& first, const Range& second,
+FieldMesh read_static(const T7File& file, const GridRange& first, const GridRange& second,
                       const MeshReadOptions& options, double magnetic_unit) {
   const NumberInput& input = file.input;
   if (!options.field) {
@@ -289,8 +240,8 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
   FieldMesh mesh = new_mesh(geometry);
   const bool cylindrical = geometry == MeshGeometry::cylindrical;
   // The first coordinate (r or x) is the mesh's first axis; the second is z or y.
-  set_axis(mesh.axes[0], first);
-  set_axis(mesh.axes[cylindrical ? 2 : 1], second);
+  set_grid_axis(mesh.axes[0], first);
+  set_grid_axis(mesh.axes[cylindrical ? 2 : 1], second);
   const FieldKind field = *options.field;
   const bool magnetic = field == FieldKind::magnetic;
   mesh.source.problem = magnetic ? ProblemKind::magnetostatic : ProblemKind::electrostatic;
@@ -318,7 +269,7 @@ FieldMesh read_static(const T7File& file, const Range& first, const Range& secon
 FieldMesh read_t7_variant(const char* path, const MeshReadOptions& options, T7Variant variant) {
   const OwnedFile stream = open_mesh_input(path);
   NumberInput input(stream.get(), path);
-  const Range first = read_range(input);
+  const GridRange first = read_range(input);
   std::array<double, 3> line2{};
   const std::ptrdiff_t count = input.read_line(line2);
   FieldMesh mesh;

@@ -1,6 +1,7 @@
 // TQS files written from a map (by the converter, or as a mesh's TQS arrays) read back as
-// meshes: the first two arrays are the coordinates of every point, the first varying fastest;
-// the field components, H-phi and the other columns follow by name.
+// meshes: the first two arrays are the coordinates of every point, the first varying fastest
+// (three, X, Y and Z, for a 3-D map); the field components, H-phi and the other columns follow
+// by name.
 #include "norvalex/mesh.h"
 
 #include "diag/raise.h"
@@ -71,77 +72,49 @@ bool grid_of(const std::vector<double>& values, std::size_t stride, std::size_t 
   return true;
 }
 
-} // namespace
+// The grid of a 3-D map's arrays X, Y and Z, x fastest, into `mesh`'s axes; false when they form
+// none.
+bool grid_3d(const char* path, const std::vector<Array>& arrays, std::size_t points,
+             FieldMesh& mesh) {
+  const std::vector<double> x = doubles_of(path, arrays[0].node);
+  const std::vector<double> y = doubles_of(path, arrays[1].node);
+  const std::vector<double> z = doubles_of(path, arrays[2].node);
+  // x runs through its points before y takes a step, and the x-y plane before z does.
+  std::size_t nx = 1;
+  while (nx < points && y[nx] == y[0] && z[nx] == z[0])
+    ++nx;
+  std::size_t plane = nx;
+  while (plane < points && z[plane] == z[0])
+    ++plane;
+  if (plane % nx != 0 || points % plane != 0)
+    return false;
+  return grid_of(x, 1, nx, mesh.axes[0]) && grid_of(y, nx, plane / nx, mesh.axes[1]) &&
+         grid_of(z, plane, points / plane, mesh.axes[2]);
+}
 
-FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
-  const TqsTree tree = tqs_load_tree(path);
-  std::vector<Array> arrays;
-  for (TqsNode* node = tree->first_child; node != nullptr; node = node->next) {
-    if (tqs_is_creator_block(node->type, node->name)) {
-      if (node != tree->first_child)
-        raise_tqs_mesh(path, "it holds more than one series of arrays");
-      continue;
-    }
-    if ((node->type & TQS_TYPE_CODE_MASK) != TQS_TYPE_DOUBLE)
-      continue;
-    arrays.push_back({std::string(node->name, strnlen(node->name, TQS_NAME_SIZE)), node});
-  }
-  if (arrays.size() < 3)
-    raise_tqs_mesh(path, "fewer than three arrays of doubles");
-  const std::string lead = arrays[0].name;
-  const std::string trail = arrays[1].name;
-  const bool cylindrical = (lead == "Z" && trail == "R") || (lead == "R" && trail == "Z");
-  const bool rectangular = (lead == "X" && trail == "Y") || (lead == "Y" && trail == "X");
-  if (!cylindrical && !rectangular)
-    raise_tqs_mesh(path, "its first two arrays are not the coordinates R and Z, or X and Y");
-  const std::size_t points = arrays[0].node->stored_size / sizeof(double);
-  for (const Array& array : arrays) {
-    if (array.node->stored_size != points * sizeof(double))
-      raise_tqs_mesh(path, "its arrays differ in length");
-  }
-  if (points == 0)
-    raise_tqs_mesh(path, "its arrays are empty");
-  if (points > static_cast<std::size_t>(MESH_MAX_POINTS))
-    raise_tqs_mesh(path, "its grid is too large");
-  const std::vector<double> lead_values = doubles_of(path, arrays[0].node);
-  const std::vector<double> trail_values = doubles_of(path, arrays[1].node);
-  // The lead coordinate runs through its points before the trailing one takes a step.
-  std::size_t run = 1;
-  while (run < points && trail_values[run] == trail_values[0])
-    ++run;
-  if (points % run != 0)
-    raise_tqs_mesh(path, "its coordinates do not form a grid");
-
-  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
-  mesh.source = {path, MeshForm::tqs, ProblemKind::unknown, {}};
-  const auto lower = [](const std::string& name) {
-    return std::string(1, static_cast<char>(name[0] - 'A' + 'a'));
-  };
-  const int lead_axis = axis_index(mesh, lower(lead));
-  const int trail_axis = axis_index(mesh, lower(trail));
-  if (!grid_of(lead_values, 1, run, mesh.axes[static_cast<std::size_t>(lead_axis)]) ||
-      !grid_of(trail_values, run, points / run, mesh.axes[static_cast<std::size_t>(trail_axis)]))
-    raise_tqs_mesh(path, "its coordinates do not form a grid");
-  // The table's lead coordinate is the mesh's slower axis when it comes first among the axes.
-  const bool transposed = lead_axis < trail_axis && points / run > 1;
-  const std::size_t n_lead = run;
-  const std::size_t n_trail = points / run;
-  const PointOrder order{n_lead, n_trail, transposed};
-
-  bool rf = false;
+// The field components and the other columns, the arrays from `first` on, each value at
+// order.index(n) of the mesh. A 2-D map is RF when it has H-phi (`Bphi` or `H`), a 3-D one when
+// a frequency is given.
+template <class Order>
+void read_fields(const char* path, const std::vector<Array>& arrays, std::size_t first,
+                 const Order& order, bool three_d, const MeshReadOptions& options,
+                 FieldMesh& mesh) {
+  const std::size_t points = mesh.point_count();
+  bool rf = three_d && options.frequency.has_value();
   bool electric = false;
   bool magnetic = false;
-  for (std::size_t k = 2; k < arrays.size(); ++k) {
+  for (std::size_t k = first; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;
-    rf |= name == "Bphi" || name == "H";
+    rf |= !three_d && (name == "Bphi" || name == "H");
     const bool along_axis = name.size() >= 2 && axis_index(mesh, name.substr(1)) >= 0;
     electric |= (along_axis && name[0] == 'E') || name.starts_with("electricField/");
     magnetic |= (along_axis && name[0] == 'B') || name.starts_with("magneticField/");
   }
   set_problem(mesh, path, options, rf, electric, magnetic, "an RF map's TQS file");
 
+  const bool cylindrical = mesh.geometry == MeshGeometry::cylindrical;
   const double converter_mu0 = converter_h_factor();
-  for (std::size_t k = 2; k < arrays.size(); ++k) {
+  for (std::size_t k = first; k < arrays.size(); ++k) {
     const std::string& name = arrays[k].name;
     if (name == "|E|" || name == "|B|")
       continue;
@@ -183,6 +156,75 @@ FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
     }
   }
   order_components(mesh);
+}
+
+} // namespace
+
+FieldMesh read_tqs_mesh(const char* path, const MeshReadOptions& options) {
+  const TqsTree tree = tqs_load_tree(path);
+  std::vector<Array> arrays;
+  for (TqsNode* node = tree->first_child; node != nullptr; node = node->next) {
+    if (tqs_is_creator_block(node->type, node->name)) {
+      if (node != tree->first_child)
+        raise_tqs_mesh(path, "it holds more than one series of arrays");
+      continue;
+    }
+    if ((node->type & TQS_TYPE_CODE_MASK) != TQS_TYPE_DOUBLE)
+      continue;
+    arrays.push_back({std::string(node->name, strnlen(node->name, TQS_NAME_SIZE)), node});
+  }
+  if (arrays.size() < 3)
+    raise_tqs_mesh(path, "fewer than three arrays of doubles");
+  const std::string lead = arrays[0].name;
+  const std::string trail = arrays[1].name;
+  const bool cylindrical = (lead == "Z" && trail == "R") || (lead == "R" && trail == "Z");
+  const bool rectangular = (lead == "X" && trail == "Y") || (lead == "Y" && trail == "X");
+  if (!cylindrical && !rectangular)
+    raise_tqs_mesh(path, "its first two arrays are not the coordinates R and Z, or X and Y");
+  // A map across z (3-D, or a plane of one that holds z): X, Y and Z, x fastest.
+  const bool three_d = lead == "X" && trail == "Y" && arrays[2].name == "Z";
+  const std::size_t points = arrays[0].node->stored_size / sizeof(double);
+  for (const Array& array : arrays) {
+    if (array.node->stored_size != points * sizeof(double))
+      raise_tqs_mesh(path, "its arrays differ in length");
+  }
+  if (points == 0)
+    raise_tqs_mesh(path, "its arrays are empty");
+  if (points > static_cast<std::size_t>(MESH_MAX_POINTS))
+    raise_tqs_mesh(path, "its grid is too large");
+  FieldMesh mesh = new_mesh(cylindrical ? MeshGeometry::cylindrical : MeshGeometry::rectangular);
+  mesh.source = {path, MeshForm::tqs, ProblemKind::unknown, {}};
+  if (three_d) {
+    if (!grid_3d(path, arrays, points, mesh))
+      raise_tqs_mesh(path, "its coordinates do not form a grid");
+    const XFastOrder order{static_cast<std::size_t>(mesh.axes[0].points),
+                           static_cast<std::size_t>(mesh.axes[1].points),
+                           static_cast<std::size_t>(mesh.axes[2].points)};
+    read_fields(path, arrays, 3, order, true, options, mesh);
+    return mesh;
+  }
+  const std::vector<double> lead_values = doubles_of(path, arrays[0].node);
+  const std::vector<double> trail_values = doubles_of(path, arrays[1].node);
+  // The lead coordinate runs through its points before the trailing one takes a step.
+  std::size_t run = 1;
+  while (run < points && trail_values[run] == trail_values[0])
+    ++run;
+  if (points % run != 0)
+    raise_tqs_mesh(path, "its coordinates do not form a grid");
+
+  const auto lower = [](const std::string& name) {
+    return std::string(1, static_cast<char>(name[0] - 'A' + 'a'));
+  };
+  const int lead_axis = axis_index(mesh, lower(lead));
+  const int trail_axis = axis_index(mesh, lower(trail));
+  if (!grid_of(lead_values, 1, run, mesh.axes[static_cast<std::size_t>(lead_axis)]) ||
+      !grid_of(trail_values, run, points / run, mesh.axes[static_cast<std::size_t>(trail_axis)]))
+    raise_tqs_mesh(path, "its coordinates do not form a grid");
+  // The table's lead coordinate is the mesh's slower axis when it comes first among the axes.
+  const bool transposed = lead_axis < trail_axis && points / run > 1;
+  const std::size_t n_lead = run;
+  const std::size_t n_trail = points / run;
+  read_fields(path, arrays, 2, PointOrder{n_lead, n_trail, transposed}, false, options, mesh);
   return mesh;
 }
 

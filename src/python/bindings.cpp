@@ -293,6 +293,8 @@ py::array handed_over(MeshArray<Element>& array, const std::vector<py::ssize_t>&
   return py::array_t<Element>(shape, static_cast<const Element*>(handed->data), owner);
 }
 
+py::tuple mesh_arrays(FieldMesh& mesh);
+
 // (attributes, [(component name, values)], [(column name, unit, values)]): the mesh's grid and
 // attributes as a dict, its complex components and real columns as arrays of the grid's shape,
 // the reader's own arrays handed over without a copy. `field` is 0 (electric), 1 (magnetic) or
@@ -323,6 +325,12 @@ py::tuple read_mesh_arrays(const std::string& path, const std::optional<std::str
     mesh = named ? norvalex::read_mesh(path.c_str(), named->form, options)
                  : norvalex::read_mesh(path.c_str(), options);
   }
+  return mesh_arrays(mesh);
+}
+
+// (attributes, [(component name, values)], [(column name, unit, values)]) of `mesh`, as
+// read_mesh_arrays gives them, its arrays handed over without a copy.
+py::tuple mesh_arrays(FieldMesh& mesh) {
   std::vector<py::ssize_t> shape;
   py::list labels, sizes, spacings, origins;
   for (const MeshAxis& axis : mesh.axes) {
@@ -506,6 +514,32 @@ py::tuple on_axis_of(const py::dict& attributes, const py::list& components) {
   return py::make_tuple(along.label, axis.component->name(), positions, values);
 }
 
+// The mesh's plane where `axis` is `value` m, as read_mesh_arrays gives a mesh.
+py::tuple plane_of(const py::dict& attributes, const py::list& components, const py::list& columns,
+                   const std::string& axis, double value) {
+  const FieldMesh mesh = mesh_from(attributes, components, columns);
+  FieldMesh plane;
+  {
+    const PythonSignals signals;
+    py::gil_scoped_release released;
+    plane = mesh_plane(mesh, axis, value);
+  }
+  return mesh_arrays(plane);
+}
+
+// (the mesh's cylindrical map as read_mesh_arrays gives a mesh, its departure from symmetry).
+py::tuple cylindrical_of(const py::dict& attributes, const py::list& components,
+                         const py::list& columns) {
+  const FieldMesh mesh = mesh_from(attributes, components, columns);
+  CylindricalMap map;
+  {
+    const PythonSignals signals;
+    py::gil_scoped_release released;
+    map = mesh_cylindrical(mesh);
+  }
+  return py::make_tuple(mesh_arrays(map.mesh), map.departure);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, module) {
@@ -546,5 +580,9 @@ PYBIND11_MODULE(_core, module) {
   module.def("normalization_factor", &normalization_factor_of, py::arg("attributes"),
              py::arg("components"), py::arg("peak"));
   module.def("on_axis", &on_axis_of, py::arg("attributes"), py::arg("components"));
+  module.def("plane", &plane_of, py::arg("attributes"), py::arg("components"), py::arg("columns"),
+             py::arg("axis"), py::arg("value"));
+  module.def("cylindrical", &cylindrical_of, py::arg("attributes"), py::arg("components"),
+             py::arg("columns"));
   module.attr("has_openpmd") = mesh_has_openpmd();
 }

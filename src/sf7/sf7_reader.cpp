@@ -261,7 +261,8 @@ void read_units(const Sf7Reading& reading, LineBuffer& line, TableTarget& table)
 }
 
 // Hands one formatted progress line to the reading's progress function, when it has one.
-[[gnu::format(printf, 2, 3)]] void progress(const Sf7Reading& reading, const char* format, ...) {
+[[gnu::format(gnu_printf, 2, 3)]] void progress(const Sf7Reading& reading, const char* format,
+                                                ...) {
   if (reading.options.progress == nullptr)
     return;
   std::va_list args;

@@ -23,7 +23,7 @@ struct Defect {
   std::string text;
 };
 
-[[gnu::format(printf, 2, 3)]] Defect defect_at(std::int64_t offset, const char* format, ...) {
+[[gnu::format(gnu_printf, 2, 3)]] Defect defect_at(std::int64_t offset, const char* format, ...) {
   char text[160];
   std::va_list args;
   va_start(args, format);

@@ -1,5 +1,7 @@
 #include "support/mesh_fixtures.h"
 
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,9 +123,45 @@ std::string magnetic_table_text() {
                         {3, 2, 0, 2, 1, 1, true, 7});
 }
 
+FieldMesh map_3d(const std::vector<Component3d>& components, const Field3d& field,
+                 double frequency) {
+  FieldMesh mesh;
+  mesh.geometry = MeshGeometry::rectangular;
+  mesh.axes = {MeshAxis{"x", 5, 0.01, -0.02}, {"y", 5, 0.01, -0.02}, {"z", 4, 0.01, 0.1}};
+  mesh.frequency = frequency;
+  mesh.harmonic = frequency != 0 ? 1 : 0;
+  // As the readers tell it: a static map of one field is of that field.
+  const auto has = [&](FieldKind kind) {
+    return std::any_of(components.begin(), components.end(),
+                       [&](const Component3d& c) { return c.field == kind; });
+  };
+  const bool electric = has(FieldKind::electric);
+  mesh.source.problem = frequency != 0                         ? ProblemKind::rf
+                        : electric == has(FieldKind::magnetic) ? ProblemKind::unknown
+                        : electric                             ? ProblemKind::electrostatic
+                                                               : ProblemKind::magnetostatic;
+  for (std::size_t c = 0; c < components.size(); ++c) {
+    MeshArray<std::complex<double>> values(mesh.point_count());
+    for (std::size_t n = 0; n < values.size(); ++n) {
+      const auto step = [&](std::size_t a, std::size_t index) {
+        return mesh.axes[a].origin + mesh.axes[a].spacing * static_cast<double>(index);
+      };
+      values[n] = field(c, step(0, n / 20), step(1, n / 4 % 5), step(2, n % 4));
+    }
+    mesh.components.push_back({components[c].field, components[c].axis, std::move(values)});
+  }
+  return mesh;
+}
+
 MeshReadOptions at_frequency(double hz) {
   MeshReadOptions options;
   options.frequency = hz;
+  return options;
+}
+
+MeshReadOptions resampled_on(std::int64_t points) {
+  MeshReadOptions options;
+  options.resample = points;
   return options;
 }
 
@@ -202,6 +240,31 @@ void expect_same_mesh(const FieldMesh& expected, const FieldMesh& actual, double
     expect_same_values(column.values, actual.columns[k].values, relative,
                        what + ", " + column.name);
   }
+}
+
+FieldMesh mesh_of_text(const std::string& text, MeshForm form, const MeshReadOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("map");
+  write_file(path, text);
+  return read_mesh(path.c_str(), form, options);
+}
+
+std::string reading_error(const std::string& text, MeshForm form, const MeshReadOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("map");
+  write_file(path, text);
+  const std::string error = thrown_text([&] { read_mesh(path.c_str(), form, options); });
+  return error.starts_with(path) ? error.substr(path.size()) : error;
+}
+
+std::string written_text(const FieldMesh& mesh, MeshForm form, const MeshWriteOptions& options) {
+  TempDir dir;
+  const std::string path = dir.file("out");
+  const std::string error =
+      thrown_text([&] { write_mesh_file(mesh, form, path.c_str(), options); });
+  if (!error.empty())
+    return error.starts_with(mesh.source.file) ? error.substr(mesh.source.file.size()) : error;
+  return read_file(path);
 }
 
 std::string escaped_path(const std::string& text) {

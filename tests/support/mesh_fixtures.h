@@ -7,6 +7,7 @@
 
 #include <array>
 #include <complex>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,6 +54,17 @@ std::string electric_t7_text();
 // 2 cm, x fastest; Bx, By, |B| (G), Az (G-cm), dBy/dy, dBy/dx and dBx/dy (G/cm).
 std::string magnetic_table_text();
 
+// A rectangular 3-D map of 5 x 5 x 4 points, x and y from -2 to 2 cm, z from 10 to 13 cm, each
+// by 1 cm, whose `components` (field and axis) take field(component's index, x, y, z in m) at
+// every point: an RF map at `frequency` Hz (the values as given: B as -i b), static at 0, its
+// problem as the readers tell it.
+struct Component3d {
+  norvalex::FieldKind field;
+  const char* axis;
+};
+using Field3d = std::function<std::complex<double>(std::size_t, double, double, double)>;
+norvalex::FieldMesh map_3d(const std::vector<Component3d>& components, const Field3d& field,
+                           double frequency = 0);
 // A 3-D solver's export of a known field: `points` along x, y and z from `origin` by `step` (in
 // the file's unit), one point a line in `order` (its first letter the axis that changes
 // fastest), each line the coordinates x, y, z and then `values` numbers, number k of the point
@@ -70,6 +82,8 @@ double export_value(int k, int i, int j, int l);
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);
 norvalex::MeshReadOptions of_field(norvalex::FieldKind field);
+// The options that read a 1-D map on `points` equally spaced points.
+norvalex::MeshReadOptions resampled_on(std::int64_t points);
 
 // The values of the mesh's component of `field` along `axis`; none when it has no such one.
 std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
@@ -80,6 +94,17 @@ std::vector<std::complex<double>> values_of(const norvalex::FieldMesh& mesh,
 // `actual` may have more components, of zeros only.
 void expect_same_mesh(const norvalex::FieldMesh& expected, const norvalex::FieldMesh& actual,
                       double relative, bool columns, const std::string& what);
+
+// `text` read as a file of `form`, or the text of the error its reader throws after the file's
+// name ("(3): Not a number: ...", ": a static T7 file ..."), "" when it throws none.
+norvalex::FieldMesh mesh_of_text(const std::string& text, norvalex::MeshForm form,
+                                 const norvalex::MeshReadOptions& options = {});
+std::string reading_error(const std::string& text, norvalex::MeshForm form,
+                          const norvalex::MeshReadOptions& options = {});
+// The bytes of `mesh` written in `form`, or the text of the writer's refusal after the mesh's
+// file name.
+std::string written_text(const norvalex::FieldMesh& mesh, norvalex::MeshForm form,
+                         const norvalex::MeshWriteOptions& options = {});
 
 // `text` with every backslash doubled, as the programs' listings and JSON strings show a path.
 std::string escaped_path(const std::string& text);

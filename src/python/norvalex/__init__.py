@@ -242,6 +242,8 @@ class Mesh:
         self.problem = attributes["problem"]
         # What the reader tells of the file beyond the mesh ({"coefficients": "..."}).
         self.notes = dict(attributes.get("notes", {}))
+        # A cylindrical map's departure from the symmetry about z (cylindrical()); else None.
+        self.symmetry_departure = None
         self.components = components
         self.extra_columns = extra_columns
         self.units = units
@@ -311,11 +313,37 @@ class Mesh:
         mesh's axis."""
         return _core.on_axis(self._core_attributes(), self._core_components())
 
-    def plot(self, path=None):
+    def plane(self, axis, value):
+        """A new Mesh of the grid plane of a rectangular mesh where `axis` ("x", "y" or "z") is
+        `value` m, which must be one of the axis's points (within a millionth of a step); it keeps
+        one point on that axis."""
+        attributes, components, columns = _core.plane(*self._pieces(), str(axis), float(value))
+        return self._derived(attributes, components, columns)
+
+    def cylindrical(self):
+        """A new cylindrical Mesh (r, theta, z) of a rectangular mesh symmetric about the z axis,
+        taken from its half-plane x >= 0 at y = 0, every component turned to r and theta. Its
+        symmetry_departure is how far the mesh departs from that symmetry: the largest difference
+        between the mesh's field and the cylindrical map's at any grid point within its radius,
+        relative to the largest field (notes["symmetry"] says it in words)."""
+        (attributes, components, columns), departure = _core.cylindrical(*self._pieces())
+        derived = self._derived(attributes, components, columns)
+        derived.symmetry_departure = departure
+        return derived
+
+    def _derived(self, attributes, components, columns):
+        # A map made of this one: its file, form and problem, and its notes with the new ones.
+        attributes.update(file=self.file, form=self.form, problem=self.problem,
+                          notes={**self.notes, **attributes["notes"]})
+        return _mesh_of(attributes, components, columns)
+
+    def plot(self, path=None, plane=None):
         """Draws the field's magnitude over the grid and the field on the axis (matplotlib);
-        saves the figure to `path` when given, and returns it."""
+        saves the figure to `path` when given, and returns it. Of a 3-D mesh it draws a plane:
+        `plane` (axis, value) as plane() takes it, by default y = 0 (the middle y plane where y
+        has no point at 0)."""
         from . import plot
-        return plot.plot_mesh(self, path)
+        return plot.plot_mesh(self, path, plane)
 
 
 _COMPONENT_UNITS = {"electricField": "V/m", "magneticField": "T"}
@@ -337,6 +365,11 @@ def read_mesh(path, *, form=None, field=None, geometry=None, frequency=None, poi
         None if frequency is None else float(frequency),
         None if points is None else int(points), None if resample is None else int(resample),
         None if with_file is None else _path(with_file))
+    return _mesh_of(attributes, components, columns)
+
+
+def _mesh_of(attributes, components, columns):
+    """The Mesh of the pieces that the C++ side gives."""
     units = {name: _COMPONENT_UNITS[name.split("/")[0]] for name, _ in components}
     units.update((_text(name), _text(unit)) for name, unit, _ in columns)
     return Mesh(attributes, dict(components),

@@ -1,5 +1,6 @@
 """python3 -m norvalex plot IN OUT.png: draws a field map's magnitude over its grid and its
-field on the axis into OUT.png."""
+field on the axis into OUT.png; of a 3-D map, over its plane y = 0 (the middle y plane where y
+has no point at 0)."""
 
 import sys
 

@@ -16,10 +16,28 @@ def _pyplot():
     return pyplot
 
 
-def plot_mesh(mesh, path=None):
+def _shown_plane(mesh):
+    """(axis, value) of the plane drawn of a 3-D mesh: y = 0 where y has a grid point there
+    (the x-z plane through the axis), else the middle y plane."""
+    points, spacing, origin = mesh.grid_size[1], mesh.grid_spacing[1], mesh.grid_origin_offset[1]
+    steps = -origin / spacing
+    index = round(steps) if abs(steps - round(steps)) <= 1e-6 and 0 <= round(steps) < points \
+        else (points - 1) // 2
+    return "y", origin + index * spacing
+
+
+def plot_mesh(mesh, path=None, plane=None):
     """A figure of |E| (or |B| of a magnetic map) over the grid's two long axes and of the
-    on-axis field; written to `path` when given."""
+    on-axis field; written to `path` when given. Of a 3-D mesh it draws the plane `plane`
+    ((axis, value), as Mesh.plane takes it): by default y = 0, or the middle y plane where y has
+    no point at 0."""
     pyplot = _pyplot()
+    title = mesh.file
+    if sum(n > 1 for n in mesh.grid_size) == 3 or plane is not None:
+        axis, value = plane if plane is not None else _shown_plane(mesh)
+        section = mesh.plane(axis, value)
+        title = f"{mesh.file}, {axis} = {section.grid_origin_offset['xyz'.index(axis)]:g} m"
+        mesh = section
     prefix = "electricField/" if any(n.startswith("electricField/") for n in mesh.components) \
         else "magneticField/"
     unit = "V/m" if prefix == "electricField/" else "T"
@@ -54,7 +72,7 @@ def plot_mesh(mesh, path=None):
     except Error as error:  # no field on the axis: said in the figure
         bottom.set_axis_off()
         bottom.text(0.5, 0.5, str(error), ha="center", va="center", wrap=True)
-    figure.suptitle(mesh.file)
+    figure.suptitle(title)
     figure.tight_layout()
     if path is not None:
         figure.savefig(path)
