@@ -9,8 +9,9 @@ writes). The amplitudes are exp(+jwt): their conjugates are written.
 """
 import sys
 
-import h5py
 import numpy as np
+
+from python_t7_to_openpmd import write_field_mesh
 
 
 def main():
@@ -29,27 +30,9 @@ def main():
 
     components = {f"electricField/{a}": ordered(re[:, k] - 1j * im[:, k])
                   for k, a in enumerate("xyz")}
-    with h5py.File(target, "w") as out:
-        for name, value in [("openPMD", "2.0.0"), ("openPMDextension", "BeamPhysics"),
-                            ("dataType", "openPMD"), ("externalFieldPath", "/ExternalFieldPath/%T/")]:
-            out.attrs[name] = np.bytes_(value)
-        mesh = out.create_group("ExternalFieldPath/1")
-        mesh.attrs["gridGeometry"] = np.bytes_("rectangular")
-        mesh.attrs["axisLabels"] = np.array([b"x", b"y", b"z"])
-        mesh.attrs["gridLowerBound"] = np.array([0, 0, 0], dtype=np.int64)
-        mesh.attrs["gridSize"] = np.array(shape, dtype=np.int64)
-        mesh.attrs["gridSpacing"] = np.array([(a[-1] - a[0]) / (len(a) - 1) * unit for a in axes])
-        mesh.attrs["gridOriginOffset"] = np.array([a[0] * unit for a in axes])
-        mesh.attrs["harmonic"] = np.int64(1)
-        mesh.attrs["fundamentalFrequency"] = frequency
-        mesh.attrs["RFphase"] = 0.0
-        mesh.attrs["fieldScale"] = 1.0
-        mesh.attrs["eleAnchorPt"] = np.bytes_("beginning")
-        for name, values in components.items():
-            dataset = mesh.create_dataset(name, data=values)
-            dataset.attrs["unitSI"] = 1.0
-            dataset.attrs["unitDimension"] = np.array([1, 1, -3, -1, 0, 0, 0], dtype=float)
-            dataset.attrs["unitSymbol"] = np.bytes_("V/m")
+    write_field_mesh(target, "rectangular", ("x", "y", "z"), (0, 0, 0), shape,
+                     [(a[-1] - a[0]) / (len(a) - 1) * unit for a in axes],
+                     [a[0] * unit for a in axes], frequency, components)
 
 
 if __name__ == "__main__":
