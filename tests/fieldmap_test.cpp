@@ -318,8 +318,10 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string bad_bmad = dir_.file("bad.txt");
   write_file(bad_bmad, "{geometry = cartesian}\n");
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
+  const std::string notes = dir_.file("notes.txt");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
+  write_file(notes, "no field here\n");
   const std::string uneven = dir_.file("uneven.dat");
   write_file(uneven, "0 1\n0.5 2\n1.5 4\n");
   const std::string no_command =
@@ -363,9 +365,12 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"info", bad_bmad},
        kError + bad_bmad +
            "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz or xyz expected"},
-      {{"info", table},
-       kError + table + ": not a field map of a known form (" +
+      {{"info", notes},
+       kError + notes + ": not a field map of a known form (" +
            forms_listed(false, ", ", ", ", true) + ")"},
+      {{"info", table},
+       kError + table + "(1): electricField/x has a real part (ExRe) and no imaginary part"},
+      {{"info", "--with", missing, rf_t7_}, kError + missing + ": No such file or directory"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"info", uneven},
        kError + uneven +
@@ -533,6 +538,27 @@ TEST_F(Fieldmap, ThreeDMapsConvertWholeAsAPlaneOrAsTheirCylindricalMap) {
   const std::string named =
       kError + "astra-3d files are named by OUT and their extensions: give OUT a file name";
   expect_error_line(fieldmap({"convert", "--to", "astra-3d", base, "-"}), named + "\n", named);
+}
+
+// A solver's E and H exports, each a file, make one map.
+TEST_F(Fieldmap, ExportsOfEAndHConvertTogether) {
+  const std::string e = dir_.file("e.txt"), h = dir_.file("h.txt");
+  const test_support::ExportGrid grid{{2, 2, 3}, {0, 0, 0}, {1, 1, 1}, "xyz", 2};
+  write_file(e, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] EzRe [V/m] EzIm [V/m]\n-------\n", grid));
+  write_file(h, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] HzRe [A/m] HzIm [A/m]\n-------\n", grid));
+  const ProcessResult info = fieldmap({"info", "--with", h, e});
+  expect_success(info, e);
+  EXPECT_NE(info.out.find("\nwith       " + h + "\n"), std::string::npos) << info.out;
+  if (!mesh_has_openpmd())
+    return;
+  const std::string out = dir_.file("eh.h5");
+  expect_success(fieldmap({"convert", "-F", "1.3e9", "-w", h, e, out}), out);
+  MeshReadOptions options = kRf;
+  options.with_file = h.c_str();
+  test_support::expect_same_mesh(read_mesh(e.c_str(), options), read_mesh(out.c_str()), 0, false,
+                                 out);
 }
 
 // Impact-T's files are told by their names: a map to the Fourier form and back to its axis.
