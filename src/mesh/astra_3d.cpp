@@ -122,11 +122,6 @@ std::int64_t file_length(std::FILE* stream) {
   return length;
 }
 
-std::string grid_text(const MeshAxis& axis) {
-  return std::to_string(axis.points) + " from " + number_text(axis.origin) + " to " +
-         number_text(axis.origin + axis.spacing * static_cast<double>(axis.points - 1)) + " m";
-}
-
 // One file of a map, read into `mesh`: its grid (set by the first file read, `first`, and checked
 // against it by the others) and its component.
 class ComponentReader {
@@ -229,15 +224,10 @@ private:
 
   void check_same_axis(const MeshAxis& grid, const MeshAxis& axis, std::int32_t line,
                        const std::string& first) const {
-    const double room = GRID_TOLERANCE * grid.spacing;
-    const auto end = [](const MeshAxis& a) {
-      return a.origin + a.spacing * static_cast<double>(a.points - 1);
-    };
-    if (axis.points != grid.points || !(std::abs(axis.origin - grid.origin) <= room) ||
-        !(std::abs(end(axis) - end(grid)) <= room)) {
+    if (!same_grid_axis(grid, axis)) {
       raise_input_error(name(), line, "Its %s coordinates, %s, are not those of %s, %s",
-                        axis.label.c_str(), grid_text(axis).c_str(), first.c_str(),
-                        grid_text(grid).c_str());
+                        axis.label.c_str(), axis_extent_text(axis).c_str(), first.c_str(),
+                        axis_extent_text(grid).c_str());
     }
   }
 

@@ -89,6 +89,12 @@ inline constexpr double GRID_TOLERANCE = 1e-6;
 // spacing is not a positive number; none when they lie on the grid.
 std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis);
 
+// True when `axis` is `grid`'s axis as another file of one map lists it: the same points, its
+// first and last coordinates within GRID_TOLERANCE of a step of the grid's.
+bool same_grid_axis(const MeshAxis& grid, const MeshAxis& axis);
+// "2 from 0.1 to 0.3 m": an axis's points and extent, for the messages about two grids.
+std::string axis_extent_text(const MeshAxis& axis);
+
 // The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them;
 // 0 for an axis of one point (no intervals).
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals);
