@@ -4,6 +4,7 @@
 //
 //   fourier_series MAP.t7 [pairs]   each pair's ratio and their median (default 9 pairs)
 #include "mesh/fourier_series.h"
+#include "median.h"
 #include "norvalex/mesh.h"
 
 #include <algorithm>
@@ -21,12 +22,6 @@ template <class Work> double seconds_of(Work work) {
   const auto start = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // A cavity's field, falling to nothing at both ends, or a half cell, its peak at the first z.

@@ -27,19 +27,27 @@ def main():
     components = {"electricField/r": (er * 1e6 + 0j).reshape(shape),
                   "electricField/z": (ez * 1e6 + 0j).reshape(shape),
                   "magneticField/theta": (-1j * MU0 * h).reshape(shape)}
+    write_field_mesh(target, "cylindrical", ("r", "theta", "z"), (0, 1, 0), shape,
+                     ((r1 - r0) / nr / 100, 0, (z1 - z0) / nz / 100), (r0 / 100, 0, z0 / 100),
+                     f * 1e6, components)
+
+
+def write_field_mesh(target, geometry, labels, lower_bound, shape, spacing, origin, frequency,
+                     components):
+    """An RF map as an openPMD field mesh, in the layout fieldmap writes."""
     with h5py.File(target, "w") as out:
         for name, value in [("openPMD", "2.0.0"), ("openPMDextension", "BeamPhysics"),
                             ("dataType", "openPMD"), ("externalFieldPath", "/ExternalFieldPath/%T/")]:
             out.attrs[name] = np.bytes_(value)
         mesh = out.create_group("ExternalFieldPath/1")
-        mesh.attrs["gridGeometry"] = np.bytes_("cylindrical")
-        mesh.attrs["axisLabels"] = np.array([b"r", b"theta", b"z"])
-        mesh.attrs["gridLowerBound"] = np.array([0, 1, 0], dtype=np.int64)
+        mesh.attrs["gridGeometry"] = np.bytes_(geometry)
+        mesh.attrs["axisLabels"] = np.array([label.encode() for label in labels])
+        mesh.attrs["gridLowerBound"] = np.array(lower_bound, dtype=np.int64)
         mesh.attrs["gridSize"] = np.array(shape, dtype=np.int64)
-        mesh.attrs["gridSpacing"] = np.array([(r1 - r0) / nr / 100, 0, (z1 - z0) / nz / 100])
-        mesh.attrs["gridOriginOffset"] = np.array([r0 / 100, 0, z0 / 100])
+        mesh.attrs["gridSpacing"] = np.array(spacing, dtype=float)
+        mesh.attrs["gridOriginOffset"] = np.array(origin, dtype=float)
         mesh.attrs["harmonic"] = np.int64(1)
-        mesh.attrs["fundamentalFrequency"] = f * 1e6
+        mesh.attrs["fundamentalFrequency"] = frequency
         mesh.attrs["RFphase"] = 0.0
         mesh.attrs["fieldScale"] = 1.0
         mesh.attrs["eleAnchorPt"] = np.bytes_("beginning")
@@ -50,7 +58,6 @@ def main():
             dataset.attrs["unitDimension"] = np.array(
                 [1, 1, -3, -1, 0, 0, 0] if electric else [0, 1, -2, -1, 0, 0, 0], dtype=float)
             dataset.attrs["unitSymbol"] = np.bytes_("V/m" if electric else "T")
-
 
 if __name__ == "__main__":
     main()

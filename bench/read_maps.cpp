@@ -5,6 +5,7 @@
 //   read_maps pairs MAP.t7 MAP.sf7 [pairs]   the two readings, alternating (default 9 pairs):
 //                                            each pair's ratio, and their median
 //   read_maps t7 MAP.t7 | sf7 MAP.sf7         one reading, nothing else
+#include "median.h"
 #include "norvalex/mesh.h"
 #include "norvalex/sf7.h"
 
@@ -34,12 +35,6 @@ void read_t7(const char* path) {
 void read_sf7(const char* path) {
   FieldMap map;
   read_field_map_file(path, map);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

@@ -71,6 +71,7 @@ protected:
     if (mesh_has_openpmd())
       write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::openpmd, rf_h5_.c_str());
     write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::opal_2d, rf_opal_.c_str());
+    write_mesh_file(read_mesh(rf_t7_.c_str()), MeshFormat::bmad, rf_bmad_.c_str());
   }
 
   ProcessResult fieldmap(const std::vector<std::string>& args,
@@ -87,6 +88,7 @@ protected:
   const std::string rf_tqs_ = dir_.file("rf.tqs");      // norvalex's file of rf.sf7
   const std::string rf_h5_ = dir_.file("rf.h5");        // with HDF5 only
   const std::string rf_opal_ = dir_.file("rf-opal.T7"); // OPAL's, by its content
+  const std::string rf_bmad_ = dir_.file("rf.bmad");
 };
 
 TEST_F(Fieldmap, HelpAndVersionGoToStandardOutput) {
@@ -138,6 +140,7 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {electric_t7_, {"--field", "electric"}, test_support::of_field(FieldKind::electric)},
       {rf_tqs_, {"--frequency", "1.3e9"}, kRf},
       {rf_opal_, {}, {}},
+      {rf_bmad_, {"-F", "1.3e9"}, kRf},
   };
   struct Output {
     const char* name; // "-" for standard output
@@ -155,6 +158,8 @@ TEST_F(Fieldmap, ConvertWritesEveryFormThatReadsBackAsTheSameMap) {
       {"-", {"--to", "opal-2d"}, MeshFormat::opal_2d},
       {"-", {"--to", "opal-1d"}, MeshFormat::opal_1d},
       {"-", {"--to", "astra"}, MeshFormat::astra},
+      {"out.bmad", {}, MeshFormat::bmad},
+      {"-", {"--to", "bmad"}, MeshFormat::bmad},
   };
   if (mesh_has_openpmd()) {
     inputs.push_back({rf_h5_, {}, {}});
@@ -310,9 +315,13 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
   const std::string missing = dir_.file("missing.t7");
   const std::string bad_t7 = dir_.file("bad.t7");
   write_file(bad_t7, "50 70 4\n1300\n0 3 3\n1 2 x 4\n");
+  const std::string bad_bmad = dir_.file("bad.txt");
+  write_file(bad_bmad, "{geometry = cartesian}\n");
   const std::string table = dir_.file("export.txt"), empty = dir_.file("empty.sf7");
+  const std::string notes = dir_.file("notes.txt");
   write_file(table, "x [mm] y [mm] z [mm] ExRe [V/m]\n----------\n0 0 0 1\n");
   write_file(empty, "");
+  write_file(notes, "no field here\n");
   const std::string uneven = dir_.file("uneven.dat");
   write_file(uneven, "0 1\n0.5 2\n1.5 4\n");
   const std::string no_command =
@@ -353,9 +362,15 @@ TEST_F(Fieldmap, EveryRefusalAndErrorIsOneLineAndWritesNothing) {
       {{"convert", missing, out}, kError + missing + ": No such file or directory"},
       {{"info", missing}, kError + missing + ": No such file or directory"},
       {{"convert", bad_t7, out}, kError + bad_t7 + "(4): Not a number: x"},
-      {{"info", table},
-       kError + table + ": not a field map of a known form (" +
+      {{"info", bad_bmad},
+       kError + bad_bmad +
+           "(1): Unknown geometry \"cartesian\": rotationally_symmetric_rz or xyz expected"},
+      {{"info", notes},
+       kError + notes + ": not a field map of a known form (" +
            forms_listed(false, ", ", ", ", true) + ")"},
+      {{"info", table},
+       kError + table + "(1): electricField/x has a real part (ExRe) and no imaginary part"},
+      {{"info", "--with", missing, rf_t7_}, kError + missing + ": No such file or directory"},
       {{"convert", empty, out}, kError + empty + ": an empty file holds no field map"},
       {{"info", uneven},
        kError + uneven +
@@ -523,6 +538,27 @@ TEST_F(Fieldmap, ThreeDMapsConvertWholeAsAPlaneOrAsTheirCylindricalMap) {
   const std::string named =
       kError + "astra-3d files are named by OUT and their extensions: give OUT a file name";
   expect_error_line(fieldmap({"convert", "--to", "astra-3d", base, "-"}), named + "\n", named);
+}
+
+// A solver's E and H exports, each a file, make one map.
+TEST_F(Fieldmap, ExportsOfEAndHConvertTogether) {
+  const std::string e = dir_.file("e.txt"), h = dir_.file("h.txt");
+  const test_support::ExportGrid grid{{2, 2, 3}, {0, 0, 0}, {1, 1, 1}, "xyz", 2};
+  write_file(e, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] EzRe [V/m] EzIm [V/m]\n-------\n", grid));
+  write_file(h, test_support::export_table_text(
+                    "x [mm] y [mm] z [mm] HzRe [A/m] HzIm [A/m]\n-------\n", grid));
+  const ProcessResult info = fieldmap({"info", "--with", h, e});
+  expect_success(info, e);
+  EXPECT_NE(info.out.find("\nwith       " + h + "\n"), std::string::npos) << info.out;
+  if (!mesh_has_openpmd())
+    return;
+  const std::string out = dir_.file("eh.h5");
+  expect_success(fieldmap({"convert", "-F", "1.3e9", "-w", h, e, out}), out);
+  MeshReadOptions options = kRf;
+  options.with_file = h.c_str();
+  test_support::expect_same_mesh(read_mesh(e.c_str(), options), read_mesh(out.c_str()), 0, false,
+                                 out);
 }
 
 // Impact-T's files are told by their names: a map to the Fourier form and back to its axis.

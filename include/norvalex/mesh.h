@@ -58,6 +58,10 @@ enum class MeshForm {
   bmad,              // Bmad's grid_field text
   astra_3d,          // ASTRA 3-D: one file per component, <base>.ex .ey .ez .bx .by .bz
   impact_3d,         // Impact-T 1TN.T7 of type 111: a 3-D rectangular map of complex values
+  // The 3-D solvers' text exports: tables of points with coordinate columns.
+  cst,   // CST: named columns with units, a line of dashes, one point a line
+  hfss,  // ANSYS HFSS field-calculator grid export: x y z and a complex vector, in m
+  opera, // Opera-3d table: counts, a line per column with its unit, then the points
 };
 // The forms a mesh is written in are the same forms.
 using MeshFormat = MeshForm;
@@ -291,6 +295,10 @@ struct MeshReadOptions {
   // A 1-D form whose positions are not equally spaced is read onto this many equally spaced
   // points, through a cubic spline; without it such a file is refused where its spacing breaks.
   std::optional<std::int64_t> resample;
+  // A second file of the same form whose fields join the first's (CST and HFSS export E and H
+  // in two files): read_mesh reads it with the same options and adds its components and
+  // columns to the first's, which must have the same grid and none of them. Null: none.
+  const char* with_file = nullptr;
 };
 
 // The choices of writing that a form takes (MeshFormInfo::write_options); a form refuses any
@@ -319,7 +327,11 @@ struct MeshWriteReport {
 // of no known form, throws "<file>: ..." saying so.
 NORVALEX_MESH_API MeshForm detect_mesh_form(const char* path);
 
-// Reads the file `path` as a mesh, in the form detect_mesh_form tells.
+// Reads the file `path` as a mesh, in the form detect_mesh_form tells, and options.with_file,
+// when given, in the same form: its fields join the first's, on the same grid (each end of
+// every axis within a millionth of the largest spacing), both RF at one frequency or both
+// static, no component or column in both; else "<second file>: ..." says what differs. Its
+// source is the first file's, with the note "with" naming the second.
 NORVALEX_MESH_API FieldMesh read_mesh(const char* path, const MeshReadOptions& options = {});
 // Reads it in the form given.
 NORVALEX_MESH_API FieldMesh read_mesh(const char* path, MeshForm form,

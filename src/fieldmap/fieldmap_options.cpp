@@ -55,6 +55,7 @@ struct OptionTargets {
   int help = 0;
   int version = 0;
   const char* from = nullptr;
+  const char* with = nullptr;
   const char* to = nullptr;
   const char* field = nullptr;
   int planar = 0;
@@ -84,7 +85,7 @@ struct OptionTargets {
       "convert: m added to the positions written (" + forms_taking(MESH_OPTION_Z_OFFSET) + ")";
 };
 
-constexpr std::size_t OPTION_ROWS = 20;
+constexpr std::size_t OPTION_ROWS = 21;
 
 std::array<OptionSpec, OPTION_ROWS> option_table(OptionTargets& targets) {
   return {{
@@ -93,6 +94,8 @@ std::array<OptionSpec, OPTION_ROWS> option_table(OptionTargets& targets) {
       {'h', &targets.help, set_flag, nullptr, "Give this help and quit"},
       {'V', &targets.version, set_flag, nullptr, "Print the version and quit"},
       {'r', &targets.from, set_string, "form", targets.from_text.c_str()},
+      {'w', &targets.with, set_string, "file",
+       "A second file of IN's form whose fields join IN's (E and H exported apart)"},
       {'t', &targets.to, set_string, "form", targets.to_text.c_str()},
       {'f', &targets.field, set_string, "field",
        "The field of a file that does not say: electric or magnetic"},
@@ -119,11 +122,11 @@ std::array<OptionSpec, OPTION_ROWS> option_table(OptionTargets& targets) {
 }
 
 constexpr LongOption long_options[] = {
-    {"help", 'h'},        {"version", 'V'}, {"from", 'r'},      {"to", 't'},
-    {"field", 'f'},       {"planar", 'p'},  {"frequency", 'F'}, {"points", 'P'},
-    {"resample", 'R'},    {"scale", 's'},   {"normalize", 'n'}, {"coefficients", 'c'},
-    {"ascii", 'a'},       {"mirror", 'm'},  {"z-offset", 'z'},  {"plane", 'l'},
-    {"cylindrical", 'C'}, {"json", 'j'},
+    {"help", 'h'},         {"version", 'V'},     {"from", 'r'},   {"with", 'w'},
+    {"to", 't'},           {"field", 'f'},       {"planar", 'p'}, {"frequency", 'F'},
+    {"points", 'P'},       {"resample", 'R'},    {"scale", 's'},  {"normalize", 'n'},
+    {"coefficients", 'c'}, {"ascii", 'a'},       {"mirror", 'm'}, {"z-offset", 'z'},
+    {"plane", 'l'},        {"cylindrical", 'C'}, {"json", 'j'},
 };
 
 void print_stdout(const char* text) {
@@ -224,6 +227,12 @@ std::optional<MeshFormat> format_of_name(const std::string& name) {
   return form->form;
 }
 
+MeshReadOptions read_options(const FieldmapRequest& request) {
+  MeshReadOptions options = request.read;
+  options.with_file = request.with.empty() ? nullptr : request.with.c_str();
+  return options;
+}
+
 FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
   OptionTargets targets;
   const std::array<OptionSpec, OPTION_ROWS> table = option_table(targets);
@@ -269,6 +278,9 @@ FieldmapRequest read_fieldmap_command_line(int argc, char** argv) {
   request.json = targets.json != 0;
   if (targets.from) {
     request.from = form_of("from", targets.from, false);
+  }
+  if (targets.with) {
+    request.with = targets.with;
   }
   if (targets.to) {
     request.to = form_of("to", targets.to, true);

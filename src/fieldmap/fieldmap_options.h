@@ -22,6 +22,7 @@ struct FieldmapRequest {
   std::string input;
   std::string output;               // convert: a file name, or "-" for standard output
   std::optional<MeshForm> from;     // the input's form, when not told by its content or name
+  std::string with;                 // a second file of the input's form whose fields join it
   std::optional<MeshFormat> to;     // convert: the output's format, when not told by its name
   MeshReadOptions read;             // the choices a file leaves open (--field, --planar, ...)
   MeshWriteOptions write;           // convert: the choices of the output's form (--mirror, ...)
@@ -31,6 +32,9 @@ struct FieldmapRequest {
   bool cylindrical = false;         // the cylindrical r-z map of a 3-D map
   bool json = false;                // info: one JSON document
 };
+
+// The choices of reading the input: the request's, with its second file.
+MeshReadOptions read_options(const FieldmapRequest& request);
 
 // Reads the command line. Help and the version are printed on standard output and end the
 // process with status 0; a wrong command line ends it with one error line and status 1.

@@ -207,7 +207,7 @@ void write_json(Output& out, const FieldMesh& mesh, const Description& d) {
 
 void write_info(const FieldmapRequest& request) {
   const WorkingOn reading(request.input.c_str());
-  MeshReadOptions options = request.read;
+  MeshReadOptions options = read_options(request);
   options.frequency_may_be_unknown = true;
   double departure = 0; // in the map's notes
   const FieldMesh mesh =

@@ -57,7 +57,7 @@ void convert(const FieldmapRequest& request) {
   const MeshForm from = request.from.value_or(detect_mesh_form(input));
   std::string dropped; // the table's other columns, which only a TQS file keeps
   const bool whole_map = !request.plane && !request.cylindrical;
-  if (*format == MeshFormat::tqs && from == MeshForm::sf7 && whole_map) {
+  if (*format == MeshFormat::tqs && from == MeshForm::sf7 && whole_map && request.with.empty()) {
     // An SF7 table keeps the converter's bytes: its columns as they are, none left out.
     Sf7Table table;
     read_sf7_table_file(input, table, sf7_mesh_units());
@@ -76,7 +76,7 @@ void convert(const FieldmapRequest& request) {
     close_output_file(output);
     return;
   }
-  MeshReadOptions options = request.read;
+  MeshReadOptions options = read_options(request);
   // A form that holds no frequency needs none: an RF table may go there without it.
   options.frequency_may_be_unknown = !mesh_form_info(*format).holds_frequency;
   double departure = 0;

@@ -2,6 +2,7 @@
 
 #include "diag/raise.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 
@@ -23,6 +24,13 @@ const std::array<const char*, 3>& axis_labels(MeshGeometry geometry) {
   static constexpr std::array<const char*, 3> CYLINDRICAL{"r", "theta", "z"};
   static constexpr std::array<const char*, 3> RECTANGULAR{"x", "y", "z"};
   return geometry == MeshGeometry::cylindrical ? CYLINDRICAL : RECTANGULAR;
+}
+
+std::string lower_case(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
 }
 
 FieldMesh new_mesh(MeshGeometry geometry) {

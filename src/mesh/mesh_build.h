@@ -50,6 +50,9 @@ struct XFastOrder {
 // The axis labels of `geometry` in openPMD order: r, theta, z or x, y, z.
 const std::array<const char*, 3>& axis_labels(MeshGeometry geometry);
 
+// `text` with its ASCII letters in lower case: names that a form takes in any case.
+std::string lower_case(std::string_view text);
+
 // A mesh of `geometry` with its axes labelled, each of one point at 0.
 FieldMesh new_mesh(MeshGeometry geometry);
 

@@ -2,11 +2,12 @@
 #include "mesh/mesh_forms.h"
 
 #include "mesh/astra_3d.h"
+#include "mesh/export_forms.h"
 #include "mesh/impact_forms.h"
+#include "mesh/mesh_build.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string>
 
 namespace norvalex {
@@ -57,6 +58,14 @@ constexpr MeshHolds CYLINDRICAL_PLANES{.one_d = false,
                                        .static_fields = true,
                                        .cylindrical = true,
                                        .rectangular = false};
+// Bmad's grids: a cylindrical plane (rotationally_symmetric_rz) or a 3-D rectangular grid (xyz).
+constexpr MeshHolds BMAD_GRIDS{.one_d = false,
+                               .two_d = true,
+                               .three_d = true,
+                               .rf = true,
+                               .static_fields = true,
+                               .cylindrical = true,
+                               .rectangular = true};
 constexpr MeshHolds STATIC_PLANES{.one_d = false,
                                   .two_d = true,
                                   .rf = false,
@@ -67,6 +76,20 @@ constexpr MeshHolds STATIC_PLANES{.one_d = false,
 constexpr MeshHolds STATIC_3D_MAPS{.three_d = true, .static_fields = true, .rectangular = true};
 constexpr MeshHolds MAPS_3D{
     .three_d = true, .rf = true, .static_fields = true, .rectangular = true};
+constexpr MeshHolds GRID_EXPORTS{.one_d = true,
+                                 .two_d = true,
+                                 .three_d = true,
+                                 .rf = true,
+                                 .static_fields = true,
+                                 .cylindrical = false,
+                                 .rectangular = true};
+constexpr MeshHolds STATIC_GRID_EXPORTS{.one_d = true,
+                                        .two_d = true,
+                                        .three_d = true,
+                                        .rf = false,
+                                        .static_fields = true,
+                                        .cylindrical = false,
+                                        .rectangular = true};
 
 constexpr const char* TQS_EXTENSIONS[] = {".tqs"};
 constexpr const char* OPENPMD_EXTENSIONS[] = {".h5", ".hdf5"};
@@ -77,11 +100,13 @@ constexpr const char* TRACEWIN_EXTENSIONS[] = {".edz", ".esz", ".bsz", ".bdz", "
 constexpr const char* SDDS_EXTENSIONS[] = {".sdds"};
 constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 constexpr const char* ASTRA_3D_EXTENSIONS[] = {".ex", ".ey", ".ez", ".bx", ".by", ".bz"};
+constexpr const char* HFSS_EXTENSIONS[] = {".fld"};
+constexpr const char* OPERA_EXTENSIONS[] = {".table"};
 
 // One 1-D position or grid, read or written.
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
-constexpr std::array<MeshFormRow, 17> rows{{
+constexpr std::array<MeshFormRow, 20> rows{{
     {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
@@ -227,7 +252,11 @@ constexpr std::array<MeshFormRow, 17> rows{{
      .check = check_sdds,
      .write = write_sdds},
     {.info = {MeshForm::bmad, "bmad", "Bmad grid_field file", BMAD_EXTENSIONS, "", false, false,
-              CYLINDRICAL_MAPS, MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false}},
+              BMAD_GRIDS, MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY, MESH_OPTION_Z_OFFSET, false},
+     .signature = bmad_signature,
+     .read = read_bmad_mesh,
+     .check = check_bmad,
+     .write = write_bmad},
     {.info = {MeshForm::astra_3d, "astra-3d", "ASTRA 3-D map", ASTRA_3D_EXTENSIONS, "3D_*", false,
               false, STATIC_3D_MAPS, MESH_OPTION_FREQUENCY, 0, false},
      .signature = astra_3d_signature,
@@ -251,6 +280,27 @@ constexpr std::array<MeshFormRow, 17> rows{{
      .read = read_impact_3d_mesh,
      .check = check_impact_3d,
      .write = write_impact_3d},
+    {.info = {MeshForm::cst,
+              "cst",
+              "CST export",
+              {},
+              "",
+              false,
+              false,
+              GRID_EXPORTS,
+              MESH_OPTION_FREQUENCY,
+              0,
+              false},
+     .signature = cst_signature,
+     .read = read_cst_mesh},
+    {.info = {MeshForm::hfss, "hfss", "HFSS grid export", HFSS_EXTENSIONS, "", false, false,
+              GRID_EXPORTS, MESH_OPTION_FIELD | MESH_OPTION_FREQUENCY, 0, false},
+     .signature = hfss_signature,
+     .read = read_hfss_mesh},
+    {.info = {MeshForm::opera, "opera", "Opera table", OPERA_EXTENSIONS, "", false, false,
+              STATIC_GRID_EXPORTS, 0, 0, false},
+     .signature = opera_signature,
+     .read = read_opera_mesh},
 }};
 
 // Each row stands at its form's place, so that a form is its own index.
@@ -259,7 +309,7 @@ constexpr bool rows_in_order() {
     if (static_cast<std::size_t>(rows[k].info.form) != k)
       return false;
   }
-  return rows.size() == static_cast<std::size_t>(MeshForm::impact_3d) + 1;
+  return rows.size() == static_cast<std::size_t>(MeshForm::opera) + 1;
 }
 static_assert(rows_in_order());
 
@@ -272,13 +322,6 @@ const std::array<MeshFormInfo, rows.size()> infos = [] {
   }
   return all;
 }();
-
-std::string lower_case(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 } // namespace
 

@@ -141,4 +141,11 @@ void check_sdds(const FieldMesh& mesh, const MeshWriteOptions& options);
 void write_sdds(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
                 MeshWriteReport& report);
 
+// Bmad's grid_field text.
+bool bmad_signature(const FileStart& start);
+FieldMesh read_bmad_mesh(const char* path, const MeshReadOptions& options);
+void check_bmad(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWriteOptions& options,
+                MeshWriteReport& report);
+
 } // namespace norvalex

@@ -10,7 +10,9 @@
 #include "platform/platform.h"
 #include "text/number_scan.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,13 +67,82 @@ bool range_increases(std::string_view text) {
 }
 
 // True when the first line of `text` is three numbers, as a T7 file's first line is, a range
-// that increases, its second is not four, as the second of Impact-T's derivative form is, and
-// no complex value follows the header.
+// that increases, its second, where it has one, one number (the frequency) or three (a range):
+// not four, as the second of Impact-T's derivative form is, nor a column's line of an Opera
+// table; and no complex value follows the header.
 bool starts_like_t7(std::string_view text) {
   const std::size_t feed = text.find('\n');
-  return numbers_on_line(text, 3) == 3 && range_increases(text) &&
-         (feed == std::string_view::npos || numbers_on_line(text.substr(feed + 1), 4) != 4) &&
-         !complex_after_header(text);
+  if (numbers_on_line(text, 3) != 3 || !range_increases(text) || complex_after_header(text))
+    return false;
+  if (feed == std::string_view::npos || feed + 1 == text.size())
+    return true;
+  const int second = numbers_on_line(text.substr(feed + 1), 3);
+  return second == 1 || second == 3;
+}
+
+// The text of an axis for a message: "x from 0 to 0.01 m in 11 points".
+std::string axis_text(const MeshAxis& axis) {
+  return axis.label + " from " + number_text(axis.origin) + " to " +
+         number_text(axis.origin + static_cast<double>(axis.points - 1) * axis.spacing) + " m in " +
+         std::to_string(axis.points) + (axis.points == 1 ? " point" : " points");
+}
+
+// Adds the fields of `other`, read from `with`, to `mesh`'s, on the same grid.
+void add_fields_of(FieldMesh& mesh, FieldMesh&& other, const char* with) {
+  const char* const first = mesh.source.file.c_str();
+  double largest = 0;
+  for (const MeshAxis& axis : mesh.axes)
+    largest = std::max(largest, axis.spacing);
+  const double tolerance = GRID_TOLERANCE * largest;
+  for (std::size_t k = 0; k < mesh.axes.size(); ++k) {
+    const MeshAxis& a = mesh.axes[k];
+    const MeshAxis& b = other.axes[k];
+    const auto end = [](const MeshAxis& axis) {
+      return axis.origin + static_cast<double>(axis.points - 1) * axis.spacing;
+    };
+    if (a.label != b.label || a.points != b.points ||
+        !(std::abs(a.origin - b.origin) <= tolerance) ||
+        !(std::abs(end(a) - end(b)) <= tolerance)) {
+      raise_input_failure(with, 0, "%s: its grid is not %s's: %s, not %s", with, first,
+                          axis_text(b).c_str(), axis_text(a).c_str());
+    }
+  }
+  if (is_rf(mesh) != is_rf(other)) {
+    raise_input_failure(with, 0, "%s: %s map does not join %s's %s map", with,
+                        is_rf(other) ? "an RF" : "a static", first, is_rf(mesh) ? "RF" : "static");
+  }
+  if (mesh.frequency != other.frequency || mesh.harmonic != other.harmonic) {
+    raise_input_failure(with, 0, "%s: its frequency %s Hz is not %s's %s Hz", with,
+                        number_text(other.frequency * static_cast<double>(other.harmonic)).c_str(),
+                        first,
+                        number_text(mesh.frequency * static_cast<double>(mesh.harmonic)).c_str());
+  }
+  for (MeshComponent& component : other.components) {
+    if (mesh.component(component.field, component.axis) != nullptr)
+      raise_input_failure(with, 0, "%s: %s holds %s too", with, first, component.name().c_str());
+    mesh.components.push_back(std::move(component));
+  }
+  for (MeshColumn& column : other.columns) {
+    for (const MeshColumn& own : mesh.columns) {
+      if (own.name == column.name)
+        raise_input_failure(with, 0, "%s: %s holds %s too", with, first,
+                            escape_control_bytes(column.name).c_str());
+    }
+    mesh.columns.push_back(std::move(column));
+  }
+  order_components(mesh);
+  if (!is_rf(mesh)) {
+    bool electric = false;
+    bool magnetic = false;
+    for (const MeshComponent& component : mesh.components) {
+      electric = electric || component.field == FieldKind::electric;
+      magnetic = magnetic || component.field == FieldKind::magnetic;
+    }
+    mesh.source.problem = electric == magnetic ? ProblemKind::unknown
+                          : electric           ? ProblemKind::electrostatic
+                                               : ProblemKind::magnetostatic;
+  }
+  mesh.source.notes.push_back({"with", with});
 }
 
 // The readable forms, by the table's order.
@@ -122,11 +193,11 @@ bool t7_signature(const FileStart& start) {
 }
 
 // The reader looks for the line that holds "SF7" anywhere, the solver's "Program SF7 ..." line;
-// an OPAL map, whose first line names its type, may name SF7 in a comment, and an SDDS file, told
-// by its first line, in its header's text.
+// an OPAL map, whose first line names its type, and a Bmad grid_field may name SF7 in a comment,
+// and an SDDS file, told by its first line, in its header's text.
 bool sf7_signature(const FileStart& start) {
   return start.bytes.find("SF7") != std::string_view::npos && !opal_1d_signature(start) &&
-         !opal_2d_signature(start) && !sdds_signature(start);
+         !opal_2d_signature(start) && !sdds_signature(start) && !bmad_signature(start);
 }
 
 MeshForm detect_mesh_form(const char* path) {
@@ -174,7 +245,13 @@ FieldMesh read_mesh(const char* path, MeshForm form, const MeshReadOptions& opti
   if (row.read == nullptr)
     raise_input_failure(path, 0, "%s: %s is a form that is only written", path,
                         with_article(row.info.title).c_str());
-  return row.read(path, options);
+  if (options.with_file == nullptr)
+    return row.read(path, options);
+  MeshReadOptions each = options;
+  each.with_file = nullptr;
+  FieldMesh mesh = row.read(path, each);
+  add_fields_of(mesh, row.read(options.with_file, each), options.with_file);
+  return mesh;
 }
 
 FieldMesh read_mesh(const char* path, const MeshReadOptions& options) {

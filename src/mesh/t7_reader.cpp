@@ -10,20 +10,18 @@
 #include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
 #include "mesh/mesh_forms.h"
+#include "mesh/two_part_reading.h"
 #include "platform/platform.h"
 #include "text/number_input.h"
 #include "text/text_input.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 
 namespace norvalex {
 
@@ -128,95 +126,40 @@ bool read_point_lines(NumberInput& input, std::size_t first, std::size_t points,
   return true;
 }
 
-// Values of a regular file this large are read by two threads: the first part by this one, the
-// rest, from a line start past the middle, by a helper that first counts the first part's lines
-// (so it knows its first point) and then reads its own.
-constexpr std::int64_t TWO_THREADS_FROM = std::int64_t{8} << 20;
-
-// Reads the points in two parts, when the file is a regular one, large, and holds one point a
-// line from `start` to its end. False when it is not so, or when any line reads otherwise: the
-// caller then reads them one after the other from `start`, which finds any defect with its line.
+// Reads the points in two parts (two_part_reading.h), when the file holds one point a line from
+// `start` to its end: the helper first counts the first part's lines, so that it knows its first
+// point, then reads its own. False when any line reads otherwise: the caller then reads them one
+// after the other from `start`, which finds any defect with its line.
 template <class Store>
 bool read_points_in_two(const T7File& file, std::int64_t start, std::size_t points,
                         std::size_t values_per_point, const PointFactors& factors,
                         const PointOrder& order, Store& store) {
-  PlatformFileKind kind;
-  std::int64_t length = 0;
-  if (platform_file_status(file.stream, kind, length) != 0 || kind != PlatformFileKind::regular ||
-      length - start < TWO_THREADS_FROM)
-    return false;
-  const OwnedFile other(platform_open_input(file.path));
-  if (!other)
-    return false;
-  // The helper's part starts at the first line that starts after the middle.
-  std::int64_t split = start + (length - start) * 11 / 20;
-  std::array<char, 4096> window{};
-  if (platform_seek(other.get(), split) != 0)
-    return false;
-  const std::size_t got = std::fread(window.data(), 1, window.size(), other.get());
-  const void* feed = std::memchr(window.data(), '\n', got);
-  if (feed == nullptr)
-    return false;
-  split += static_cast<const char*>(feed) - window.data() + 1;
-
-  bool helper_done = false;
-  std::size_t first_lines = 0; // the line feeds of the first part, counted by the helper
-  bool helper_regular = false;
-  // Set when the first part fails or is interrupted: the helper's work is then of no use.
-  std::atomic<bool> stop{false};
-  const auto helper = [&] {
-    const InterruptionScope stopped(
-        [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load(); }, &stop);
-    try {
-      // Counting the first part's lines is fast; reading the first part is this thread's work.
-      std::unique_ptr<char[]> block(new char[std::size_t{1} << 20]);
-      if (platform_seek(other.get(), start) != 0)
-        return;
-      for (std::int64_t left = split - start; left > 0 && !stop;) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
-        if (std::fread(block.get(), 1, wanted, other.get()) != wanted)
-          return;
-        first_lines += count_line_feeds(block.get(), block.get() + wanted);
-        left -= static_cast<std::int64_t>(wanted);
-      }
-      if (stop)
-        return;
-      NumberInput rest(other.get(), file.path);
-      std::size_t lines = 0;
-      helper_regular = read_point_lines(rest, first_lines, points, values_per_point, factors, order,
-                                        store, lines) &&
-                       first_lines + lines == points;
-    } catch (const std::exception&) {
-      helper_regular = false; // a defect: the reading one after the other reports it
-    }
-    helper_done = true;
+  std::size_t lines = 0;       // of the first part, read
+  std::size_t first_lines = 0; // of the first part, counted by the helper
+  const auto first = [&](std::FILE* stream, std::int64_t length) {
+    NumberInput part(stream, file.path, 0, length);
+    return read_point_lines(part, 0, points, values_per_point, factors, order, store, lines);
   };
-  std::thread thread;
-  try {
-    thread = std::thread(helper);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  bool regular = false;
-  std::size_t lines = 0;
-  try {
-    if (platform_seek(file.stream, start) == 0) {
-      NumberInput part(file.stream, file.path, 0, split - start);
-      regular = read_point_lines(part, 0, points, values_per_point, factors, order, store, lines);
+  const auto second = [&](std::FILE* stream, std::int64_t split) {
+    // Counting the first part's lines is fast; reading the first part is the other thread's work.
+    std::unique_ptr<char[]> block(new char[std::size_t{1} << 20]);
+    if (platform_seek(stream, start) != 0)
+      return false;
+    for (std::int64_t left = split - start; left > 0;) {
+      const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
+      if (std::fread(block.get(), 1, wanted, stream) != wanted)
+        return false;
+      first_lines += count_line_feeds(block.get(), block.get() + wanted);
+      left -= static_cast<std::int64_t>(wanted);
+      check_interruption();
     }
-  } catch (const Error& error) {
-    if (error.origin() == ErrorOrigin::interrupted) {
-      stop = true;
-      thread.join();
-      throw; // the caller asked to stop: no second reading
-    }
-    regular = false;
-  } catch (const std::exception&) {
-    regular = false;
-  }
-  stop = !regular;
-  thread.join();
-  return regular && helper_done && helper_regular && lines == first_lines;
+    NumberInput rest(stream, file.path);
+    std::size_t rest_lines = 0;
+    return read_point_lines(rest, first_lines, points, values_per_point, factors, order, store,
+                            rest_lines) &&
+           first_lines + rest_lines == points;
+  };
+  return read_in_two_parts(file.path, file.stream, start, first, second) && lines == first_lines;
 }
 
 // Reads the points after the header of `file`: in two parts where it can, else one after the

@@ -301,8 +301,8 @@ py::tuple mesh_arrays(FieldMesh& mesh);
 // -1 (not given), `geometry` 0 (cylindrical), 1 (rectangular) or -1, `frequency` in Hz or None.
 py::tuple read_mesh_arrays(const std::string& path, const std::optional<std::string>& form,
                            int field, int geometry, std::optional<double> frequency,
-                           std::optional<std::int64_t> points,
-                           std::optional<std::int64_t> resample) {
+                           std::optional<std::int64_t> points, std::optional<std::int64_t> resample,
+                           const std::optional<std::string>& with_file) {
   MeshReadOptions options;
   if (field >= 0) {
     options.field = field == 0 ? FieldKind::electric : FieldKind::magnetic;
@@ -313,6 +313,7 @@ py::tuple read_mesh_arrays(const std::string& path, const std::optional<std::str
   options.frequency = frequency;
   options.points = points;
   options.resample = resample;
+  options.with_file = with_file ? with_file->c_str() : nullptr;
   const MeshFormInfo* named = form ? find_mesh_form(*form) : nullptr;
   if (form && (named == nullptr || !named->readable)) {
     throw py::value_error("not a form that is read: " + *form);
@@ -570,7 +571,8 @@ PYBIND11_MODULE(_core, module) {
   module.def("convert", &convert, py::arg("sf7_path"), py::arg("tqs_path"), py::arg("append"));
   module.def("stats", &stats, py::arg("path"), py::arg("name"));
   module.def("read_mesh", &read_mesh_arrays, py::arg("path"), py::arg("form"), py::arg("field"),
-             py::arg("geometry"), py::arg("frequency"), py::arg("points"), py::arg("resample"));
+             py::arg("geometry"), py::arg("frequency"), py::arg("points"), py::arg("resample"),
+             py::arg("with_file"));
   module.def("write_mesh", &write_mesh_file_from, py::arg("path"), py::arg("attributes"),
              py::arg("components"), py::arg("columns"), py::arg("format"), py::arg("options"));
   module.def("forms", &forms);

@@ -120,6 +120,8 @@ inline std::uint64_t digits_value(std::uint64_t word, unsigned count) {
   return v;
 }
 
+__extension__ typedef unsigned __int128 Bits128;
+
 // Bit i set where byte i of the 16 at `p` is a decimal digit.
 inline unsigned digit_bits(const char* p) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -129,19 +131,36 @@ inline unsigned digit_bits(const char* p) {
   return static_cast<unsigned>(_mm_movemask_epi8(digits));
 }
 
+// Most digits of a shaped number's mantissa: two words of eight. The value is exact below 2^53.
+constexpr unsigned MAX_SHAPED_DIGITS = 16;
+
 // Finds the usual shape of the number at `t`, which starts a word of the line:
-// [sign] digits "." digits [(E|e) (+|-) digit digit], at most seven digits, then white space.
-// False for every other text.
+// [sign] digits "." digits [(E|e) (+|-) digit digit] or [sign] digits, at most sixteen digits,
+// then white space.
+// False for every other text. The 32 bytes from `t` lie within the line's classified window and
+// the padding after it.
 inline bool shape_token(const char* t, TokenShape& shape) {
   const char first = t[0];
   const unsigned sign = (first == '-') | (first == '+');
   // Bits of the characters other than digits, the sign excluded.
-  const unsigned others = ~digit_bits(t) & ~sign;
+  const std::uint32_t others = ~(digit_bits(t) | (digit_bits(t + 16) << 16)) & ~sign;
   const auto point = static_cast<unsigned>(std::countr_zero(others));
-  const unsigned after_point = others & (others - 1);
+  const std::uint32_t after_point = others & (others - 1);
   const auto mantissa_end = static_cast<unsigned>(std::countr_zero(after_point));
+  if (t[point] != '.') {
+    // A whole number: one digit or more, then white space.
+    const unsigned digits = point - sign;
+    if (!ends_number(t[point]) || digits - 1 > MAX_SHAPED_DIGITS - 1)
+      return false;
+    shape.sign = static_cast<std::uint8_t>(sign);
+    shape.point = static_cast<std::uint8_t>(digits);
+    shape.digits = static_cast<std::uint8_t>(digits);
+    shape.fraction = 0;
+    shape.exponent = 0;
+    return true;
+  }
   const unsigned mantissa_chars = mantissa_end - sign; // the point included
-  if (t[point] != '.' || mantissa_chars - 2 > 6)       // no point, no digit, or more than 7 digits
+  if (mantissa_chars - 2 > MAX_SHAPED_DIGITS - 1)      // no digit, or too many
     return false;
   shape.sign = static_cast<std::uint8_t>(sign);
   shape.point = static_cast<std::uint8_t>(point - sign);
@@ -162,18 +181,40 @@ inline bool shape_token(const char* t, TokenShape& shape) {
 // The value of the number at `t` of the given shape. False when its decimal exponent is beyond
 // the exact products; the number is then for scan_number_general.
 inline bool shaped_value(const char* t, const TokenShape& shape, double& value) {
-  // The digits after the point move down one byte, over it.
-  const std::uint64_t word = load_eight(t + shape.sign);
-  const std::uint64_t before_point = (std::uint64_t{1} << (8 * shape.point)) - 1;
-  const std::uint64_t digits = (word & before_point) | ((word >> 8) & ~before_point);
-  const std::uint64_t mantissa = digits_value(digits, shape.digits);
+  const char* const digit_text = t + shape.sign;
+  std::uint64_t mantissa;
+  if (shape.digits < 8) {
+    // The digits after the point move down one byte, over it.
+    const std::uint64_t word = load_eight(digit_text);
+    const std::uint64_t before_point = (std::uint64_t{1} << (8 * shape.point)) - 1;
+    const std::uint64_t digits = (word & before_point) | ((word >> 8) & ~before_point);
+    mantissa = digits_value(digits, shape.digits);
+  } else {
+    // Up to seventeen bytes: the point removed as above, in a word of sixteen.
+    Bits128 word;
+    std::memcpy(&word, digit_text, sizeof word);
+    Bits128 digits = word;
+    if (shape.point < 16) {
+      const Bits128 before_point = (Bits128{1} << (8 * shape.point)) - 1;
+      digits = (word & before_point) | ((word >> 8) & ~before_point) |
+               (Bits128{static_cast<unsigned char>(digit_text[16])} << 120);
+    }
+    constexpr std::array<std::uint64_t, 9> scales{1,      10,      100,      1000,     10000,
+                                                  100000, 1000000, 10000000, 100000000};
+    const unsigned rest = shape.digits - 8u;
+    mantissa = digits_value(static_cast<std::uint64_t>(digits), 8) * scales[rest];
+    if (rest != 0)
+      mantissa += digits_value(static_cast<std::uint64_t>(digits >> 64), rest);
+    if (mantissa > plain_decimal::MAX_EXACT_MANTISSA)
+      return false;
+  }
   int scale = -static_cast<int>(shape.fraction);
   if (shape.exponent != 0) {
     const char* const e = t + shape.exponent;
     const int exponent = (e[2] - '0') * 10 + (e[3] - '0');
     scale += e[1] == '-' ? -exponent : exponent;
   }
-  // At most seven digits: the mantissa is far below 2^53.
+  // The mantissa is at most 2^53: a double exactly.
   if (scale < -MAX_EXACT_POWER || scale > MAX_EXACT_POWER)
     return false;
   const double m = static_cast<double>(mantissa);
@@ -182,6 +223,11 @@ inline bool shaped_value(const char* t, const TokenShape& shape, double& value) 
   value = t[0] == '-' ? -magnitude : magnitude;
   return true;
 }
+
+// Lines in a row whose layout is not the remembered one's, after which the memo rests (neither
+// compared nor made) for so many lines.
+constexpr unsigned MEMO_MISSES = 16;
+constexpr unsigned MEMO_REST = 1024;
 
 // A line's bytes with every digit made '0' and every '-' made '+': two lines with the same key
 // differ only in the values of their digits and signs.
@@ -221,8 +267,6 @@ void remember_line(ScanMemo& memo, const char* line, unsigned line_feed) {
   }
   memo.usable = true;
 }
-
-__extension__ typedef unsigned __int128 Bits128;
 
 // One bit per byte of the classified window: the first 128 bytes in `low`, the next in `high`.
 // Lines whose line feed stands in the first 128 bytes use Bits128 alone.
@@ -365,7 +409,7 @@ const char* scan_classified(ScanMemo& memo, const char* line, const char* end, M
     if (scan_number_general(t, values[k]) == nullptr)
       return nullptr;
   }
-  if (all_shaped) {
+  if (all_shaped && memo.misses < MEMO_MISSES) {
     memo.count = static_cast<unsigned>(k);
     memo.whole_line = Whole;
     remember_line(memo, line, line_length);
@@ -381,16 +425,25 @@ template <std::size_t Fixed, bool Whole>
 const char* scan_line_classified(ScanMemo& memo, const char* line, const char* end,
                                  std::span<double> values, std::size_t& count) {
   using Rule = LineRule<Fixed, Whole>;
-  if (Rule::memo_fits(memo, values) && matches_memo(memo, line)) {
-    const std::size_t numbers = Whole ? memo.count : Rule::wanted(values);
-    bool exact_products = true;
-    for (std::size_t k = 0; k < numbers; ++k) {
-      const TokenShape& shape = memo.shapes[k];
-      exact_products &= shaped_value(line + shape.start, shape, values[k]);
-    }
-    if (exact_products) {
-      count = numbers;
-      return line + memo.line_feed + 1;
+  // Lines whose layouts keep changing (numbers of varying widths) rest the memo for a while.
+  if (memo.misses >= MEMO_MISSES) {
+    if (++memo.misses == MEMO_MISSES + MEMO_REST)
+      memo.misses = 0;
+  } else if (Rule::memo_fits(memo, values)) {
+    if (matches_memo(memo, line)) {
+      const std::size_t numbers = Whole ? memo.count : Rule::wanted(values);
+      bool exact_products = true;
+      for (std::size_t k = 0; k < numbers; ++k) {
+        const TokenShape& shape = memo.shapes[k];
+        exact_products &= shaped_value(line + shape.start, shape, values[k]);
+      }
+      if (exact_products) {
+        memo.misses = 0;
+        count = numbers;
+        return line + memo.line_feed + 1;
+      }
+    } else {
+      ++memo.misses;
     }
   }
 

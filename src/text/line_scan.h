@@ -30,12 +30,12 @@ inline constexpr std::size_t SCAN_PADDING = 320;
 inline constexpr std::size_t SCAN_MEMO_NUMBERS = 32;
 
 // Where a number of the usual shape stands in a line and how it is written:
-// [sign] digits "." digits [(E|e) (+|-) digit digit].
+// [sign] digits "." digits [(E|e) (+|-) digit digit], or [sign] digits.
 struct TokenShape {
   std::uint8_t start;    // offset of the number in the line
   std::uint8_t sign;     // 1 when a sign comes first
-  std::uint8_t point;    // digits before the decimal point
-  std::uint8_t digits;   // all digits of the mantissa, at most 7
+  std::uint8_t point;    // digits before the decimal point (all of a whole number's)
+  std::uint8_t digits;   // all digits of the mantissa, at most 16
   std::uint8_t fraction; // digits after the decimal point
   std::uint8_t exponent; // offset of the E from the number's start, 0 without one
 };
@@ -47,6 +47,7 @@ struct TokenShape {
 // scan_line_numbers_fast.
 struct ScanMemo {
   bool usable = false;
+  unsigned misses = 0; // lines in a row not of the remembered layout, and then of the memo's rest
   bool whole_line = false; // made by scan_line_numbers_fast: every word of the line is a number
   unsigned count = 0;      // the numbers it holds shapes of
   unsigned line_feed = 0;  // offset of the line feed, below SCAN_WINDOW

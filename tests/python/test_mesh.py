@@ -189,6 +189,20 @@ def test_write_mesh_gives_the_mesh_back(tmp_path, source, form, name, options):
         np.testing.assert_allclose(found, values, rtol=1e-12, err_msg=key)
 
 
+def test_e_and_h_exported_apart_are_read_as_one_map(tmp_path):
+    # A CST export of Ez and one of Hz, 2 x 1 x 3 points (x fastest), in mm; exp(+jwt) amplitudes.
+    def export(name, unit):
+        lines = [f"x [mm] y [mm] z [mm] {name}Re [{unit}] {name}Im [{unit}]", "-" * 40]
+        lines += [f"{i} 0 {2 * k} {10 * k + i} {k}" for k in range(3) for i in range(2)]
+        return write(tmp_path / f"{name}.txt", ("\n".join(lines) + "\n").encode())
+    e, h = export("Ez", "V/m"), export("Hz", "A/m")
+    m = norvalex.read_mesh(e, with_file=h, frequency=RF_HZ)
+    assert (m.form, m.grid_size, m.notes) == ("cst", (2, 1, 3), {"with": h})
+    expected = np.array([[[10 * k + i - 1j * k for k in range(3)]] for i in range(2)])
+    np.testing.assert_array_equal(m.components["electricField/z"], expected)
+    np.testing.assert_array_equal(m.components["magneticField/z"], MU0 * expected)
+
+
 def test_an_on_axis_file_holds_the_field_on_the_axis(tmp_path):
     m = norvalex.read_mesh(write(tmp_path / "rf.t7", RF_T7))
     label, name, positions, values = m.on_axis()

@@ -58,6 +58,36 @@ std::string sf7_table_text(const Sf7TableParts& parts, const Sf7Grid& grid) {
   return text;
 }
 
+double export_value(int k, int i, int j, int l) {
+  return 100.0 * (k + 1) + 10.0 * i + j + 0.5 * l;
+}
+
+std::string export_table_text(const std::string& header, const ExportGrid& grid) {
+  std::string text = header;
+  const auto axis = [&](std::size_t n) { return static_cast<std::size_t>(grid.order[n] - 'x'); };
+  std::array<int, 3> index{};
+  const int count = grid.points[0] * grid.points[1] * grid.points[2];
+  for (int n = 0; n < count; ++n) {
+    int rest = n;
+    for (std::size_t k = 0; k < 3; ++k) {
+      index[axis(k)] = rest % grid.points[axis(k)];
+      rest /= grid.points[axis(k)];
+    }
+    std::vector<double> numbers;
+    for (std::size_t a = 0; a < 3; ++a)
+      numbers.push_back(grid.origin[a] + index[a] * grid.step[a]);
+    for (int k = 0; k < grid.values; ++k)
+      numbers.push_back(export_value(k, index[0], index[1], index[2]));
+    char number[32];
+    for (const double value : numbers) {
+      std::snprintf(number, sizeof number, " %.15g", value);
+      text += number;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
 std::string rf_table_text() {
   return sf7_table_text({"(Zmin,Rmin) = (50,0.0)", "(Zmax,Rmax) = (70,3)",
                          "Z and R increments:    4    3", "Z R Ez Er |E| H",
@@ -84,6 +114,16 @@ std::string electric_t7_text() {
   for (int n = 0; n < 12; ++n)
     append_numbers(text, point_values(2, n % 3, n / 3));
   return text;
+}
+
+std::string bmad_grid_field_text() {
+  return "! cavity.bmad, called from the lattice: SF7 map of the cell\n"
+         "{ master_parameter = voltage, GEOMETRY = Rotationally_Symmetric_RZ, ! any case\n"
+         "  field_type = mixed, harmonic = 2, ele_anchor_pt = center, field_scale = 0.5,\n"
+         "  phi0_fieldmap = 0.25, r0 = (0, -0.01), dr = (0.005, 0.01), curved_ref_frame = F,\n"
+         "  pt( 0,  0)=((+0.00000e+00,0),(0,0),(1.5e6,0),(0,0),(0,0),(0,0)),\n"
+         "  pt( 0,  1)=((0,0),(0,0),(+2.50000e+06,0),(0,0),(0,0),(0,0)),  ! on the axis\n"
+         "  pt( 1,  1)=((1e5,0),(0,0),(2e6,0),(0,0),(0,-2e-3),(0,0)) }\n";
 }
 
 std::string magnetic_table_text() {

@@ -5,6 +5,7 @@
 
 #include "norvalex/mesh.h"
 
+#include <array>
 #include <complex>
 #include <cstdint>
 #include <functional>
@@ -64,6 +65,24 @@ struct Component3d {
 using Field3d = std::function<std::complex<double>(std::size_t, double, double, double)>;
 norvalex::FieldMesh map_3d(const std::vector<Component3d>& components, const Field3d& field,
                            double frequency = 0);
+// A 3-D solver's export of a known field: `points` along x, y and z from `origin` by `step` (in
+// the file's unit), one point a line in `order` (its first letter the axis that changes
+// fastest), each line the coordinates x, y, z and then `values` numbers, number k of the point
+// (i, j, l) export_value(k, i, j, l); after the lines of `header`.
+struct ExportGrid {
+  std::array<int, 3> points;
+  std::array<double, 3> origin;
+  std::array<double, 3> step;
+  const char* order; // "xyz": x fastest, then y, then z
+  int values;
+};
+std::string export_table_text(const std::string& header, const ExportGrid& grid);
+double export_value(int k, int i, int j, int l);
+
+// A Bmad grid_field kept as the braces alone, with comments, keys in any case and keys that the
+// mesh does not hold: an RF map of harmonic 2, E and B (mixed), 2 r points (0 to 5 mm) by 2 z
+// points (-10 to 0 mm); pt(1,0) is left out.
+std::string bmad_grid_field_text();
 
 // The options that read the fixtures: an RF map at `hz`, a static T7 file's field.
 norvalex::MeshReadOptions at_frequency(double hz);

@@ -350,18 +350,21 @@ _COMPONENT_UNITS = {"electricField": "V/m", "magneticField": "T"}
 
 
 def read_mesh(path, *, form=None, field=None, geometry=None, frequency=None, points=None,
-              resample=None):
+              resample=None, with_file=None):
     """Reads a field mesh from a file of any form that is read (forms()), told from the file's
     content, else from its name, or given as `form` ("sf7", "t7", "opal-2d", ...). A static T7
     file needs field="electric" or "magnetic" (and geometry="rectangular" for a planar map); an
     RF map whose file states no frequency needs the frequency in Hz; `points` is the number of
     points a field held as a series is given on (401 by default), `resample` reads a 1-D map
-    whose positions are not equally spaced onto that many equally spaced points."""
+    whose positions are not equally spaced onto that many equally spaced points. `with_file` is
+    a second file of the same form whose fields join the first's on the same grid (a solver's E
+    and H exported apart)."""
     attributes, components, columns = _core.read_mesh(
         _path(path), form, _choice(field, _FIELDS, "field"),
         _choice(geometry, _GEOMETRIES, "geometry"),
         None if frequency is None else float(frequency),
-        None if points is None else int(points), None if resample is None else int(resample))
+        None if points is None else int(points), None if resample is None else int(resample),
+        None if with_file is None else _path(with_file))
     return _mesh_of(attributes, components, columns)
 
 
