@@ -1,6 +1,7 @@
 // TraceWin's field files, one per component, named <base>.<e|b><s|d><component>: what its two
 // forms share (the names, the units, the header lines, the values one a line divided by Norm),
-// read and written by tracewin_form.cpp.
+// and the rows of its 3-D form. tracewin_form.cpp reads and writes the 1-D and 2-D maps,
+// tracewin_3d.cpp the 3-D ones.
 #pragma once
 
 #include "diag/raise.h"
@@ -93,5 +94,14 @@ void read_tracewin_values(NumberInput& input, std::size_t count, double norm, do
 void write_tracewin_extent(TextOutput& out, std::size_t intervals, double spacing);
 // A value in the file's unit whose reading with Norm 1 gives `value` back, and its line end.
 void write_tracewin_value(TextOutput& out, double value, double unit);
+
+// The 3-D form (tracewin_3d.cpp): .edx .edy .edz .bdx .bdy .bdz of an RF map, .esx ... .bsz of
+// a static one.
+bool tracewin_3d_signature(const FileStart& start);
+FieldMesh read_tracewin_3d_mesh(const char* path, const MeshReadOptions& options);
+void check_tracewin_3d(const FieldMesh& mesh, const MeshWriteOptions& options);
+std::vector<std::string> tracewin_3d_files(const FieldMesh& mesh, const MeshWriteOptions& options);
+void write_tracewin_3d(const FieldMesh& mesh, std::span<OutputFile> files,
+                       const MeshWriteOptions& options, MeshWriteReport& report);
 
 } // namespace norvalex
