@@ -1,7 +1,8 @@
 // Any bytes as a 3-D map: as one file of an ASTRA 3-D map (3D_fuzz.ex, the only file of its
-// base), as an Impact-T 3-D file and as the one file of a TraceWin 3-D map (fuzz.edx), each read into a whole mesh (mesh_inputs.h) or a
-// norvalex::Error that names the file; and each line as a record of complex values, whose items
-// never lie outside it. Nothing read or written outside its buffers.
+// base), as an Impact-T 3-D file and as the one file of a TraceWin 3-D map (fuzz.edx), each read
+// into a whole mesh (mesh_inputs.h) or a norvalex::Error that names the file; and each line as a
+// record of complex values, whose items never lie outside it. Nothing read or written outside its
+// buffers.
 #include "fuzz_support.h"
 #include "mesh_inputs.h"
 #include "norvalex/mesh.h"
