@@ -1,7 +1,8 @@
 // Any bytes as a 3-D map: as one file of an ASTRA 3-D map (3D_fuzz.ex, the only file of its
-// base) and as an Impact-T 3-D file, each read into a whole mesh (mesh_inputs.h) or a
-// norvalex::Error that names the file; and each line as a record of complex values, whose items
-// never lie outside it. Nothing read or written outside its buffers.
+// base), as an Impact-T 3-D file and as the one file of a TraceWin 3-D map (fuzz.edx), each read
+// into a whole mesh (mesh_inputs.h) or a norvalex::Error that names the file; and each line as a
+// record of complex values, whose items never lie outside it. Nothing read or written outside its
+// buffers.
 #include "fuzz_support.h"
 #include "mesh_inputs.h"
 #include "norvalex/mesh.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 using namespace norvalex;
 
@@ -31,16 +33,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   static const FuzzInputFile input("3D_fuzz.ex");
+  static const FuzzInputFile tracewin("fuzz.edx");
   const std::string& path = input.hold(bytes);
+  const std::string& tracewin_path = tracewin.hold(bytes);
   MeshReadOptions options;
   options.frequency_may_be_unknown = true;
   if ((size & 1) != 0)
     options.frequency = 1e9;
-  for (const MeshForm form : {MeshForm::astra_3d, MeshForm::impact_3d}) {
+  for (const auto& [form, file] : {std::pair{MeshForm::astra_3d, &path},
+                                   {MeshForm::impact_3d, &path},
+                                   {MeshForm::tracewin_3d, &tracewin_path}}) {
     try {
-      check_read_mesh(read_mesh(path.c_str(), form, options));
+      check_read_mesh(read_mesh(file->c_str(), form, options));
     } catch (const Error& error) {
-      FUZZ_CHECK(error.file_name() == path);
+      FUZZ_CHECK(error.file_name() == *file);
     }
   }
   return 0;

@@ -1,5 +1,6 @@
-// 3-D maps: ASTRA's files of one component each and Impact-T's type 111 read as the trackers read
-// them, every 3-D form (openPMD, TQS, ASTRA, Impact-T) written and read back, golden files, every
+// 3-D maps: ASTRA's and TraceWin's files of one component each and Impact-T's type 111 read as the
+// trackers read them, every 3-D form (openPMD, TQS, ASTRA, Impact-T, TraceWin) written and read
+// back, golden files, every
 // defect one line; and the planes and cylindrical maps of a 3-D map, with their departures from
 // symmetry.
 #include "norvalex/mesh.h"
@@ -76,6 +77,14 @@ protected:
 // The grid of the hand-written files: 2 x 2 x 2 points.
 const std::string kAstraGrid = "2 -0.01 0.01\n2 0 0.02\n2 0.1 0.2\n";
 const std::string kImpactGrid = "-0.01 0.01 1\n0 0.02 1 / y\n0.1 0.2 1\n";
+// TraceWin's: nz zmax, nx xmin xmax, ny ymin ymax (z from 0), then Norm and the values 1 to 8.
+const std::string kTraceWinGrid = "1 0.1\n1 -0.01 0.01\n1 0 0.02\n";
+std::string tracewin_text(const std::string& norm, const std::string& line_end = "\n") {
+  std::string text = kTraceWinGrid + norm + line_end;
+  for (int n = 1; n <= 8; ++n)
+    text += std::to_string(n) + line_end;
+  return text;
+}
 // The mesh's values of a file whose values are 1 to 8, x fastest: z is fastest in the mesh.
 const std::vector<double> kOneToEight = {1, 5, 3, 7, 2, 6, 4, 8};
 
@@ -168,6 +177,24 @@ TEST_F(ThreeD, FilesReadAsTheTrackersReadThem) {
        {"magneticField/x", "magneticField/y", "magneticField/z"},
        {B, "z"},
        times(1)},
+      {"TraceWin, a static .esz of 3-D header (not 1-D), in MV/m, divided by Norm",
+       {{"tw_a.esz", tracewin_text("2")}},
+       "tw_a.esz",
+       {},
+       MeshForm::tracewin_3d,
+       ProblemKind::electrostatic,
+       {"electricField/z"},
+       {E, "z"},
+       times(5e5)},
+      {"TraceWin RF, two of six files (CR LF), read by the other: B is -i times the file's",
+       {{"TW_B.EDZ", tracewin_text("1", "\r\n")}, {"TW_B.BDY", tracewin_text("1")}},
+       "TW_B.EDZ",
+       test_support::at_frequency(1e9),
+       MeshForm::tracewin_3d,
+       ProblemKind::rf,
+       {"electricField/z", "magneticField/y"},
+       {B, "y"},
+       times(-I)},
   };
   for (const Row& row : rows) {
     for (const auto& [name, text] : row.files)
@@ -188,7 +215,8 @@ TEST_F(ThreeD, FilesReadAsTheTrackersReadThem) {
 TEST_F(ThreeD, EveryFormReadsBackWhatItWrote) {
   std::vector<std::pair<MeshFormat, std::string>> forms = {{MeshFormat::tqs, "map.tqs"},
                                                            {MeshFormat::astra_3d, "3D_map"},
-                                                           {MeshFormat::impact_3d, "1T1.T7"}};
+                                                           {MeshFormat::impact_3d, "1T1.T7"},
+                                                           {MeshFormat::tracewin_3d, "map.edz"}};
   if (mesh_has_openpmd())
     forms.emplace_back(MeshFormat::openpmd, "map.h5");
   for (const Map& m : kMaps) {
@@ -202,9 +230,14 @@ TEST_F(ThreeD, EveryFormReadsBackWhatItWrote) {
       MeshReadOptions options;
       if (m.frequency != 0)
         options.frequency = m.frequency;
+      // TraceWin's files are named by what they hold, and its z starts at 0.
+      const bool tracewin = format == MeshFormat::tracewin_3d;
+      FieldMesh back = read_mesh(
+          tracewin ? mesh_output_paths(map, format, path).front().c_str() : path.c_str(), options);
+      if (tracewin)
+        back.axes[2].origin += map.axes[2].origin;
       // Read as told by its content, or by its base name.
-      test_support::expect_same_mesh(map, read_mesh(path.c_str(), options), 0, false,
-                                     std::string(m.what) + " as " + name);
+      test_support::expect_same_mesh(map, back, 0, false, std::string(m.what) + " as " + name);
     }
   }
 }
@@ -212,11 +245,13 @@ TEST_F(ThreeD, EveryFormReadsBackWhatItWrote) {
 TEST_F(ThreeD, SmallMapsWriteTheirGoldenFiles) {
   file("3D_a.bz", kAstraGrid + "1 2 3 4\n5 6 7 8\n");
   file("1T1.T7", impact_text("(#,0) (0,0) (0,0) (0,#) (0,0) (0,0)"));
+  file("tw.bsz", tracewin_text("2"));
   MeshReadOptions look;
   look.frequency_may_be_unknown = true;
   for (const auto& [input, format, output, golden] :
        {std::tuple{"3D_a", MeshFormat::astra_3d, "3D_out.bz", "astra-3d-small.txt"},
-        {"1T1.T7", MeshFormat::impact_3d, "1T9.T7", "impact-3d-small.txt"}}) {
+        {"1T1.T7", MeshFormat::impact_3d, "1T9.T7", "impact-3d-small.txt"},
+        {"tw.bsz", MeshFormat::tracewin_3d, "tw_out.bsz", "tracewin-3d-small.txt"}}) {
     const FieldMesh map = read_mesh(dir_.file(input).c_str(), look);
     write_mesh_file(map, format, dir_.file(output).c_str());
     EXPECT_EQ(read_file(dir_.file(output)), test_support::golden_text(golden)) << golden;
@@ -228,6 +263,7 @@ TEST_F(ThreeD, EveryDefectIsOneLine) {
   const FieldMesh plane = mesh_plane(wave, "z", 0.1);
   const FieldMesh rz = mesh_cylindrical(wave).mesh;
   file("3D_grid.ex", kAstraGrid + "1 2 3 4 5 6 7 8\n");
+  file("tw_grid.esx", tracewin_text("1"));
   // A 1-D header long enough to hold the grid's values after it.
   const std::string padded =
       kImpactGrid.substr(0, kImpactGrid.size() - 1) + " / " + std::string(300, '.') + "\n";
@@ -285,6 +321,16 @@ TEST_F(ThreeD, EveryDefectIsOneLine) {
            padded + impact_text("(0,0) (0,0) (0,#) (0,0) (0,0) (0,0)").substr(kImpactGrid.size()),
            MeshForm::impact_3d,
            ": an Impact-T 3-D T7 file states no frequency: give the frequency in Hz"),
+      read("tw_a.edz", "4 0.2\n1\n1\n2\n3\n4\n", MeshForm::tracewin_3d,
+           "(2): Not a TraceWin 3-D header line: nx, xmin and xmax expected"),
+      read("tw_b.edx", kTraceWinGrid + "1\n1\n2\n3\n", MeshForm::tracewin_3d,
+           "(7): Too few values: the grid needs 8, the file holds 3"),
+      read("tw_grid.esy", "1 0.1\n1 -0.01 0.01\n1 0 0.03\n1\n1 2 3 4 5 6 7 8\n",
+           MeshForm::tracewin_3d,
+           "(3): Its y coordinates, 2 from 0 to 0.03 m, are not those of " +
+               dir_.file("tw_grid.esx") + ", 2 from 0 to 0.02 m"),
+      {write(plane, MeshFormat::tracewin_3d),
+       "TraceWin's 3-D files hold a 3-D rectangular map, of two points or more along x, y and z"},
       {write(wave, MeshFormat::astra_3d),
        "an ASTRA 3-D file is written of a static map only: ASTRA's time convention for 3-D "
        "cavity maps is not public"},

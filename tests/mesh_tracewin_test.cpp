@@ -155,7 +155,7 @@ TEST(TraceWinMesh, EveryDefectIsOneLine) {
            {"a.bdr", "",
             ": TraceWin's 2-D RF maps are not read (no public reader tells the "
             "layout of their fields)"},
-           {"a.edx", "", ": TraceWin's 3-D maps are not read"},
+           {"a.edx", "", ": a TraceWin 3-D map is the form tracewin-3d (--from tracewin-3d)"},
            {"a.esz", "2 0.02\n1 0.005\n1\n1\n2\n3\n4\n5\n6\n",
             ": a 2-D map is read with its other file, @.esr: No such file or directory"},
            {"a.map", "",

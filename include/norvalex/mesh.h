@@ -59,9 +59,10 @@ enum class MeshForm {
   astra_3d,          // ASTRA 3-D: one file per component, <base>.ex .ey .ez .bx .by .bz
   impact_3d,         // Impact-T 1TN.T7 of type 111: a 3-D rectangular map of complex values
   // The 3-D solvers' text exports: tables of points with coordinate columns.
-  cst,   // CST: named columns with units, a line of dashes, one point a line
-  hfss,  // ANSYS HFSS field-calculator grid export: x y z and a complex vector, in m
-  opera, // Opera-3d table: counts, a line per column with its unit, then the points
+  cst,         // CST: named columns with units, a line of dashes, one point a line
+  hfss,        // ANSYS HFSS field-calculator grid export: x y z and a complex vector, in m
+  opera,       // Opera-3d table: counts, a line per column with its unit, then the points
+  tracewin_3d, // TraceWin 3-D: one file per component, <base>.edx .edy ... .bsz
 };
 // The forms a mesh is written in are the same forms.
 using MeshFormat = MeshForm;

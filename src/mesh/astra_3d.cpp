@@ -112,21 +112,6 @@ bool grid_line(std::string_view text) {
   return count >= 2 && count == std::floor(count) && static_cast<double>(numbers) == count + 1;
 }
 
-// The length of a regular file, against which a grid's count of values is checked (a value
-// takes two bytes at least); -1 for another file.
-std::int64_t file_length(std::FILE* stream) {
-  PlatformFileKind kind = PlatformFileKind::other;
-  std::int64_t length = -1;
-  if (platform_file_status(stream, kind, length) != 0 || kind != PlatformFileKind::regular)
-    return -1;
-  return length;
-}
-
-std::string grid_text(const MeshAxis& axis) {
-  return std::to_string(axis.points) + " from " + number_text(axis.origin) + " to " +
-         number_text(axis.origin + axis.spacing * static_cast<double>(axis.points - 1)) + " m";
-}
-
 // One file of a map, read into `mesh`: its grid (set by the first file read, `first`, and checked
 // against it by the others) and its component.
 class ComponentReader {
@@ -148,13 +133,7 @@ public:
                         static_cast<long long>(axes[1].points),
                         static_cast<long long>(axes[2].points));
     }
-    const std::int64_t length = file_length(stream_);
-    const std::uint64_t points = *grid;
-    if (length >= 0 && points * 2 - 1 > static_cast<std::uint64_t>(length)) {
-      raise_input_error(name(), lines[2],
-                        "The grid needs %llu values, more than the file's %lld bytes can hold",
-                        static_cast<unsigned long long>(points), static_cast<long long>(length));
-    }
+    check_values_fit(stream_, name(), lines[2], *grid);
     if (first.empty()) {
       mesh_.axes = axes;
     } else {
@@ -229,15 +208,10 @@ private:
 
   void check_same_axis(const MeshAxis& grid, const MeshAxis& axis, std::int32_t line,
                        const std::string& first) const {
-    const double room = GRID_TOLERANCE * grid.spacing;
-    const auto end = [](const MeshAxis& a) {
-      return a.origin + a.spacing * static_cast<double>(a.points - 1);
-    };
-    if (axis.points != grid.points || !(std::abs(axis.origin - grid.origin) <= room) ||
-        !(std::abs(end(axis) - end(grid)) <= room)) {
+    if (!same_grid_axis(grid, axis)) {
       raise_input_error(name(), line, "Its %s coordinates, %s, are not those of %s, %s",
-                        axis.label.c_str(), grid_text(axis).c_str(), first.c_str(),
-                        grid_text(grid).c_str());
+                        axis.label.c_str(), axis_extent_text(axis).c_str(), first.c_str(),
+                        axis_extent_text(grid).c_str());
     }
   }
 

@@ -24,23 +24,6 @@ namespace {
 
 constexpr const char* FORM = "an ASTRA file";
 
-// The numbers of `line`, at most five; -1 when a word is no number.
-int count_numbers(std::string_view line) {
-  int numbers = 0;
-  for (std::size_t k = 0; k < line.size();) {
-    while (k < line.size() && is_scan_space(line[k]))
-      ++k;
-    if (k == line.size())
-      break;
-    double value = 0;
-    const NumberScanResult result = scan_number(line.data() + k, line.data() + line.size(), value);
-    if (result.ec == std::errc::invalid_argument || ++numbers > 5)
-      return -1;
-    k = static_cast<std::size_t>(result.ptr - line.data());
-  }
-  return numbers;
-}
-
 AxisField checked_field(const FieldMesh& mesh, const MeshWriteOptions& options) {
   AxisField field = axis_field_for_writing(mesh, axis_field_kind(mesh), options, FORM);
   for (const double value : field.values) {
@@ -108,7 +91,7 @@ bool astra_signature(const FileStart& start) {
   while (!bytes.empty()) {
     const std::string_view line = bytes.substr(0, bytes.find('\n'));
     bytes.remove_prefix(std::min(bytes.size(), line.size() + 1));
-    const int numbers = count_numbers(line);
+    const int numbers = count_numbers(line, 5);
     if (numbers == 0)
       continue;
     if (numbers != 2 && !(numbers == 4 && first))

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include <algorithm>
+#include <string>
 
 namespace norvalex {
 
@@ -139,6 +140,32 @@ std::optional<std::size_t> listed_axis(std::span<const double> coordinates, Mesh
       return k;
   }
   return std::nullopt;
+}
+
+void check_values_fit(std::FILE* stream, const char* name, std::int32_t line,
+                      std::uint64_t values) {
+  PlatformFileKind kind = PlatformFileKind::other;
+  std::int64_t length = -1;
+  if (platform_file_status(stream, kind, length) == 0 && kind == PlatformFileKind::regular &&
+      values * 2 - 1 > static_cast<std::uint64_t>(length)) {
+    raise_input_error(name, line,
+                      "The grid needs %llu values, more than the file's %lld bytes can hold",
+                      static_cast<unsigned long long>(values), static_cast<long long>(length));
+  }
+}
+
+bool same_grid_axis(const MeshAxis& grid, const MeshAxis& axis) {
+  const double room = GRID_TOLERANCE * grid.spacing;
+  const auto end = [](const MeshAxis& a) {
+    return a.origin + a.spacing * static_cast<double>(a.points - 1);
+  };
+  return axis.points == grid.points && std::abs(axis.origin - grid.origin) <= room &&
+         std::abs(end(axis) - end(grid)) <= room;
+}
+
+std::string axis_extent_text(const MeshAxis& axis) {
+  return std::to_string(axis.points) + " from " + number_text(axis.origin) + " to " +
+         number_text(axis.origin + axis.spacing * static_cast<double>(axis.points - 1)) + " m";
 }
 
 double spacing_of(double min_cm, double max_cm, std::int64_t intervals) {

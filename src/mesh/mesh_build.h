@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -91,6 +92,17 @@ inline constexpr double GRID_TOLERANCE = 1e-6;
 // GRID_TOLERANCE of a step from origin + index * spacing, or not finite, or the last one when the
 // spacing is not a positive number; none when they lie on the grid.
 std::optional<std::size_t> listed_axis(std::span<const double> coordinates, MeshAxis& axis);
+
+// Throws "<name>(<line>): The grid needs <N> values, more than the file's <L> bytes can hold"
+// when `stream` is a regular file too short for `values` numbers of two bytes at least (a digit
+// and a separator): a header's counts checked before anything is allocated.
+void check_values_fit(std::FILE* stream, const char* name, std::int32_t line, std::uint64_t values);
+
+// True when `axis` is `grid`'s axis as another file of one map lists it: the same points, its
+// first and last coordinates within GRID_TOLERANCE of a step of the grid's.
+bool same_grid_axis(const MeshAxis& grid, const MeshAxis& axis);
+// "2 from 0.1 to 0.3 m": an axis's points and extent, for the messages about two grids.
+std::string axis_extent_text(const MeshAxis& axis);
 
 // The grid's spacing in m from its ends in cm and its intervals, as the solver's header gives them;
 // 0 for an axis of one point (no intervals).

@@ -5,6 +5,7 @@
 #include "mesh/export_forms.h"
 #include "mesh/impact_forms.h"
 #include "mesh/mesh_build.h"
+#include "mesh/tracewin.h"
 
 #include <algorithm>
 #include <array>
@@ -102,11 +103,13 @@ constexpr const char* BMAD_EXTENSIONS[] = {".bmad"};
 constexpr const char* ASTRA_3D_EXTENSIONS[] = {".ex", ".ey", ".ez", ".bx", ".by", ".bz"};
 constexpr const char* HFSS_EXTENSIONS[] = {".fld"};
 constexpr const char* OPERA_EXTENSIONS[] = {".table"};
+constexpr const char* TRACEWIN_3D_EXTENSIONS[] = {".edx", ".edy", ".edz", ".bdx", ".bdy", ".bdz",
+                                                  ".esx", ".esy", ".esz", ".bsx", ".bsy", ".bsz"};
 
 // One 1-D position or grid, read or written.
 constexpr unsigned AXIS_WRITING = MESH_OPTION_MIRROR | MESH_OPTION_Z_OFFSET;
 
-constexpr std::array<MeshFormRow, 20> rows{{
+constexpr std::array<MeshFormRow, 21> rows{{
     {.info = {MeshForm::tqs, "tqs", "TQS file", TQS_EXTENSIONS, "", false, false, EVERY_MAP,
               MESH_OPTION_FREQUENCY, 0, false},
      .signature = tqs_signature,
@@ -301,6 +304,13 @@ constexpr std::array<MeshFormRow, 20> rows{{
               STATIC_GRID_EXPORTS, 0, 0, false},
      .signature = opera_signature,
      .read = read_opera_mesh},
+    {.info = {MeshForm::tracewin_3d, "tracewin-3d", "TraceWin 3-D map", TRACEWIN_3D_EXTENSIONS, "",
+              false, false, MAPS_3D, MESH_OPTION_FREQUENCY, 0, false},
+     .signature = tracewin_3d_signature,
+     .read = read_tracewin_3d_mesh,
+     .check = check_tracewin_3d,
+     .files = tracewin_3d_files,
+     .write = write_tracewin_3d},
 }};
 
 // Each row stands at its form's place, so that a form is its own index.
@@ -309,7 +319,7 @@ constexpr bool rows_in_order() {
     if (static_cast<std::size_t>(rows[k].info.form) != k)
       return false;
   }
-  return rows.size() == static_cast<std::size_t>(MeshForm::opera) + 1;
+  return rows.size() == static_cast<std::size_t>(MeshForm::tracewin_3d) + 1;
 }
 static_assert(rows_in_order());
 

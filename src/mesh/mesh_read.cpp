@@ -24,23 +24,9 @@ namespace norvalex {
 namespace {
 
 // How many numbers the first line of `text` holds, or -1 when it holds a word that is no
-// number (or more numbers than `most`).
+// number (or more numbers than `most`); at most its first 1 KiB is looked at.
 int numbers_on_line(std::string_view text, int most) {
-  // strtod needs a NUL after the line: the line is copied, at most its first 1 KiB.
-  const std::string line(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)));
-  const char* p = line.c_str();
-  int numbers = 0;
-  for (;;) {
-    while (is_scan_space(*p))
-      ++p;
-    if (*p == '\0')
-      return numbers;
-    char* stop = nullptr;
-    std::strtod(p, &stop);
-    if (stop == p || (*stop != '\0' && !is_scan_space(*stop)) || ++numbers > most)
-      return -1;
-    p = stop;
-  }
+  return count_numbers(text.substr(0, std::min<std::size_t>(text.find('\n'), 1024)), most);
 }
 
 // True when the first value after three lines of `text` is a complex one, "(re,im)", as in

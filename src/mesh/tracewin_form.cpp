@@ -10,6 +10,7 @@
 #include "mesh/mesh_forms.h"
 #include "mesh/mesh_text.h"
 #include "mesh/real_fields.h"
+#include "mesh/tracewin.h"
 #include "text/number_input.h"
 
 #include <algorithm>
@@ -25,16 +26,7 @@
 
 namespace norvalex {
 
-namespace {
-
-// What a file's extension tells.
-struct TraceWinKind {
-  FieldKind field;
-  bool rf;
-  char component; // 'z' or 'r'; 'q', 'x' or 'y' for the maps that are not read
-};
-
-std::optional<TraceWinKind> kind_of_name(std::string_view path) {
+std::optional<TraceWinKind> tracewin_kind_of_name(std::string_view path) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || path.size() - dot != 4 ||
       path.find_first_of("/\\", dot) != std::string_view::npos)
@@ -52,9 +44,49 @@ std::optional<TraceWinKind> kind_of_name(std::string_view path) {
                       component};
 }
 
-std::string extension_of(FieldKind field, bool rf, char component) {
+std::string tracewin_extension(FieldKind field, bool rf, char component) {
   return {'.', field == FieldKind::electric ? 'e' : 'b', rf ? 'd' : 's', component};
 }
+
+std::int64_t tracewin_intervals(const NumberInput& input, double intervals) {
+  if (!(intervals >= 1) || intervals != std::floor(intervals) ||
+      intervals >= static_cast<double>(MESH_MAX_POINTS)) {
+    raise_input_error(input.name(), input.line_number(),
+                      "Interval count is no whole number from 1 on: %s",
+                      number_text(intervals).c_str());
+  }
+  return static_cast<std::int64_t>(intervals);
+}
+
+double tracewin_norm(const NumberInput& input, double norm) {
+  if (!std::isfinite(norm) || norm == 0)
+    raise_input_error(input.name(), input.line_number(), "Norm is no number other than 0: %s",
+                      number_text(norm).c_str());
+  return norm;
+}
+
+TraceWinExtent tracewin_extent(const NumberInput& input, double intervals, double length) {
+  const std::int64_t count = tracewin_intervals(input, intervals);
+  if (!std::isfinite(length) || !(length / intervals > 0))
+    raise_input_error(input.name(), input.line_number(), "Length is no positive number: %s",
+                      number_text(length).c_str());
+  return {count, length};
+}
+
+void write_tracewin_extent(TextOutput& out, std::size_t intervals, double spacing) {
+  const auto n = static_cast<double>(intervals);
+  out.number(n);
+  out.text(" ");
+  out.number(shortest_reading_back(spacing * n, spacing, [n](double x) { return x / n; }));
+  out.end_line();
+}
+
+void write_tracewin_value(TextOutput& out, double value, double unit) {
+  out.number(shortest_reading_back(value / unit, value, [unit](double x) { return x / 1 * unit; }));
+  out.end_line();
+}
+
+namespace {
 
 // The file of the map's other component: the name's last letter changed, in its case.
 std::string sibling_path(std::string_view path, char component) {
@@ -65,49 +97,22 @@ std::string sibling_path(std::string_view path, char component) {
   return sibling;
 }
 
-// SI units of a file's unit: MV/m, or T.
-double unit_of(FieldKind field) {
-  return field == FieldKind::electric ? 1e6 : 1;
-}
-
-// A header line of intervals and a length: `nz zmax` or `nr rmax`.
-struct Extent {
-  std::int64_t intervals;
-  double length;
-
-  std::int64_t points() const { return intervals + 1; }
-  double spacing() const { return length / static_cast<double>(intervals); }
-  bool operator==(const Extent&) const = default;
-};
-
+// A header: `nz zmax`, a 2-D map's `nr rmax`, and Norm.
 struct Header {
-  Extent z;
-  std::optional<Extent> r; // a 2-D map's
+  TraceWinExtent z;
+  std::optional<TraceWinExtent> r; // a 2-D map's
   double norm;
 };
-
-Extent extent_of(const NumberInput& input, double intervals, double length) {
-  if (!(intervals >= 1) || intervals != std::floor(intervals) ||
-      intervals >= static_cast<double>(MESH_MAX_POINTS)) {
-    raise_input_error(input.name(), input.line_number(),
-                      "Interval count is no whole number from 1 on: %s",
-                      number_text(intervals).c_str());
-  }
-  if (!std::isfinite(length) || !(length / intervals > 0))
-    raise_input_error(input.name(), input.line_number(), "Length is no positive number: %s",
-                      number_text(length).c_str());
-  return {static_cast<std::int64_t>(intervals), length};
-}
 
 Header read_header(NumberInput& input) {
   std::array<double, 2> numbers{};
   if (input.read_line(numbers) != 2)
     raise_input_error(input.name(), input.line_number(),
                       "Not a TraceWin header line: nz and zmax expected");
-  Header header{extent_of(input, numbers[0], numbers[1]), std::nullopt, 0};
+  Header header{tracewin_extent(input, numbers[0], numbers[1]), std::nullopt, 0};
   std::ptrdiff_t count = input.read_line(numbers);
   if (count == 2) {
-    header.r = extent_of(input, numbers[0], numbers[1]);
+    header.r = tracewin_extent(input, numbers[0], numbers[1]);
     if (header.z.points() > MESH_MAX_POINTS / header.r->points()) {
       raise_input_error(input.name(), input.line_number(), "Grid too large: %lld*%lld points",
                         static_cast<long long>(header.z.points()),
@@ -121,43 +126,8 @@ Header read_header(NumberInput& input) {
     raise_input_error(input.name(), input.line_number(),
                       "Not a TraceWin header line: Norm, or nr and rmax of a 2-D map, expected");
   }
-  header.norm = numbers[0];
-  if (!std::isfinite(header.norm) || header.norm == 0)
-    raise_input_error(input.name(), input.line_number(), "Norm is no number other than 0: %s",
-                      number_text(header.norm).c_str());
+  header.norm = tracewin_norm(input, numbers[0]);
   return header;
-}
-
-// Reads exactly `count` values after the header, each divided by Norm and turned into SI units,
-// into store(n, value) in the file's order.
-template <class Store>
-void read_values(NumberInput& input, std::size_t count, double norm, double unit, Store store) {
-  constexpr std::size_t CHUNK = 4096;
-  std::array<double, CHUNK> chunk;
-  std::size_t read = 0;
-  while (read < count) {
-    const std::size_t got = input.read_numbers({chunk.data(), std::min(CHUNK, count - read)});
-    if (got == 0) {
-      raise_input_error(input.name(), input.line_number(),
-                        "Too few values: the grid needs %llu, the file holds %llu",
-                        static_cast<unsigned long long>(count),
-                        static_cast<unsigned long long>(read));
-    }
-    for (std::size_t k = 0; k < got; ++k) {
-      const double value = chunk[k] / norm * unit;
-      if (std::isinf(value) && std::isfinite(chunk[k])) {
-        raise_input_error(input.name(), input.line_of_number(k), "Value out of range: %s",
-                          number_text(chunk[k]).c_str());
-      }
-      store(read + k, value);
-    }
-    read += got;
-  }
-  double extra = 0;
-  if (input.read_numbers({&extra, 1}) != 0) {
-    raise_input_error(input.name(), input.line_number(), "Too many values: the grid needs %llu",
-                      static_cast<unsigned long long>(count));
-  }
 }
 
 FieldMesh read_axis(const char* path, NumberInput& input, const Header& header,
@@ -169,8 +139,8 @@ FieldMesh read_axis(const char* path, NumberInput& input, const Header& header,
   } catch (const std::bad_alloc&) {
     raise_input_failure(path, ENOMEM, "Not enough memory");
   }
-  read_values(input, points, header.norm, unit_of(kind.field),
-              [&](std::size_t, double value) { field.values.push_back(value); });
+  read_tracewin_values(input, points, header.norm, tracewin_unit(kind.field),
+                       [&](std::size_t, double value) { field.values.push_back(value); });
   FieldMesh mesh = axis_mesh({&field, 1}, kind.rf, 0);
   const bool electric = kind.field == FieldKind::electric;
   set_problem(mesh, path, options, kind.rf, electric, !electric, "a TraceWin RF file");
@@ -206,10 +176,10 @@ FieldMesh read_plane(const char* path, NumberInput& input, const Header& header,
                          true};
   const auto read_component = [&](NumberInput& from, char component, double norm) {
     std::complex<double>* values = mesh.components[component == 'r' ? 0 : 1].values.data();
-    read_values(from, mesh.point_count(), norm, unit_of(kind.field),
-                [&](std::size_t n, double value) {
-                  values[order.index(n)] = {value, 0};
-                });
+    read_tracewin_values(from, mesh.point_count(), norm, tracewin_unit(kind.field),
+                         [&](std::size_t n, double value) {
+                           values[order.index(n)] = {value, 0};
+                         });
   };
   read_component(input, kind.component, header.norm);
   NumberInput sibling_input(sibling_stream.get(), sibling.c_str());
@@ -273,25 +243,10 @@ AxisField axis_of(const FieldMesh& mesh, const TraceWinLayout& layout,
   return axis_field_for_writing(mesh, layout.field, options, "a TraceWin file");
 }
 
-// A header line of intervals and the length that gives the spacing back.
-void write_extent(TextOutput& out, std::size_t intervals, double spacing) {
-  const auto n = static_cast<double>(intervals);
-  out.number(n);
-  out.text(" ");
-  out.number(shortest_reading_back(spacing * n, spacing, [n](double x) { return x / n; }));
-  out.end_line();
-}
-
-// A value in the file's unit whose reading with Norm 1 gives `value` back.
-void write_value(TextOutput& out, double value, double unit) {
-  out.number(shortest_reading_back(value / unit, value, [unit](double x) { return x / 1 * unit; }));
-  out.end_line();
-}
-
 } // namespace
 
 FieldMesh read_tracewin_mesh(const char* path, const MeshReadOptions& options) {
-  const std::optional<TraceWinKind> kind = kind_of_name(path);
+  const std::optional<TraceWinKind> kind = tracewin_kind_of_name(path);
   if (!kind) {
     raise_input_failure(path, 0,
                         "%s: a TraceWin file's extension tells what it holds (.edz, .esz, .bsz, "
@@ -299,7 +254,8 @@ FieldMesh read_tracewin_mesh(const char* path, const MeshReadOptions& options) {
                         path);
   }
   if (kind->component == 'x' || kind->component == 'y')
-    raise_input_failure(path, 0, "%s: TraceWin's 3-D maps are not read", path);
+    raise_input_failure(
+        path, 0, "%s: a TraceWin 3-D map is the form tracewin-3d (--from tracewin-3d)", path);
   const auto refuse_rf_plane = [&] {
     raise_input_failure(path, 0,
                         "%s: TraceWin's 2-D RF maps are not read (no public reader tells the "
@@ -340,23 +296,24 @@ void check_tracewin(const FieldMesh& mesh, const MeshWriteOptions& options) {
 std::vector<std::string> tracewin_files(const FieldMesh& mesh, const MeshWriteOptions& options) {
   const TraceWinLayout layout = layout_of(mesh, options);
   if (!layout.plane)
-    return {extension_of(layout.field, layout.rf, 'z')};
-  return {extension_of(layout.field, false, 'z'), extension_of(layout.field, false, 'r')};
+    return {tracewin_extension(layout.field, layout.rf, 'z')};
+  return {tracewin_extension(layout.field, false, 'z'),
+          tracewin_extension(layout.field, false, 'r')};
 }
 
 void write_tracewin(const FieldMesh& mesh, std::span<OutputFile> files,
                     const MeshWriteOptions& options, MeshWriteReport&) {
   const TraceWinLayout layout = layout_of(mesh, options);
-  const double unit = unit_of(layout.field);
+  const double unit = tracewin_unit(layout.field);
   if (!layout.plane) {
     // Norm 1: the values as they are, from z = 0 whatever the map's first z.
     const AxisField field = axis_of(mesh, layout, options);
     TextOutput out(files[0]);
-    write_extent(out, field.values.size() - 1, field.step);
+    write_tracewin_extent(out, field.values.size() - 1, field.step);
     out.text("1");
     out.end_line();
     for (const double value : field.values)
-      write_value(out, value, unit);
+      write_tracewin_value(out, value, unit);
     out.flush();
     return;
   }
@@ -368,14 +325,15 @@ void write_tracewin(const FieldMesh& mesh, std::span<OutputFile> files,
   const MeshComponent* const components[] = {layout.z, layout.r};
   for (std::size_t k = 0; k < 2; ++k) {
     TextOutput out(files[k]);
-    write_extent(out, nz - 1, z.spacing);
-    write_extent(out, nr - 1, r.spacing);
+    write_tracewin_extent(out, nz - 1, z.spacing);
+    write_tracewin_extent(out, nr - 1, r.spacing);
     out.text("1");
     out.end_line();
     for (std::size_t j = 0; j < nz; ++j) {
       for (std::size_t i = 0; i < nr; ++i) {
         const MeshComponent* component = components[k];
-        write_value(out, component == nullptr ? 0.0 : fields.value(*component, i * nz + j), unit);
+        write_tracewin_value(out, component == nullptr ? 0.0 : fields.value(*component, i * nz + j),
+                             unit);
       }
     }
     out.flush();

@@ -70,4 +70,20 @@ NumberScanResult scan_number(const char* first, const char* last, double& value)
 #endif
 }
 
+int count_numbers(std::string_view line, int most) noexcept {
+  int numbers = 0;
+  for (std::size_t k = 0; k < line.size();) {
+    while (k < line.size() && is_scan_space(line[k]))
+      ++k;
+    if (k == line.size())
+      break;
+    double value = 0;
+    const NumberScanResult result = scan_number(line.data() + k, line.data() + line.size(), value);
+    if (result.ec == std::errc::invalid_argument || ++numbers > most)
+      return -1;
+    k = static_cast<std::size_t>(result.ptr - line.data());
+  }
+  return numbers;
+}
+
 } // namespace norvalex

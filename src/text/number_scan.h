@@ -6,6 +6,7 @@
 // in place, line_scan.h has the faster scans that give the same doubles.
 #pragma once
 
+#include <string_view>
 #include <system_error>
 
 namespace norvalex {
@@ -40,5 +41,10 @@ struct NumberScanResult {
 //     strtod takes;
 //   - the word is a NaN with a payload ("nan(1)"), whose bits are the C library's own business.
 NumberScanResult scan_number(const char* first, const char* last, double& value) noexcept;
+
+// How many numbers `line` holds, words apart by white space, each read by scan_number (a number
+// beyond the range of doubles counts); -1 when a word is no number or there are more than
+// `most`. For the signatures that tell a form by the numbers of its first lines.
+int count_numbers(std::string_view line, int most) noexcept;
 
 } // namespace norvalex
