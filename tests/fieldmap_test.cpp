@@ -550,7 +550,9 @@ TEST_F(Fieldmap, ExportsOfEAndHConvertTogether) {
                     "x [mm] y [mm] z [mm] HzRe [A/m] HzIm [A/m]\n-------\n", grid));
   const ProcessResult info = fieldmap({"info", "--with", h, e});
   expect_success(info, e);
-  EXPECT_NE(info.out.find("\nwith       " + h + "\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\nwith       " + test_support::escaped_path(h) + "\n"),
+            std::string::npos)
+      << info.out;
   if (!mesh_has_openpmd())
     return;
   const std::string out = dir_.file("eh.h5");
