@@ -90,8 +90,8 @@ void write_digits(std::uint64_t m, int count, int point, char* last) {
 char* write_decimal(bool negative, Decimal decimal, char* out) {
   std::uint64_t m = decimal.digits;
   int exponent = -decimal.scale; // of the last digit
-  for (const auto& [power, zeros] : {std::pair<std::uint64_t, int>{100'000'000, 8}, {10'000, 4},
-                                     {100, 2}, {10, 1}}) {
+  for (const auto& [power, zeros] :
+       {std::pair<std::uint64_t, int>{100'000'000, 8}, {10'000, 4}, {100, 2}, {10, 1}}) {
     if (m % power == 0) {
       m /= power;
       exponent += zeros;
@@ -101,7 +101,7 @@ char* write_decimal(bool negative, Decimal decimal, char* out) {
   const int count = guess + 1 - (m < POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
   const int leading = count - 1 + exponent; // the exponent of the first digit
   const int scientific_length = count + (count > 1 ? 1 : 0) + 4;
-  const int fixed_length = leading < 0          ? count + 1 - leading
+  const int fixed_length = leading < 0           ? count + 1 - leading
                            : count > leading + 1 ? count + 1
                                                  : leading + 1;
   if (negative)
