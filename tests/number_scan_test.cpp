@@ -1,10 +1,12 @@
 // The number scans for point lines of any column count and for streams of numbers: the word
 // scans against glibc's strtod on awkward and generated words, the scan of whole lines, the fast
-// point scan of N numbers against the exact path, and a stream of wrapped points read in blocks
-// as a grid file's reader does.
+// point scan of N numbers against the exact path, a stream of wrapped points read in blocks as a
+// grid file's reader does; and the shortest text of doubles against std::to_chars.
+#include "mesh/mesh_text.h"
 #include "sf7/sf7_point_scan.h"
 #include "support/test_support.h"
 #include "text/line_scan.h"
+#include "text/number_format.h"
 #include "text/number_scan.h"
 #include "text/portable_number.h"
 #include "text/text_input.h"
@@ -13,7 +15,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -423,6 +427,63 @@ TEST(NumberStream, ReadsInBlocksAsStrtodReadsTheWholeText) {
       input.pos = next;
     }
     ASSERT_EQ(numbers, expected) << "file " << file;
+  }
+}
+
+// ---- Shortest text -----------------------------------------------------------------------------
+
+// format_shortest writes std::to_chars's bytes, format_shorter them when they are shorter than
+// its limit, and next_double steps as std::nextafter.
+void expect_as_to_chars(double value) {
+  char expected[32];
+  const std::string_view reference(expected, std::to_chars(expected, expected + 32, value).ptr);
+  char text[SHORTEST_TEXT_MAX];
+  ASSERT_EQ(std::string_view(text, format_shortest(value, text)), reference);
+  const auto size = static_cast<std::ptrdiff_t>(reference.size());
+  for (const std::ptrdiff_t length : {size, size + 1, std::ptrdiff_t{16}, std::ptrdiff_t{17}}) {
+    const char* end = format_shorter(value, length, text);
+    ASSERT_EQ(end == nullptr ? "none" : std::string_view(text, end),
+              size < length ? reference : "none")
+        << reference << " within " << length;
+  }
+  for (const double toward : {kInf, -kInf})
+    ASSERT_EQ(bits_of(next_double(value, toward > 0)), bits_of(std::nextafter(value, toward)));
+}
+
+TEST(ShortestText, IsToCharsTextForGeneratedDoubles) {
+  std::mt19937_64 rng(2024);
+  std::vector<double> values = {0,
+                                kInf,
+                                kNaN,
+                                0x1p53,
+                                0x1p53 + 2,
+                                0x1p63,
+                                0x1p64,
+                                1e15 - 0.5,
+                                999999999999999.4,
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::max()};
+  // Decimals of 1 to 17 digits, all nines among them, at every exponent, with their neighbours.
+  for (int exponent = -330; exponent <= 310; ++exponent) {
+    for (std::size_t digits = 1; digits <= 17; ++digits) {
+      for (const std::uint64_t mantissa :
+           {rng() % 100000000000000000 + 1, std::uint64_t{99999999999999999}}) {
+        const std::string text =
+            std::to_string(mantissa).substr(0, digits).append("e") + std::to_string(exponent);
+        double value = 0;
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        values.insert(values.end(), {value, std::nextafter(value, kInf), std::nextafter(value, 0)});
+      }
+    }
+  }
+  for (int n = 0; n < 100000; ++n) {
+    values.push_back(std::bit_cast<double>(rng()));
+    values.push_back(static_cast<double>(rng() >> (n % 64))); // integers below and above 2^53
+  }
+  for (const double value : values) {
+    expect_as_to_chars(value);
+    expect_as_to_chars(-value);
   }
 }
 

@@ -80,11 +80,11 @@ double grid_frequency(const char* file, std::int32_t line, double frequency_mhz)
 
 void write_range(TextOutput& out, const MeshAxis& axis, NumberChoice choice) {
   const std::int64_t intervals = axis.points - 1;
-  const double min =
+  const ShortestNumber min =
       chosen_number(choice, axis.origin * 100, axis.origin, [](double x) { return x / 100; });
-  const double max =
-      chosen_number(choice, min + axis.spacing * 100 * static_cast<double>(intervals), axis.spacing,
-                    [&](double x) { return spacing_of(min, x, intervals); });
+  const ShortestNumber max =
+      chosen_number(choice, min.value + axis.spacing * 100 * static_cast<double>(intervals),
+                    axis.spacing, [&](double x) { return spacing_of(min.value, x, intervals); });
   out.number(min);
   out.text(" ");
   out.number(max);
@@ -157,9 +157,10 @@ void write_rf_points(TextOutput& out, const FieldMesh& mesh, const RealFields& f
     out.number(chosen_number(choice, e_r / 1e6, e_r, from_mv));
     out.text(" ");
     const double magnitude = std::hypot(e_z, e_r);
-    out.number(choice == NumberChoice::nearest
-                   ? magnitude / 1e6
-                   : shortest_reading_back(magnitude / 1e6, magnitude, from_mv));
+    if (choice == NumberChoice::nearest)
+      out.number(magnitude / 1e6);
+    else
+      out.number(shortest_reading_back(magnitude / 1e6, magnitude, from_mv));
     out.text(" ");
     // The reader makes B-theta = -i mu0 H, so b = mu0 H.
     out.number(chosen_number(choice, b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));

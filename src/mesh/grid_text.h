@@ -45,10 +45,10 @@ double grid_frequency(const char* file, std::int32_t line, double frequency_mhz)
 // the shortest text (OPAL's maps), which keeps the digits of a file read in that unit.
 enum class NumberChoice { nearest, shortest };
 
-// The number of `choice` near `x0` that `read` turns back into `target`.
+// The number of `choice` near `x0` that `read` turns back into `target`, with its text.
 template <class Read>
-double chosen_number(NumberChoice choice, double x0, double target, Read read) {
-  return choice == NumberChoice::nearest ? reading_back(x0, target, read)
+ShortestNumber chosen_number(NumberChoice choice, double x0, double target, Read read) {
+  return choice == NumberChoice::nearest ? shortest_number(reading_back(x0, target, read))
                                          : shortest_reading_back(x0, target, read);
 }
 

@@ -65,9 +65,8 @@ FieldKind layout_field(const GridLayout& layout) {
   return layout.rf || any == nullptr ? FieldKind::electric : any->field;
 }
 
-// A 2-D map's grid layout, checked.
-GridLayout opal_2d_layout(const FieldMesh& mesh, const MeshWriteOptions& options,
-                          const RealFields& fields) {
+// A 2-D map's grid layout: cylindrical, from the axis.
+GridLayout opal_2d_layout(const FieldMesh& mesh) {
   if (mesh.geometry != MeshGeometry::cylindrical)
     raise_mesh_error(mesh, "an OPAL 2-D map is cylindrical (r, z)");
   const GridLayout layout = grid_layout(mesh, OPAL_2D_NAMES);
@@ -77,19 +76,6 @@ GridLayout opal_2d_layout(const FieldMesh& mesh, const MeshWriteOptions& options
                      "tracker would put its first row at r = 0)",
                      number_text(mesh.axes[0].origin).c_str());
   }
-  for (const MeshComponent* component : layout.values) {
-    for (std::size_t n = 0; component != nullptr && n < component->values.size(); ++n) {
-      const double value = fields.value(*component, n);
-      if (!std::isfinite(value)) {
-        raise_mesh_error(mesh, "an OPAL 2-D map holds finite values, and %s has %s",
-                         component->name().c_str(), number_text(value).c_str());
-      }
-    }
-  }
-  if (!std::isfinite(mesh.axes[2].origin + options.z_offset))
-    raise_mesh_error(mesh,
-                     "an OPAL 2-D map: the positions moved by the z offset are beyond numbers");
-  check_normalizable(mesh, options, axis_field(mesh, layout_field(layout), "an OPAL 2-D map"));
   return layout;
 }
 
@@ -137,15 +123,29 @@ void write_opal_1d(const FieldMesh& mesh, std::span<OutputFile> files,
   out.flush();
 }
 
+// Its values, which only the check walks: the write comes after it.
 void check_opal_2d(const FieldMesh& mesh, const MeshWriteOptions& options) {
   const RealFields fields(mesh);
-  opal_2d_layout(mesh, options, fields);
+  const GridLayout layout = opal_2d_layout(mesh);
+  for (const MeshComponent* component : layout.values) {
+    for (std::size_t n = 0; component != nullptr && n < component->values.size(); ++n) {
+      const double value = fields.value(*component, n);
+      if (!std::isfinite(value)) {
+        raise_mesh_error(mesh, "an OPAL 2-D map holds finite values, and %s has %s",
+                         component->name().c_str(), number_text(value).c_str());
+      }
+    }
+  }
+  if (!std::isfinite(mesh.axes[2].origin + options.z_offset))
+    raise_mesh_error(mesh,
+                     "an OPAL 2-D map: the positions moved by the z offset are beyond numbers");
+  check_normalizable(mesh, options, axis_field(mesh, layout_field(layout), "an OPAL 2-D map"));
 }
 
 void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
                    const MeshWriteOptions& options, MeshWriteReport&) {
   const RealFields fields(mesh);
-  const GridLayout layout = opal_2d_layout(mesh, options, fields);
+  const GridLayout layout = opal_2d_layout(mesh);
   const bool rf = layout.rf;
   const FieldKind field = layout_field(layout);
   TextOutput out(files[0]);

@@ -49,7 +49,8 @@ MeshAxis axis_through(std::span<const double> positions) {
     const auto intervals = static_cast<double>(positions.size() - 1);
     axis.spacing =
         shortest_reading_back((positions.back() - positions.front()) / intervals, positions.back(),
-                              [&](double step) { return positions.front() + intervals * step; });
+                              [&](double step) { return positions.front() + intervals * step; })
+            .value;
   }
   return axis;
 }
