@@ -47,6 +47,21 @@ const std::string kStaticSf7 = "Poisson\nProgram SF7\n\n"
                                " 0 1 0 100 100 10\n 1 1 5 101 101.1 11\n 2 1 10 102 102.5 12\n"
                                " 0 2 0 110 110 20\n 1 2 6 111 111.2 21\n 2 2 12 112 112.6 22\n";
 
+// A map of 41 x 1001 points, more than the writers format on one thread: RF (Ez, Er, |E|, H) or
+// static (two fields), with values of many digits.
+std::string large_t7(bool rf) {
+  std::string text = rf ? "0 100 1000\n1300\n0 4 40\n" : "0 4 40\n0 100 1000\n";
+  char line[128];
+  for (int n = 0; n < 41 * 1001; ++n) {
+    const double a = std::sin(n * 1e-3) * 30, b = std::cos(n * 7e-4) / 3;
+    std::snprintf(line, sizeof line, rf ? "%.9g %.9g %.9g %.9g\n" : "%.9g %.9g\n", a, b,
+                  std::hypot(a, b), b * 1e3);
+    text += line;
+  }
+  return text;
+}
+const std::string kLargeRfT7 = large_t7(true), kLargeStaticT7 = large_t7(false);
+
 struct Source {
   const char* what;
   const std::string& text;
@@ -122,6 +137,8 @@ TEST(MeshRoundTrip, EveryFormReadsBackWhatWasWritten) {
       {"static SF7", kStaticSf7, ".sf7", {}},
       // A value that is no number has no phase, and does not make a travelling wave.
       {"RF T7 with a NaN", kRfT7WithNan, ".t7", {}},
+      {"large RF T7", kLargeRfT7, ".t7", {}},
+      {"large static T7", kLargeStaticT7, ".t7", with_field(FieldKind::electric)},
   };
   struct Via {
     MeshFormat format;

@@ -13,6 +13,7 @@
 #include "mesh/real_fields.h"
 
 #include <array>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <complex>
@@ -134,34 +135,42 @@ void write_bmad(const FieldMesh& mesh, std::span<OutputFile> files, const MeshWr
                {mesh.axes[0].spacing, mesh.axes[1].spacing, mesh.axes[2].spacing});
   // The mesh's C order is the indices' order, the last varying fastest.
   const std::size_t points = mesh.point_count();
-  std::array<std::size_t, BMAD_MAX_AXES> index{};
-  for (std::size_t n = 0; n < points; ++n) {
-    out.text("  pt(");
-    for (std::size_t a = 0; a < layout.axis_count; ++a) {
-      out.text(a == 0 ? "" : ",");
-      out.text(std::to_string(index[a]));
+  const auto axis_points = [&](std::size_t a) {
+    return static_cast<std::size_t>(mesh.axes[layout.axes[a]].points);
+  };
+  write_item_lines(out, points, [&](TextBuffer& text, std::size_t first, std::size_t end) {
+    std::array<std::size_t, BMAD_MAX_AXES> index{}; // of point `first`, then counted on
+    for (std::size_t a = layout.axis_count, rest = first; a-- > 0; rest /= axis_points(a))
+      index[a] = rest % axis_points(a);
+    for (std::size_t n = first; n < end; ++n) {
+      text.text("  pt(");
+      for (std::size_t a = 0; a < layout.axis_count; ++a) {
+        char digits[24];
+        text.text(a == 0 ? "" : ",");
+        text.text({digits, std::to_chars(digits, digits + sizeof digits, index[a]).ptr});
+      }
+      text.text(") = (");
+      for (std::size_t k = 0; k < layout.count; ++k) {
+        const MeshComponent* component = layout.values[k];
+        const std::complex<double> value =
+            component == nullptr ? std::complex<double>(0, 0) : component->values[n];
+        // A zero of either sign as 0, as Bmad's files write it.
+        text.text(k == 0 ? "(" : ", (");
+        text.number(value.real() + 0.0);
+        text.text(", ");
+        text.number(value.imag() + 0.0);
+        text.text(")");
+      }
+      // Items are apart by commas: none after the last.
+      text.text(n + 1 == points ? ")" : "),");
+      text.end_line();
+      for (std::size_t a = layout.axis_count; a-- > 0;) {
+        if (++index[a] < axis_points(a))
+          break;
+        index[a] = 0;
+      }
     }
-    out.text(") = (");
-    for (std::size_t k = 0; k < layout.count; ++k) {
-      const MeshComponent* component = layout.values[k];
-      const std::complex<double> value =
-          component == nullptr ? std::complex<double>(0, 0) : component->values[n];
-      // A zero of either sign as 0, as Bmad's files write it.
-      out.text(k == 0 ? "(" : ", (");
-      out.number(value.real() + 0.0);
-      out.text(", ");
-      out.number(value.imag() + 0.0);
-      out.text(")");
-    }
-    // Items are apart by commas: none after the last.
-    out.text(n + 1 == points ? ")" : "),");
-    out.end_line();
-    for (std::size_t a = layout.axis_count; a-- > 0;) {
-      if (++index[a] < static_cast<std::size_t>(mesh.axes[layout.axes[a]].points))
-        break;
-      index[a] = 0;
-    }
-  }
+  });
   out.text("}");
   out.end_line();
   out.flush();

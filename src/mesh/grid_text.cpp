@@ -147,25 +147,28 @@ void write_rf_points(TextOutput& out, const FieldMesh& mesh, const RealFields& f
                      const GridLayout& layout, NumberChoice choice) {
   const auto from_mv = [](double x) { return x * 1e6; };
   // z fastest, as the mesh holds it; values in MV/m and H-phi in A/m.
-  const std::size_t points = mesh.point_count();
-  for (std::size_t n = 0; n < points; ++n) {
-    const double e_z = value_or_zero(fields, layout.values[0], n);
-    const double e_r = value_or_zero(fields, layout.values[1], n);
-    const double b = value_or_zero(fields, layout.values[2], n);
-    out.number(chosen_number(choice, e_z / 1e6, e_z, from_mv));
-    out.text(" ");
-    out.number(chosen_number(choice, e_r / 1e6, e_r, from_mv));
-    out.text(" ");
-    const double magnitude = std::hypot(e_z, e_r);
-    if (choice == NumberChoice::nearest)
-      out.number(magnitude / 1e6);
-    else
-      out.number(shortest_reading_back(magnitude / 1e6, magnitude, from_mv));
-    out.text(" ");
-    // The reader makes B-theta = -i mu0 H, so b = mu0 H.
-    out.number(chosen_number(choice, b / MESH_MU0, b, [](double x) { return MESH_MU0 * x; }));
-    out.end_line();
-  }
+  write_item_lines(out, mesh.point_count(),
+                   [&](TextBuffer& text, std::size_t first, std::size_t end) {
+                     for (std::size_t n = first; n < end; ++n) {
+                       const double e_z = value_or_zero(fields, layout.values[0], n);
+                       const double e_r = value_or_zero(fields, layout.values[1], n);
+                       const double b = value_or_zero(fields, layout.values[2], n);
+                       text.number(chosen_number(choice, e_z / 1e6, e_z, from_mv));
+                       text.text(" ");
+                       text.number(chosen_number(choice, e_r / 1e6, e_r, from_mv));
+                       text.text(" ");
+                       const double magnitude = std::hypot(e_z, e_r);
+                       if (choice == NumberChoice::nearest)
+                         text.number(magnitude / 1e6);
+                       else
+                         text.number(shortest_reading_back(magnitude / 1e6, magnitude, from_mv));
+                       text.text(" ");
+                       // The reader makes B-theta = -i mu0 H, so b = mu0 H.
+                       text.number(chosen_number(choice, b / MESH_MU0, b,
+                                                 [](double x) { return MESH_MU0 * x; }));
+                       text.end_line();
+                     }
+                   });
 }
 
 } // namespace norvalex

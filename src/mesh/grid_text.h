@@ -88,7 +88,7 @@ GridLayout grid_layout(const FieldMesh& mesh, const GridNames& names);
 
 // An RF map's points, one a line: Ez, Er, |E| (the magnitude of the two) in MV/m and H-phi in
 // A/m, z fastest, each number one whose reading in the file's unit gives the mesh's value (|E|,
-// which is not read, the plain quotient for `nearest`).
+// which is not read, the plain quotient for `nearest`); the output is then written out whole.
 void write_rf_points(TextOutput& out, const FieldMesh& mesh, const RealFields& fields,
                      const GridLayout& layout, NumberChoice choice);
 

@@ -1,6 +1,7 @@
 // Text written into an output file, as every text form's writer writes it: collected in pieces
-// of 1 MiB, numbers in the shortest form that reads back as the same double, and a number chosen
-// so that the reader's unit conversion turns it back into the mesh's double.
+// of 1 MiB (the lines of a large map's points formatted on two threads), numbers in the shortest
+// form that reads back as the same double, and a number chosen so that the reader's unit
+// conversion turns it back into the mesh's double.
 #pragma once
 
 #include "diag/raise.h"
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -22,9 +24,10 @@ namespace norvalex {
 // Text collected for the output, written once it holds this much.
 inline constexpr std::size_t TEXT_CHUNK = std::size_t{1} << 20;
 
-class TextOutput {
+// Text collected in memory: numbers in their shortest form, words and line ends.
+class TextBuffer {
 public:
-  explicit TextOutput(OutputFile& file) : file_(file), text_(TEXT_CHUNK + 256, '\0') {}
+  TextBuffer() : text_(TEXT_CHUNK + 256, '\0') {}
 
   // The shortest text that reads back as `value`.
   void number(double value) {
@@ -41,30 +44,11 @@ public:
     std::copy(words.begin(), words.end(), text_.data() + size_);
     size_ += words.size();
   }
-  // Bytes of a binary form, which go out once a piece is full as text does.
-  void bytes(std::string_view data) {
-    text(data);
-    if (size_ >= TEXT_CHUNK)
-      flush();
-  }
-  // Ends a line; the text goes out once a piece is full.
-  void end_line() {
-    text("\n");
-    if (size_ >= TEXT_CHUNK)
-      flush();
-  }
-  // Writes what is collected; an interruption gives the file up, which is then undone.
-  void flush() {
-    try {
-      check_interruption();
-    } catch (...) {
-      file_.give_up(); // never written to again: it is undone
-      throw;
-    }
-    if (const int error_number = file_.write(text_.data(), size_))
-      raise_file_error(file_.name(), error_number);
-    size_ = 0;
-  }
+  void end_line() { text("\n"); }
+
+  bool full() const { return size_ >= TEXT_CHUNK; }
+  std::string_view collected() const { return {text_.data(), size_}; }
+  void clear() { size_ = 0; }
 
 private:
   // Makes room for `more` characters after the text collected: a line longer than a piece grows
@@ -74,10 +58,46 @@ private:
       text_.resize(std::max(2 * text_.size(), size_ + more));
   }
 
-  OutputFile& file_;
   std::string text_; // characters [0, size_) collected, the rest room for more
   std::size_t size_ = 0;
 };
+
+// Text written into an output file in pieces of TEXT_CHUNK.
+class TextOutput : public TextBuffer {
+public:
+  explicit TextOutput(OutputFile& file) : file_(file) {}
+
+  // Bytes of a binary form, which go out once a piece is full as text does.
+  void bytes(std::string_view data) {
+    text(data);
+    if (full())
+      flush();
+  }
+  // Ends a line; the text goes out once a piece is full.
+  void end_line() {
+    TextBuffer::end_line();
+    if (full())
+      flush();
+  }
+  // Writes what is collected.
+  void flush() {
+    write(collected());
+    clear();
+  }
+  // Writes `text` after what is flushed; an interruption gives the file up, which is then undone.
+  void write(std::string_view text);
+
+private:
+  OutputFile& file_;
+};
+
+// The lines of items [0, count), write_items(buffer, first, end) putting the text of items
+// [first, end) into the buffer, written after the output's text in order. The text forms of a
+// large map spend most of their time on the numbers' digits, so pieces of items are formatted
+// on two threads at once where a second one starts; memory stays two pieces of text.
+void write_item_lines(
+    TextOutput& out, std::size_t count,
+    const std::function<void(TextBuffer& text, std::size_t first, std::size_t end)>& write_items);
 
 // The next double after `x` toward +infinity (`up`) or -infinity, as std::nextafter gives it: a
 // step of its bits for a normal number, whose neighbours have its sign.

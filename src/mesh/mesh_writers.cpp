@@ -103,7 +103,6 @@ void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant varia
     write_frequency_line(out, mesh, NumberChoice::nearest);
     write_range(out, *layout.slow, NumberChoice::nearest);
     write_rf_points(out, mesh, fields, layout, NumberChoice::nearest);
-    out.flush();
     return;
   }
   const double factor = layout.factor;
@@ -113,18 +112,18 @@ void write_t7_variant(const FieldMesh& mesh, OutputFile& output, T7Variant varia
   const auto first_points = static_cast<std::size_t>(layout.fast->points);
   const auto second_points = static_cast<std::size_t>(layout.slow->points);
   const auto read = [factor](double x) { return x * factor; };
-  for (std::size_t j = 0; j < second_points; ++j) {
-    for (std::size_t i = 0; i < first_points; ++i) {
-      const std::size_t index = i * second_points + j;
-      const double a = value_or_zero(fields, layout.values[0], index);
-      const double b = value_or_zero(fields, layout.values[1], index);
-      out.number(reading_back(a / factor, a, read));
-      out.text(" ");
-      out.number(reading_back(b / factor, b, read));
-      out.end_line();
-    }
-  }
-  out.flush();
+  write_item_lines(
+      out, first_points * second_points, [&](TextBuffer& text, std::size_t first, std::size_t end) {
+        for (std::size_t n = first; n < end; ++n) {
+          const std::size_t index = n % first_points * second_points + n / first_points;
+          const double a = value_or_zero(fields, layout.values[0], index);
+          const double b = value_or_zero(fields, layout.values[1], index);
+          text.number(reading_back(a / factor, a, read));
+          text.text(" ");
+          text.number(reading_back(b / factor, b, read));
+          text.end_line();
+        }
+      });
 }
 
 void check_on_axis(const FieldMesh& mesh, const MeshWriteOptions&) {

@@ -80,7 +80,7 @@ GridLayout opal_2d_layout(const FieldMesh& mesh) {
 }
 
 // The number that reads back as `value` (V/m or T) from the map's unit (MV/m or T).
-void write_value(TextOutput& out, double value, FieldKind field) {
+void write_value(TextBuffer& out, double value, FieldKind field) {
   if (field == FieldKind::electric)
     out.number(shortest_reading_back(value / 1e6, value, [](double x) { return x * 1e6; }));
   else
@@ -161,17 +161,18 @@ void write_opal_2d(const FieldMesh& mesh, std::span<OutputFile> files,
   write_range(out, mesh.axes[0], NumberChoice::shortest);
   if (rf) {
     write_rf_points(out, mesh, fields, layout, NumberChoice::shortest);
-  } else {
-    // The field along z, then along r, z fastest as the mesh holds it.
-    const std::size_t points = mesh.point_count();
-    for (std::size_t n = 0; n < points; ++n) {
-      write_value(out, value_or_zero(fields, layout.values[1], n), field);
-      out.text(" ");
-      write_value(out, value_or_zero(fields, layout.values[0], n), field);
-      out.end_line();
-    }
+    return;
   }
-  out.flush();
+  // The field along z, then along r, z fastest as the mesh holds it.
+  write_item_lines(out, mesh.point_count(),
+                   [&](TextBuffer& text, std::size_t first, std::size_t end) {
+                     for (std::size_t n = first; n < end; ++n) {
+                       write_value(text, value_or_zero(fields, layout.values[1], n), field);
+                       text.text(" ");
+                       write_value(text, value_or_zero(fields, layout.values[0], n), field);
+                       text.end_line();
+                     }
+                   });
 }
 
 } // namespace norvalex
