@@ -19,14 +19,21 @@ def header(path):
     return float(z0), float(z1), int(nz), float(f), float(r0), float(r1), int(nr)
 
 
-def main():
-    source, target = sys.argv[1], sys.argv[2]
+def read_map(source):
+    """The header's numbers and the map's components, complex arrays of shape (nr + 1, 1, nz + 1)."""
     z0, z1, nz, f, r0, r1, nr = header(source)
     ez, er, _, h = np.loadtxt(source, skiprows=3).T
     shape = (nr + 1, 1, nz + 1)
     components = {"electricField/r": (er * 1e6 + 0j).reshape(shape),
                   "electricField/z": (ez * 1e6 + 0j).reshape(shape),
                   "magneticField/theta": (-1j * MU0 * h).reshape(shape)}
+    return (z0, z1, nz, f, r0, r1, nr), components
+
+
+def main():
+    source, target = sys.argv[1], sys.argv[2]
+    (z0, z1, nz, f, r0, r1, nr), components = read_map(source)
+    shape = (nr + 1, 1, nz + 1)
     write_field_mesh(target, "cylindrical", ("r", "theta", "z"), (0, 1, 0), shape,
                      ((r1 - r0) / nr / 100, 0, (z1 - z0) / nz / 100), (r0 / 100, 0, z0 / 100),
                      f * 1e6, components)

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """What fieldmap convert does for a tracker's 1-D form, the usual way in Python: reads an RF T7
-file into a map's complex arrays with numpy.loadtxt (as bench/python_t7_to_openpmd.py does),
+file into a map's complex arrays with numpy.loadtxt (bench/python_t7_to_openpmd.py's reading),
 takes Ez on the axis and writes it as an ASTRA file (z Ez) or as an Impact-T Fourier file of a
 given count (the trapezoid sums of the field divided by its peak).
 
@@ -12,16 +12,11 @@ import sys
 
 import numpy as np
 
-from python_t7_to_openpmd import MU0, header
+from python_t7_to_openpmd import read_map
 
 
 def on_axis(source):
-    z0, z1, nz, _, _, _, nr = header(source)
-    ez, er, _, h = np.loadtxt(source, skiprows=3).T
-    shape = (nr + 1, 1, nz + 1)
-    components = {"electricField/r": (er * 1e6 + 0j).reshape(shape),
-                  "electricField/z": (ez * 1e6 + 0j).reshape(shape),
-                  "magneticField/theta": (-1j * MU0 * h).reshape(shape)}
+    (z0, z1, nz, *_), components = read_map(source)
     return np.linspace(z0, z1, nz + 1) / 100, components["electricField/z"][0, 0].real
 
 
